@@ -1,0 +1,87 @@
+// The one state object the application and every scene share: fonts, shared
+// labels and images, display settings, the current scene, input, the
+// character table, the participants and the rooms.
+#pragma once
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <array>
+#include <cstdint>
+
+#include "app/input.h"
+#include "app/records.h"
+#include "render/image.h"
+
+using render::GfxImage;
+
+inline constexpr int kFontCount = 5;
+inline constexpr int kFontSizes[kFontCount] = {16, 18, 24, 40, 142};
+inline constexpr int kCharacterSlots = 11;
+inline constexpr char kFontFile[] = "MSGOTHIC.TTC";
+
+// The two window-frame sheets loaded a second time for the plain window; they
+// live from before main until after it returns.
+extern std::array<GfxImage, 2> sharedFrameImages;
+
+class GameContext {
+ public:
+  GameContext() = default;
+  // Runs shutdownContext when initContext acquired anything.
+  ~GameContext();
+  GameContext(const GameContext&) = delete;
+  GameContext& operator=(const GameContext&) = delete;
+
+  // Brings up SDL, the network library, joysticks, audio, the window and the
+  // shared images, fonts and labels, then reads RoomConfig.txt. Returns
+  // false after printing its message when a start-up step fails; the rest is
+  // then skipped.
+  bool initContext();
+  void applyDisplaySettings(uint32_t toggles);
+  void shutdownContext();
+  void changeScene(SceneId id);
+  // Reads RoomConfig.txt into hostRoom and profile.
+  bool readRoomConfig();
+  // Sets the room and profile defaults that RoomConfig.txt may replace.
+  void setRoomDefaults();
+  void setCharacterDefaults();
+
+  std::array<TTF_Font*, kFontCount> fonts{};
+  SDL_Color textColor{255, 255, 255, 0};
+  RoomRecord hostRoom;
+  RoomRecord currentRoom;
+  std::array<GfxImage, 2> frameImages;
+  GfxImage yesLabel;
+  GfxImage noLabel;
+  std::array<GfxImage, 3> modeLabels;  // indexed by PlayMode
+  GfxImage barImage;
+  GfxImage circleImage;
+  uint32_t displayFlags = 0;
+  SDL_Cursor* mouseCursor = nullptr;
+  uint8_t frameRate = 60;
+  uint8_t colorDepth = 32;
+  SceneId sceneId = 0;
+  float musicVolume = 0;
+  float effectVolume = 0;
+  uint8_t entryPending = 0;
+  std::array<InputBinding, kBindingCount> bindings{};
+  std::array<SDL_Joystick*, kJoystickSlots> joysticks{};
+  std::array<std::array<uint16_t, kStatCount>, kCharacterSlots> characterStats{};
+  std::array<PlayerRecord, kPlayerSlots> players;
+  PlayerRecord profile;
+  std::array<uint8_t, kCharacterSlots> characterAvailable{};
+  uint8_t gameAvailable = 0;
+  PlayMode playMode = Produce;
+
+  InputBinding& binding(int player, Button button) {
+    return bindings[bindingIndex(player, button)];
+  }
+  bool justPressed(int player, Button button) const {
+    return bindings[bindingIndex(player, button)].justPressed == 1;
+  }
+
+ private:
+  // How far initContext got, so shutdownContext releases exactly that.
+  enum Stage : uint8_t { NotStarted, SdlUp, NetUp, AudioUp, VideoUp, Complete };
+  Stage stage_ = NotStarted;
+};

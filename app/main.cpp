@@ -1,0 +1,1 @@
+int main(int, char**) { return 0; }

@@ -1,0 +1,10 @@
+// What the main loop needs of a scene: a reset when it becomes current and
+// one frame of work per pass.
+#pragma once
+
+class Scene {
+ public:
+  virtual ~Scene() = default;
+  virtual void enter() = 0;
+  virtual void update() = 0;
+};

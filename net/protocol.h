@@ -1,0 +1,80 @@
+// The lobby protocol's wire format: message codes, frame layouts, record
+// layouts and buffer capacities. Nothing else lives here. All integers are
+// little-endian.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace net {
+
+enum MessageType : uint8_t {
+  RoomQuery = 0,   // client -> host, unframed answer: a raw RoomRecord
+  Join = 1,        // guest -> host: empty; host -> guest: 1 byte, the slot
+  PlayerInfo = 2,  // a PlayerRecord
+  Leave = 3,       // empty
+};
+
+enum Target : uint8_t { ToAll = 0, ToSlot = 1, ToAllExcept = 2 };
+
+// Guest -> host frame: type, length (u16), payload.
+inline constexpr size_t kGuestHeaderSize = 3;
+inline constexpr size_t kGuestTypeOffset = 0;
+inline constexpr size_t kGuestLengthOffset = 1;
+
+// Host -> guest frame, and the header of every message in the receive
+// buffer: from, type, length (u16), payload.
+inline constexpr size_t kHostHeaderSize = 4;
+inline constexpr size_t kHostFromOffset = 0;
+inline constexpr size_t kHostTypeOffset = 1;
+inline constexpr size_t kHostLengthOffset = 2;
+
+// `from` of the guest's local Leave when the host connection is lost.
+inline constexpr uint8_t kFromHostLost = 255;
+
+// PlayerRecord, 140 bytes.
+inline constexpr size_t kPlayerRecordSize = 140;
+inline constexpr size_t kPlayerPresentOffset = 0;
+inline constexpr size_t kPlayerIsCpuOffset = 1;
+inline constexpr size_t kPlayerNameOffset = 2;
+inline constexpr size_t kPlayerNameWidth = 128;
+inline constexpr size_t kPlayerStatsOffset = 130;  // four u16
+inline constexpr size_t kPlayerReservedOffset = 138;
+inline constexpr size_t kPlayerReservedWidth = 2;
+
+// RoomRecord, 712 bytes, sent raw as the answer to a RoomQuery.
+inline constexpr size_t kRoomRecordSize = 712;
+inline constexpr size_t kRoomHostAddressOffset = 0;
+inline constexpr size_t kRoomHostAddressWidth = 128;
+inline constexpr size_t kRoomNameOffset = 128;
+inline constexpr size_t kRoomNameWidth = 64;
+inline constexpr size_t kRoomCommentOffset = 192;
+inline constexpr size_t kRoomCommentWidth = 512;
+inline constexpr size_t kRoomCurrentPlayersOffset = 704;
+inline constexpr size_t kRoomMaxPlayersOffset = 705;
+inline constexpr size_t kRoomOwnerSlotOffset = 706;
+inline constexpr size_t kRoomReserved1Offset = 707;
+inline constexpr size_t kRoomPortOffset = 708;
+inline constexpr size_t kRoomReserved2Offset = 710;
+inline constexpr size_t kRoomReserved2Width = 2;
+
+// The room query as a client sends it: a guest frame of type RoomQuery with
+// an empty payload.
+inline constexpr uint8_t kRoomQueryBytes[3] = {0, 0, 0};
+
+// Capacities of the link's fixed buffers.
+inline constexpr size_t kBufferSize = 10240;
+inline constexpr size_t kMaxQueuedMessages = 255;  // queuedCount is 8-bit
+inline constexpr size_t kHostReceiveStop = 8192;   // stop reading guests past this
+inline constexpr int kMaxGuests = 5;
+inline constexpr uint16_t kDefaultPort = 6247;
+
+inline void putU16(uint8_t* out, uint16_t value) {
+  out[0] = static_cast<uint8_t>(value & 0xFF);
+  out[1] = static_cast<uint8_t>(value >> 8);
+}
+inline uint16_t getU16(const uint8_t* in) {
+  return static_cast<uint16_t>(in[0] | (in[1] << 8));
+}
+
+}  // namespace net

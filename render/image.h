@@ -1,0 +1,53 @@
+// Images and power-of-two textures. In GL mode an image keeps only its
+// texture; in the software back end only its surface.
+#pragma once
+
+#include <cstdint>
+
+struct SDL_Surface;
+
+namespace render {
+
+// Owns its surface and its texture; move-only.
+struct GfxImage {
+  SDL_Surface* surface = nullptr;
+  uint32_t texture = 0;   // GL texture name, 0 = none
+  float texExtentU = 0;   // image width / texture width
+  float texExtentV = 0;   // image height / texture height
+  uint16_t width = 0;     // pixel size, set when converted to a texture
+  uint16_t height = 0;
+  uint8_t stale = 0;      // re-upload the texture from surface on next draw
+
+  GfxImage() = default;
+  ~GfxImage();
+  GfxImage(const GfxImage&) = delete;
+  GfxImage& operator=(const GfxImage&) = delete;
+  GfxImage(GfxImage&& other) noexcept;
+  GfxImage& operator=(GfxImage&& other) noexcept;
+
+  // Pixel size whichever back end holds it (texture size in GL mode,
+  // surface size otherwise).
+  int pixelWidth() const;
+  int pixelHeight() const;
+  bool empty() const { return surface == nullptr && texture == 0; }
+};
+
+// Loads path into image (printing the "Load Graphic File" lines; a missing
+// file ends the process with status 1), or with a null path converts the
+// surface the image already holds.
+void loadImage(GfxImage& image, const char* path);
+void releaseImage(GfxImage& image);
+uint32_t createTexture(SDL_Surface* surface, float extents[2]);
+SDL_Surface* padToPowerOfTwo(SDL_Surface* surface, int width, int height);
+void uploadTexture(uint32_t texture, SDL_Surface* padded, int width, int height);
+void refreshTexture(GfxImage& image);
+int nextPowerOfTwo(int n);
+// A blank surface in the renderer's pixel format (RGBA byte order).
+SDL_Surface* createSurface(uint16_t width, uint16_t height, uint16_t flags);
+uint32_t getPixel(SDL_Surface* surface, int x, int y);
+void putPixel(SDL_Surface* surface, int x, int y, uint32_t value);
+void paintThroughAlpha(SDL_Surface* target, SDL_Surface* pattern, bool stretch);
+void spreadEdgeColour(SDL_Surface* surface, uint8_t red, uint8_t green, uint8_t blue,
+                      uint8_t radius);
+
+}  // namespace render

@@ -1,0 +1,61 @@
+// Video mode and frame pacing: the window's drawing surface and the rhythm of
+// the main loop. One set of module state for the whole program.
+#pragma once
+
+#include <cstdint>
+
+struct SDL_Surface;
+
+namespace render {
+
+// Bits of the video flag word that are the program's own; the rest are SDL
+// 1.2 video flags. The whole word goes to SDL_SetVideoMode unchanged.
+inline constexpr uint32_t kHwSurface = 0x0001;   // SDL_HWSURFACE
+inline constexpr uint32_t kOpenGl = 0x0002;      // SDL_OPENGL
+inline constexpr uint32_t kAsyncBlit = 0x0004;   // SDL_ASYNCBLIT
+inline constexpr uint32_t kHalfRate = 0x0100;    // 30 fps instead of 60
+inline constexpr uint32_t kLowDepth = 0x0200;    // 16 bpp instead of 32
+inline constexpr uint32_t kFrameSkip = 0x1000;   // skip frames to catch up
+inline constexpr uint32_t kFullscreen = 0x80000000u;  // SDL_FULLSCREEN
+
+struct VideoState {
+  uint32_t videoFlags = 0;
+  uint8_t videoDepth = 0;
+  SDL_Surface* screenSurface = nullptr;  // null in GL mode
+  uint8_t targetFrameRate = 0;
+  float frameTimeMs = 0;     // exact frame period
+  uint32_t frameDelayMs = 0; // whole-millisecond period used for waiting
+  bool drawEnabled = true;   // false while the current frame is skipped
+  uint32_t lastFrameTicks = 0;
+  uint32_t lagMs = 0;
+  uint32_t fpsWindowStart = 0;
+  uint16_t fpsFrameCount = 2;
+  uint16_t measuredFps100 = 0;  // 5987 = 59.87 frames per second
+  bool glContextLive = false;   // a GL context exists and may be called
+};
+
+const VideoState& video();
+
+// Opens the window's surface. Returns false when SDL could not set the mode;
+// the caller decides how to end.
+bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags);
+void setFrameRate(uint8_t fps);
+// Waits for the frame slot, decides whether the coming frame is skipped and
+// presents the picture. Returns drawEnabled.
+bool paceFrame();
+uint16_t measuredFps();
+// True when drawing goes through OpenGL (no software screen surface).
+bool glMode();
+// Called before SDL_Quit: the GL context is about to go away, so owners of
+// textures must not call into GL any more.
+void videoShutdown();
+
+namespace testing {
+// Test access to the module state and the clock, so that the pacing
+// arithmetic can be driven tick by tick.
+VideoState& mutableVideo();
+void setClock(uint32_t (*ticks)(), void (*delay)(uint32_t));
+void resetClock();
+}  // namespace testing
+
+}  // namespace render

@@ -1,0 +1,37 @@
+// Shared helpers of the unit tests: bringing up a real window (GL under the
+// virtual display, or the software back end on SDL's dummy driver) and
+// reading pixels back.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <string>
+
+namespace testsupport {
+
+struct Rgba {
+  uint8_t r, g, b, a;
+};
+
+// SDL video (and nothing else) with a 640 x 480 window in GL mode, as the
+// program opens it. Returns false when no display is available.
+bool openGlWindow();
+// SDL video on the dummy driver with a software screen surface.
+bool openSoftwareScreen();
+void closeVideo();
+
+// Clears the GL back buffer (tests only; the program never clears).
+void clearGl(float r, float g, float b);
+// A pixel of the GL back buffer in window coordinates (origin top-left).
+Rgba readGlPixel(int x, int y);
+// A pixel of a 32-bit surface, as red, green, blue, alpha.
+Rgba readSurfacePixel(SDL_Surface* surface, int x, int y);
+// Saves the GL back buffer as a BMP under the artifacts folder (the
+// VELLORA_ARTIFACTS variable set by the test runner, else the current
+// folder). Returns the path written.
+std::string saveGlScreenshot(const std::string& name);
+// A folder for a test's scratch files, created empty.
+std::string scratchDir(const std::string& name);
+
+}  // namespace testsupport
