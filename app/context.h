@@ -37,7 +37,8 @@ class GameContext {
   // false after printing its message when a start-up step fails; the rest is
   // then skipped.
   bool initContext();
-  void applyDisplaySettings(uint32_t toggles);
+  // Returns false when the video mode could not be set.
+  bool applyDisplaySettings(uint32_t toggles);
   void shutdownContext();
   void changeScene(SceneId id);
   // Reads RoomConfig.txt into hostRoom and profile.
@@ -83,5 +84,5 @@ class GameContext {
  private:
   // How far initContext got, so shutdownContext releases exactly that.
   enum Stage : uint8_t { NotStarted, SdlUp, NetUp, AudioUp, VideoUp, Complete };
-  Stage stage_ = NotStarted;
+  Stage startStage = NotStarted;
 };

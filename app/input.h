@@ -45,13 +45,18 @@ inline constexpr int bindingIndex(int player, Button button) {
   return player * kButtonsPerPlayer + button;
 }
 
+// A stick source reads axis 1 for up and down, axis 0 otherwise; it is
+// active at the threshold or beyond in its direction. Codes other than up,
+// right and down read as left.
+int stickAxis(uint8_t code);
+bool stickActive(uint8_t code, int16_t value);
 // Refreshes count records from the keyboard state and the joysticks.
 void pollInput(SDL_Joystick* const* joysticks, InputBinding* first, uint8_t count);
 // Updates one record from its current sources; the edge detection step of
 // pollInput, exposed so the state machine can be checked on its own.
 void updateEdge(InputBinding& binding, bool down);
-// Opens the joysticks SDL reports into the table (at most kJoystickSlots - 1,
-// so a null entry always ends the table). Returns the count SDL reports.
+// Opens the joysticks SDL reports into the table, at most kJoystickSlots.
+// Returns the count SDL reports.
 uint8_t openJoysticks(SDL_Joystick** joysticks);
 void closeJoysticks(SDL_Joystick** joysticks);
 // Clears all 54 records, then gives player 0 its keys and joystick 0 sources.

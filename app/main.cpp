@@ -1,1 +1,14 @@
-int main(int, char**) { return 0; }
+#include <cstdio>
+#include <memory>
+
+#include "app/game_app.h"
+
+int main(int, char**) {
+  // Line-buffered, so the start-up lines reach a pipe or a log as they are
+  // printed, in order.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  auto app = std::make_unique<GameApp>();
+  const uint8_t result = app->runMainLoop();
+  app.reset();
+  return result;
+}

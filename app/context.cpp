@@ -1,0 +1,177 @@
+#include "app/context.h"
+
+#include <SDL_mixer.h>
+#include <SDL_net.h>
+
+#include <cstdio>
+
+#include "app/cursor.h"
+#include "net/room_files.h"
+#include "platform/platform.h"
+#include "render/draw.h"
+#include "render/video.h"
+#include "text/sjis_strings.h"
+#include "text/text.h"
+
+std::array<GfxImage, 2> sharedFrameImages;
+
+namespace {
+
+constexpr char kProductTitle[] = "Vellora";
+constexpr char kRoomConfigFile[] = "RoomConfig.txt";
+constexpr char kFrameFiles[2][24] = {"Graphic/BackFrame0.png", "Graphic/BackFrame1.png"};
+constexpr char kCircleFile[] = "Graphic/Circle.png";
+constexpr uint32_t kStartToggles = 0x40001007;
+constexpr int kTitleFont = 1;   // 18 pt: labels and headings
+constexpr int kPlateFont = 4;   // 142 pt bold: the play-mode plates
+constexpr const char* kModeNames[3] = {"produce", "free battle", "net battle"};
+
+}  // namespace
+
+GameContext::~GameContext() {
+  if (startStage != NotStarted) shutdownContext();
+}
+
+bool GameContext::initContext() {
+  for (GfxImage& image : frameImages) render::releaseImage(image);
+  joysticks.fill(nullptr);
+
+  if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
+    std::printf("%s", sjis::kSdlInitFailed);
+    return false;
+  }
+  startStage = SdlUp;
+  if (SDLNet_Init() == -1) {
+    std::printf("SDLNet_Init: %s\n", SDL_GetError());
+    return false;
+  }
+  startStage = NetUp;
+  std::printf("Found JoyStickNum[ %d ]\n", openJoysticks(joysticks.data()));
+  if (Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 1024) < 0) {
+    std::printf("%s", sjis::kSoundInitFailed);
+    return false;
+  }
+  startStage = AudioUp;
+
+  char caption[128];
+  text::shiftJisToUtf8(kProductTitle, caption, sizeof caption);
+  SDL_WM_SetCaption(caption, nullptr);
+
+  displayFlags = 0;
+  if (!applyDisplaySettings(kStartToggles)) {
+    std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());
+    return false;
+  }
+  startStage = VideoUp;
+
+  render::loadImage(frameImages[0], kFrameFiles[0]);
+  render::loadImage(frameImages[1], kFrameFiles[1]);
+  render::loadImage(sharedFrameImages[0], kFrameFiles[0]);
+  render::loadImage(sharedFrameImages[1], kFrameFiles[1]);
+  render::loadImage(circleImage, kCircleFile);
+
+  for (int i = 0; i < kFontCount; ++i) fonts[i] = text::openFont(kFontFile, kFontSizes[i]);
+  if (fonts[kPlateFont] != nullptr) TTF_SetFontStyle(fonts[kPlateFont], TTF_STYLE_BOLD);
+  textColor = SDL_Color{255, 255, 255, 0};
+
+  text::renderText(sjis::kYes, yesLabel, fonts[kTitleFont], textColor, true);
+  text::renderText(sjis::kNo, noLabel, fonts[kTitleFont], textColor, true);
+  for (int i = 0; i < 3; ++i) {
+    text::makeKnockoutLabel(kModeNames[i], modeLabels[i], fonts[kPlateFont], textColor);
+  }
+
+  barImage.surface = render::createSurface(640, 25, 1);
+  render::setDrawColor(0.4f, 0.7f, 0.4f, 1.0f);
+  render::fillRectOn(barImage.surface, 0, 0, 640, 25);
+  text::makeFadeBand(barImage);
+
+  SDL_SetIMValues(1, 1, 0);
+  SDL_SetIMValues(2, 1, 0);
+  if (IMM_Init() == 0) std::fprintf(stderr, "Couldn't initialize SDL_imm: %s\n", SDL_GetError());
+
+  setRoomDefaults();
+  readRoomConfig();
+  setCharacterDefaults();
+  startStage = Complete;
+  return true;
+}
+
+bool GameContext::applyDisplaySettings(uint32_t toggles) {
+  const auto flip = [&](uint32_t bit) {
+    if ((toggles & bit) != 0) displayFlags ^= bit;
+  };
+  flip(render::kFrameSkip);
+  flip(render::kHalfRate);
+  frameRate = (displayFlags & render::kHalfRate) != 0 ? 30 : 60;
+  render::setFrameRate(frameRate);
+  flip(render::kLowDepth);
+  colorDepth = (displayFlags & render::kLowDepth) != 0 ? 16 : 32;
+  flip(render::kOpenGl);
+  flip(render::kHwSurface);
+  flip(render::kFullscreen);
+  if ((displayFlags & render::kFullscreen) != 0) {
+    SDL_ShowCursor(SDL_DISABLE);
+  } else {
+    if (mouseCursor != nullptr) SDL_FreeCursor(mouseCursor);
+    mouseCursor = buildCursor(kArrowCursor);
+    SDL_SetCursor(mouseCursor);
+  }
+  return render::setVideoMode(640, 480, colorDepth, displayFlags);
+}
+
+void GameContext::shutdownContext() {
+  if (startStage >= VideoUp && (displayFlags & render::kFullscreen) == 0 &&
+      mouseCursor != nullptr) {
+    SDL_FreeCursor(mouseCursor);
+    mouseCursor = nullptr;
+  }
+  if (startStage >= NetUp) closeJoysticks(joysticks.data());
+  if (startStage >= AudioUp) {
+    Mix_HaltChannel(-1);
+    Mix_HaltMusic();
+    Mix_CloseAudio();
+  }
+  if (startStage >= NetUp) SDLNet_Quit();
+  for (TTF_Font*& font : fonts) {
+    if (font != nullptr) TTF_CloseFont(font);
+    font = nullptr;
+  }
+  render::videoShutdown();
+  SDL_Quit();
+  render::releaseImage(circleImage);
+  render::releaseImage(barImage);
+  for (int i = 2; i >= 0; --i) render::releaseImage(modeLabels[i]);
+  render::releaseImage(noLabel);
+  render::releaseImage(yesLabel);
+  for (int i = 1; i >= 0; --i) render::releaseImage(frameImages[i]);
+  startStage = NotStarted;
+}
+
+void GameContext::changeScene(SceneId id) {
+  sceneId = id;
+  entryPending = 1;
+}
+
+bool GameContext::readRoomConfig() {
+  return net::readRoomConfig(kRoomConfigFile, hostRoom, profile);
+}
+
+void GameContext::setRoomDefaults() {
+  // Fields no setting gives a value (address, counts, owner, reserved bytes)
+  // start zeroed.
+  hostRoom = RoomRecord{};
+  hostRoom.port = 6247;
+  hostRoom.maxPlayers = 6;
+  copyField(hostRoom.roomName, sjis::kDefaultRoomName);
+  copyField(hostRoom.comment, sjis::kDefaultComment);
+  copyField(profile.name, "482P");
+}
+
+void GameContext::setCharacterDefaults() {
+  gameAvailable = 0;
+  characterAvailable.fill(0);
+  characterAvailable[0] = 1;
+  characterAvailable[10] = 1;
+  characterStats[0] = {550, 430, 480, 600};
+  characterStats[10] = {1000, 1000, 1000, 1000};
+}
