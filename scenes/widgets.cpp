@@ -1,0 +1,232 @@
+#include "scenes/widgets.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "render/draw.h"
+#include "render/video.h"
+
+namespace widgets {
+namespace {
+
+WidgetState widgetState;
+
+constexpr int kCell = 10;  // frame sheets are 3 x 3 cells of 10 pixels
+
+struct Colour {
+  float r, g, b, a;
+};
+
+Colour currentColour() {
+  const float* c = render::drawState().color;
+  return {c[0], c[1], c[2], c[3]};
+}
+
+void setColour(const Colour& c) { render::setDrawColor(c.r, c.g, c.b, c.a); }
+
+void drawCell(GfxImage& sheet, int x, int y, int column, int row, float scaleX, float scaleY) {
+  render::setDrawScale(scaleX, scaleY, 0);
+  render::drawImage(x, y, &sheet, column * kCell, row * kCell, kCell, kCell);
+}
+
+// Both window kinds: pass 0 lays sheet 0 in the frame colour, pass 1 lays
+// sheet 1 and the interior in the colour current at the call.
+void drawFramed(GfxImage* sheets, int x, int y, int w, int h, const Colour& frame) {
+  const int iw = w - 2 * kCell;
+  const int ih = h - 2 * kCell;
+  if (iw < 0 || ih < 0) return;
+  const Colour fill = currentColour();
+  const float sx = stretchScale(iw);
+  const float sy = stretchScale(ih);
+  setColour(frame);
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 1) setColour(fill);
+    GfxImage& sheet = sheets[pass];
+    drawCell(sheet, x, y, 0, 0, 1, 1);
+    drawCell(sheet, x + kCell, y, 1, 0, sx, 1);
+    drawCell(sheet, x + kCell + iw, y, 2, 0, 1, 1);
+    drawCell(sheet, x, y + kCell, 0, 1, 1, sy);
+    if (pass == 1) {
+      render::setDrawScale(1, 1, 0);
+      render::fillRect(x + kCell, y + kCell, iw, ih);
+    }
+    drawCell(sheet, x + kCell + iw, y + kCell, 2, 1, 1, sy);
+    drawCell(sheet, x, y + kCell + ih, 0, 2, 1, 1);
+    drawCell(sheet, x + kCell, y + kCell + ih, 1, 2, sx, 1);
+    drawCell(sheet, x + kCell + iw, y + kCell + ih, 2, 2, 1, 1);
+  }
+}
+
+}  // namespace
+
+WidgetState& state() { return widgetState; }
+
+float stretchScale(int pixels) {
+  float scale = static_cast<float>(pixels) / kCell;
+  while (static_cast<int>(kCell * scale) < pixels) scale = std::nextafter(scale, 1e9f);
+  return scale;
+}
+
+void drawWindow(GameContext& ctx, int x, int y, int w, int h, float frameRed, float frameGreen,
+                float frameBlue, float frameAlpha) {
+  if (frameAlpha == -1.0f) frameAlpha = currentColour().a * 0.8f;
+  drawFramed(ctx.frameImages.data(), x, y, w, h, {frameRed, frameGreen, frameBlue, frameAlpha});
+}
+
+void drawPlainWindow(int x, int y, int w, int h) {
+  drawFramed(sharedFrameImages.data(), x, y, w, h, {0, 0, 0, currentColour().a / 2});
+}
+
+void drawBackdrop(GameContext& ctx) {
+  float& t = widgetState.backdropPhase;
+  render::setDrawColor(0.5f, 0.9f, 0.3f, 1.0f);
+  render::fillRect(0, 0, 640, 480);
+
+  render::setDrawScale(1, 1, 0);
+  const int barHeight = ctx.barImage.pixelHeight();
+  for (int y = 0; barHeight > 0 && y < 480; y += barHeight) {
+    render::setDrawColor(1, 1, 1, y / 480.0f + 0.1f);
+    render::drawImage(0, y, ctx.barImage);
+  }
+
+  render::setDrawColor(0.7f, 1.0f, 0.5f, 0.8f);
+  render::fillCircle(100, 200, 200);
+  render::setDrawColor(0.7f, 1.0f, 0.5f, 1.0f);
+  render::fillCircle(static_cast<int>(100 + 150 * std::cos(t)),
+                     static_cast<int>(200 + 150 * std::sin(t)), 100);
+  t += 0.02f;
+
+  const int halfW = ctx.circleImage.pixelWidth() / 2;
+  const int halfH = ctx.circleImage.pixelHeight() / 2;
+  for (int i = 0; i < 8; ++i) {
+    const float b = 0.7865f * i + t;
+    const float d = 0.5f * std::cos(b) + 1;
+    render::setDrawScale(d, d, 0);
+    render::setDrawColor(0.7f, 1.0f, 0.5f, 0.5f * d);
+    render::drawImage(static_cast<int>(280 * std::cos(b - 0.39325f) + 300 - halfW),
+                      static_cast<int>(280 * std::sin(b) + 200 - halfH), ctx.circleImage);
+  }
+}
+
+bool drawModeBanner(GameContext& ctx, int mode) {
+  GfxImage& banner = ctx.modeLabels[mode];
+  const int w = banner.pixelWidth();
+  // Without a font there is no plate to sweep; the sweep is over at once
+  // rather than never.
+  if (w == 0) return true;
+  int& scroll = widgetState.bannerScroll;
+  float& alpha = widgetState.bannerAlpha;
+  render::setDrawScale(2, 2, 0);
+  render::setDrawColor(1, 1, 1, alpha);
+  render::drawImage(0, 0, &banner, scroll, 0, 640, banner.pixelHeight());
+  if (w - 320 > scroll) {
+    scroll = static_cast<int>(w / (render::video().targetFrameRate * 2.5f) + scroll);
+  }
+  if (scroll > w * 0.5f && alpha > 0) alpha -= 0.02f;
+  if (alpha <= 0) {
+    alpha = 1;
+    scroll = 0;
+    return true;
+  }
+  return false;
+}
+
+bool drawHeading(GameContext& ctx, bool closing, HeadingLabels& heading) {
+  float& t = widgetState.headingProgress;
+  render::setDrawColor(0.3f, 0.6f, 0.1f, 0.6f);
+  drawWindow(ctx, 45, -10, 250, static_cast<int>(std::min(t, 1.0f) * 85), 0, 0, 0, -1);
+  if (t > 1) {
+    const float d = std::min(t - 1, 1.0f);
+    render::setDrawColor(0.5f, 0.9f, 0.0f, 0.6f);
+    drawWindow(ctx, static_cast<int>((1 - d) * -275), 20, 275, 40, 0, 0, 0, -1);
+  }
+  if (t > 2) {
+    render::setDrawScale(1, 1, 0);
+    render::setDrawColor(1, 1, 1, t - 2);
+    render::drawImage(65, 30, heading.title);
+    render::drawImage(145, 55, heading.subtitle);
+  }
+  if (!closing) {
+    if (t < 3) {
+      t += 0.05f;
+      return false;
+    }
+    return true;
+  }
+  if (t <= 0) return true;
+  t -= 0.05f;
+  return false;
+}
+
+namespace {
+
+void drawDialogButton(GameContext& ctx, GfxImage& label, float bx, float by, float z,
+                      bool highlighted) {
+  if (highlighted) {
+    render::setDrawColor(0.5f, 0.9f, 0.0f, 1.0f);
+  } else {
+    render::setDrawColor(0.6f, 0.9f, 0.4f, 1.0f);
+  }
+  const int bw = label.pixelWidth() + 30;
+  const int bh = label.pixelHeight() + 20;
+  drawWindow(ctx, static_cast<int>(bx), static_cast<int>(by), static_cast<int>(bw * z),
+             static_cast<int>(bh * z), 0, 0, 0, -1);
+  if (highlighted) {
+    render::setDrawColor(1, 1, 1, 1);
+  } else {
+    render::setDrawColor(0.3f, 0.5f, 0.2f, 1.0f);
+  }
+  render::drawImage(static_cast<int>(bx + 15 * z), static_cast<int>(by + 10 * z), label);
+}
+
+}  // namespace
+
+DialogResult runDialog(GameContext& ctx, int cx, int cy, int w, int h, GfxImage* message,
+                       DialogKind kind, uint8_t player) {
+  WidgetState& s = widgetState;
+  if (message == nullptr) {
+    s.dialogMessage = nullptr;
+    return kDialogPending;
+  }
+  if (message != s.dialogMessage) {
+    s.dialogMessage = message;
+    s.dialogZoom = 0.2f;
+    s.dialogChoice = 0;
+    // The press that opened the dialog must not act on it.
+    for (Button b : {ButtonLeft, ButtonRight, ButtonConfirm, ButtonCancel}) {
+      ctx.binding(player, b).justPressed = 0;
+    }
+  }
+  float& z = s.dialogZoom;
+  if (z < 1) z += 0.1f;
+  if (kind == DialogYesNo) {
+    if (ctx.justPressed(player, ButtonLeft)) s.dialogChoice = 1;
+    if (ctx.justPressed(player, ButtonRight)) s.dialogChoice = 0;
+    if (ctx.justPressed(player, ButtonCancel)) {
+      s.dialogChoice = 0;
+      return kDialogNo;
+    }
+    if (ctx.justPressed(player, ButtonConfirm)) return s.dialogChoice == 1 ? kDialogYes : kDialogNo;
+  }
+
+  const int hw = w / 2;
+  const int hh = h / 2;
+  const float left = cx - hw * z;
+  const float top = cy - hh * z;
+  render::setDrawColor(0.4f, 0.7f, 0.2f, 1.0f);
+  drawWindow(ctx, static_cast<int>(left), static_cast<int>(top), static_cast<int>(w * z),
+             static_cast<int>(h * z), 0, 0, 0, -1);
+  render::setDrawColor(1, 1, 1, 1);
+  render::setDrawScale(z, z, 0);
+  render::drawImage(static_cast<int>(left + 25 * z), static_cast<int>(top + 15 * z), *message);
+  const float by = top + (h - 55) * z;
+  if (kind == DialogYesNo) {
+    drawDialogButton(ctx, ctx.yesLabel, left + z * hw, by, z, s.dialogChoice == 1);
+    drawDialogButton(ctx, ctx.noLabel, left + (w - 110) * z, by, z, s.dialogChoice == 0);
+    render::setDrawScale(1, 1, 0);
+    return kDialogPending;
+  }
+  return z >= 1 ? kDialogYes : kDialogPending;
+}
+
+}  // namespace widgets
