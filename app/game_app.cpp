@@ -13,6 +13,7 @@ constexpr int kMixChannels = 64;
 
 GameApp::GameApp() {
   link.reset();
+  loop.setScene(kSceneTitle, &title);
   context.changeScene(kSceneTitle);
   setDefaultBindings(context.bindings.data());
   context.musicVolume = kMusicVolume;

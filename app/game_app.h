@@ -8,6 +8,7 @@
 #include "app/context.h"
 #include "app/main_loop.h"
 #include "net/net_link.h"
+#include "scenes/title_scene.h"
 
 class GameApp {
  public:
@@ -32,5 +33,6 @@ class GameApp {
   GameContext context;
   bool started = startUp();
   net::NetLink link;
+  TitleScene title{context};
   MainLoop loop{context};
 };

@@ -1,0 +1,255 @@
+#include "scenes/title_scene.h"
+
+#include "render/draw.h"
+#include "scenes/widgets.h"
+#include "text/sjis_strings.h"
+#include "text/text.h"
+
+namespace {
+
+constexpr const char* kMenuTexts[TitleScene::kMenuItems] = {
+    sjis::kMenuProduce, sjis::kMenuFreeBattle, sjis::kMenuNetBattle, sjis::kMenuOption,
+    sjis::kMenuQuit};
+constexpr const char* kHelpTexts[TitleScene::kMenuItems] = {
+    sjis::kHelpProduce, sjis::kHelpFreeBattle, sjis::kHelpNetBattle, sjis::kHelpOption,
+    sjis::kHelpQuit};
+constexpr int kLabelFont = 1;  // 18 pt
+constexpr int kMenuFont = 2;   // 24 pt
+
+}  // namespace
+
+TitleScene::TitleScene(GameContext& shared) : ctx(shared) {
+  titleBar.surface = render::createSurface(640, 25, 1);
+  render::setDrawColor(0.5f, 0.7f, 0.1f, 1.0f);
+  render::fillRectOn(titleBar.surface, 0, 0, 640, 25);
+  text::makeFadeBand(titleBar);
+  render::loadImage(bgFrame, "Graphic/BGFrame.png");
+
+  TTF_Font* labelFont = ctx.fonts[kLabelFont];
+  if (labelFont != nullptr) TTF_SetFontStyle(labelFont, TTF_STYLE_BOLD);
+  text::renderText("PRESS START BUTTON", pressStartLabel, labelFont, ctx.textColor, true);
+  if (labelFont != nullptr) TTF_SetFontStyle(labelFont, TTF_STYLE_NORMAL);
+  for (int i = 0; i < kMenuItems; ++i) {
+    text::renderText(kMenuTexts[i], menuLabels[i], ctx.fonts[kMenuFont], ctx.textColor, true);
+    text::renderText(kHelpTexts[i], helpLabels[i], labelFont, ctx.textColor, true);
+  }
+}
+
+void TitleScene::enter() {
+  phase = PressStart;
+  menuCursor = 0;
+  menuClosing = 1;
+  bubbleRetract = 1;
+  barScrollY = -static_cast<float>(titleBar.pixelHeight());
+  frameScrollX = -static_cast<float>(bgFrame.pixelWidth());
+  framePulse = 1.0f;
+  startAlpha = 0;
+  bubbleGrow = 0;
+  bubbleRing = 1.0f;
+  menuAlpha = 0;
+  screenFade = 0;
+}
+
+void TitleScene::update() {
+  render::setDrawScale(1, 1, 0);
+  render::setDrawColor(0.3f, 0.6f, 0.1f, 1.0f);
+  render::fillRect(0, 0, 640, 480);
+  drawBars();
+  drawFrameStrips();
+  drawBubble(bubbleRetract != 0);
+  // Choices act only while the panel is steady, so a confirmed item first
+  // closes the panel and only then takes effect.
+  if (!drawMenuPanel(menuClosing != 0)) return;
+  switch (phase) {
+    case PressStart:
+    case StartPressed:
+      drawStartPrompt();
+      break;
+    case MainMenu:
+      updateMenu();
+      break;
+    case ProduceChosen:
+      ctx.playMode = Produce;
+      phase = MainMenu;
+      break;
+    case FreeBattleChosen:
+      ctx.playMode = FreeBattle;
+      fadeOut(1, 1, 1, kSceneCharacterSelect);
+      bubbleRetract = 0;
+      break;
+    case NetBattleChosen:
+      ctx.playMode = NetBattle;
+      fadeOut(1, 1, 1, kSceneCharacterSelect);
+      bubbleRetract = 0;
+      break;
+    case OptionChosen:
+      phase = MainMenu;
+      break;
+    case QuitChosen:
+      fadeOut(0, 0, 0, kSceneQuit);
+      break;
+    default:
+      break;
+  }
+}
+
+void TitleScene::drawBars() {
+  // The bars drift down 0.2 pixel per frame.
+  render::setDrawColor(1, 1, 1, 0.5f);
+  const int barHeight = titleBar.pixelHeight();
+  for (int y = static_cast<int16_t>(barScrollY); barHeight > 0 && y < 480; y += barHeight) {
+    render::drawImage(0, y, titleBar);
+  }
+  barScrollY += 0.2f;
+  if (barScrollY > 0) barScrollY = -static_cast<float>(barHeight);
+}
+
+void TitleScene::drawFrameStrips() {
+  // The top strip moves right and the bottom one left, each copy with an
+  // echo that swells to twice its size while fading out.
+  const int w = bgFrame.pixelWidth();
+  const int h = bgFrame.pixelHeight();
+  for (int i = 0; i < 3; ++i) {
+    const int topX = static_cast<int>(i * w + frameScrollX);
+    const int bottomX = static_cast<int>(w - frameScrollX - i * w);
+    render::setDrawScale(1, 1, 0);
+    render::setDrawColor(1, 1, 1, 0.3f);
+    render::drawImage(topX, 0, bgFrame);
+    render::drawImage(bottomX, 480 - h, bgFrame);
+    render::setDrawScale(framePulse, framePulse, 1);
+    render::setDrawColor(1, 1, 1, 0.6f - framePulse / 3);
+    render::drawImage(topX, 0, bgFrame);
+    render::drawImage(bottomX, 480 - h, bgFrame);
+  }
+  framePulse += 0.01f;
+  if (framePulse >= 2) framePulse = 1;
+  render::setDrawScale(1, 1, 0);
+  frameScrollX += 1;
+  if (frameScrollX > 0) frameScrollX = -static_cast<float>(w);
+}
+
+void TitleScene::drawStartPrompt() {
+  const int pw = pressStartLabel.pixelWidth();
+  const int ph = pressStartLabel.pixelHeight();
+  render::setDrawColor(0, 0, 1, startAlpha * 0.7f);
+  widgets::drawWindow(ctx, static_cast<int>((640 - (pw + 40)) / 2.0f),
+                      static_cast<int>((480 - (ph + 20)) / 1.2f), pw + 40, ph + 20, 0, 0, 0, -1);
+  render::setDrawColor(1, 1, 1, startAlpha);
+  render::drawImage((640 - pw) / 2, static_cast<int>((480 - ph) / 1.22f), pressStartLabel);
+  if (phase == PressStart) {
+    // The prompt fades in and stays lit until confirmed; a press during the
+    // fade-in is ignored.
+    if (startAlpha < 1) {
+      startAlpha += 0.05f;
+    } else if (ctx.justPressed(0, ButtonConfirm)) {
+      phase = StartPressed;
+    }
+  } else if (startAlpha > 0) {
+    startAlpha -= 0.05f;
+  } else {
+    phase = MainMenu;
+    startAlpha = 0;
+  }
+}
+
+void TitleScene::updateMenu() {
+  if (ctx.justPressed(0, ButtonUp) && menuCursor > 0) --menuCursor;
+  if (ctx.justPressed(0, ButtonDown) && menuCursor < kMenuItems - 1) ++menuCursor;
+  if (ctx.justPressed(0, ButtonConfirm)) {
+    phase = static_cast<uint8_t>(ProduceChosen + menuCursor);
+    menuClosing = 1;
+    bubbleRetract = 1;
+  } else {
+    menuClosing = 0;
+    bubbleRetract = 0;
+  }
+}
+
+void TitleScene::fadeOut(float red, float green, float blue, SceneId next) {
+  render::setDrawColor(red, green, blue, screenFade);
+  render::fillRect(0, 0, 640, 480);
+  if (screenFade < 2) {
+    screenFade += 0.02f;
+  } else {
+    ctx.changeScene(next);
+  }
+}
+
+bool TitleScene::drawMenuPanel(bool closing) {
+  float& a = menuAlpha;
+  if (closing) {
+    if (a <= 0) return true;
+    a -= 0.02f;
+  }
+  render::setDrawColor(0.3f, 0.6f, 0.1f, a * 0.3f);
+  widgets::drawWindow(ctx, 320, 130, 320, 250, 0, 0, 0, -1);
+  for (int i = 0; i < kMenuItems; ++i) {
+    // Items are right-aligned at 640 when open and slide in from the edge.
+    const int y = 130 + 50 * i;
+    const int w = 300 - 40 * i;
+    const int x = static_cast<int>((640 - w) + w * (1 - a));
+    const bool highlighted = i == menuCursor;
+    if (highlighted) {
+      render::setDrawColor(0.5f, 0.9f, 0.0f, a);
+    } else {
+      render::setDrawColor(0.6f, 0.9f, 0.4f, a);
+    }
+    widgets::drawWindow(ctx, x, y, w, 50, 0, 0, 0, -1);
+    if (highlighted) {
+      render::setDrawColor(1, 1, 1, a);
+    } else {
+      render::setDrawColor(0.3f, 0.5f, 0.2f, a);
+    }
+    render::setDrawScale(1, 1, 0);
+    GfxImage& label = menuLabels[i];
+    render::drawImage(x + (w - label.pixelWidth()) / 2, y + (50 - label.pixelHeight()) / 2,
+                      label);
+  }
+  if (closing) return false;
+  if (a < 1) {
+    a += 0.02f;
+    return false;
+  }
+  return true;
+}
+
+bool TitleScene::drawBubble(bool retract) {
+  float& g = bubbleGrow;
+  float& r = bubbleRing;
+  if (retract) {
+    r = r < 1 ? r + 0.01f : 1;
+    g = g > 0 ? g - 0.01f : 0;
+    if (r == 1 && g == 0) return true;
+  }
+  render::setDrawScale(1, 1, 0);
+  // The centre follows the growth toward (160, 320) and heads back to the
+  // corner once an item is chosen.
+  if (retract || phase >= ProduceChosen) {
+    if (bubbleX > 0) bubbleX -= 4;
+    if (bubbleY > 0) bubbleY -= 4;
+  } else {
+    if (g * 160 > bubbleX) bubbleX += 4;
+    if (g * 320 > bubbleY) bubbleY += 4;
+  }
+  // Two circles make a ripple: one shrinks while fading in, the other grows
+  // while fading out.
+  render::setDrawColor(0.5f, 0.9f, 0.0f, r);
+  render::fillCircle(bubbleX, bubbleY, static_cast<int>(g * 200 + 100 - r * 100));
+  render::setDrawColor(0.5f, 0.9f, 0.0f, 1 - r);
+  render::fillCircle(bubbleX, bubbleY, static_cast<int>(g * 200 + r * 100));
+  if (retract) return false;
+
+  render::setDrawColor(1, 1, 1, g);
+  if (phase >= ProduceChosen) {
+    GfxImage& label = menuLabels[phase - ProduceChosen];
+    render::drawImage(static_cast<int>(((bubbleX + 200 - label.pixelWidth()) / 2) * g),
+                      static_cast<int>(((bubbleY + 150 - label.pixelHeight()) / 2) * g), label);
+  } else {
+    GfxImage& label = helpLabels[menuCursor];
+    render::drawImage(static_cast<int>((bubbleX + 25 - label.pixelWidth() / 2) * g),
+                      static_cast<int>((bubbleY - label.pixelHeight() / 2) * g), label);
+  }
+  r = r < 1 ? r + 0.01f : 0;
+  g = g < 1 ? g + 0.01f : 1;
+  return g == 1;
+}

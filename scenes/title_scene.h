@@ -1,0 +1,64 @@
+// Scene 1: the animated green title with "PRESS START BUTTON", then the main
+// menu with its sliding panel and help bubble. Reads player 0's buttons only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "app/context.h"
+#include "app/scene.h"
+
+enum TitlePhase : uint8_t {
+  PressStart = 0,
+  StartPressed = 1,
+  MainMenu = 2,
+  ProduceChosen = 3,
+  FreeBattleChosen = 4,
+  NetBattleChosen = 5,
+  OptionChosen = 6,
+  QuitChosen = 7,
+};
+
+class TitleScene : public Scene {
+ public:
+  static constexpr int kMenuItems = 5;
+
+  explicit TitleScene(GameContext& shared);
+  void enter() override;
+  void update() override;
+  // The menu panel; true when fully open (opening) or fully closed (closing).
+  bool drawMenuPanel(bool closing);
+  // The help bubble; true when fully grown or, retracting, fully retracted.
+  bool drawBubble(bool retract);
+
+  // Scene state, reset by enter.
+  uint8_t phase = PressStart;
+  uint8_t menuCursor = 0;
+  uint8_t menuClosing = 1;
+  uint8_t bubbleRetract = 1;
+  float barScrollY = 0;
+  float frameScrollX = 0;
+  float framePulse = 1;
+  float startAlpha = 0;
+  float bubbleGrow = 0;
+  float bubbleRing = 1;
+  float menuAlpha = 0;
+  float screenFade = 0;
+  // Centre of the bubble's circles; kept across visits to the scene.
+  int bubbleX = 0;
+  int bubbleY = 0;
+
+ private:
+  void drawBars();
+  void drawFrameStrips();
+  void drawStartPrompt();
+  void updateMenu();
+  void fadeOut(float red, float green, float blue, SceneId next);
+
+  GameContext& ctx;
+  GfxImage titleBar;
+  GfxImage bgFrame;
+  GfxImage pressStartLabel;
+  std::array<GfxImage, kMenuItems> menuLabels;
+  std::array<GfxImage, kMenuItems> helpLabels;
+};
