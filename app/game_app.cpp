@@ -12,8 +12,8 @@ constexpr int kMixChannels = 64;
 }  // namespace
 
 GameApp::GameApp() {
-  link.reset();
   loop.setScene(kSceneTitle, &title);
+  loop.setScene(kSceneCharacterSelect, &characterSelect);
   context.changeScene(kSceneTitle);
   setDefaultBindings(context.bindings.data());
   context.musicVolume = kMusicVolume;

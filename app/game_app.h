@@ -8,6 +8,7 @@
 #include "app/context.h"
 #include "app/main_loop.h"
 #include "net/net_link.h"
+#include "scenes/character_select_scene.h"
 #include "scenes/title_scene.h"
 
 class GameApp {
@@ -34,5 +35,6 @@ class GameApp {
   bool started = startUp();
   net::NetLink link;
   TitleScene title{context};
+  CharacterSelectScene characterSelect{context};
   MainLoop loop{context};
 };
