@@ -1,0 +1,177 @@
+// Character select driven frame by frame with buttons set by hand.
+#include <gtest/gtest.h>
+
+#include "scenes/character_select_scene.h"
+#include "scenes/widgets.h"
+#include "support/game_fixture.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testsupport::frame;
+using testsupport::frames;
+
+class CharacterSelect : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ctx = &testsupport::startedContext();
+    scene = new CharacterSelectScene(*ctx);
+  }
+  void SetUp() override {
+    testsupport::setDrawing(false);
+    widgets::state() = widgets::WidgetState{};
+    setDefaultBindings(ctx->bindings.data());
+  }
+  void start(PlayMode mode) {
+    ctx->playMode = mode;
+    ctx->sceneId = kSceneCharacterSelect;
+    ctx->entryPending = 0;
+    scene->enter();
+  }
+  // Runs the banner sweep and the opening until the icon row takes input.
+  void openRow() {
+    for (int i = 0; i < 400 && scene->bannerDone == 0; ++i) frame(*ctx, *scene);
+    ASSERT_EQ(scene->bannerDone, 1);
+    for (int i = 0; i < 100 && scene->turnProgress < 1; ++i) frame(*ctx, *scene);
+    ASSERT_GE(scene->panelProgress, 2);
+  }
+  // Confirms the highlighted character for the participant whose turn it
+  // is: Confirm opens the dialog, Left picks "yes", Confirm answers.
+  void choose(int player) {
+    frame(*ctx, *scene, {ButtonConfirm}, player);
+    ASSERT_EQ(scene->confirmOpen, 1);
+    frame(*ctx, *scene, {ButtonLeft}, player);
+    frame(*ctx, *scene, {ButtonConfirm}, player);
+    ASSERT_EQ(scene->confirmOpen, 0);
+  }
+  void waitForTurn(int turn) {
+    for (int i = 0; i < 200 && !(scene->turn == turn && scene->turnProgress >= 1); ++i) {
+      frame(*ctx, *scene);
+    }
+  }
+
+  static GameContext* ctx;
+  static CharacterSelectScene* scene;
+};
+GameContext* CharacterSelect::ctx = nullptr;
+CharacterSelectScene* CharacterSelect::scene = nullptr;
+
+TEST_F(CharacterSelect, IconRowSkipsSlotsThatAreNotOffered) {
+  start(NetBattle);
+  openRow();
+  frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->selCursor, 10);
+  frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->selCursor, 10);
+  frame(*ctx, *scene, {ButtonLeft});
+  EXPECT_EQ(scene->selCursor, 0);
+  frame(*ctx, *scene, {ButtonLeft});
+  EXPECT_EQ(scene->selCursor, 0);
+}
+
+TEST_F(CharacterSelect, InputIsIgnoredDuringTheSweepAndTheOpening) {
+  start(NetBattle);
+  frame(*ctx, *scene, {ButtonRight});
+  frame(*ctx, *scene, {ButtonConfirm});
+  EXPECT_EQ(scene->selCursor, 0);
+  EXPECT_EQ(scene->confirmOpen, 0);
+  while (scene->bannerDone == 0) frame(*ctx, *scene);
+  frames(*ctx, *scene, 30);  // panelProgress 1.5
+  frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->selCursor, 0);
+}
+
+TEST_F(CharacterSelect, DialogStartsOnNoAndTheSameParticipantChoosesAgain) {
+  start(NetBattle);
+  openRow();
+  frame(*ctx, *scene, {ButtonConfirm});
+  EXPECT_EQ(scene->confirmOpen, 1);
+  EXPECT_EQ(widgets::state().dialogChoice, 0);
+  frame(*ctx, *scene, {ButtonRight});  // in the dialog: no effect on the row
+  EXPECT_EQ(scene->selCursor, 0);
+  frame(*ctx, *scene, {ButtonConfirm});
+  EXPECT_EQ(scene->confirmOpen, 0);
+  EXPECT_LT(scene->turnProgress, 1.1f);
+  frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->selCursor, 10);
+}
+
+TEST_F(CharacterSelect, NetBattleCopiesTheChoiceIntoTheProfile) {
+  copyField(ctx->profile.name, "Tester");
+  ctx->profile.stats = {1, 2, 3, 4};
+  start(NetBattle);
+  EXPECT_EQ(scene->playerCount, 1);
+  EXPECT_STREQ(ctx->players[0].name.data(), "Tester");
+  EXPECT_EQ(ctx->players[0].present, 1);
+  openRow();
+  frame(*ctx, *scene, {ButtonRight});
+  choose(0);
+  // Input is ignored once the choice is confirmed.
+  frame(*ctx, *scene, {ButtonLeft});
+  EXPECT_EQ(scene->selCursor, 10);
+  int count = 0;
+  while (ctx->sceneId == kSceneCharacterSelect && count < 300) {
+    frame(*ctx, *scene);
+    ++count;
+  }
+  EXPECT_EQ(ctx->sceneId, kSceneRoomList);
+  EXPECT_EQ(ctx->profile.stats, (std::array<uint16_t, 4>{1000, 1000, 1000, 1000}));
+  EXPECT_STREQ(ctx->profile.name.data(), "Tester");
+}
+
+TEST_F(CharacterSelect, FreeBattleHasSixTurnsWithComputerPlayersOnPlayerZerosKeys) {
+  ctx->hostRoom.maxPlayers = 6;
+  start(FreeBattle);
+  EXPECT_EQ(scene->playerCount, 6);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(ctx->players[i].present, 1);
+    EXPECT_EQ(ctx->players[i].isCpu, i == 0 ? 0 : 1);
+  }
+  openRow();
+  choose(0);  // Sorane for the human player
+  for (int turn = 1; turn < 6; ++turn) {
+    waitForTurn(turn);
+    ASSERT_EQ(scene->turn, turn);
+    // The computer player's buttons are player 0's.
+    EXPECT_EQ(ctx->binding(turn, ButtonConfirm).key, SDLK_z);
+    if (turn % 2 == 1) frame(*ctx, *scene, {ButtonRight});
+    choose(0);
+  }
+  int count = 0;
+  while (ctx->sceneId == kSceneCharacterSelect && count < 300) {
+    frame(*ctx, *scene);
+    ++count;
+  }
+  EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
+  EXPECT_EQ(ctx->players[0].stats[0], 550);
+  EXPECT_EQ(ctx->players[1].stats[0], 1000);
+  EXPECT_EQ(ctx->players[2].stats[0], 1000);  // the cursor stays where it was
+}
+
+TEST_F(CharacterSelect, BarsGlideFivePointsPerFrame) {
+  start(NetBattle);
+  openRow();
+  frames(*ctx, *scene, 5);
+  EXPECT_EQ(scene->shownStats[0], 550);
+  frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->shownStats[0], 555);
+  frames(*ctx, *scene, 88);
+  EXPECT_EQ(scene->shownStats[0], 995);
+  frame(*ctx, *scene);
+  EXPECT_EQ(scene->shownStats[0], 1000);
+}
+
+TEST_F(CharacterSelect, DrawnSceneWithTheDialogOpen) {
+  testsupport::setDrawing(true);
+  start(FreeBattle);
+  openRow();
+  frames(*ctx, *scene, 40);
+  frame(*ctx, *scene, {ButtonConfirm});
+  frames(*ctx, *scene, 10);
+  testsupport::saveGlScreenshot("character-select-dialog");
+  // The icon row's first window (highlighted) at x 15..71, y 360..436.
+  const testsupport::Rgba icon = testsupport::readGlPixel(18, 430);
+  EXPECT_GT(icon.g, 150);
+}
+
+}  // namespace

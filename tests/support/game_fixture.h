@@ -1,0 +1,25 @@
+// A started game context shared by the scene tests of one executable: SDL,
+// the GL window on the virtual display, fonts, the shared pictures and
+// labels, exactly as the program starts them.
+#pragma once
+
+#include <initializer_list>
+
+#include "app/context.h"
+#include "app/scene.h"
+
+namespace testsupport {
+
+// Started on first use; lives until the process ends.
+GameContext& startedContext();
+
+// Drawing costs time on the software renderer; logic tests turn it off.
+void setDrawing(bool enabled);
+
+// Runs one frame of a scene as the main loop would after a poll in which the
+// given buttons of `player` were just pressed; the presses last one frame.
+void frame(GameContext& ctx, Scene& scene, std::initializer_list<Button> pressed = {},
+           int player = 0);
+void frames(GameContext& ctx, Scene& scene, int count);
+
+}  // namespace testsupport
