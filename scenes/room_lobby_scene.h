@@ -1,0 +1,50 @@
+// Scene 4: the room lobby, headed "rule select". Six player panels and a bar
+// of four buttons; offline for free battle, or as host or guest of a room
+// linked over TCP. It keeps running beneath the game select.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "app/context.h"
+#include "app/scene.h"
+#include "net/net_link.h"
+#include "text/text.h"
+
+enum LobbyState : uint8_t {
+  Opening = 0,
+  Active = 1,
+  Leaving = 2,
+  ToGameSelect = 3,
+  Passive = 4,
+};
+
+class RoomLobbyScene : public Scene {
+ public:
+  static constexpr int kButtons = 4;
+
+  RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink);
+  void enter() override;
+  void update() override;
+  // Processes every message of the frame.
+  void handleMessages();
+  void drawPlayerPanels();
+  void updateButtonBar();
+
+  uint8_t button = 0;  // highlighted button
+  uint8_t state = Opening;
+  float progress = 0;  // unfold progress, 0.05 per frame
+
+ private:
+  void renderSlotName(int slot);
+  void renderButton(int index, const char* label);
+  void enterOffline();
+  void enterHost();
+  void enterGuest();
+
+  GameContext& ctx;
+  net::NetLink& link;
+  text::HeadingLabels headingLabels;
+  std::array<GfxImage, kPlayerSlots> slotNameLabels;
+  std::array<GfxImage, kButtons> buttonLabels;
+};
