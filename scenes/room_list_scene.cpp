@@ -1,0 +1,213 @@
+#include "scenes/room_list_scene.h"
+
+#include "net/room_files.h"
+#include "net/room_query.h"
+#include "render/draw.h"
+#include "render/video.h"
+#include "scenes/widgets.h"
+#include "text/sjis_strings.h"
+
+namespace {
+
+constexpr int kSmallFont = 0;  // 16 pt
+constexpr int kLabelFont = 1;  // 18 pt
+constexpr int kMenuFont = 2;   // 24 pt
+constexpr const char* kButtonTexts[RoomListScene::kButtons] = {
+    sjis::kButtonRefresh, sjis::kButtonCreateRoom, sjis::kButtonPreviousPage,
+    sjis::kButtonNextPage};
+constexpr const char* kHelpTexts[RoomListScene::kButtons] = {
+    sjis::kHelpRefresh, sjis::kHelpCreateRoom, sjis::kHelpPreviousPage, sjis::kHelpNextPage};
+constexpr char kRoomListFile[] = "RoomList.txt";
+
+}  // namespace
+
+RoomListScene::RoomListScene(GameContext& shared, net::NetLink& sharedLink)
+    : ctx(shared), link(sharedLink) {
+  text::renderText(sjis::kRoomListWait, waitLabel, ctx.fonts[kMenuFont], ctx.textColor, true);
+  for (int i = 0; i < kButtons; ++i) {
+    text::renderText(kButtonTexts[i], buttonLabels[i], ctx.fonts[kLabelFont], ctx.textColor,
+                     true);
+    text::renderText(kHelpTexts[i], helpTexts[i], ctx.fonts[kSmallFont], ctx.textColor, true);
+  }
+  readRoomList();
+}
+
+void RoomListScene::readRoomList() {
+  std::array<RoomRecord, kEntries> rooms{};
+  const int count = net::readRoomList(kRoomListFile, rooms.data(), kEntries);
+  for (int i = 0; i < count; ++i) {
+    entries[i].room.hostAddress = rooms[i].hostAddress;
+    entries[i].room.port = rooms[i].port;
+  }
+}
+
+void RoomListScene::enter() {
+  button = ButtonRefresh;
+  selected = 0;
+  browsing = 0;
+}
+
+bool RoomListScene::answered(int index) const {
+  return index >= 0 && index < kEntries && entries[index].unanswered == 0;
+}
+
+void RoomListScene::update() {
+  widgets::drawBackdrop(ctx);
+  render::setDrawColor(0, 0, 0, 0.7f);
+  widgets::drawWindow(ctx, 0, 415, 640, 65, 0, 0, 0, -1);
+  render::setDrawColor(1, 1, 1, 1);
+  render::drawImage(20, 430, browsing != 0 ? commentLabel : helpTexts[button]);
+  updateButtonBar();
+  updateRoomGrid();
+  if (ctx.justPressed(0, ButtonConfirm)) confirm();
+}
+
+void RoomListScene::confirm() {
+  if (browsing != 0) {
+    ctx.currentRoom = entries[selected].room;
+    link.mode = net::Guest;
+    ctx.changeScene(kSceneRoomLobby);
+    return;
+  }
+  switch (button) {
+    case ButtonRefresh:
+      refreshRooms();
+      break;
+    case ButtonCreate:
+      link.mode = net::Host;  // the lobby fills currentRoom from hostRoom
+      ctx.changeScene(kSceneRoomLobby);
+      break;
+    case ButtonPrevious:
+      // The page rules keep this button off the first page; the floor at 0
+      // only guards against reaching it there anyway.
+      selected = static_cast<uint16_t>(selected < kPageSize ? 0
+                                                            : (selected - kPageSize) / kPageSize *
+                                                                  kPageSize);
+      break;
+    case ButtonNext:
+      if (selected + kPageSize < kEntries) {
+        selected = static_cast<uint16_t>((selected + kPageSize) / kPageSize * kPageSize);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void RoomListScene::updateButtonBar() {
+  if (browsing == 0) {
+    if (ctx.justPressed(0, ButtonLeft) && button > 0) --button;
+    if (ctx.justPressed(0, ButtonRight) && button < kButtons - 1) ++button;
+    if (ctx.justPressed(0, ButtonDown)) {
+      selected = 0;
+      for (int i = 0; i < kEntries; ++i) {
+        if (answered(i)) {
+          selected = static_cast<uint16_t>(i);
+          browsing = 1;
+          break;
+        }
+      }
+      // Consumed, so the grid does not also move on this frame.
+      ctx.binding(0, ButtonDown).justPressed = 0;
+    }
+  }
+  // The highlight skips "previous" on the first page and "next" when no
+  // further page has an answered first entry.
+  if (button == ButtonPrevious && selected < kPageSize) {
+    button = answered(selected + kPageSize) ? ButtonNext : ButtonCreate;
+  }
+  if (button == ButtonNext && !answered(selected - selected % kPageSize + kPageSize)) --button;
+
+  render::setDrawColor(0.4f, 0.7f, 0.2f, 1);
+  widgets::drawWindow(ctx, -10, -10, 660, 80, 0, 0, 0, -1);
+  int x = 50;
+  const int y = 20;
+  for (int i = 0; i < kButtons; ++i) {
+    const bool highlighted = i == button && browsing == 0;
+    GfxImage& label = buttonLabels[i];
+    if (highlighted) {
+      render::setDrawColor(0.5f, 0.9f, 0, 1);
+    } else {
+      render::setDrawColor(0.6f, 0.9f, 0.4f, 1);
+    }
+    widgets::drawWindow(ctx, x - 10, y - 10, label.pixelWidth() + 20, label.pixelHeight() + 20,
+                        0, 0, 0, -1);
+    if (highlighted) {
+      render::setDrawColor(1, 1, 1, 1);
+    } else {
+      render::setDrawColor(0.3f, 0.5f, 0.2f, 1);
+    }
+    render::drawImage(x, y, label);
+    x += label.pixelWidth() + 20;
+  }
+}
+
+void RoomListScene::updateRoomGrid() {
+  if (browsing != 0) {
+    if (ctx.justPressed(0, ButtonUp)) {
+      if (selected % kPageSize < 3) {
+        browsing = 0;
+      } else {
+        selected = static_cast<uint16_t>(selected - 3);
+      }
+    }
+    if (ctx.justPressed(0, ButtonDown) && answered(selected + 3)) selected += 3;
+    if (ctx.justPressed(0, ButtonLeft) && selected > 0) --selected;
+    if (ctx.justPressed(0, ButtonRight) && answered(selected + 1)) ++selected;
+    if (selected != lastCommentIndex) {
+      lastCommentIndex = selected;
+      render::releaseImage(commentLabel);
+      text::renderText(entries[selected].room.comment.data(), commentLabel, ctx.fonts[kSmallFont],
+                       ctx.textColor, true);
+    }
+  }
+  // Unanswered entries take no cell, so the answered ones pack together.
+  const int first = selected / kPageSize * kPageSize;
+  int x = 20;
+  int y = 80;
+  for (int i = first; i < first + kPageSize && i < kEntries; ++i) {
+    if (!answered(i)) continue;
+    if (x + 200 > 640) {
+      x = 20;
+      y += 100;
+    }
+    if (i == selected && browsing != 0) {
+      render::setDrawColor(0.2f, 0.2f, 0.2f, 1);
+    } else {
+      render::setDrawColor(0, 0, 0, 1);
+    }
+    widgets::drawWindow(ctx, x, y, 200, 100, 0, 0, 0, -1);
+    render::setDrawColor(1, 1, 1, 1);
+    render::drawImage(x + 10, y + 10, entries[i].nameLabel);
+    render::drawImage(x + 160, y + 70, entries[i].countLabel);
+    x += 200;
+  }
+}
+
+void RoomListScene::refreshRooms() {
+  selected = 0;
+  // The wait dialog opens with frames presented from here; the queries that
+  // follow present nothing, so it stays on screen while they run.
+  while (widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogMessage, 0) !=
+         kDialogYes) {
+    render::paceFrame();
+  }
+  widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogMessage, 0);
+  for (RoomListEntry& entry : entries) {
+    if (!hasHost(entry) || !queryRoom(entry)) continue;
+    text::renderText(entry.room.roomName.data(), entry.nameLabel, ctx.fonts[kLabelFont],
+                     ctx.textColor, true);
+    const char count[4] = {static_cast<char>(entry.room.currentPlayers + '0'), '/',
+                           static_cast<char>(entry.room.maxPlayers + '0'), '\0'};
+    text::renderText(count, entry.countLabel, ctx.fonts[kLabelFont], ctx.textColor, true);
+  }
+}
+
+bool RoomListScene::queryRoom(RoomListEntry& entry) {
+  entry.unanswered = 1;
+  render::releaseImage(entry.nameLabel);
+  render::releaseImage(entry.countLabel);
+  const render::VideoState& video = render::video();
+  if (net::queryRoom(entry.room, video.targetFrameRate, video.frameDelayMs)) entry.unanswered = 0;
+  return entry.unanswered == 0;
+}

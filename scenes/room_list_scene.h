@@ -1,0 +1,58 @@
+// Scene 3: the rooms of RoomList.txt that answered the last query, nine to a
+// page, and a bar of four buttons: refresh, create a room, previous and next
+// page. Choosing a room joins it as guest; creating one hosts it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "app/context.h"
+#include "app/scene.h"
+#include "net/net_link.h"
+
+struct RoomListEntry {
+  uint8_t unanswered = 1;  // only answered entries are shown
+  RoomRecord room;
+  GfxImage nameLabel;
+  GfxImage countLabel;  // "current/max"
+};
+
+class RoomListScene : public Scene {
+ public:
+  static constexpr int kEntries = 100;
+  static constexpr int kPageSize = 9;
+  static constexpr int kButtons = 4;
+  enum : uint8_t { ButtonRefresh = 0, ButtonCreate = 1, ButtonPrevious = 2, ButtonNext = 3 };
+
+  RoomListScene(GameContext& shared, net::NetLink& sharedLink);
+  void enter() override;
+  void update() override;
+  void updateButtonBar();
+  void updateRoomGrid();
+  // Queries every listed host behind the wait dialog; blocks the frame loop.
+  void refreshRooms();
+  // Asks one host for its room; true when it answered.
+  bool queryRoom(RoomListEntry& entry);
+  static bool hasHost(const RoomListEntry& entry) { return entry.room.hostAddress[0] != '\0'; }
+  // Reads RoomList.txt into the entries, in file order.
+  void readRoomList();
+  // Indexes of 100 or more count as not answered.
+  bool answered(int index) const;
+
+  uint8_t browsing = 0;  // 1 while the cursor is in the room grid
+  uint8_t button = ButtonRefresh;
+  uint16_t selected = 0;  // highlighted room; its page is selected / 9
+  std::array<RoomListEntry, kEntries> entries;
+  // Which room's comment commentLabel holds; kept across visits.
+  int lastCommentIndex = -1;
+
+ private:
+  void confirm();
+
+  GameContext& ctx;
+  net::NetLink& link;
+  GfxImage waitLabel;
+  std::array<GfxImage, kButtons> buttonLabels;
+  std::array<GfxImage, kButtons> helpTexts;
+  GfxImage commentLabel;
+};
