@@ -36,6 +36,8 @@ class RoomLobbyScene : public Scene {
   float progress = 0;  // unfold progress, 0.05 per frame
 
  private:
+  // Slots of the current room, at most six whatever its record claims.
+  int slotCount() const;
   void renderSlotName(int slot);
   void renderButton(int index, const char* label);
   void enterOffline();
