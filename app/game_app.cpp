@@ -14,6 +14,9 @@ constexpr int kMixChannels = 64;
 GameApp::GameApp() {
   loop.setScene(kSceneTitle, &title);
   loop.setScene(kSceneCharacterSelect, &characterSelect);
+  loop.setScene(kSceneRoomList, &roomList);
+  loop.setScene(kSceneRoomLobby, &lobby);
+  loop.setScene(kSceneGameSelect, &gameSelect);
   context.changeScene(kSceneTitle);
   setDefaultBindings(context.bindings.data());
   context.musicVolume = kMusicVolume;

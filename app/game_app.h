@@ -9,6 +9,9 @@
 #include "app/main_loop.h"
 #include "net/net_link.h"
 #include "scenes/character_select_scene.h"
+#include "scenes/game_select_scene.h"
+#include "scenes/room_list_scene.h"
+#include "scenes/room_lobby_scene.h"
 #include "scenes/title_scene.h"
 
 class GameApp {
@@ -34,7 +37,10 @@ class GameApp {
   GameContext context;
   bool started = startUp();
   net::NetLink link;
+  RoomLobbyScene lobby{context, link};
   TitleScene title{context};
   CharacterSelectScene characterSelect{context};
+  RoomListScene roomList{context, link};
+  GameSelectScene gameSelect{context, lobby};
   MainLoop loop{context};
 };
