@@ -402,6 +402,250 @@ def make_bgframe():
 
 
 # ---------------------------------------------------------------------------
+# Characters. Each figure is drawn in portrait units (the 260 x 340 portrait,
+# centre line x = 130); the icon is the same drawing mapped onto 60 x 60
+# around the face with detail=False, which leaves out lines too fine to read.
+
+PORTRAIT_W, PORTRAIT_H = 260, 340
+ICON_SIZE = 60
+ICON_KEEP_LEFT, ICON_KEEP_RIGHT = 7, 59  # icon columns inside the window's rim
+CX = 130.0
+
+
+def sym(half):
+    """A closed outline symmetric about x = CX from its left half, which runs
+    from a point on the centre line to another one."""
+    return half + mirror(half, CX)[1:]
+
+
+def zigzag(points, bulge=0.0):
+    """A curve through points, each pair joined by a quadratic bulging
+    sideways by `bulge` (positive: to the right of the direction of travel)."""
+    out = [points[0]]
+    for a, b in zip(points, points[1:]):
+        mx, my = (a[0] + b[0]) / 2, (a[1] + b[1]) / 2
+        dx, dy = b[0] - a[0], b[1] - a[1]
+        ln = math.hypot(dx, dy) or 1.0
+        c = (mx - dy / ln * bulge, my + dx / ln * bulge)
+        out.extend(path(a, (c, b))[1:])
+    return out
+
+
+class Palette:
+
+    def __init__(self, **colours):
+        for k, v in colours.items():
+            setattr(self, k, hex_rgba(v) if isinstance(v, str) else v)
+
+
+SORANE = Palette(
+    line="#27406b",
+    skin="#fde6d8", skin_shade="#f3bfa8", blush=(255, 128, 150, 90),
+    hair="#7cc6f4", hair_light="#c8ecff", hair_shade="#4d95dc", hair_dark="#2f6cb8",
+    iris_top="#1d4f9e", iris_bottom="#78d0ff", pupil="#112a55",
+    white="#ffffff", cloth_shade="#dbe7f4", blue="#6cbcf2", blue_shade="#3f8cd6",
+    ribbon="#3d86db", ribbon_shade="#2a63b0", gold="#ffd54a", gold_shade="#e3a21c",
+    mouth="#a3364a", tongue="#f27f8f")
+
+
+def draw_eye(cv, pal, cx, cy, side, detail):
+    """An anime eye centred on (cx, cy); side -1 puts the outer corner on
+    the left (the figure's right eye)."""
+    white = intersect(cv.ellipse(cx, cy + 1, 12.5, 14.5),
+                      cv.poly([(cx - 16, cy - 9 + 3 * side), (cx, cy - 14),
+                               (cx + 16, cy - 9 - 3 * side), (cx + 16, cy + 20),
+                               (cx - 16, cy + 20)]))
+    cv.paint(white, pal.white)
+    iris = intersect(cv.ellipse(cx + 1 * -side, cy + 3, 9.6, 12.2), white)
+    cv.paint_gradient(iris, [(0, pal.iris_top), (0.55, pal.iris_top), (1, pal.iris_bottom)],
+                      cy - 9, cy + 15)
+    cv.paint(intersect(cv.ellipse(cx + 1 * -side, cy + 4, 4.6, 6.4), white), pal.pupil)
+    cv.paint(intersect(cv.ellipse(cx + 1 * -side, cy - 3, 9.6, 5.0), iris),
+             pal.pupil[:3] + (90,))
+    # Upper lid: a heavy line thickening toward the outer corner, with a flick.
+    o = cx + 13 * side
+    i = cx - 12 * side
+    lid = path((i, cy - 8), ((cx - 4 * side, cy - 17), (o + 1 * side, cy - 11 + 3)))
+    cv.paint(cv.taper_mask(lid, 4.2 if detail else 3.6), pal.line)
+    cv.paint(cv.stroke_mask(path((o - 3 * side, cy - 9), ((o + 2 * side, cy - 9),
+                                                          (o + 5 * side, cy - 13))), 1.6),
+             pal.line)
+    if detail:
+        cv.paint(cv.taper_mask(path((cx - 5 * side, cy + 15.5), ((cx, cy + 16.5),
+                                                                (cx + 6 * side, cy + 15))),
+                               1.4), pal.line)
+    cv.paint(cv.ellipse(cx - 3.5 * side - 1, cy - 3, 3.6, 4.0), pal.white)
+    cv.paint(cv.ellipse(cx + 4 * side, cy + 8, 1.9, 1.9), pal.white)
+
+
+def draw_sorane(cv, detail):
+    pal = SORANE
+    L = pal.line
+    # Long hair behind the body, falling past the shoulders.
+    back = sym(path((CX, 36), ((88, 34), (60, 66), (58, 118)), ((56, 170), (44, 230), (34, 296)),
+                    ((40, 300), (46, 304), (50, 312)), ((56, 300), (62, 306), (70, 318)),
+                    ((72, 300), (80, 290), (84, 296)), ((CX, 290),)))
+    back_m = cv.poly(back)
+    cv.part(back_m, lambda m: cv.paint_gradient(
+        m, [(0, pal.hair), (0.6, pal.hair_shade), (1, pal.hair_dark)], 60, 320), L)
+
+    # Arms, then the bodice and the bolero over it.
+    arm_pts = {}
+    for s in (-1, 1):
+        arm = path((CX + s * 64, 214), ((CX + s * 80, 240), (CX + s * 80, 290), (CX + s * 82, 345)),
+                   ((CX + s * 58, 345),), ((CX + s * 58, 300), (CX + s * 56, 262),
+                                           (CX + s * 50, 232)))
+        cv.part(cv.poly(arm), pal.skin, L)
+        arm_pts[s] = arm
+    body = sym(path((CX, 186), ((112, 186),), ((98, 194), (80, 200), (70, 214)),
+                    ((72, 250), (78, 270), (80, 300)), ((80, 320), (80, 345)), ((CX, 345),)))
+    body_m = cv.poly(body)
+    cv.part(body_m, lambda m: cv.paint_gradient(m, [(0, pal.white), (1, pal.cloth_shade)], 190,
+                                                340), L)
+    for s in (-1, 1):
+        bolero = path((CX + s * 20, 194), ((CX + s * 32, 190), (CX + s * 54, 196),
+                                           (CX + s * 62, 212)),
+                      ((CX + s * 54, 250), (CX + s * 50, 282), (CX + s * 50, 300)),
+                      ((CX + s * 38, 296), (CX + s * 30, 276), (CX + s * 24, 250)),
+                      ((CX + s * 20, 230), (CX + s * 18, 210), (CX + s * 20, 194)))
+        bm = intersect(cv.poly(bolero), body_m)
+        cv.paint_gradient(bm, [(0, pal.blue), (1, pal.blue_shade)], 190, 300)
+        cv.paint(cv.stroke_mask(bolero[len(bolero) // 3:], 3.0), pal.white)
+        cv.paint(cv.stroke_mask(bolero[len(bolero) // 3:], 0.9 if detail else 0.7),
+                 pal.line)
+        # Puffed sleeve with a white cuff.
+        puff = cv.ellipse(CX + s * 66, 226, 22, 22, 0)
+        cv.part(puff, lambda m: cv.paint_gradient(m, [(0, pal.blue), (1, pal.blue_shade)], 206,
+                                                  248), L)
+        cuff = path((CX + s * 50, 240), ((CX + s * 66, 252), (CX + s * 86, 242)),
+                    ((CX + s * 88, 250),), ((CX + s * 66, 262), (CX + s * 48, 248)))
+        cv.part(cv.poly(cuff), pal.white, L, 1.0)
+        cv.paint(intersect(cv.poly(arm_pts[s]), subtract(cv.shift(cv.poly(cuff), 0, 7),
+                                                         cv.poly(cuff))), pal.skin_shade)
+        if detail:
+            for k in (-9, 0, 9):
+                cv.paint(cv.taper_mask(path((CX + s * (66 + k), 210), ((CX + s * (66 + k * 1.3),
+                                                                         226),
+                                                                        (CX + s * (66 + k), 243))),
+                                       1.0), pal.blue_shade[:3] + (200,))
+    cv.paint(intersect(body_m, cv.shift(cv.poly([(88, 186), (172, 186), (150, 230), (110, 230)]),
+                                        0, 6)), pal.cloth_shade)
+    # Belt, just above the waistline.
+    belt = intersect(cv.poly([(0, 316), (260, 312), (260, 328), (0, 332)]), body_m)
+    cv.paint(belt, pal.ribbon)
+    edges = union(cv.stroke_mask([(70, 316.5), (190, 312.5)], 1.0),
+                  cv.stroke_mask([(70, 331.5), (190, 327.5)], 1.0))
+    cv.paint(intersect(edges, body_m), L)
+    if detail:
+        for y in (236, 262, 288):
+            cv.part(cv.ellipse(CX, y, 3.2, 3.2), pal.ribbon, L, 0.8)
+
+    # Neck and collar.
+    neck = path((118, 150), ((118, 176), (116, 186)), ((CX, 196), (144, 186)), ((142, 176), (142, 150)))
+    neck_m = cv.poly(neck)
+    cv.part(neck_m, pal.skin, L)
+    cv.paint(intersect(neck_m, cv.ellipse(CX, 168, 30, 14)), pal.skin_shade)
+    for s in (-1, 1):
+        collar = path((CX, 192), ((CX + s * 10, 184), (CX + s * 18, 182)),
+                      ((CX + s * 34, 190), (CX + s * 40, 196)),
+                      ((CX + s * 34, 212), (CX + s * 22, 214)), ((CX + s * 8, 206), (CX, 196)))
+        cv.part(cv.poly(collar), lambda m: cv.paint_gradient(m, [(0, pal.white),
+                                                                  (1, pal.cloth_shade)],
+                                                             184, 214), L)
+    # Ribbon bow with a star brooch.
+    for s in (-1, 1):
+        loop = path((CX, 200), ((CX + s * 12, 186), (CX + s * 30, 188)),
+                    ((CX + s * 30, 212), (CX, 206)))
+        cv.part(cv.poly(loop), lambda m: cv.paint_gradient(m, [(0, pal.ribbon),
+                                                                (1, pal.ribbon_shade)], 188,
+                                                           212), L)
+        tail = path((CX + s * 3, 204), ((CX + s * 10, 222), (CX + s * 16, 236)),
+                    ((CX + s * 10, 232),), ((CX + s * 6, 238),), ((CX + s * 2, 220), (CX, 206)))
+        cv.part(cv.poly(tail), pal.ribbon_shade, L)
+    cv.part(cv.poly(star_pts(CX, 203, 9, 4)), lambda m: cv.paint_gradient(
+        m, [(0, pal.gold), (1, pal.gold_shade)], 195, 212), L, 1.0)
+
+    # Face.
+    face = sym(path((CX, 54), ((98, 54), (80, 74), (80, 106)), ((81, 140), (106, 166), (CX, 171))))
+    face_m = cv.poly(face)
+    cv.part(face_m, pal.skin, L)
+    # Bangs, built first as a mask so they can shade the face.
+    tips = [(72, 130), (79, 106), (86, 128), (95, 104), (104, 120), (114, 104), (124, 118),
+            (133, 102), (143, 120), (153, 104), (162, 118), (172, 104), (182, 128), (188, 130)]
+    crown = path((188, 124), ((198, 70), (172, 34), (CX, 34)), ((88, 34), (62, 70), (72, 124)))
+    bangs = crown + zigzag(tips, -3.0)[1:]
+    bangs_m = cv.poly(bangs)
+    cv.paint(intersect(face_m, cv.shift(bangs_m, 1, 6)), pal.skin_shade)
+    cv.paint(intersect(face_m, cv.ellipse(98, 148, 10, 5)), pal.blush)
+    cv.paint(intersect(face_m, cv.ellipse(162, 148, 10, 5)), pal.blush)
+    if detail:
+        for bx in (92, 156):
+            for k in range(3):
+                cv.paint(cv.stroke_mask([(bx + k * 4, 150), (bx + 2 + k * 4, 146)], 0.8),
+                         (230, 90, 110, 200))
+    draw_eye(cv, pal, 106, 129, -1, detail)
+    draw_eye(cv, pal, 154, 129, 1, detail)
+    cv.paint(cv.stroke_mask([(CX + 0.5, 147), (CX - 1, 150)], 1.0), pal.skin_shade[:3] + (255,))
+    mouth = path((119, 156), ((CX, 159), (141, 156)), ((140, 170), (CX, 170)),
+                 ((120, 170), (119, 156)))
+    mouth_m = cv.poly(mouth)
+    cv.part(mouth_m, pal.mouth, L, 1.0)
+    cv.paint(intersect(mouth_m, cv.ellipse(CX, 170, 8, 5)), pal.tongue)
+
+    # Side locks in front of the shoulders, then the bangs over everything.
+    for s in (-1, 1):
+        lock = path((CX + s * 46, 84), ((CX + s * 70, 120), (CX + s * 62, 196), (CX + s * 74, 270)),
+                    ((CX + s * 58, 232), (CX + s * 50, 170), (CX + s * 44, 108)))
+        cv.part(cv.poly(lock), lambda m: cv.paint_gradient(
+            m, [(0, pal.hair), (0.7, pal.hair), (1, pal.hair_shade)], 90, 266), L)
+        if detail:
+            cv.paint(cv.taper_mask(path((CX + s * 54, 120), ((CX + s * 60, 180),
+                                                            (CX + s * 66, 244))), 1.4),
+                     pal.hair_dark)
+    cv.part(bangs_m, lambda m: cv.paint_gradient(m, [(0, pal.hair_light), (0.25, pal.hair),
+                                                      (1, pal.hair_shade)], 30, 124), L)
+    # Angel ring highlight on the crown, and strand lines.
+    shine = cv.mask()
+    for k, (deg, ln) in enumerate(((-150, 9), (-132, 6), (-116, 10), (-98, 7), (-80, 10),
+                                   (-62, 6), (-46, 9), (-30, 5))):
+        t = math.radians(deg)
+        shine = union(shine, cv.ellipse(CX + 50 * math.cos(t), 94 + 44 * math.sin(t), ln, 2.0,
+                                        deg + 90))
+    cv.paint(intersect(shine, bangs_m), pal.hair_light)
+    if detail:
+        for x0, x1 in ((96, 90), (114, 110), (134, 136), (154, 160), (170, 178)):
+            cv.paint(cv.taper_mask(path((x0 + (CX - x0) * 0.3, 50), ((x0, 76), (x1, 104))),
+                                   1.3), pal.hair_dark)
+    # Cowlick.
+    ahoge = path((CX - 4, 38), ((CX - 2, 18), (CX + 18, 10)), ((CX + 8, 18), (CX + 4, 38)))
+    if detail:
+        cv.part(cv.poly(ahoge), pal.hair, L, 1.2)
+    # Star hair clip over the left bangs, with a small companion star.
+    cv.part(cv.poly(star_pts(82, 82, 13, 5.6, 5, -100)), lambda m: cv.paint_gradient(
+        m, [(0, pal.gold), (1, pal.gold_shade)], 70, 94), L, 1.3)
+    cv.paint(cv.poly(star_pts(80, 79, 4.5, 2, 5, -100)), (255, 255, 255, 200))
+    cv.part(cv.poly(star_pts(98, 66, 6, 2.6, 5, -80)), pal.gold, L, 1.0)
+
+
+def make_character(draw, icon_box):
+    """The portrait and the icon of one figure. icon_box: (x0, y0, size) of
+    the square of portrait units shown in the icon."""
+    cv = Canvas(PORTRAIT_W, PORTRAIT_H, line=1.6)
+    draw(cv, True)
+    portrait = cv.result(fade_from=PORTRAIT_H - 60, fade_to=PORTRAIT_H)
+    x0, y0, size = icon_box
+    iv = Canvas(ICON_SIZE, ICON_SIZE, scale=ICON_SIZE / size, origin=(x0, y0), line=1.1)
+    draw(iv, False)
+    icon = iv.result(fade_from=ICON_SIZE - 4, fade_to=ICON_SIZE)
+    # The game draws the icon 5 pixels left of and 10 below the top-left of
+    # its 56 x 76 window; keep it off the window's 2-pixel rim at the sides.
+    keep = Image.new("L", (ICON_SIZE, ICON_SIZE), 0)
+    ImageDraw.Draw(keep).rectangle((ICON_KEEP_LEFT, 0, ICON_KEEP_RIGHT - 1, ICON_SIZE), fill=255)
+    icon.putalpha(ImageChops.multiply(icon.getchannel("A"), keep))
+    return portrait, icon
+
+
+# ---------------------------------------------------------------------------
 
 
 def main():
@@ -414,6 +658,8 @@ def main():
         "Circle.png": make_circle(),
         "BGFrame.png": make_bgframe(),
     }
+    pictures["Top_Sorane.png"], pictures["Icon_Sorane.png"] = make_character(
+        draw_sorane, (CX - 33 * 150 / 60, 30, 150))
     for name, img in pictures.items():
         img.save(out_dir / name, optimize=False)
         print(f"{out_dir / name}: {img.width} x {img.height}")
