@@ -627,6 +627,165 @@ def draw_sorane(cv, detail):
     cv.part(cv.poly(star_pts(98, 66, 6, 2.6, 5, -80)), pal.gold, L, 1.0)
 
 
+KUMODA = Palette(
+    line="#1c1a22",
+    skin="#f0c6a0", skin_shade="#d49c76", ear_shade="#c98c66",
+    hair="#a3a6ad", hair_light="#dfe1e6", hair_shade="#70737c",
+    suit="#444854", suit_light="#5e6371", suit_dark="#2a2c34", stripe=(150, 156, 172, 70),
+    shirt="#f6f6f8", shirt_shade="#c8ccd8",
+    tie="#7d40b4", tie_light="#a870dc", tie_dark="#532a80",
+    gold="#e9c35a", gold_light="#fff0b0", gold_dark="#a77c22",
+    lens_top="#221b2c", lens_bottom="#5a4877",
+    mouth="#6a2630", teeth="#ffffff")
+
+
+def draw_kumoda(cv, detail):
+    pal = KUMODA
+    L = pal.line
+    # Broad suit; arms hang at the sides, so only creases separate them.
+    body = sym(path((CX, 190), ((108, 190),), ((80, 198), (46, 204), (36, 230)),
+                    ((28, 262), (26, 300), (24, 345)), ((CX, 345),)))
+    body_m = cv.poly(body)
+    cv.part(body_m, lambda m: cv.paint_gradient(m, [(0, pal.suit_light), (0.35, pal.suit),
+                                                     (1, pal.suit_dark)], 196, 340), L)
+    if detail:
+        stripes = union(*[cv.stroke_mask([(x, 190), (x + (x - CX) * 0.06, 345)], 0.6)
+                          for x in range(34, 230, 9)])
+        cv.paint(intersect(stripes, body_m), pal.stripe)
+    for s in (-1, 1):
+        cv.paint(cv.taper_mask(path((CX + s * 72, 252), ((CX + s * 74, 300),
+                                                        (CX + s * 76, 345))), 2.2), pal.suit_dark)
+        cv.paint(intersect(body_m, cv.stroke_mask(path((CX + s * 26, 198), (
+            (CX + s * 62, 200), (CX + s * 90, 214))), 2.4)), pal.suit_light[:3] + (200,))
+    # Shirt front and neck.
+    shirt = [(108, 190), (152, 190), (CX, 300)]
+    shirt_m = cv.poly(shirt)
+    cv.paint_gradient(shirt_m, [(0, pal.shirt), (1, pal.shirt_shade)], 190, 300)
+    neck = path((110, 160), ((110, 186), (108, 198)), ((CX, 212), (152, 198)), ((150, 186), (150, 160)))
+    neck_m = cv.poly(neck)
+    cv.part(neck_m, pal.skin, L)
+    cv.paint(intersect(neck_m, cv.ellipse(CX, 178, 40, 16)), pal.skin_shade)
+    # Tie: knot, blade, diagonal stripes, gold tie bar.
+    blade = [(125, 216), (135, 216), (141, 276), (CX, 290), (119, 276)]
+    blade_m = cv.poly(blade)
+    cv.part(blade_m, lambda m: cv.paint_gradient(m, [(0, pal.tie), (1, pal.tie_dark)], 216, 300),
+            L, 1.2)
+    if detail:
+        bands = union(*[cv.poly([(100, y), (160, y - 30), (160, y - 26), (100, y + 4)])
+                        for y in range(230, 340, 12)])
+        cv.paint(intersect(bands, blade_m), pal.tie_light[:3] + (150,))
+    knot = [(120, 202), (140, 202), (137, 218), (123, 218)]
+    cv.part(cv.poly(knot), lambda m: cv.paint_gradient(m, [(0, pal.tie_light), (1, pal.tie)],
+                                                        202, 218), L, 1.2)
+    # Shirt collar points.
+    for s in (-1, 1):
+        collar = [(CX + s * 2, 204), (CX + s * 20, 186), (CX + s * 24, 196), (CX + s * 12, 222)]
+        cv.part(cv.poly(collar), lambda m: cv.paint_gradient(m, [(0, pal.shirt),
+                                                                  (1, pal.shirt_shade)], 186,
+                                                             222), L, 1.2)
+    # Lapels, with notches.
+    for s in (-1, 1):
+        lapel = [(CX + s * 20, 190), (CX + s * 3, 298), (CX + s * 24, 258), (CX + s * 38, 224),
+                 (CX + s * 32, 220), (CX + s * 36, 206), (CX + s * 26, 194)]
+        cv.part(cv.poly(lapel), lambda m: cv.paint_gradient(
+            m, [(0, pal.suit_light), (1, pal.suit)], 190, 300), L, 1.2)
+    # Tie bar over the blade and lapels' edges.
+    cv.part(cv.poly([(117, 252), (143, 252), (143, 256), (117, 256)]),
+            lambda m: cv.paint_gradient(m, [(0, pal.gold_light), (1, pal.gold_dark)], 252, 256),
+            L, 0.8)
+    # Gold pocket square and lapel badge on his left breast (picture right).
+    cv.part(cv.poly([(164, 270), (168, 258), (174, 264), (180, 254), (186, 262), (192, 256),
+                     (194, 268)]), lambda m: cv.paint_gradient(
+                         m, [(0, pal.gold_light), (1, pal.gold)], 254, 270), L, 1.0)
+    cv.paint(cv.stroke_mask([(160, 270), (198, 268)], 1.2), L)
+    cv.part(cv.ellipse(162, 232, 5.5, 5.5), lambda m: cv.paint_gradient(
+        m, [(0, pal.gold_light), (1, pal.gold_dark)], 227, 238), L, 1.0)
+    cv.paint(cv.poly(star_pts(162, 232.5, 3.4, 1.5)), pal.gold_dark)
+    # Jacket button below the V.
+    cv.part(cv.ellipse(CX, 316, 4, 4), pal.suit_dark, L, 1.0)
+    cv.paint(cv.stroke_mask([(CX, 300), (CX + 1, 345)], 1.2), L)
+
+    # Ears, face.
+    for s in (-1, 1):
+        ear = cv.ellipse(CX + s * 54, 124, 8, 13, s * 10)
+        cv.part(ear, pal.skin, L)
+        cv.paint(cv.ellipse(CX + s * 54, 125, 3.5, 7, s * 10), pal.ear_shade)
+    face = sym(path((CX, 50), ((94, 50), (76, 70), (76, 102)), ((76, 134), (80, 156), (94, 170)),
+                    ((106, 182), (118, 186), (CX, 186))))
+    face_m = cv.poly(face)
+    cv.part(face_m, pal.skin, L)
+    cv.paint(intersect(face_m, subtract(cv.ellipse(CX + 4, 120, 60, 70),
+                                        cv.ellipse(CX - 8, 112, 56, 66))), pal.skin_shade)
+    # Nose with its shaded side, and smile lines.
+    nose = [(CX, 118), (CX + 7, 140), (CX + 9, 148), (CX, 150), (CX - 8, 148)]
+    cv.paint(cv.poly(nose[:4]), pal.skin_shade)
+    cv.paint(cv.stroke_mask(path((CX - 8, 147), ((CX, 151), (CX + 9, 147))), 1.2), L)
+    for s in (-1, 1):
+        cv.paint(cv.taper_mask(path((CX + s * 18, 144), ((CX + s * 26, 156),
+                                                        (CX + s * 26, 172))), 1.6), pal.skin_shade)
+    # Grin: a wide mouth, upper teeth showing.
+    mouth = path((108, 162), ((CX, 166), (152, 162)), ((148, 182), (CX, 182)),
+                 ((112, 182), (108, 162)))
+    mouth_m = cv.poly(mouth)
+    cv.part(mouth_m, pal.mouth, L, 1.2)
+    cv.paint(intersect(mouth_m, cv.poly([(100, 150), (160, 150), (160, 173), (100, 173)])),
+             pal.teeth)
+    if detail:
+        teeth_lines = union(*[cv.stroke_mask([(x, 166), (x, 173)], 0.6) for x in (118, 124, CX,
+                                                                                136, 142)])
+        cv.paint(intersect(teeth_lines, mouth_m), pal.shirt_shade)
+    # Moustache with upturned ends.
+    stache = sym(path((CX, 152), ((120, 146), (104, 148), (96, 158)), ((92, 160), (88, 156),
+                                                                      (86, 150)),
+                      ((90, 166), (104, 170), (114, 166)), ((122, 163), (CX, 164))))
+    cv.part(cv.poly(stache), lambda m: cv.paint_gradient(m, [(0, pal.hair_light),
+                                                              (1, pal.hair_shade)], 146, 170), L,
+            1.2)
+    if detail:
+        for s in (-1, 1):
+            for k in range(3):
+                cv.paint(cv.taper_mask(path((CX + s * (6 + k * 9), 154), (
+                    (CX + s * (10 + k * 10), 160), (CX + s * (12 + k * 10), 164))), 0.8),
+                         pal.hair_shade)
+
+    # Slicked-back hair with sideburns.
+    hair = sym(path((CX, 28), ((86, 26), (68, 46), (72, 90)), ((73, 104), (74, 118)),
+                    ((81, 126),), ((82, 104), (84, 86)), ((92, 66), (112, 58), (CX, 68))))
+    hair_m = cv.poly(hair)
+    cv.part(hair_m, lambda m: cv.paint_gradient(m, [(0, pal.hair_light), (0.5, pal.hair),
+                                                     (1, pal.hair_shade)], 28, 120), L)
+    for x in (90, 102, 116, 144, 158, 170):
+        comb = path((x + (CX - x) * 0.25, 66 - abs(x - CX) * 0.1), ((x - (CX - x) * 0.05, 50),
+                                                                    (x - (CX - x) * 0.3, 32)))
+        cv.paint(intersect(cv.taper_mask(comb, 1.4 if detail else 1.0), hair_m), pal.hair_shade)
+    shine = cv.ellipse(112, 40, 18, 4.5, -18)
+    cv.paint(intersect(shine, hair_m), pal.hair_light)
+    # Heavy eyebrows, angled confidently.
+    for s in (-1, 1):
+        brow = [(CX + s * 8, 104), (CX + s * 20, 96), (CX + s * 38, 94), (CX + s * 44, 100),
+                (CX + s * 36, 100), (CX + s * 20, 103), (CX + s * 10, 108)]
+        cv.part(cv.poly(brow), pal.hair_shade, L, 1.0)
+    # Sunglasses: dark lenses in a gold frame, a bridge, temples to the ears,
+    # and a glint across each lens.
+    frame = cv.mask()
+    for s in (-1, 1):
+        lens = path((CX + s * 5, 112), ((CX + s * 20, 108), (CX + s * 40, 108)),
+                    ((CX + s * 43, 112), (CX + s * 41, 122)), ((CX + s * 36, 136), (CX + s * 22, 136)),
+                    ((CX + s * 8, 134), (CX + s * 6, 122)), ((CX + s * 4, 116), (CX + s * 5, 112)))
+        lens_m = cv.poly(lens)
+        frame = union(frame, cv.stroke_mask(lens, 2.4, closed=True))
+        frame = union(frame, cv.stroke_mask([(CX + s * 42, 114), (CX + s * 50, 117)], 2.0))
+        cv.paint_gradient(lens_m, [(0, pal.lens_top), (1, pal.lens_bottom)], 108, 136)
+        glint = union(cv.poly([(CX + s * 16, 134), (CX + s * 30, 110), (CX + s * 35, 110),
+                               (CX + s * 21, 134)]),
+                      cv.poly([(CX + s * 25, 134), (CX + s * 38, 112), (CX + s * 40, 112),
+                               (CX + s * 27, 134)]))
+        cv.paint(intersect(glint, lens_m), (255, 255, 255, 110))
+    frame = union(frame, cv.stroke_mask(path((CX - 6, 114), ((CX, 110), (CX + 6, 114))), 2.2))
+    cv.paint(cv.dilate(frame, 0.9), L)
+    cv.paint_gradient(frame, [(0, pal.gold_light), (0.5, pal.gold), (1, pal.gold_dark)], 106, 138)
+
+
 def make_character(draw, icon_box):
     """The portrait and the icon of one figure. icon_box: (x0, y0, size) of
     the square of portrait units shown in the icon."""
@@ -660,6 +819,8 @@ def main():
     }
     pictures["Top_Sorane.png"], pictures["Icon_Sorane.png"] = make_character(
         draw_sorane, (CX - 33 * 150 / 60, 30, 150))
+    pictures["Top_Kumoda.png"], pictures["Icon_Kumoda.png"] = make_character(
+        draw_kumoda, (CX - 33 * 160 / 60, 26, 160))
     for name, img in pictures.items():
         img.save(out_dir / name, optimize=False)
         print(f"{out_dir / name}: {img.width} x {img.height}")
