@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Draws every picture of the game's Graphic/ folder.
 
-    /usr/bin/python3 tools/make_graphics.py [output folder]   (default: Graphic/)
+    /usr/bin/python3 tools/make_graphics.py [output folder]
 
-Needs only Pillow. The output is deterministic: no randomness, no clock, no
-fonts; running it twice writes byte-identical files.
+The default output folder is Graphic/ at the repository root. Needs only
+Pillow (Debian's python3-pil). The output is deterministic: no randomness, no
+clock, no fonts; with the same Pillow, every run writes byte-identical files.
 
 Figures are drawn at SS times their final size and reduced with a Lanczos
 filter, which is what anti-aliases them. The window frame sheets are instead
@@ -70,11 +71,6 @@ def mirror(points, cx):
     return [(2 * cx - x, y) for x, y in reversed(points)]
 
 
-def flip(points, cx):
-    """Mirror image about x = cx, same order."""
-    return [(2 * cx - x, y) for x, y in points]
-
-
 def ellipse_pts(cx, cy, rx, ry, angle=0.0, steps=72):
     ca, sa = math.cos(math.radians(angle)), math.sin(math.radians(angle))
     out = []
@@ -113,7 +109,6 @@ class Canvas:
         self.width, self.height = width, height
         self.k = scale * SS
         self.ox, self.oy = origin
-        self.scale = scale
         self.line = line
         self.size = (width * SS, height * SS)
         self.img = Image.new("RGBA", self.size, (0, 0, 0, 0))
@@ -448,6 +443,12 @@ SORANE = Palette(
     mouth="#a3364a", tongue="#f27f8f")
 
 
+def sparkle(cv, x, y, r, colour, line):
+    """A four-pointed twinkle with a thin outline."""
+    m = cv.poly(star_pts(x, y, r, r * 0.28, 4))
+    cv.part(m, colour, line, 0.9)
+
+
 def draw_eye(cv, pal, cx, cy, side, detail):
     """An anime eye centred on (cx, cy); side -1 puts the outer corner on
     the left (the figure's right eye)."""
@@ -541,7 +542,8 @@ def draw_sorane(cv, detail):
             cv.part(cv.ellipse(CX, y, 3.2, 3.2), pal.ribbon, L, 0.8)
 
     # Neck and collar.
-    neck = path((118, 150), ((118, 176), (116, 186)), ((CX, 196), (144, 186)), ((142, 176), (142, 150)))
+    neck = path((118, 150), ((118, 176), (116, 186)), ((CX, 196), (144, 186)),
+                ((142, 176), (142, 150)))
     neck_m = cv.poly(neck)
     cv.part(neck_m, pal.skin, L)
     cv.paint(intersect(neck_m, cv.ellipse(CX, 168, 30, 14)), pal.skin_shade)
@@ -606,8 +608,8 @@ def draw_sorane(cv, detail):
                                                       (1, pal.hair_shade)], 30, 124), L)
     # Angel ring highlight on the crown, and strand lines.
     shine = cv.mask()
-    for k, (deg, ln) in enumerate(((-150, 9), (-132, 6), (-116, 10), (-98, 7), (-80, 10),
-                                   (-62, 6), (-46, 9), (-30, 5))):
+    for deg, ln in ((-150, 9), (-132, 6), (-116, 10), (-98, 7), (-80, 10), (-62, 6), (-46, 9),
+                    (-30, 5)):
         t = math.radians(deg)
         shine = union(shine, cv.ellipse(CX + 50 * math.cos(t), 94 + 44 * math.sin(t), ln, 2.0,
                                         deg + 90))
@@ -625,6 +627,11 @@ def draw_sorane(cv, detail):
         m, [(0, pal.gold), (1, pal.gold_shade)], 70, 94), L, 1.3)
     cv.paint(cv.poly(star_pts(80, 79, 4.5, 2, 5, -100)), (255, 255, 255, 200))
     cv.part(cv.poly(star_pts(98, 66, 6, 2.6, 5, -80)), pal.gold, L, 1.0)
+    if detail:
+        # Stage twinkles around her.
+        sparkle(cv, 212, 62, 11, pal.white, pal.blue_shade)
+        sparkle(cv, 228, 94, 6, pal.gold, pal.gold_shade)
+        sparkle(cv, 38, 150, 7, pal.white, pal.blue_shade)
 
 
 KUMODA = Palette(
@@ -661,7 +668,8 @@ def draw_kumoda(cv, detail):
     shirt = [(108, 190), (152, 190), (CX, 300)]
     shirt_m = cv.poly(shirt)
     cv.paint_gradient(shirt_m, [(0, pal.shirt), (1, pal.shirt_shade)], 190, 300)
-    neck = path((110, 160), ((110, 186), (108, 198)), ((CX, 212), (152, 198)), ((150, 186), (150, 160)))
+    neck = path((110, 160), ((110, 186), (108, 198)), ((CX, 212), (152, 198)),
+                ((150, 186), (150, 160)))
     neck_m = cv.poly(neck)
     cv.part(neck_m, pal.skin, L)
     cv.paint(intersect(neck_m, cv.ellipse(CX, 178, 40, 16)), pal.skin_shade)
@@ -770,7 +778,8 @@ def draw_kumoda(cv, detail):
     frame = cv.mask()
     for s in (-1, 1):
         lens = path((CX + s * 5, 112), ((CX + s * 20, 108), (CX + s * 40, 108)),
-                    ((CX + s * 43, 112), (CX + s * 41, 122)), ((CX + s * 36, 136), (CX + s * 22, 136)),
+                    ((CX + s * 43, 112), (CX + s * 41, 122)),
+                    ((CX + s * 36, 136), (CX + s * 22, 136)),
                     ((CX + s * 8, 134), (CX + s * 6, 122)), ((CX + s * 4, 116), (CX + s * 5, 112)))
         lens_m = cv.poly(lens)
         frame = union(frame, cv.stroke_mask(lens, 2.4, closed=True))
@@ -784,6 +793,9 @@ def draw_kumoda(cv, detail):
     frame = union(frame, cv.stroke_mask(path((CX - 6, 114), ((CX, 110), (CX + 6, 114))), 2.2))
     cv.paint(cv.dilate(frame, 0.9), L)
     cv.paint_gradient(frame, [(0, pal.gold_light), (0.5, pal.gold), (1, pal.gold_dark)], 106, 138)
+    if detail:
+        # The glint of a man who knows he is the best pick.
+        sparkle(cv, 176, 106, 10, pal.gold_light, pal.gold_dark)
 
 
 def make_character(draw, icon_box):
@@ -808,7 +820,8 @@ def make_character(draw, icon_box):
 
 
 def main():
-    out_dir = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "Graphic")
+    default_dir = pathlib.Path(__file__).resolve().parent.parent / "Graphic"
+    out_dir = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else default_dir
     out_dir.mkdir(parents=True, exist_ok=True)
     rim, body = make_frames()
     pictures = {
@@ -823,7 +836,7 @@ def main():
         draw_kumoda, (CX - 33 * 160 / 60, 26, 160))
     for name, img in pictures.items():
         img.save(out_dir / name, optimize=False)
-        print(f"{out_dir / name}: {img.width} x {img.height}")
+        print(f"{name}: {img.width} x {img.height}")
 
 
 if __name__ == "__main__":
