@@ -157,13 +157,13 @@ TEST_F(Framing, QueueAndPushRefuseWhatDoesNotFit) {
   net::NetLink link;
   link.reset();
   link.mode = net::Host;
-  const Bytes big(5000, 0x41);
+  const Bytes big(10000, 0x41);
   EXPECT_TRUE(link.queueMessage(net::PlayerInfo, 5000, big.data(), 0, net::ToAll, 0));
   EXPECT_TRUE(link.queueMessage(net::PlayerInfo, 5000, big.data(), 0, net::ToAll, 0));
   EXPECT_FALSE(link.queueMessage(net::PlayerInfo, 5000, big.data(), 0, net::ToAll, 0));
   EXPECT_EQ(link.sendLength, 10008);
   EXPECT_FALSE(link.queueMessage(net::PlayerInfo, 10, nullptr, 0, net::ToAll, 0));
-  EXPECT_TRUE(link.pushLocal(1, net::PlayerInfo, 10000, big.data() - 0));
+  EXPECT_TRUE(link.pushLocal(1, net::PlayerInfo, 10000, big.data()));
   EXPECT_FALSE(link.pushLocal(1, net::Leave, 300, big.data()));
   EXPECT_TRUE(link.nextMessage());
   EXPECT_EQ(link.messageLength(), 10000);
