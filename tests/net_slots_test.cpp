@@ -113,6 +113,23 @@ TEST_F(Slots, RoomQueryReportsTheCountAndChangesNothing) {
   EXPECT_EQ(guest.take(144, frames({&host})), probe(host));  // and no Leave before it
 }
 
+TEST_F(Slots, AQueryingConnectionGetsTheRoomAloneAndNothingElse) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20206));
+  RawSocket guest;
+  ASSERT_EQ(joinRaw(host, guest), 1);
+  RawSocket asking = RawSocket::connectTo(20206);
+  ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(2) != nullptr; }, {&host}));
+  probe(host);  // lobby traffic is for joined guests only
+  // A query with a Join behind it in the same send: the Join is never read.
+  ASSERT_TRUE(asking.send(nettest::join(Bytes{0, 0, 0}, guestFrame(net::Join))));
+  const net::RoomBytes room = net::toBytes(host.room);
+  EXPECT_EQ(asking.take(713, frames({&host})), Bytes(room.begin(), room.end()));
+  EXPECT_TRUE(asking.waitClosed(frames({&host})));
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(host.leaves[2], 0);
+}
+
 TEST_F(Slots, SixthConnectionIsClosedAtOnce) {
   Lobby host;
   ASSERT_TRUE(host.host(20203));
