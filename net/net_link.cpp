@@ -1,0 +1,434 @@
+#include "net/net_link.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace net {
+
+namespace {
+
+// What the receive path lets into recvBuffer; the rest is kept for pushLocal.
+constexpr size_t kReceivedLimit = kBufferSize - kLocalReserve;
+
+bool printResolveError() {
+  std::fprintf(stderr, "SDLNet_ResolveHost: %s\n", SDL_GetError());
+  return false;
+}
+
+bool resolveRemote(const char* host, uint16_t port, IPaddress& address) {
+  if (host == nullptr || host[0] == '\0') {
+    SDL_SetError("no host address given");
+    return printResolveError();
+  }
+  if (SDLNet_ResolveHost(&address, host, port) != 0) return printResolveError();
+  if (address.host == INADDR_ANY || address.host == INADDR_NONE) {
+    SDL_SetError("%s is not a host that can be reached", host);
+    return printResolveError();
+  }
+  return true;
+}
+
+TCPsocket openAddress(IPaddress& address) {
+  TCPsocket opened = SDLNet_TCP_Open(&address);
+  if (opened == nullptr) std::fprintf(stderr, "SDLNet_TCP_Open: %s\n", SDL_GetError());
+  return opened;
+}
+
+bool validSlot(int slot) {
+  return slot >= 0 && slot < kPlayerSlots;
+}
+
+}  // namespace
+
+int sendQuietly(TCPsocket socket, const void* bytes, int length) {
+#ifdef SIGPIPE
+  // Set before every send rather than once: SDLNet_Quit puts the default
+  // handler back, and a send during shut-down must not end the program.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+  if (socket == nullptr || length <= 0) return 0;
+  return SDLNet_TCP_Send(socket, bytes, length);
+}
+
+TCPsocket connectTo(const char* host, uint16_t port) {
+  IPaddress address{};
+  if (!resolveRemote(host, port, address)) return nullptr;
+  return openAddress(address);
+}
+
+void NetLink::reset() {
+  socket = nullptr;
+  peers.fill(nullptr);
+  socketSet = nullptr;
+  readCursor = nullptr;
+  queuedCount = 0;
+  hostName.fill('\0');
+  port = 0;
+  sendLength = 0;
+  recvLength = 0;
+  mode = Offline;
+  ownSlot = 0;
+  peerStates_.fill(PeerState::Empty);
+  clearStreams();
+}
+
+TCPsocket NetLink::openSocket(const char* host, uint16_t portNumber) {
+  if (host != nullptr) return connectTo(host, portNumber);
+  IPaddress address{};
+  if (SDLNet_ResolveHost(&address, nullptr, portNumber) != 0) {
+    printResolveError();
+    return nullptr;
+  }
+  return openAddress(address);
+}
+
+TCPsocket NetLink::open(const char* host, uint16_t portNumber) {
+  // A link opened again without being closed drops its old connections
+  // first instead of leaking them.
+  closeSlot(-1, false);
+  if (host != nullptr) {
+    size_t i = 0;
+    for (; i + 1 < hostName.size() && host[i] != '\0'; ++i) hostName[i] = host[i];
+    hostName[i] = '\0';
+  }
+  port = portNumber;
+  sendLength = 0;
+  recvLength = 0;
+  queuedCount = 0;
+  readCursor = nullptr;
+  peers.fill(nullptr);
+  peerStates_.fill(PeerState::Empty);
+  clearStreams();
+  if (mode == Offline) return nullptr;
+  socket = openSocket(mode == Guest ? hostName.data() : nullptr, port);
+  if (socket == nullptr) return nullptr;
+  socketSet = SDLNet_AllocSocketSet(mode == Guest ? 1 : kMaxGuests + 1);
+  if (socketSet == nullptr || SDLNet_TCP_AddSocket(socketSet, socket) < 0) {
+    closeSlot(-1, false);
+    return nullptr;
+  }
+  return socket;
+}
+
+void NetLink::acceptPending() {
+  if (mode != Host || socket == nullptr || !SDLNet_SocketReady(socket)) return;
+  TCPsocket incoming = SDLNet_TCP_Accept(socket);
+  if (incoming == nullptr) return;
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (slot == ownSlot || peers[slot] != nullptr) continue;
+    if (SDLNet_TCP_AddSocket(socketSet, incoming) < 0) break;
+    peers[slot] = incoming;
+    peerStates_[slot] = PeerState::Connected;
+    guestStreams_[slot].length = 0;
+    return;
+  }
+  // All five guest slots are taken: the connection is closed at once, so a
+  // newcomer or a room query learns at once that the room is full instead of
+  // waiting on a connection nobody serves.
+  SDLNet_TCP_Close(incoming);
+}
+
+bool NetLink::queueMessage(uint8_t type, uint16_t length, const void* payload, uint8_t from,
+                           Target target, uint8_t slot) {
+  if (length > 0 && payload == nullptr) return false;
+  const bool host = mode == Host;
+  const size_t size = (host ? kHostHeaderSize : kGuestHeaderSize) + length;
+  if (queuedCount >= kMaxQueuedMessages || sendLength + size > kBufferSize) return false;
+  uint8_t* out = &sendBuffer[sendLength];
+  if (host) {
+    *out++ = from;
+    auto& flags = deliveryFlags[queuedCount];
+    flags.fill(target == ToSlot ? 1 : 0);
+    if (validSlot(slot) && target == ToSlot) flags[slot] = 0;
+    if (validSlot(slot) && target == ToAllExcept) flags[slot] = 1;
+  }
+  out[0] = type;
+  putU16(out + 1, length);
+  if (length > 0) std::memcpy(out + 3, payload, length);
+  sendLength = static_cast<uint16_t>(sendLength + size);
+  ++queuedCount;
+  return true;
+}
+
+void NetLink::flush() {
+  recvLength = 0;
+  readCursor = nullptr;
+  if (sendLength == 0) return;
+  if (mode == Host) {
+    flushHost();
+    return;
+  }
+  // A guest's failed send is not noticed here: the lost connection shows up
+  // as a failed receive.
+  if (mode == Guest) sendQuietly(socket, sendBuffer.data(), sendLength);
+  sendLength = 0;
+  queuedCount = 0;
+}
+
+// Each message goes to every joined slot still owing it. A message that
+// could not be sent whole to some slot is kept (moved down over the sent
+// ones) and tried again at the next flush for the slots still owing it.
+void NetLink::flushHost() {
+  size_t read = 0;
+  size_t write = 0;
+  uint8_t kept = 0;
+  for (int row = 0; row < queuedCount; ++row) {
+    const int size =
+        static_cast<int>(kHostHeaderSize + getU16(&sendBuffer[read + kHostLengthOffset]));
+    auto& flags = deliveryFlags[row];
+    bool failed = false;
+    for (int slot = 0; slot < kPlayerSlots; ++slot) {
+      if (flags[slot] != 0) continue;
+      if (peers[slot] == nullptr || peerStates_[slot] != PeerState::Joined) {
+        flags[slot] = 1;  // nobody there to receive it, or not a guest of the lobby
+      } else if (sendQuietly(peers[slot], &sendBuffer[read], size) == size) {
+        flags[slot] = 1;
+      } else {
+        failed = true;
+      }
+    }
+    if (failed) {
+      std::memmove(&sendBuffer[write], &sendBuffer[read], size);
+      deliveryFlags[kept] = flags;
+      write += size;
+      ++kept;
+    }
+    read += size;
+  }
+  sendLength = static_cast<uint16_t>(write);
+  queuedCount = kept;
+}
+
+bool NetLink::pushLocal(uint8_t from, uint8_t type, uint16_t length, const void* payload) {
+  if (length > 0 && payload == nullptr) return false;
+  if (recvLength + kHostHeaderSize + length > kBufferSize) return false;
+  uint8_t* out = &recvBuffer[recvLength];
+  out[kHostFromOffset] = from;
+  out[kHostTypeOffset] = type;
+  putU16(out + kHostLengthOffset, length);
+  if (length > 0) std::memcpy(out + kHostHeaderSize, payload, length);
+  recvLength = static_cast<uint16_t>(recvLength + kHostHeaderSize + length);
+  return true;
+}
+
+void NetLink::poll() {
+  if (mode == Offline || socketSet == nullptr) return;
+  if (SDLNet_CheckSockets(socketSet, 0) < 0) return;
+  if (mode == Guest) {
+    pollGuest();
+  } else {
+    pollHost();
+  }
+}
+
+void NetLink::pollGuest() {
+  if (socket == nullptr || hostLost_ || !drainHostStream()) return;
+  const int space = static_cast<int>(kBufferSize - hostStream_.length);
+  // Never receive into a full buffer: 0 bytes would read as a lost host.
+  if (!SDLNet_SocketReady(socket) || space == 0) return;
+  const int received = SDLNet_TCP_Recv(socket, &hostStream_.bytes[hostStream_.length], space);
+  if (received <= 0) {
+    loseHost();
+    return;
+  }
+  hostStream_.length = static_cast<uint16_t>(hostStream_.length + received);
+  drainHostStream();
+}
+
+void NetLink::pollHost() {
+  acceptPending();
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (peers[slot] == nullptr || peerStates_[slot] == PeerState::Queried) continue;
+    if (!drainGuestStream(slot)) continue;
+    if (recvLength > kHostReceiveStop) break;
+    Stream& stream = guestStreams_[slot];
+    const int space = static_cast<int>(kBufferSize - stream.length);
+    if (!SDLNet_SocketReady(peers[slot]) || space == 0) continue;
+    const int received = SDLNet_TCP_Recv(peers[slot], &stream.bytes[stream.length], space);
+    if (received <= 0) {
+      closeSlot(static_cast<int8_t>(slot), true);
+      continue;
+    }
+    stream.length = static_cast<uint16_t>(stream.length + received);
+    drainGuestStream(slot);
+  }
+}
+
+bool NetLink::drainHostStream() {
+  size_t used = 0;
+  while (hostStream_.length - used >= kHostHeaderSize) {
+    const uint8_t* frame = &hostStream_.bytes[used];
+    const uint16_t length = getU16(frame + kHostLengthOffset);
+    if (length > kMaxReceivedPayload) {
+      loseHost();  // a message that can never be taken in: the stream is unusable
+      return false;
+    }
+    const size_t size = kHostHeaderSize + length;
+    if (hostStream_.length - used < size) break;    // the rest arrives later
+    if (recvLength + size > kReceivedLimit) break;  // taken in next frame
+    used += size;
+    // Slots 0-5 are the only senders; 255 is kept for the local report of
+    // a lost host, so the host can never fake it.
+    const uint8_t from = frame[kHostFromOffset];
+    const uint8_t type = frame[kHostTypeOffset];
+    if (from < kPlayerSlots && type <= Leave) {
+      pushLocal(from, type, length, frame + kHostHeaderSize);
+    }
+  }
+  hostStream_.length = static_cast<uint16_t>(hostStream_.length - used);
+  std::memmove(hostStream_.bytes.data(), hostStream_.bytes.data() + used, hostStream_.length);
+  return true;
+}
+
+bool NetLink::drainGuestStream(int slot) {
+  Stream& stream = guestStreams_[slot];
+  size_t used = 0;
+  while (stream.length - used >= kGuestHeaderSize) {
+    const uint8_t* frame = &stream.bytes[used];
+    const uint16_t length = getU16(frame + kGuestLengthOffset);
+    if (length > kMaxReceivedPayload) {
+      closeSlot(static_cast<int8_t>(slot), true);  // treated like a lost connection
+      return false;
+    }
+    const size_t size = kGuestHeaderSize + length;
+    if (stream.length - used < size) break;
+    if (recvLength + kHostHeaderSize + length > kReceivedLimit) break;
+    used += size;
+    if (!acceptGuestMessage(slot, frame, length)) {
+      // Nothing more is read from a connection that left or asked for the
+      // room (the slot may already be closed).
+      stream.length = 0;
+      return false;
+    }
+  }
+  stream.length = static_cast<uint16_t>(stream.length - used);
+  std::memmove(stream.bytes.data(), stream.bytes.data() + used, stream.length);
+  return true;
+}
+
+// One connection joins once; only a joined guest speaks for its slot.
+bool NetLink::acceptGuestMessage(int slot, const uint8_t* frame, uint16_t length) {
+  const uint8_t from = static_cast<uint8_t>(slot);
+  const uint8_t type = frame[kGuestTypeOffset];
+  const uint8_t* payload = frame + kGuestHeaderSize;
+  PeerState& state = peerStates_[slot];
+  switch (type) {
+    case RoomQuery:
+      if (state == PeerState::Joined) {
+        // A guest asking for the room has left the lobby: free its slot the
+        // way a lost connection does.
+        closeSlot(static_cast<int8_t>(slot), true);
+        return false;
+      }
+      state = PeerState::Queried;
+      pushLocal(from, type, length, payload);
+      return false;
+    case Join:
+      if (state == PeerState::Joined) return true;
+      state = PeerState::Joined;
+      pushLocal(from, type, length, payload);
+      return true;
+    case PlayerInfo:
+      if (state == PeerState::Joined) pushLocal(from, type, length, payload);
+      return true;
+    case Leave:
+      if (state != PeerState::Joined) return true;
+      // The Leave announces the slot; closing the connection now keeps its
+      // later loss from being announced a second time.
+      pushLocal(from, type, length, payload);
+      closePeer(slot);
+      return false;
+    default:
+      return true;  // other types are ignored
+  }
+}
+
+void NetLink::loseHost() {
+  hostLost_ = true;
+  hostStream_.length = 0;
+  pushLocal(kFromHostLost, Leave, 0, nullptr);
+}
+
+void NetLink::closePeer(int slot) {
+  if (socketSet != nullptr) SDLNet_TCP_DelSocket(socketSet, peers[slot]);
+  SDLNet_TCP_Close(peers[slot]);
+  peers[slot] = nullptr;
+  peerStates_[slot] = PeerState::Empty;
+  guestStreams_[slot].length = 0;
+  // Messages still queued for the old connection must not reach a newcomer
+  // that gets the same slot.
+  for (int row = 0; row < queuedCount; ++row) deliveryFlags[row][slot] = 1;
+}
+
+void NetLink::closeSlot(int8_t slot, bool announce) {
+  if (slot == -1) {
+    for (int i = 0; i < kPlayerSlots; ++i) {
+      if (peers[i] != nullptr) closePeer(i);
+    }
+    if (socket != nullptr) {
+      if (socketSet != nullptr) SDLNet_TCP_DelSocket(socketSet, socket);
+      SDLNet_TCP_Close(socket);
+      socket = nullptr;
+    }
+    if (socketSet != nullptr) SDLNet_FreeSocketSet(socketSet);
+    socketSet = nullptr;
+    hostStream_.length = 0;
+    return;
+  }
+  if (!validSlot(slot) || peers[slot] == nullptr) return;
+  const bool joined = peerStates_[slot] == PeerState::Joined;
+  closePeer(slot);
+  if (announce && joined) pushLocal(static_cast<uint8_t>(slot), Leave, 0, nullptr);
+}
+
+bool NetLink::nextMessage() {
+  size_t offset = 0;
+  if (readCursor != nullptr) {
+    offset =
+        static_cast<size_t>(readCursor - recvBuffer.data()) + kHostHeaderSize + messageLength();
+  }
+  if (offset + kHostHeaderSize > recvLength) return false;
+  const uint16_t length = getU16(&recvBuffer[offset + kHostLengthOffset]);
+  // A message running past the received bytes is not applied.
+  if (offset + kHostHeaderSize + length > recvLength) return false;
+  readCursor = &recvBuffer[offset];
+  return true;
+}
+
+uint8_t NetLink::messageFrom() const {
+  return readCursor != nullptr ? readCursor[kHostFromOffset] : 0;
+}
+
+uint8_t NetLink::messageType() const {
+  return readCursor != nullptr ? readCursor[kHostTypeOffset] : 0;
+}
+
+uint16_t NetLink::messageLength() const {
+  return readCursor != nullptr ? getU16(readCursor + kHostLengthOffset) : 0;
+}
+
+const uint8_t* NetLink::messagePayload() const {
+  return readCursor != nullptr ? readCursor + kHostHeaderSize : nullptr;
+}
+
+TCPsocket NetLink::peerSocket(int8_t slot) const {
+  return validSlot(slot) ? peers[slot] : nullptr;
+}
+
+bool NetLink::sendRaw(int8_t slot, const void* bytes, int length) {
+  if (!validSlot(slot) || peers[slot] == nullptr || length < 0) return false;
+  return sendQuietly(peers[slot], bytes, length) == length;
+}
+
+bool NetLink::slotJoined(int8_t slot) const {
+  return validSlot(slot) && peerStates_[slot] == PeerState::Joined;
+}
+
+void NetLink::clearStreams() {
+  for (Stream& stream : guestStreams_) stream.length = 0;
+  hostStream_.length = 0;
+  hostLost_ = false;
+}
+
+}  // namespace net

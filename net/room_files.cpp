@@ -1,0 +1,201 @@
+#include "net/room_files.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "text/sjis_strings.h"
+
+namespace net {
+
+namespace {
+
+bool isShiftJisLead(uint8_t byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// Reads a file line by line into a fixed buffer. Files are opened in binary
+// mode and the CR of a CR LF pair is removed here, so Windows and Unix line
+// ends read alike. A physical line longer than the buffer keeps its first
+// kReadBufferSize - 1 bytes; the rest of that line is dropped, so an
+// over-long line can neither overrun the buffer nor be taken for the start
+// of further lines.
+class LineReader {
+ public:
+  explicit LineReader(const char* path) : file_(std::fopen(path, "rb")) {}
+  ~LineReader() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  bool isOpen() const { return file_ != nullptr; }
+  // A read failed (a folder in the file's place reads as an error).
+  bool failed() const { return file_ == nullptr || std::ferror(file_) != 0; }
+
+  // Reads the next line into text (without its line end). False at the end
+  // of the file or on a read error.
+  bool next() {
+    length_ = 0;
+    bool any = false;
+    bool cut = false;
+    int c;
+    while ((c = std::getc(file_)) != EOF) {
+      any = true;
+      if (c == '\n') break;
+      if (length_ < text_.size() - 1) {
+        text_[length_++] = static_cast<char>(c);
+      } else {
+        cut = true;
+      }
+    }
+    if (!any || std::ferror(file_) != 0) return false;
+    if (!cut && length_ > 0 && text_[length_ - 1] == '\r') --length_;
+    if (firstLine_) skipByteOrderMark();
+    firstLine_ = false;
+    return true;
+  }
+  const char* text() const { return text_.data(); }
+  size_t length() const { return length_; }
+
+ private:
+  // A UTF-8 byte-order mark, as some editors write at the start of a file.
+  void skipByteOrderMark() {
+    static constexpr char kMark[] = "\xEF\xBB\xBF";
+    if (length_ >= 3 && std::memcmp(text_.data(), kMark, 3) == 0) {
+      std::memmove(text_.data(), text_.data() + 3, length_ - 3);
+      length_ -= 3;
+    }
+  }
+
+  std::FILE* file_;
+  std::array<char, kReadBufferSize> text_{};
+  size_t length_ = 0;
+  bool firstLine_ = true;
+};
+
+void reportFailure() {
+  std::fputs(sjis::kRoomFileFailed, stdout);
+}
+
+template <size_t N>
+void copyCut(std::array<char, N>& field, const char* text, size_t length, size_t maxBytes) {
+  const size_t kept = shiftJisFitLength(text, length, maxBytes < N ? maxBytes : N - 1);
+  std::memcpy(field.data(), text, kept);
+  std::memset(field.data() + kept, 0, N - kept);
+}
+
+void lowerAscii(char* text) {
+  for (; *text != '\0'; ++text) {
+    if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
+  }
+}
+
+void applyConfigLine(const ScannedLine& line, RoomRecord& hostRoom, PlayerRecord& profile) {
+  const char* key = line.first.data();
+  const char* value = line.second.data();
+  if (std::strcmp(key, "pname") == 0) {
+    copyCut(profile.name, value, line.secondLength, kPlayerNameValueMax);
+    const size_t end = std::strlen(profile.name.data());
+    profile.name[end] = 'P';
+  } else if (std::strcmp(key, "port") == 0) {
+    hostRoom.port = parsePort(value);
+  } else if (std::strcmp(key, "name") == 0) {
+    copyCut(hostRoom.roomName, value, line.secondLength, kRoomNameSize - 1);
+  } else if (std::strcmp(key, "comment") == 0) {
+    copyCut(hostRoom.comment, value, line.secondLength, kCommentSize - 1);
+  }
+}
+
+}  // namespace
+
+size_t shiftJisFitLength(const char* text, size_t length, size_t maxBytes) {
+  size_t kept = 0;
+  while (kept < length) {
+    const size_t width = isShiftJisLead(static_cast<uint8_t>(text[kept])) ? 2 : 1;
+    if (kept + width > maxBytes || kept + width > length) break;
+    kept += width;
+  }
+  return kept;
+}
+
+// Every byte of the read line is scanned, not only a first part of it.
+void scanLine(const char* text, size_t length, char separator, size_t firstMax, size_t secondMax,
+              ScannedLine& line) {
+  line = ScannedLine{};
+  firstMax = firstMax < kScanPartSize ? firstMax : kScanPartSize - 1;
+  secondMax = secondMax < kScanPartSize ? secondMax : kScanPartSize - 1;
+  for (size_t i = 0; i < length; ++i) {
+    const char c = text[i];
+    if (c == '\0' || c == '#') break;
+    if (c == '\t' || c == '\n' || c == ' ') continue;
+    if (c == separator) {
+      line.separatorSeen = true;
+      line.secondLength = 0;
+    } else if (!line.separatorSeen) {
+      if (line.firstLength < firstMax) line.first[line.firstLength++] = c;
+    } else if (line.secondLength < secondMax) {
+      line.second[line.secondLength++] = c;
+    }
+  }
+  line.firstLength = shiftJisFitLength(line.first.data(), line.firstLength, firstMax);
+  line.secondLength = shiftJisFitLength(line.second.data(), line.secondLength, secondMax);
+  std::memset(line.first.data() + line.firstLength, 0, kScanPartSize - line.firstLength);
+  std::memset(line.second.data() + line.secondLength, 0, kScanPartSize - line.secondLength);
+}
+
+// Arithmetic runs modulo 2^16 from the start, which gives the low 16 bits of
+// any number, however long, without overflow.
+uint16_t parsePort(const char* text) {
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  uint32_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = (value * 10 + static_cast<uint32_t>(*text - '0')) & 0xFFFF;
+  }
+  if (negative) value = (0x10000 - value) & 0xFFFF;
+  return static_cast<uint16_t>(value);
+}
+
+bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profile) {
+  LineReader reader(path);
+  if (!reader.isOpen()) {
+    reportFailure();
+    return false;
+  }
+  ScannedLine line;
+  while (reader.next()) {
+    scanLine(reader.text(), reader.length(), '=', kConfigKeyMax, kConfigValueMax, line);
+    if (!line.separatorSeen) continue;
+    lowerAscii(line.first.data());
+    applyConfigLine(line, hostRoom, profile);
+  }
+  if (reader.failed()) {
+    reportFailure();
+    return false;
+  }
+  return true;
+}
+
+int readRoomList(const char* path, RoomRecord* rooms, int capacity) {
+  LineReader reader(path);
+  if (!reader.isOpen()) {
+    reportFailure();
+    return -1;
+  }
+  int count = 0;
+  ScannedLine line;
+  while (count < capacity && reader.next()) {
+    scanLine(reader.text(), reader.length(), ':', kListHostMax, kListPortMax, line);
+    if (!line.separatorSeen) continue;
+    RoomRecord& room = rooms[count++];
+    copyCut(room.hostAddress, line.first.data(), line.firstLength, kListHostMax);
+    room.port = parsePort(line.second.data());
+  }
+  if (reader.failed()) {
+    reportFailure();
+    return -1;
+  }
+  return count;
+}
+
+}  // namespace net

@@ -1,0 +1,182 @@
+// The lobby protocol on the wire, over real loopback sockets: the exact bytes
+// of joining, relaying and leaving; messages that TCP splits or joins;
+// declared lengths that can never fit; sends to peers that have gone away.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "support/net_test_peers.h"
+
+namespace {
+
+using nettest::Bytes;
+using nettest::frames;
+using nettest::guestFrame;
+using nettest::hostFrame;
+using nettest::Lobby;
+using nettest::player;
+using nettest::RawSocket;
+using nettest::recordBytes;
+using nettest::runUntil;
+
+class Framing : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(SDLNet_Init(), 0); }
+  void TearDown() override { SDLNet_Quit(); }
+
+  // Connects a raw guest to `host` and joins it; returns the slot given.
+  int joinRaw(Lobby& host, RawSocket& client) {
+    client = RawSocket::connectTo(host.room.port);
+    if (!client.valid() || !client.send(guestFrame(net::Join))) return -1;
+    const Bytes answer = client.take(5, frames({&host}));
+    if (answer.size() != 5) return -1;
+    return answer[4];
+  }
+};
+
+TEST_F(Framing, GuestJoinIsThreeBytes) {
+  RawSocket listener = RawSocket::listenOn(20101);
+  ASSERT_TRUE(listener.valid());
+  Lobby guest;
+  ASSERT_TRUE(guest.guest(20101, "Guest"));
+  RawSocket host = listener.accept();
+  EXPECT_EQ(host.take(3, [] { SDL_Delay(1); }), (Bytes{0x01, 0x00, 0x00}));
+}
+
+TEST_F(Framing, JoinAnswerRecordsInSlotOrderAndRelayOnce) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20102, "Host"));
+  RawSocket alice = RawSocket::connectTo(20102);
+  ASSERT_TRUE(alice.send(guestFrame(net::Join)));
+  // k 01 01 00 k, then the host's own record from slot 0.
+  EXPECT_EQ(alice.take(5, frames({&host})), (Bytes{1, 1, 1, 0, 1}));
+  EXPECT_EQ(alice.take(144, frames({&host})),
+            hostFrame(0, net::PlayerInfo, recordBytes(host.players[0])));
+  ASSERT_TRUE(alice.send(guestFrame(net::PlayerInfo, recordBytes(player("Alice")))));
+  ASSERT_TRUE(runUntil([&] { return host.arrivals[1] == 1; }, {&host}));
+  EXPECT_STREQ(host.players[1].name.data(), "Alice");
+
+  RawSocket bob = RawSocket::connectTo(20102);
+  ASSERT_TRUE(bob.send(guestFrame(net::Join)));
+  EXPECT_EQ(bob.take(5, frames({&host})), (Bytes{2, 1, 1, 0, 2}));
+  EXPECT_EQ(bob.take(288, frames({&host})),
+            nettest::join(hostFrame(0, net::PlayerInfo, recordBytes(host.players[0])),
+                          hostFrame(1, net::PlayerInfo, recordBytes(player("Alice")))));
+  ASSERT_TRUE(bob.send(guestFrame(net::PlayerInfo, recordBytes(player("Bob")))));
+  // Alice gets Bob's record once, then Bob's Leave when his socket closes.
+  EXPECT_EQ(alice.take(144, frames({&host})),
+            hostFrame(2, net::PlayerInfo, recordBytes(player("Bob"))));
+  bob.close();
+  EXPECT_EQ(alice.take(4, frames({&host})), hostFrame(2, net::Leave));
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(host.players[2].present, 0);
+}
+
+TEST_F(Framing, SplitAndJoinedMessagesAreHandledOnceInOrder) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20103));
+  RawSocket watcher;  // sees every record the host takes in, as relays
+  ASSERT_EQ(joinRaw(host, watcher), 1);
+  watcher.take(144, frames({&host}));
+  RawSocket client = RawSocket::connectTo(20103);
+  // Join and a record in one send.
+  ASSERT_TRUE(client.send(nettest::join(guestFrame(net::Join),
+                                        guestFrame(net::PlayerInfo, recordBytes(player("One"))))));
+  EXPECT_EQ(client.take(5, frames({&host})), (Bytes{2, 1, 1, 0, 2}));
+  EXPECT_EQ(watcher.take(144, frames({&host})),
+            hostFrame(2, net::PlayerInfo, recordBytes(player("One"))));
+
+  // A record in three pieces, sent frames apart, its end joined with two
+  // more records.
+  const Bytes two = guestFrame(net::PlayerInfo, recordBytes(player("Two")));
+  ASSERT_TRUE(client.send(Bytes(two.begin(), two.begin() + 2)));
+  for (int i = 0; i < 5; ++i) host.frame();
+  ASSERT_TRUE(client.send(Bytes(two.begin() + 2, two.begin() + 100)));
+  for (int i = 0; i < 5; ++i) host.frame();
+  EXPECT_STREQ(host.players[2].name.data(), "One");  // a partial message waits
+  ASSERT_TRUE(client.send(
+      nettest::join(Bytes(two.begin() + 100, two.end()),
+                    nettest::join(guestFrame(net::PlayerInfo, recordBytes(player("Three"))),
+                                  guestFrame(net::PlayerInfo, recordBytes(player("Four")))))));
+  Bytes expected = hostFrame(2, net::PlayerInfo, recordBytes(player("Two")));
+  expected = nettest::join(expected, hostFrame(2, net::PlayerInfo, recordBytes(player("Three"))));
+  expected = nettest::join(expected, hostFrame(2, net::PlayerInfo, recordBytes(player("Four"))));
+  EXPECT_EQ(watcher.take(3 * 144, frames({&host})), expected);
+  // Nothing was taken in twice: the next bytes are the Leave of slot 2.
+  client.close();
+  EXPECT_EQ(watcher.take(4, frames({&host})), hostFrame(2, net::Leave));
+  EXPECT_STREQ(host.players[2].name.data(), "Four");
+  EXPECT_EQ(host.room.currentPlayers, 2);
+}
+
+TEST_F(Framing, DeclaredLengthThatCanNeverFitClosesTheGuest) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20104));
+  RawSocket other;
+  RawSocket liar;
+  ASSERT_EQ(joinRaw(host, other), 1);
+  ASSERT_EQ(joinRaw(host, liar), 2);
+  other.take(144, frames({&host}));  // the host's record
+  ASSERT_TRUE(liar.send(Bytes{net::PlayerInfo, 0xFF, 0xFF, 'x'}));
+  EXPECT_TRUE(liar.waitClosed(frames({&host})));
+  EXPECT_EQ(other.take(4, frames({&host})), hostFrame(2, net::Leave));
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(host.link.peerSocket(2), nullptr);
+}
+
+TEST_F(Framing, SendsToVanishedPeersDoNotEndTheProgram) {
+  std::signal(SIGPIPE, SIG_DFL);
+  Lobby host;
+  ASSERT_TRUE(host.host(20105));
+  RawSocket client;
+  ASSERT_EQ(joinRaw(host, client), 1);
+  client.closeHard();
+  // Without polling, the link still believes in the peer and keeps sending.
+  const Bytes record = recordBytes(player("x"));
+  for (int i = 0; i < 5; ++i) {
+    host.link.queueMessage(net::PlayerInfo, 140, record.data(), 0, net::ToAll, 0);
+    host.link.flush();
+    host.link.sendRaw(1, record.data(), 140);
+    SDL_Delay(1);
+  }
+  EXPECT_FALSE(host.link.sendRaw(1, record.data(), 140));
+  // The library's shut-down restores the default handler; sends still fail
+  // quietly.
+  SDLNet_Quit();
+  std::signal(SIGPIPE, SIG_DFL);
+  EXPECT_FALSE(host.link.sendRaw(1, record.data(), 140));
+  ASSERT_EQ(SDLNet_Init(), 0);
+  // The failed message stays queued only while its slot is connected.
+  EXPECT_GT(host.link.queuedCount, 0);
+  host.frame();
+  EXPECT_EQ(host.link.queuedCount, 0);
+  EXPECT_EQ(host.room.currentPlayers, 1);
+}
+
+TEST_F(Framing, QueueAndPushRefuseWhatDoesNotFit) {
+  net::NetLink link;
+  link.reset();
+  link.mode = net::Host;
+  const Bytes big(10000, 0x41);
+  EXPECT_TRUE(link.queueMessage(net::PlayerInfo, 5000, big.data(), 0, net::ToAll, 0));
+  EXPECT_TRUE(link.queueMessage(net::PlayerInfo, 5000, big.data(), 0, net::ToAll, 0));
+  EXPECT_FALSE(link.queueMessage(net::PlayerInfo, 5000, big.data(), 0, net::ToAll, 0));
+  EXPECT_EQ(link.sendLength, 10008);
+  EXPECT_FALSE(link.queueMessage(net::PlayerInfo, 10, nullptr, 0, net::ToAll, 0));
+  EXPECT_TRUE(link.pushLocal(1, net::PlayerInfo, 10000, big.data()));
+  EXPECT_FALSE(link.pushLocal(1, net::Leave, 300, big.data()));
+  EXPECT_TRUE(link.nextMessage());
+  EXPECT_EQ(link.messageLength(), 10000);
+  EXPECT_FALSE(link.nextMessage());
+
+  net::NetLink many;
+  many.reset();
+  many.mode = net::Guest;
+  int queued = 0;
+  while (many.queueMessage(net::Leave, 0, nullptr, 0, net::ToAll, 0)) ++queued;
+  EXPECT_EQ(queued, 255);
+  many.flush();  // no socket: the queue is emptied all the same
+  EXPECT_TRUE(many.queueMessage(net::Leave, 0, nullptr, 0, net::ToAll, 0));
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// RoomConfig.txt and RoomList.txt: the shared scanner's rules, the keys, and
+// bad files (over-long lines, NUL bytes, byte-order mark, CR LF, a folder in
+// the file's place).
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/records.h"
+#include "net/room_files.h"
+#include "text/sjis_strings.h"
+
+namespace {
+
+class RoomFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A scratch folder of its own (the shared test support brings in video).
+    const auto dir = std::filesystem::temp_directory_path() / "vellora-net-room-files";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    dir_ = dir.string();
+    copyField(room_.roomName, "482\x83\x76\x83\x8D");
+    copyField(room_.comment, "default comment");
+    room_.port = 6247;
+    copyField(profile_.name, "482P");
+  }
+
+  std::string write(const std::string& content) {
+    const std::string path = dir_ + "/file.txt";
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+  bool readConfig(const std::string& content) {
+    return net::readRoomConfig(write(content).c_str(), room_, profile_);
+  }
+  int readList(const std::string& content) {
+    return net::readRoomList(write(content).c_str(), rooms_.data(), 3);
+  }
+
+  std::string dir_;
+  RoomRecord room_;
+  PlayerRecord profile_;
+  std::array<RoomRecord, 4> rooms_{};
+};
+
+TEST_F(RoomFiles, ConfigKeysAndScannerRules) {
+  ASSERT_TRUE(
+      readConfig("Name = My Room\n"
+                 "port=7000#old 6247\n"
+                 "COMMENT=a=b=\x83\x76\x83\x8D x\n"
+                 "pname=\tA b c\n"
+                 "# port=1\n"
+                 "stray text without separator\n"
+                 "unknown=5\n"));
+  EXPECT_STREQ(room_.roomName.data(), "MyRoom");
+  EXPECT_EQ(room_.port, 7000);
+  EXPECT_STREQ(room_.comment.data(), "\x83\x76\x83\x8Dx");  // every '=' restarts the value
+  EXPECT_STREQ(profile_.name.data(), "AbcP");
+}
+
+TEST_F(RoomFiles, EmptyValuesAndPortArithmetic) {
+  ASSERT_TRUE(readConfig("comment=old\ncomment=\npname=\nport=70000\n"));
+  EXPECT_STREQ(room_.comment.data(), "");
+  EXPECT_STREQ(profile_.name.data(), "P");
+  EXPECT_EQ(room_.port, 4464);
+  EXPECT_EQ(net::parsePort("-1"), 65535);
+  EXPECT_EQ(net::parsePort("+80x"), 80);
+  EXPECT_EQ(net::parsePort("x80"), 0);
+  EXPECT_EQ(net::parsePort("123456789"), 52501);
+  EXPECT_EQ(net::parsePort("99999999999999999999"), 65535);  // low 16 bits, no overflow
+}
+
+TEST_F(RoomFiles, ListFillsEntriesInFileOrder) {
+  EXPECT_EQ(readList("# host:1\nalpha:6247\n\n:\nbeta . example : 7 000 \n"), 3);
+  EXPECT_STREQ(rooms_[0].hostAddress.data(), "alpha");
+  EXPECT_EQ(rooms_[0].port, 6247);
+  EXPECT_STREQ(rooms_[1].hostAddress.data(), "");  // a lone colon keeps its place
+  EXPECT_EQ(rooms_[1].port, 0);
+  EXPECT_STREQ(rooms_[2].hostAddress.data(), "beta.example");
+  EXPECT_EQ(rooms_[2].port, 7000);
+}
+
+TEST_F(RoomFiles, ListEntriesPastCapacityAreIgnored) {
+  rooms_[3].port = 1234;
+  EXPECT_EQ(readList("a:1\nb:2\nc:3\nd:4\ne:5\n"), 3);
+  EXPECT_STREQ(rooms_[2].hostAddress.data(), "c");
+  EXPECT_EQ(rooms_[3].port, 1234);
+  EXPECT_STREQ(rooms_[3].hostAddress.data(), "");
+}
+
+TEST_F(RoomFiles, MissingFileOrFolderPrintsTheMessageAndKeepsDefaults) {
+  for (const std::string& path : {dir_ + "/absent.txt", dir_}) {
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(net::readRoomConfig(path.c_str(), room_, profile_));
+    EXPECT_EQ(net::readRoomList(path.c_str(), rooms_.data(), 3), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string(sjis::kRoomFileFailed) + sjis::kRoomFileFailed);
+  }
+  EXPECT_STREQ(room_.roomName.data(), "482\x83\x76\x83\x8D");
+  EXPECT_EQ(room_.port, 6247);
+  EXPECT_STREQ(profile_.name.data(), "482P");
+}
+
+TEST_F(RoomFiles, LongKeysValuesAndHostsAreCutToTheirFields) {
+  const std::string longText(300, 'x');
+  ASSERT_TRUE(readConfig("pname=" + longText + "\nname=" + longText + "\ncomment=" + longText +
+                         "\n" + longText + "name=ignored\n"));
+  EXPECT_EQ(std::strlen(profile_.name.data()), 127u);  // 126 bytes of value + "P"
+  EXPECT_EQ(profile_.name[126], 'P');
+  EXPECT_EQ(std::strlen(room_.roomName.data()), 63u);
+  EXPECT_EQ(std::strlen(room_.comment.data()), 127u);  // the value part holds 127 bytes
+
+  EXPECT_EQ(readList(longText + ":" + longText + "7\n"), 1);
+  EXPECT_EQ(std::strlen(rooms_[0].hostAddress.data()), 63u);
+  EXPECT_EQ(rooms_[0].port, 0);
+}
+
+TEST_F(RoomFiles, CutNeverSplitsAShiftJisCharacter) {
+  // 62 ASCII bytes, then a two-byte character that would end on byte 64.
+  ASSERT_TRUE(readConfig("name=" + std::string(62, 'a') + "\x83\x76" + "\n"));
+  EXPECT_EQ(std::strlen(room_.roomName.data()), 62u);
+}
+
+TEST_F(RoomFiles, OverlongLineIsReadOnceAndItsRestDropped) {
+  // 100 kB on one line: its first bytes are scanned, its tail does not
+  // turn into further lines (the tail holds what would be a room).
+  const std::string line = "port=8000" + std::string(100000, ' ') + "\nname=Next\n";
+  ASSERT_TRUE(readConfig(line + "x"));
+  EXPECT_EQ(room_.port, 8000);
+  EXPECT_STREQ(room_.roomName.data(), "Next");
+  EXPECT_EQ(readList(std::string(600, ' ') + "tail:9\nhost:1\n"), 1);
+  EXPECT_STREQ(rooms_[0].hostAddress.data(), "host");
+}
+
+TEST_F(RoomFiles, ByteOrderMarkCrLfNulAndNoFinalNewline) {
+  ASSERT_TRUE(readConfig(std::string("\xEF\xBB\xBFname=Bom\r\n"
+                                     "comment=before") +
+                         '\0' + "after\r\n" + "port=7001"));
+  EXPECT_STREQ(room_.roomName.data(), "Bom");
+  EXPECT_STREQ(room_.comment.data(), "before");  // a NUL ends the line's text
+  EXPECT_EQ(room_.port, 7001);
+  EXPECT_EQ(readList(std::string("\xEF\xBB\xBFhost:1\r\nother:2")), 2);
+  EXPECT_STREQ(rooms_[0].hostAddress.data(), "host");
+  EXPECT_STREQ(rooms_[1].hostAddress.data(), "other");
+  EXPECT_EQ(rooms_[1].port, 2);
+}
+
+}  // namespace

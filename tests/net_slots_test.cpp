@@ -1,0 +1,212 @@
+// Slots and the player count on a host: which slot a connection gets, when
+// it counts, what a room query sees, and that leaving is announced exactly
+// once. Raw clients play the guests; a probe record sent to everybody shows
+// that nothing else reached a guest before it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "net/room_query.h"
+#include "support/net_test_peers.h"
+
+namespace {
+
+using nettest::Bytes;
+using nettest::frames;
+using nettest::guestFrame;
+using nettest::hostFrame;
+using nettest::Lobby;
+using nettest::player;
+using nettest::RawSocket;
+using nettest::recordBytes;
+using nettest::runUntil;
+
+// Runs a lobby's frames on a thread of its own while the test's thread
+// blocks in a room query.
+class Background {
+ public:
+  explicit Background(Lobby& lobby)
+      : thread_([this, &lobby] {
+          while (!stop_) {
+            lobby.frame();
+            SDL_Delay(1);
+          }
+        }) {}
+  ~Background() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class Slots : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(SDLNet_Init(), 0); }
+  void TearDown() override { SDLNet_Quit(); }
+
+  // Connects a raw guest, joins and reads the Join answer; returns the slot.
+  int joinRaw(Lobby& host, RawSocket& client) {
+    client = RawSocket::connectTo(host.room.port);
+    if (!client.valid() || !client.send(guestFrame(net::Join))) return -1;
+    const Bytes answer = client.take(5, frames({&host}));
+    if (answer.size() != 5) return -1;
+    int present = 0;
+    for (int i = 0; i < kPlayerSlots; ++i) present += i != answer[4] && host.players[i].present;
+    client.take(144 * static_cast<size_t>(present), frames({&host}));
+    return answer[4];
+  }
+  // Sends a record from slot 0 to every joined guest.
+  Bytes probe(Lobby& host) {
+    const Bytes record = recordBytes(player("Probe"));
+    host.link.queueMessage(net::PlayerInfo, 140, record.data(), 0, net::ToAll, 0);
+    host.link.flush();
+    return hostFrame(0, net::PlayerInfo, record);
+  }
+  RoomRecord listed(uint16_t port) {
+    RoomRecord room;
+    copyField(room.hostAddress, "127.0.0.1");
+    room.port = port;
+    return room;
+  }
+};
+
+TEST_F(Slots, LowestFreeSlotFirstAndReusedAfterLeaving) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20201));
+  RawSocket a, b, c;
+  EXPECT_EQ(joinRaw(host, a), 1);
+  EXPECT_EQ(joinRaw(host, b), 2);
+  a.close();
+  ASSERT_TRUE(runUntil([&] { return host.leaves[1] == 1; }, {&host}));
+  EXPECT_EQ(joinRaw(host, c), 1);
+  EXPECT_EQ(host.room.currentPlayers, 3);
+}
+
+TEST_F(Slots, RoomQueryReportsTheCountAndChangesNothing) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20202));
+  RoomRecord room = listed(20202);
+  {
+    Background running(host);
+    ASSERT_TRUE(net::queryRoom(room, 200, 2));
+  }
+  EXPECT_EQ(room.currentPlayers, 1);
+  EXPECT_EQ(room.maxPlayers, 6);
+  EXPECT_STREQ(room.roomName.data(), "Room");
+  EXPECT_STREQ(room.hostAddress.data(), "127.0.0.1");  // its own host is kept
+  EXPECT_EQ(room.port, 20202);
+
+  RawSocket guest;
+  ASSERT_EQ(joinRaw(host, guest), 1);
+  {
+    Background running(host);
+    ASSERT_TRUE(net::queryRoom(room, 200, 2));
+  }
+  EXPECT_EQ(room.currentPlayers, 2);
+  for (int i = 0; i < 5; ++i) host.frame();
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(host.leaves, (std::array<int, kPlayerSlots>{}));
+  EXPECT_EQ(guest.take(144, frames({&host})), probe(host));  // and no Leave before it
+}
+
+TEST_F(Slots, AQueryingConnectionGetsTheRoomAloneAndNothingElse) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20206));
+  RawSocket guest;
+  ASSERT_EQ(joinRaw(host, guest), 1);
+  RawSocket asking = RawSocket::connectTo(20206);
+  ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(2) != nullptr; }, {&host}));
+  probe(host);  // lobby traffic is for joined guests only
+  // A query with a Join behind it in the same send: the Join is never read.
+  ASSERT_TRUE(asking.send(nettest::join(Bytes{0, 0, 0}, guestFrame(net::Join))));
+  const net::RoomBytes room = net::toBytes(host.room);
+  EXPECT_EQ(asking.take(713, frames({&host})), Bytes(room.begin(), room.end()));
+  EXPECT_TRUE(asking.waitClosed(frames({&host})));
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(host.leaves[2], 0);
+}
+
+TEST_F(Slots, SixthConnectionIsClosedAtOnce) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20203));
+  std::array<RawSocket, 5> guests;
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(joinRaw(host, guests[i]), i + 1);
+  RawSocket sixth = RawSocket::connectTo(20203);
+  ASSERT_TRUE(sixth.send(guestFrame(net::Join)));
+  EXPECT_TRUE(sixth.waitClosed(frames({&host})));
+  EXPECT_EQ(sixth.pending(), 0u);  // no slot, no Join answer
+  EXPECT_EQ(host.room.currentPlayers, 6);
+  RoomRecord room = listed(20203);
+  {
+    Background running(host);
+    EXPECT_FALSE(net::queryRoom(room, 50, 2));  // a full room is not served
+  }
+  EXPECT_EQ(guests[0].take(144, frames({&host})), probe(host));
+}
+
+TEST_F(Slots, OnlyAJoinedConnectionCountsAndSpeaks) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20204));
+  RawSocket x = RawSocket::connectTo(20204);
+  // A record and a Leave before joining are ignored.
+  ASSERT_TRUE(x.send(nettest::join(guestFrame(net::PlayerInfo, recordBytes(player("Early"))),
+                                   guestFrame(net::Leave))));
+  for (int i = 0; i < 10; ++i) host.frame();
+  EXPECT_EQ(host.players[1].present, 0);
+  EXPECT_EQ(host.leaves[1], 0);
+  EXPECT_EQ(host.room.currentPlayers, 1);
+  // The same connection joins once; its second Join changes nothing.
+  ASSERT_TRUE(x.send(guestFrame(net::Join)));
+  EXPECT_EQ(x.take(5, frames({&host})), (Bytes{1, 1, 1, 0, 1}));
+  x.take(144, frames({&host}));
+  ASSERT_TRUE(x.send(guestFrame(net::Join)));
+  for (int i = 0; i < 10; ++i) host.frame();
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(x.take(144, frames({&host})), probe(host));
+  // A connection that closes before joining goes silently.
+  RawSocket quiet = RawSocket::connectTo(20204);
+  ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(2) != nullptr; }, {&host}));
+  quiet.close();
+  ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(2) == nullptr; }, {&host}));
+  EXPECT_EQ(host.leaves[2], 0);
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(x.take(144, frames({&host})), probe(host));
+}
+
+TEST_F(Slots, LeaveIsAnnouncedOnceWhateverFollows) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20205));
+  RawSocket x, y, z;
+  ASSERT_EQ(joinRaw(host, x), 1);
+  ASSERT_EQ(joinRaw(host, y), 2);
+  ASSERT_EQ(joinRaw(host, z), 3);
+  // A Leave over the wire, then the connection closes.
+  ASSERT_TRUE(y.send(guestFrame(net::Leave)));
+  EXPECT_EQ(x.take(4, frames({&host})), hostFrame(2, net::Leave));
+  y.close();
+  for (int i = 0; i < 10; ++i) host.frame();
+  EXPECT_EQ(host.leaves[2], 1);
+  EXPECT_EQ(host.room.currentPlayers, 3);
+  const Bytes probed = probe(host);
+  EXPECT_EQ(x.take(144, frames({&host})), probed);
+  EXPECT_EQ(z.take(148, frames({&host})), nettest::join(hostFrame(2, net::Leave), probed));
+  // A joined guest asking for the room is taken as gone: its slot is freed
+  // and announced, and it gets no room record.
+  ASSERT_TRUE(z.send(Bytes{0, 0, 0}));
+  EXPECT_TRUE(z.waitClosed(frames({&host})));
+  EXPECT_EQ(z.pending(), 0u);
+  EXPECT_EQ(x.take(4, frames({&host})), hostFrame(3, net::Leave));
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  // The count never drops below the host itself.
+  host.link.pushLocal(1, net::Leave, 0, nullptr);
+  host.frame();
+  host.link.pushLocal(1, net::Leave, 0, nullptr);
+  host.frame();
+  EXPECT_EQ(host.room.currentPlayers, 1);
+}
+
+}  // namespace

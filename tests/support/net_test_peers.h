@@ -1,0 +1,235 @@
+// Helpers of the network tests: a raw POSIX socket that plays the other end
+// of a connection and checks exact bytes, and small lobbies (a NetLink with
+// its players and room) driven frame by frame on the test's thread.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <SDL.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "app/records.h"
+#include "net/lobby_protocol.h"
+#include "net/net_link.h"
+#include "net/wire.h"
+
+namespace nettest {
+
+using Bytes = std::vector<uint8_t>;
+
+// Upper bound on frames or waits before a helper gives up; a bound against
+// hanging, not a timing assertion.
+inline constexpr int kMaxSteps = 2000;
+
+inline PlayerRecord player(const char* name, uint16_t vocal = 500) {
+  PlayerRecord record;
+  record.present = 1;
+  copyField(record.name, name);
+  record.stats = {vocal, 400, 300, 200};
+  return record;
+}
+
+inline Bytes recordBytes(const PlayerRecord& record) {
+  const net::PlayerBytes bytes = net::toBytes(record);
+  return Bytes(bytes.begin(), bytes.end());
+}
+
+// A host frame: from, type, length, payload.
+inline Bytes hostFrame(uint8_t from, uint8_t type, const Bytes& payload = {}) {
+  Bytes frame = {from, type, static_cast<uint8_t>(payload.size() & 0xFF),
+                 static_cast<uint8_t>(payload.size() >> 8)};
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  return frame;
+}
+
+// A guest frame: type, length, payload.
+inline Bytes guestFrame(uint8_t type, const Bytes& payload = {}) {
+  Bytes frame = {type, static_cast<uint8_t>(payload.size() & 0xFF),
+                 static_cast<uint8_t>(payload.size() >> 8)};
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  return frame;
+}
+
+inline Bytes join(const Bytes& a, const Bytes& b) {
+  Bytes all = a;
+  all.insert(all.end(), b.begin(), b.end());
+  return all;
+}
+
+class RawSocket {
+ public:
+  RawSocket() = default;
+  explicit RawSocket(int fd) : fd_(fd) {}
+  ~RawSocket() { close(); }
+  RawSocket(RawSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  RawSocket& operator=(RawSocket&& other) noexcept {
+    close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+    return *this;
+  }
+  RawSocket(const RawSocket&) = delete;
+  RawSocket& operator=(const RawSocket&) = delete;
+
+  static sockaddr_in loopback(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+  }
+  static RawSocket connectTo(uint16_t port) {
+    RawSocket s(::socket(AF_INET, SOCK_STREAM, 0));
+    const sockaddr_in address = loopback(port);
+    if (::connect(s.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      s.close();
+    }
+    return s;
+  }
+  static RawSocket listenOn(uint16_t port) {
+    RawSocket s(::socket(AF_INET, SOCK_STREAM, 0));
+    const int on = 1;
+    ::setsockopt(s.fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in address = loopback(port);
+    if (::bind(s.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(s.fd_, 8) != 0) {
+      s.close();
+    }
+    return s;
+  }
+  // Waits (bounded) for a connection on a listening socket.
+  RawSocket accept() const {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return RawSocket();
+    return RawSocket(::accept(fd_, nullptr, nullptr));
+  }
+
+  bool valid() const { return fd_ >= 0; }
+  bool send(const Bytes& bytes) const {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+  }
+  // Takes whatever has arrived, without waiting. Sets closed_ on end of file.
+  void drain() {
+    std::array<uint8_t, 4096> chunk;
+    for (;;) {
+      const ssize_t got = ::recv(fd_, chunk.data(), chunk.size(), MSG_DONTWAIT);
+      if (got == 0) closed_ = true;
+      if (got <= 0) return;
+      inbox_.insert(inbox_.end(), chunk.begin(), chunk.begin() + got);
+    }
+  }
+  // Takes n bytes, running `step` (a frame of the lobbies under test, or a
+  // short sleep) between looks. Returns fewer when the connection closes or
+  // the bound is reached.
+  Bytes take(size_t n, const std::function<void()>& step) {
+    for (int i = 0; i < kMaxSteps && inbox_.size() < n && !closed_; ++i) {
+      drain();
+      if (inbox_.size() < n && !closed_) step();
+    }
+    drain();
+    const size_t count = n < inbox_.size() ? n : inbox_.size();
+    Bytes out(inbox_.begin(), inbox_.begin() + static_cast<long>(count));
+    inbox_.erase(inbox_.begin(), inbox_.begin() + static_cast<long>(count));
+    return out;
+  }
+  // Runs `step` until the other side closes; true when it did.
+  bool waitClosed(const std::function<void()>& step) {
+    for (int i = 0; i < kMaxSteps && !closed_; ++i) {
+      drain();
+      if (!closed_) step();
+    }
+    return closed_;
+  }
+  size_t pending() {
+    drain();
+    return inbox_.size();
+  }
+  // Closes with a reset, as a crashed peer or a pulled cable would.
+  void closeHard() {
+    const linger hard{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close();
+  }
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+  Bytes inbox_;
+  bool closed_ = false;
+};
+
+// One copy of the program's lobby: the link, the six players and the room,
+// run one frame at a time as the lobby scene does (handle, then flush).
+struct Lobby {
+  net::NetLink link;
+  std::array<PlayerRecord, kPlayerSlots> players{};
+  RoomRecord room{};
+  std::array<int, kPlayerSlots> arrivals{};  // PlayerInfo applied, per slot
+  std::array<int, kPlayerSlots> leaves{};    // Leave applied, per slot
+  int hostLost = 0;
+
+  // Hosts a room on port with `name` in slot 0.
+  bool host(uint16_t port, const char* name = "Host") {
+    link.reset();
+    link.mode = net::Host;
+    room.maxPlayers = kPlayerSlots;
+    room.currentPlayers = 1;
+    room.port = port;
+    copyField(room.roomName, "Room");
+    players[0] = player(name);
+    return net::openLobby(link, room) != nullptr;
+  }
+  // Joins the room at 127.0.0.1:port with `name` as its own record.
+  bool guest(uint16_t port, const char* name) {
+    link.reset();
+    link.mode = net::Guest;
+    copyField(room.hostAddress, "127.0.0.1");
+    room.port = port;
+    room.maxPlayers = kPlayerSlots;
+    players[0] = player(name);
+    return net::openLobby(link, room) != nullptr;
+  }
+  void frame() {
+    const net::LobbyChanges changes = net::handleLobbyMessages(link, players, room);
+    for (int i = 0; i < kPlayerSlots; ++i) {
+      arrivals[i] += changes.recordArrived[i];
+      leaves[i] += changes.slotLeft[i];
+    }
+    hostLost += changes.hostLost;
+    link.flush();
+  }
+  ~Lobby() { net::closeLobby(link); }
+};
+
+// Runs frames of every lobby until done() holds; false when it never did.
+inline bool runUntil(const std::function<bool()>& done, std::initializer_list<Lobby*> lobbies) {
+  for (int i = 0; i < kMaxSteps; ++i) {
+    if (done()) return true;
+    for (Lobby* lobby : lobbies) lobby->frame();
+    SDL_Delay(1);
+  }
+  return done();
+}
+
+inline std::function<void()> frames(std::initializer_list<Lobby*> lobbies) {
+  std::vector<Lobby*> list(lobbies);
+  return [list] {
+    for (Lobby* lobby : list) lobby->frame();
+    SDL_Delay(1);
+  };
+}
+
+}  // namespace nettest
