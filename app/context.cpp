@@ -18,7 +18,6 @@ std::array<GfxImage, 2> sharedFrameImages;
 namespace {
 
 constexpr char kProductTitle[] = "Vellora";
-constexpr char kRoomConfigFile[] = "RoomConfig.txt";
 constexpr char kFrameFiles[2][24] = {"Graphic/BackFrame0.png", "Graphic/BackFrame1.png"};
 constexpr char kCircleFile[] = "Graphic/Circle.png";
 constexpr uint32_t kStartToggles = 0x40001007;
@@ -153,7 +152,7 @@ void GameContext::changeScene(SceneId id) {
 }
 
 bool GameContext::readRoomConfig() {
-  return net::readRoomConfig(kRoomConfigFile, hostRoom, profile);
+  return net::readRoomConfig(net::kRoomConfigFile, hostRoom, profile);
 }
 
 void GameContext::setRoomDefaults() {

@@ -17,7 +17,6 @@ constexpr const char* kButtonTexts[RoomListScene::kButtons] = {
     sjis::kButtonNextPage};
 constexpr const char* kHelpTexts[RoomListScene::kButtons] = {
     sjis::kHelpRefresh, sjis::kHelpCreateRoom, sjis::kHelpPreviousPage, sjis::kHelpNextPage};
-constexpr char kRoomListFile[] = "RoomList.txt";
 
 }  // namespace
 
@@ -34,7 +33,7 @@ RoomListScene::RoomListScene(GameContext& shared, net::NetLink& sharedLink)
 
 void RoomListScene::readRoomList() {
   std::array<RoomRecord, kEntries> rooms{};
-  const int count = net::readRoomList(kRoomListFile, rooms.data(), kEntries);
+  const int count = net::readRoomList(net::kRoomListFile, rooms.data(), kEntries);
   for (int i = 0; i < count; ++i) {
     entries[i].room.hostAddress = rooms[i].hostAddress;
     entries[i].room.port = rooms[i].port;
