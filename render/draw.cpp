@@ -1,0 +1,342 @@
+// The sticky draw state and the drawing primitives, each with an OpenGL path
+// and an SDL surface path. The GL path is plain immediate mode and allocates
+// nothing.
+#include "render/draw.h"
+
+#include <GL/gl.h>
+#include <SDL.h>
+#include <SDL_gfxPrimitives.h>
+#include <SDL_rotozoom.h>
+
+#include <cmath>
+
+#include "render/image.h"
+#include "render/video.h"
+
+namespace render {
+namespace {
+
+constexpr uint8_t kBlendModeCount = 6;
+constexpr int kDigitCells = 10;
+constexpr int kDecimalBase = 10;
+// The circle outline steps about one point per pixel of circumference; the
+// two values of pi are the ones its pattern of points was tuned with.
+constexpr double kStepPi = 3.1415;
+constexpr double kRadiansPi = 3.14159;
+
+struct Corner {
+  int32_t x = 0;
+  int32_t y = 0;
+};
+struct TexCoord {
+  float u = 0;
+  float v = 0;
+};
+
+// Set once by setVideoMode (resetDrawState), then only by the setters: the
+// state is sticky across primitives, scenes and frames. The quad corners
+// and texture coordinates are those of the next quad, in the order
+// top-left, top-right, bottom-left, bottom-right; a fill keeps the texture
+// coordinates the last image draw left.
+struct DrawModule {
+  DrawState state;
+  Corner corners[4];
+  TexCoord texCoords[4];
+};
+DrawModule draw;
+
+const GLenum kBlendFactors[kBlendModeCount][2] = {
+    {GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA},
+    {GL_SRC_ALPHA, GL_ONE},
+    {GL_ZERO, GL_SRC_COLOR},
+    {GL_ONE_MINUS_DST_COLOR, GL_ZERO},
+    {GL_ONE_MINUS_DST_COLOR, GL_ONE},
+    {GL_ONE_MINUS_DST_COLOR, GL_ONE_MINUS_SRC_COLOR},
+};
+
+// c x 255 truncated toward zero (1.0 -> 255, 0.5 -> 127, 0.4 -> 102).
+uint8_t colourByte(float c) {
+  if (!(c > 0)) return 0;
+  if (c >= 1) return 255;
+  return static_cast<uint8_t>(c * 255);
+}
+
+struct ColourBytes {
+  uint8_t r, g, b, a;
+};
+ColourBytes colourBytes() {
+  const float* c = draw.state.color;
+  return {colourByte(c[0]), colourByte(c[1]), colourByte(c[2]), colourByte(c[3])};
+}
+
+void applyColour() {
+  const float* c = draw.state.color;
+  glColor4f(c[0], c[1], c[2], c[3]);
+}
+
+void setCorners(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  draw.corners[0] = {left, top};
+  draw.corners[1] = {right, top};
+  draw.corners[2] = {left, bottom};
+  draw.corners[3] = {right, bottom};
+}
+
+// One glBegin/glEnd per quad. With no image texture 0 is bound, so the quad
+// is the plain draw colour.
+void drawQuad(GfxImage* image) {
+  if (image != nullptr) {
+    if (image->stale != 0 && image->surface != nullptr) refreshTexture(*image);
+    glBindTexture(GL_TEXTURE_2D, image->texture);
+  } else {
+    glBindTexture(GL_TEXTURE_2D, 0);
+  }
+  glBegin(GL_TRIANGLE_STRIP);
+  for (int i = 0; i < 4; ++i) {
+    glTexCoord2f(draw.texCoords[i].u, draw.texCoords[i].v);
+    glVertex2i(draw.corners[i].x, draw.corners[i].y);
+  }
+  glEnd();
+}
+
+// Texture coordinate of pixel position p along an axis of the image.
+float texCoordOf(float extent, int p, int size) {
+  if (size == 0) return 0;
+  return extent * static_cast<float>(p) / static_cast<float>(size);
+}
+
+// Scaled images grow about the centre of their unscaled rectangle (halves
+// truncated to 16 bits, centre by integer division, so odd widths lose a
+// pixel) or, uncentred, from their top-left corner.
+void placeQuad(int x, int y, int srcW, int srcH) {
+  const float scaledW = static_cast<float>(srcW) * draw.state.scaleX;
+  const float scaledH = static_cast<float>(srcH) * draw.state.scaleY;
+  if (draw.state.centered == 1) {
+    const uint16_t halfW = static_cast<uint16_t>(static_cast<int32_t>(scaledW / 2));
+    const uint16_t halfH = static_cast<uint16_t>(static_cast<int32_t>(scaledH / 2));
+    const int centreX = x + srcW / 2;
+    const int centreY = y + srcH / 2;
+    setCorners(centreX - halfW, centreY - halfH, centreX + halfW, centreY + halfH);
+  } else {
+    setCorners(x, y, static_cast<int32_t>(static_cast<float>(x) + scaledW),
+               static_cast<int32_t>(static_cast<float>(y) + scaledH));
+  }
+}
+
+void drawImageGl(int x, int y, GfxImage* image, int srcX, int srcY, int srcW, int srcH) {
+  const float uStart = texCoordOf(image->texExtentU, srcX, image->width);
+  const float vStart = texCoordOf(image->texExtentV, srcY, image->height);
+  const float uSpan = texCoordOf(image->texExtentU, srcW, image->width);
+  const float vSpan = texCoordOf(image->texExtentV, srcH, image->height);
+  placeQuad(x, y, srcW, srcH);
+  draw.texCoords[0] = {uStart, vStart};
+  draw.texCoords[1] = {uStart + uSpan, vStart};
+  draw.texCoords[2] = {uStart, vStart + vSpan};
+  draw.texCoords[3] = {uStart + uSpan, vStart + vSpan};
+  applyColour();
+  drawQuad(image);
+}
+
+// The software path blits the image as it is: only its own alpha blends,
+// the draw colour is not applied.
+void drawImageSurface(int x, int y, GfxImage* image, int srcX, int srcY, int srcW, int srcH) {
+  SDL_Surface* const screen = video().screenSurface;
+  if (image->surface == nullptr) return;
+  if (x > screen->w || y > screen->h) return;
+  SDL_Rect source = {static_cast<Sint16>(srcX), static_cast<Sint16>(srcY),
+                     static_cast<Uint16>(srcW), static_cast<Uint16>(srcH)};
+  SDL_Rect target = {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
+  if (draw.state.scaleX == 1 && draw.state.scaleY == 1) {
+    SDL_UpperBlit(image->surface, &source, screen, &target);
+    return;
+  }
+  if (srcW <= 0 || srcH <= 0) return;
+  SDL_Surface* const part =
+      createSurface(static_cast<uint16_t>(srcW), static_cast<uint16_t>(srcH), SDL_HWSURFACE);
+  if (part == nullptr) return;
+  // Copy the source rectangle with its alpha as it is, not blended.
+  SDL_Surface* const from = image->surface;
+  const uint32_t savedFlags = from->flags & (SDL_SRCALPHA | SDL_RLEACCELOK);
+  const uint8_t savedAlpha = from->format->alpha;
+  if ((savedFlags & SDL_SRCALPHA) != 0) SDL_SetAlpha(from, 0, 0);
+  SDL_Rect origin = {0, 0, 0, 0};
+  SDL_UpperBlit(from, &source, part, &origin);
+  if ((savedFlags & SDL_SRCALPHA) != 0) SDL_SetAlpha(from, savedFlags, savedAlpha);
+  SDL_Surface* const zoomed = zoomSurface(part, draw.state.scaleX, draw.state.scaleY, 0);
+  if (zoomed != nullptr) {
+    if (draw.state.centered == 1) {
+      target.x = static_cast<Sint16>(target.x - (zoomed->w - srcW) / 2);
+      target.y = static_cast<Sint16>(target.y - (zoomed->h - srcH) / 2);
+    }
+    SDL_UpperBlit(zoomed, nullptr, screen, &target);
+    SDL_FreeSurface(zoomed);
+  }
+  SDL_FreeSurface(part);
+}
+
+// Screen primitives draw only while the frame is drawn, and only where there
+// is something to draw on (a live GL context or a software screen).
+bool screenDrawable() {
+  const VideoState& v = video();
+  return v.drawEnabled && (glMode() || v.screenSurface != nullptr);
+}
+
+void verticalSegment(int x, double top, double bottom) {
+  glBegin(GL_LINES);
+  glVertex2i(x, static_cast<int32_t>(top));
+  glVertex2i(x, static_cast<int32_t>(bottom));
+  glEnd();
+}
+
+}  // namespace
+
+const DrawState& drawState() {
+  return draw.state;
+}
+
+void resetDrawState() {
+  draw.state = DrawState{};
+}
+
+void setDrawColor(float red, float green, float blue, float alpha) {
+  draw.state.color[0] = red;
+  draw.state.color[1] = green;
+  draw.state.color[2] = blue;
+  draw.state.color[3] = alpha;
+}
+
+void setDrawColorRGB(float red, float green, float blue) {
+  setDrawColor(red, green, blue, draw.state.color[3]);
+}
+
+void setDrawRed(float value) {
+  draw.state.color[0] = value;
+}
+void setDrawGreen(float value) {
+  draw.state.color[1] = value;
+}
+void setDrawBlue(float value) {
+  draw.state.color[2] = value;
+}
+void setDrawAlpha(float value) {
+  draw.state.color[3] = value;
+}
+
+void setDrawScale(float scaleX, float scaleY, uint8_t centered) {
+  draw.state.scaleX = scaleX;
+  draw.state.scaleY = scaleY;
+  draw.state.centered = centered;
+}
+
+void setBlendMode(uint8_t mode) {
+  if (!glMode() || mode >= kBlendModeCount) return;
+  glBlendFunc(kBlendFactors[mode][0], kBlendFactors[mode][1]);
+}
+
+void drawImage(int x, int y, GfxImage* image, int srcX, int srcY, int srcW, int srcH) {
+  if (image == nullptr || !screenDrawable()) return;
+  if (glMode()) {
+    drawImageGl(x, y, image, srcX, srcY, srcW, srcH);
+  } else {
+    drawImageSurface(x, y, image, srcX, srcY, srcW, srcH);
+  }
+}
+
+void drawImage(int x, int y, GfxImage& image) {
+  drawImage(x, y, &image, 0, 0, image.pixelWidth(), image.pixelHeight());
+}
+
+void fillRect(int x, int y, int w, int h) {
+  if (!screenDrawable()) return;
+  if (!glMode()) {
+    fillRectOn(video().screenSurface, x, y, w, h);
+    return;
+  }
+  setCorners(x, y, x + w, y + h);
+  applyColour();
+  drawQuad(nullptr);
+}
+
+// Paints whatever the back end and whether or not the frame is skipped: it
+// is how off-screen surfaces are prepared. Corners are inclusive, so the box
+// covers (w + 1) x (h + 1) pixels.
+void fillRectOn(SDL_Surface* surface, int x, int y, int w, int h) {
+  if (surface == nullptr) return;
+  const ColourBytes c = colourBytes();
+  boxRGBA(surface, static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Sint16>(x + w),
+          static_cast<Sint16>(y + h), c.r, c.g, c.b, c.a);
+}
+
+// One vertical line per column from cx - r to cx + r - 1.
+void fillCircle(int cx, int cy, int r) {
+  if (!screenDrawable()) return;
+  if (!glMode()) {
+    const ColourBytes c = colourBytes();
+    filledCircleRGBA(video().screenSurface, static_cast<Sint16>(cx), static_cast<Sint16>(cy),
+                     static_cast<Sint16>(r), c.r, c.g, c.b, c.a);
+    return;
+  }
+  for (int i = -r; i < r; ++i) {
+    const double h = std::sqrt(static_cast<double>(r) * r - static_cast<double>(i) * i);
+    applyColour();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    verticalSegment(cx + i, cy - h, cy + h);
+  }
+}
+
+void drawCircle(int cx, int cy, int r) {
+  if (!screenDrawable()) return;
+  if (!glMode()) {
+    const ColourBytes c = colourBytes();
+    circleRGBA(video().screenSurface, static_cast<Sint16>(cx), static_cast<Sint16>(cy),
+               static_cast<Sint16>(r), c.r, c.g, c.b, c.a);
+    return;
+  }
+  // A radius of zero or less has no circumference to step along (and a
+  // negative step would never end).
+  if (r <= 0) return;
+  applyColour();
+  glBindTexture(GL_TEXTURE_2D, 0);
+  const double step = 360.0 / (2 * r * kStepPi);
+  for (double a = 0; a < 360; a += step) {
+    const double radians = a * kRadiansPi / 180;
+    glBegin(GL_POINTS);
+    glVertex2d(std::cos(radians) * r + cx, std::sin(radians) * r + cy);
+    glEnd();
+  }
+}
+
+void fillEllipse(int cx, int cy, int rx, int ry) {
+  if (!screenDrawable()) return;
+  if (!glMode()) {
+    const ColourBytes c = colourBytes();
+    filledEllipseRGBA(video().screenSurface, static_cast<Sint16>(cx), static_cast<Sint16>(cy),
+                      static_cast<Sint16>(rx), static_cast<Sint16>(ry), c.r, c.g, c.b, c.a);
+    return;
+  }
+  const double rx2 = static_cast<double>(rx) * rx;
+  const double ry2 = static_cast<double>(ry) * ry;
+  for (int i = -rx; i < rx; ++i) {
+    const double h = std::sqrt((1 - static_cast<double>(i) * i / rx2) * ry2);
+    applyColour();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    verticalSegment(cx + i, cy - h, cy + h);
+  }
+}
+
+// digits is a strip of ten equal cells, 0 to 9; the number is drawn right
+// to left with its last digit at (x, y).
+void drawNumber(uint16_t value, int x, int y, GfxImage* digits) {
+  if (digits == nullptr) return;
+  const uint8_t cellW = static_cast<uint8_t>(digits->pixelWidth() / kDigitCells);
+  const int cellH = digits->pixelHeight();
+  const int advance = static_cast<int>(cellW * draw.state.scaleX);
+  int left = x;
+  do {
+    const int digit = value % kDecimalBase;
+    drawImage(left, y, digits, digit * cellW, 0, cellW, cellH);
+    left -= advance;
+    value = static_cast<uint16_t>(value / kDecimalBase);
+  } while (value != 0);
+}
+
+}  // namespace render
