@@ -15,7 +15,8 @@ std::vector<std::string> calls;
 
 class RecordingScene : public Scene {
  public:
-  RecordingScene(std::string name, GameContext& context) : name(std::move(name)), ctx(context) {}
+  RecordingScene(std::string sceneName, GameContext& context)
+      : name(std::move(sceneName)), ctx(context) {}
   void enter() override {
     calls.push_back(name + ".enter");
     if (switchOnEnter >= 0) ctx.changeScene(static_cast<SceneId>(switchOnEnter));
