@@ -34,7 +34,8 @@ void pollInput(SDL_Joystick* const* joysticks, InputBinding* first, uint8_t coun
   // whose key lies beyond it reads as up rather than past the array.
   int keyCount = 0;
   const Uint8* keys = SDL_GetKeyState(&keyCount);
-  SDL_JoystickUpdate();
+  // SDL 1.2 crashes updating joysticks when their subsystem is not up.
+  if (SDL_WasInit(SDL_INIT_JOYSTICK) != 0) SDL_JoystickUpdate();
   for (uint8_t i = 0; i < count; ++i) {
     InputBinding& binding = first[i];
     binding.joystickHeld = 0;

@@ -151,9 +151,13 @@ TEST_F(CharacterSelect, FreeBattleHasSixTurnsWithComputerPlayersOnPlayerZerosKey
 TEST_F(CharacterSelect, BarsGlideFivePointsPerFrame) {
   start(NetBattle);
   openRow();
-  frames(*ctx, *scene, 5);
+  frames(*ctx, *scene, 120);
   EXPECT_EQ(scene->shownStats[0], 550);
+  // The panel is drawn before the row reads the press, so the bars start
+  // toward the new character on the next frame.
   frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->shownStats[0], 550);
+  frame(*ctx, *scene);
   EXPECT_EQ(scene->shownStats[0], 555);
   frames(*ctx, *scene, 88);
   EXPECT_EQ(scene->shownStats[0], 995);

@@ -110,7 +110,7 @@ TEST_F(Title, ProduceClosesAndReopensTheMenu) {
   EXPECT_EQ(title->phase, MainMenu);
   EXPECT_EQ(ctx->playMode, Produce);
   EXPECT_GE(closing, 50);
-  EXPECT_LE(closing, 52);
+  EXPECT_LE(closing, 54);
   frames(*ctx, *title, 60);
   EXPECT_GE(title->menuAlpha, 1);
   EXPECT_EQ(title->menuCursor, 0);
