@@ -1,0 +1,270 @@
+// The room lobby and the game select over it, driven frame by frame with
+// buttons set by hand; network peers are lobbies of the link's own tests,
+// run on the same thread over loopback.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "render/draw.h"
+#include "scenes/game_select_scene.h"
+#include "scenes/room_lobby_scene.h"
+#include "scenes/widgets.h"
+#include "support/game_fixture.h"
+#include "support/net_test_peers.h"
+#include "support/test_support.h"
+#include "text/sjis_strings.h"
+
+namespace {
+
+using testsupport::frame;
+using testsupport::frames;
+
+constexpr uint16_t kPort = 23101;
+
+class Lobby : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ctx = &testsupport::startedContext();
+    link = new net::NetLink;
+    scene = new RoomLobbyScene(*ctx, *link);
+    gameSelect = new GameSelectScene(*ctx, *scene);
+  }
+  void SetUp() override {
+    testsupport::setDrawing(false);
+    widgets::state() = widgets::WidgetState{};
+    setDefaultBindings(ctx->bindings.data());
+    ctx->setRoomDefaults();
+    ctx->hostRoom.port = kPort;
+    ctx->playMode = NetBattle;
+    ctx->sceneId = kSceneRoomLobby;
+    ctx->entryPending = 0;
+    link->ownSlot = 0;
+    for (PlayerRecord& p : ctx->players) p = PlayerRecord{};
+    ctx->players[0] = nettest::player("Me", 900);
+  }
+  void TearDown() override { net::closeLobby(*link); }
+
+  void enterAs(net::NetMode mode) {
+    link->mode = mode;
+    scene->enter();
+  }
+  // One lobby frame with the peers' frames after it.
+  void step(std::initializer_list<Button> pressed = {},
+            std::initializer_list<nettest::Lobby*> peers = {}) {
+    frame(*ctx, *scene, pressed);
+    for (nettest::Lobby* peer : peers) peer->frame();
+    SDL_Delay(1);
+  }
+  void runUntilActive(std::initializer_list<nettest::Lobby*> peers = {}) {
+    for (int i = 0; i < 200 && scene->state != Active; ++i) step({}, peers);
+    ASSERT_EQ(scene->state, Active);
+  }
+
+  static GameContext* ctx;
+  static net::NetLink* link;
+  static RoomLobbyScene* scene;
+  static GameSelectScene* gameSelect;
+};
+GameContext* Lobby::ctx = nullptr;
+net::NetLink* Lobby::link = nullptr;
+RoomLobbyScene* Lobby::scene = nullptr;
+GameSelectScene* Lobby::gameSelect = nullptr;
+
+TEST_F(Lobby, FreeBattleNamesThePanelsAndEndsOnTheTitle) {
+  ctx->playMode = FreeBattle;
+  for (int i = 0; i < kPlayerSlots; ++i) {
+    ctx->players[i].present = 1;
+    ctx->players[i].isCpu = i == 0 ? 0 : 1;
+  }
+  enterAs(net::Offline);
+  EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
+  EXPECT_STREQ(ctx->players[0].name.data(), sjis::kPlayerLabel);
+  for (int i = 1; i < kPlayerSlots; ++i) EXPECT_STREQ(ctx->players[i].name.data(), "CPU");
+  int opening = 0;
+  while (scene->state == Opening && opening < 200) {
+    step();
+    ++opening;
+  }
+  EXPECT_GE(opening, 80);
+  EXPECT_LE(opening, 82);
+  // Free battle starts on "start": the room has no guests to count.
+  EXPECT_EQ(scene->button, 0);
+  for (int i = 0; i < 5; ++i) step({ButtonRight});
+  EXPECT_EQ(scene->button, 3);
+  step({ButtonConfirm});
+  EXPECT_EQ(scene->state, Leaving);
+  int leaving = 0;
+  while (ctx->sceneId == kSceneRoomLobby && leaving < 200) {
+    step();
+    ++leaving;
+  }
+  EXPECT_EQ(ctx->sceneId, kSceneTitle);
+  EXPECT_GE(leaving, 58);
+  EXPECT_LE(leaving, 64);
+}
+
+TEST_F(Lobby, InputIsReadOnlyOnceActive) {
+  enterAs(net::Host);
+  for (int i = 0; i < 70; ++i) step({ButtonRight, ButtonConfirm});
+  EXPECT_EQ(scene->state, Opening);
+  EXPECT_EQ(scene->button, 1);  // moved by the alone-host rule only
+}
+
+TEST_F(Lobby, HostAloneCannotRestOnStart) {
+  enterAs(net::Host);
+  EXPECT_EQ(ctx->currentRoom.currentPlayers, 1);
+  for (int i = 0; i < 58; ++i) step();
+  EXPECT_EQ(scene->button, 0);  // the bar is not shown yet
+  step();
+  step();
+  step();  // progress reaches 3 (in float steps) around the 60th frame
+  EXPECT_EQ(scene->button, 1);
+  runUntilActive();
+  step({ButtonLeft});
+  EXPECT_EQ(scene->button, 1);
+}
+
+TEST_F(Lobby, HostWithAGuestShowsItAndCanRestOnStart) {
+  enterAs(net::Host);
+  nettest::Lobby guest;
+  ASSERT_TRUE(guest.guest(kPort, "Guest"));
+  runUntilActive({&guest});
+  for (int i = 0; i < 20; ++i) step({}, {&guest});
+  EXPECT_EQ(ctx->currentRoom.currentPlayers, 2);
+  EXPECT_EQ(ctx->players[1].present, 1);
+  EXPECT_STREQ(ctx->players[1].name.data(), "Guest");
+  EXPECT_STREQ(guest.players[0].name.data(), "Me");
+  step({ButtonLeft}, {&guest});
+  EXPECT_EQ(scene->button, 0);
+  step({ButtonConfirm}, {&guest});  // "start" does nothing here
+  EXPECT_EQ(scene->state, Active);
+  // The guest leaves: its panel empties and the count drops.
+  net::closeLobby(guest.link);
+  for (int i = 0; i < 20; ++i) step();
+  EXPECT_EQ(ctx->players[1].present, 0);
+  EXPECT_EQ(ctx->currentRoom.currentPlayers, 1);
+  EXPECT_EQ(scene->button, 1);
+}
+
+TEST_F(Lobby, GuestLearnsItsSlotAndFoldsUpWhenTheHostGoes) {
+  nettest::Lobby host;
+  ASSERT_TRUE(host.host(kPort, "Boss"));
+  copyField(ctx->currentRoom.hostAddress, "127.0.0.1");
+  ctx->currentRoom.port = kPort;
+  ctx->currentRoom.maxPlayers = 6;
+  ctx->currentRoom.ownerSlot = 0;
+  enterAs(net::Guest);
+  runUntilActive({&host});
+  EXPECT_EQ(link->ownSlot, 1);
+  EXPECT_STREQ(ctx->players[0].name.data(), "Boss");
+  EXPECT_STREQ(ctx->players[1].name.data(), "Me");
+  EXPECT_STREQ(host.players[1].name.data(), "Me");
+  // A guest may rest on its first button ("ready").
+  EXPECT_EQ(scene->button, 0);
+  net::closeLobby(host.link);
+  int frames = 0;
+  while (ctx->sceneId == kSceneRoomLobby && frames < 300) {
+    step();
+    ++frames;
+  }
+  EXPECT_EQ(ctx->sceneId, kSceneRoomList);
+  EXPECT_LE(frames, 70);
+  EXPECT_EQ(link->socket, nullptr);
+}
+
+TEST_F(Lobby, HostThatCannotListenGoesBackToTheRoomList) {
+  nettest::Lobby other;
+  ASSERT_TRUE(other.host(kPort));  // the port is taken
+  enterAs(net::Host);
+  EXPECT_EQ(ctx->sceneId, kSceneRoomList);
+  EXPECT_EQ(ctx->entryPending, 1);
+}
+
+TEST_F(Lobby, OwnRecordReturnsToSlotZeroWhenHosting) {
+  link->ownSlot = 3;
+  ctx->players[3] = nettest::player("Again", 100);
+  ctx->players[0] = nettest::player("Stale");
+  enterAs(net::Host);
+  EXPECT_STREQ(ctx->players[0].name.data(), "Again");
+  EXPECT_EQ(link->ownSlot, 0);
+  EXPECT_EQ(ctx->currentRoom.ownerSlot, 0);
+  for (int i = 1; i < kPlayerSlots; ++i) EXPECT_EQ(ctx->players[i].present, 0);
+}
+
+TEST_F(Lobby, GameButtonOpensTheGameSelectOverTheRunningLobby) {
+  enterAs(net::Host);
+  runUntilActive();
+  step({ButtonConfirm});  // on "game": the host is alone
+  EXPECT_EQ(scene->state, ToGameSelect);
+  int closing = 0;
+  while (ctx->sceneId == kSceneRoomLobby && closing < 200) {
+    step();
+    ++closing;
+  }
+  EXPECT_EQ(ctx->sceneId, kSceneGameSelect);
+  EXPECT_EQ(scene->state, Passive);
+  gameSelect->enter();
+  // A guest arriving now is still taken in by the lobby underneath.
+  nettest::Lobby guest;
+  ASSERT_TRUE(guest.guest(kPort, "Late"));
+  for (int i = 0; i < 30; ++i) {
+    frame(*ctx, *gameSelect, {ButtonConfirm, ButtonLeft});
+    guest.frame();
+    SDL_Delay(1);
+  }
+  EXPECT_STREQ(ctx->players[1].name.data(), "Late");
+  EXPECT_EQ(guest.link.ownSlot, 1);
+  EXPECT_EQ(ctx->sceneId, kSceneGameSelect);  // no button of its own
+  EXPECT_GT(gameSelect->selectProgress, 1.4f);
+}
+
+TEST_F(Lobby, GuestInGameSelectReturnsToTheRoomListWhenTheHostGoes) {
+  nettest::Lobby host;
+  ASSERT_TRUE(host.host(kPort, "Boss"));
+  copyField(ctx->currentRoom.hostAddress, "127.0.0.1");
+  ctx->currentRoom.port = kPort;
+  ctx->currentRoom.maxPlayers = 6;
+  enterAs(net::Guest);
+  runUntilActive({&host});
+  step({ButtonRight}, {&host});
+  step({ButtonConfirm}, {&host});
+  while (ctx->sceneId == kSceneRoomLobby) step({}, {&host});
+  ASSERT_EQ(ctx->sceneId, kSceneGameSelect);
+  gameSelect->enter();
+  for (int i = 0; i < 70; ++i) frame(*ctx, *gameSelect);
+  net::closeLobby(host.link);
+  int count = 0;
+  while (ctx->sceneId == kSceneGameSelect && count < 300) {
+    frame(*ctx, *gameSelect);
+    SDL_Delay(1);
+    ++count;
+  }
+  EXPECT_EQ(ctx->sceneId, kSceneRoomList);
+  EXPECT_LE(count, 80);
+}
+
+TEST_F(Lobby, PanelIsTintedByTheStrictlyLargestStat) {
+  testsupport::setDrawing(true);
+  ctx->playMode = FreeBattle;
+  for (int i = 0; i < kPlayerSlots; ++i) {
+    ctx->players[i].present = 1;
+    ctx->players[i].isCpu = i == 0 ? 0 : 1;
+  }
+  ctx->players[0].stats = {900, 100, 100, 0};  // vocal: red
+  ctx->players[1].stats = {100, 900, 100, 0};  // dance: blue
+  ctx->players[2].stats = {500, 500, 100, 0};  // tie: dark
+  enterAs(net::Offline);
+  for (int i = 0; i < 120; ++i) frame(*ctx, *scene);
+  testsupport::saveGlScreenshot("lobby-free-battle");
+  // Bottom-right inside each panel (x 20..320, y 170 + 85 i .. + 80),
+  // away from the name label.
+  const testsupport::Rgba red = testsupport::readGlPixel(300, 240);
+  const testsupport::Rgba blue = testsupport::readGlPixel(300, 325);
+  const testsupport::Rgba dark = testsupport::readGlPixel(300, 410);
+  EXPECT_GT(red.r, blue.r);
+  EXPECT_GT(blue.b, red.b);
+  EXPECT_LT(dark.r, red.r);
+  EXPECT_LT(dark.b, blue.b);
+}
+
+}  // namespace
