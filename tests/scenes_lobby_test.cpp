@@ -115,9 +115,9 @@ TEST_F(Lobby, HostAloneCannotRestOnStart) {
   EXPECT_EQ(ctx->currentRoom.currentPlayers, 1);
   for (int i = 0; i < 58; ++i) step();
   EXPECT_EQ(scene->button, 0);  // the bar is not shown yet
-  step();
-  step();
-  step();  // progress reaches 3 (in float steps) around the 60th frame
+  // Progress reaches 3 in float steps of 0.05 only after 61 frames; the
+  // bar is first shown on the frame after.
+  for (int i = 0; i < 4; ++i) step();
   EXPECT_EQ(scene->button, 1);
   runUntilActive();
   step({ButtonLeft});
