@@ -1,0 +1,187 @@
+// The room list driven frame by frame with buttons set by hand: the button
+// bar's skipping rules, paging, the grid, joining and hosting, and a real
+// refresh against a room that answers over loopback.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "net/wire.h"
+#include "render/draw.h"
+#include "scenes/room_list_scene.h"
+#include "scenes/widgets.h"
+#include "support/game_fixture.h"
+#include "support/net_test_peers.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testsupport::frame;
+using testsupport::readGlPixel;
+
+constexpr uint16_t kPort = 23201;
+constexpr uint16_t kClosedPort = 23202;
+
+bool isCell(testsupport::Rgba p) { return p.r < 20 && p.g < 20 && p.b < 20; }
+
+class RoomList : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ctx = &testsupport::startedContext();
+    link = new net::NetLink;
+    scene = new RoomListScene(*ctx, *link);
+  }
+  void SetUp() override {
+    testsupport::setDrawing(false);
+    widgets::state() = widgets::WidgetState{};
+    setDefaultBindings(ctx->bindings.data());
+    for (RoomListEntry& entry : scene->entries) {
+      entry.unanswered = 1;
+      entry.room = RoomRecord{};
+    }
+    ctx->sceneId = kSceneRoomList;
+    ctx->entryPending = 0;
+    link->mode = net::Offline;
+    scene->enter();
+  }
+  static void answer(std::initializer_list<int> indexes) {
+    for (int i : indexes) {
+      scene->entries[i].unanswered = 0;
+      scene->entries[i].room.maxPlayers = 6;
+      copyField(scene->entries[i].room.comment, "hello");
+    }
+  }
+
+  static GameContext* ctx;
+  static net::NetLink* link;
+  static RoomListScene* scene;
+};
+GameContext* RoomList::ctx = nullptr;
+net::NetLink* RoomList::link = nullptr;
+RoomListScene* RoomList::scene = nullptr;
+
+TEST_F(RoomList, WithoutAnsweredRoomsDownDoesNothingAndTheGridIsEmpty) {
+  testsupport::setDrawing(true);
+  frame(*ctx, *scene, {ButtonDown});
+  EXPECT_EQ(scene->browsing, 0);
+  EXPECT_EQ(scene->selected, 0);
+  EXPECT_FALSE(isCell(readGlPixel(120, 130)));
+}
+
+TEST_F(RoomList, AnsweredRoomsPackTogetherOnTheirPage) {
+  testsupport::setDrawing(true);
+  answer({0, 1, 4});
+  frame(*ctx, *scene);
+  testsupport::saveGlScreenshot("room-list-packed");
+  EXPECT_TRUE(isCell(readGlPixel(120, 130)));
+  EXPECT_TRUE(isCell(readGlPixel(320, 130)));
+  EXPECT_TRUE(isCell(readGlPixel(520, 130)));
+  EXPECT_FALSE(isCell(readGlPixel(120, 230)));
+}
+
+TEST_F(RoomList, HighlightNeverRestsOnPageButtonsWithOnePage) {
+  answer({0, 1, 2});
+  frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->button, RoomListScene::ButtonCreate);
+  frame(*ctx, *scene, {ButtonRight});  // lands on "previous", turned back at once
+  EXPECT_EQ(scene->button, RoomListScene::ButtonCreate);
+}
+
+TEST_F(RoomList, PagesMoveByNineAndBack) {
+  testsupport::setDrawing(true);
+  answer({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+  frame(*ctx, *scene, {ButtonRight});
+  frame(*ctx, *scene, {ButtonRight});  // skips "previous" to "next"
+  EXPECT_EQ(scene->button, RoomListScene::ButtonNext);
+  frame(*ctx, *scene, {ButtonConfirm});
+  EXPECT_EQ(scene->selected, 9);
+  EXPECT_EQ(scene->browsing, 0);
+  frame(*ctx, *scene);
+  // No page after this one: the highlight falls back to "previous".
+  EXPECT_EQ(scene->button, RoomListScene::ButtonPrevious);
+  EXPECT_TRUE(isCell(readGlPixel(120, 130)));  // entries 9..11 in the top row
+  EXPECT_TRUE(isCell(readGlPixel(520, 130)));
+  EXPECT_FALSE(isCell(readGlPixel(120, 230)));
+  frame(*ctx, *scene, {ButtonConfirm});
+  EXPECT_EQ(scene->selected, 0);
+  frame(*ctx, *scene);
+  EXPECT_TRUE(isCell(readGlPixel(120, 330)));  // rows of three: 0..8
+}
+
+TEST_F(RoomList, GridMovesAndUpFromTheTopRowReturnsToTheBar) {
+  answer({2, 3, 4, 5, 6});
+  frame(*ctx, *scene, {ButtonDown});
+  EXPECT_EQ(scene->browsing, 1);
+  EXPECT_EQ(scene->selected, 2);  // the first answered entry
+  EXPECT_EQ(scene->lastCommentIndex, 2);
+  frame(*ctx, *scene, {ButtonDown});
+  EXPECT_EQ(scene->selected, 5);
+  frame(*ctx, *scene, {ButtonDown});  // entry 8 did not answer
+  EXPECT_EQ(scene->selected, 5);
+  frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->selected, 6);
+  frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->selected, 6);
+  frame(*ctx, *scene, {ButtonUp});
+  EXPECT_EQ(scene->selected, 3);
+  frame(*ctx, *scene, {ButtonLeft});
+  frame(*ctx, *scene, {ButtonUp});
+  EXPECT_EQ(scene->browsing, 0);
+  EXPECT_EQ(scene->selected, 2);
+}
+
+TEST_F(RoomList, ConfirmOnARoomJoinsItAsGuest) {
+  answer({0, 1});
+  copyField(scene->entries[1].room.hostAddress, "192.0.2.7");
+  scene->entries[1].room.port = 7001;
+  frame(*ctx, *scene, {ButtonDown});
+  frame(*ctx, *scene, {ButtonRight});
+  frame(*ctx, *scene, {ButtonConfirm});
+  EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
+  EXPECT_EQ(link->mode, net::Guest);
+  EXPECT_STREQ(ctx->currentRoom.hostAddress.data(), "192.0.2.7");
+  EXPECT_EQ(ctx->currentRoom.port, 7001);
+}
+
+TEST_F(RoomList, ConfirmOnCreateHostsARoom) {
+  frame(*ctx, *scene, {ButtonRight});
+  frame(*ctx, *scene, {ButtonConfirm});
+  EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
+  EXPECT_EQ(link->mode, net::Host);
+}
+
+TEST_F(RoomList, RefreshShowsTheRoomsThatAnswered) {
+  nettest::RawSocket listener = nettest::RawSocket::listenOn(kPort);
+  ASSERT_TRUE(listener.valid());
+  RoomRecord offered;
+  copyField(offered.hostAddress, "elsewhere");
+  copyField(offered.roomName, "Sunny");
+  copyField(offered.comment, "come in");
+  offered.currentPlayers = 2;
+  offered.maxPlayers = 6;
+  offered.port = kPort;
+  std::thread room([&] {
+    nettest::RawSocket client = listener.accept();
+    client.take(3, [] { SDL_Delay(1); });
+    const auto bytes = net::toBytes(offered);
+    client.send(nettest::Bytes(bytes.begin(), bytes.end()));
+  });
+  copyField(scene->entries[0].room.hostAddress, "127.0.0.1");
+  scene->entries[0].room.port = kClosedPort;  // nobody listens here
+  copyField(scene->entries[2].room.hostAddress, "127.0.0.1");
+  scene->entries[2].room.port = kPort;
+  frame(*ctx, *scene, {ButtonConfirm});
+  room.join();
+  EXPECT_EQ(scene->entries[0].unanswered, 1);
+  EXPECT_EQ(scene->entries[1].unanswered, 1);  // no host: never queried
+  ASSERT_EQ(scene->entries[2].unanswered, 0);
+  EXPECT_STREQ(scene->entries[2].room.hostAddress.data(), "127.0.0.1");
+  EXPECT_STREQ(scene->entries[2].room.roomName.data(), "Sunny");
+  EXPECT_EQ(scene->entries[2].room.currentPlayers, 2);
+  EXPECT_GT(scene->entries[2].nameLabel.pixelWidth(), 0);
+  EXPECT_GT(scene->entries[2].countLabel.pixelWidth(), 0);
+  EXPECT_EQ(widgets::state().dialogMessage, nullptr);
+  frame(*ctx, *scene, {ButtonDown});
+  EXPECT_EQ(scene->selected, 2);
+}
+
+}  // namespace
