@@ -67,3 +67,55 @@ wait_exit() {
     kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
     echo timeout
 }
+
+# bright_pixels FILE X Y W H: how many pixels of the area are near white
+# (every channel above 80 %): text drawn in white shows up here.
+bright_pixels() {
+    convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -fx 'min(min(r,g),b)>0.8' \
+        -format '%[fx:round(mean*w*h)]' info:
+}
+
+# pixel FILE X Y: the colour of one pixel as "r,g,b" (0-255).
+pixel() {
+    convert "$1" -format "%[fx:round(255*p{$2,$3}.r)],%[fx:round(255*p{$2,$3}.g)],%[fx:round(255*p{$2,$3}.b)]" info:
+}
+
+# The walks a player makes through the menus. Each waits for the animations
+# it starts, with room to spare on a loaded machine.
+
+# From the title's first frame to the open main menu.
+walk_open_menu() {
+    sleep 1
+    press "$1" z
+    sleep 2.2
+}
+
+# From the open main menu, choose item N (0 produce .. 4 quit) and wait for
+# the fade to the next scene.
+walk_menu_item() {
+    local i
+    for i in $(seq "$2"); do press "$1" Down; done
+    press "$1" z
+    sleep 3.5
+}
+
+# In character select, confirm the highlighted character for the
+# participant whose turn it is: open the dialog, pick "yes", answer.
+walk_choose() {
+    press "$1" z
+    sleep 0.25
+    press "$1" Left
+    press "$1" z
+}
+
+# Character select from its first frame: wait for the banner and the
+# opening, then choose for N participants.
+walk_character_select() {
+    local i
+    sleep 4.5
+    for i in $(seq "$2"); do
+        walk_choose "$1"
+        sleep 1.6
+    done
+    sleep 1.2
+}
