@@ -48,9 +48,12 @@ press() {
     sleep 0.05
 }
 
-# shot WINDOW FILE.png: saves what the window shows.
+# shot WINDOW FILE.png: saves what the window shows. The window is raised
+# first (windows of two copies overlap), and given a few frames to repaint.
 shot() {
     mkdir -p "$(dirname "$2")"
+    xdotool windowraise "$1"
+    sleep 0.1
     xwd -silent -id "$1" | convert xwd:- "png:$2"
 }
 

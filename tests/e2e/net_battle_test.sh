@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Two copies of the program on one machine, each in a folder of its own with
+# its own RoomConfig.txt: one hosts a room, the other finds it with a refresh,
+# joins, leaves, joins again and is sent back when the host closes the room.
+# A raw client's room query checks the player count on the wire.
+set -u
+game=$(realpath "$1")
+root=$PWD
+. "$root/tools/xsession.sh"
+artifacts=${VELLORA_ARTIFACTS:-$PWD/build/artifacts}/net
+rm -rf "$artifacts"
+mkdir -p "$artifacts"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+port=$((24000 + $$ % 1000))
+
+work=$(mktemp -d)
+trap 'kill $host $guest 2>/dev/null; rm -rf "$work"' EXIT
+for side in host guest; do
+    mkdir -p "$work/$side"
+    ln -s "$root/Graphic" "$work/$side/Graphic"
+done
+printf 'pname=Hana\nname=HanaRoom\ncomment=welcome\nport=%d\n' "$port" > "$work/host/RoomConfig.txt"
+printf 'pname=Kai\nport=%d\n' "$((port + 1))" > "$work/guest/RoomConfig.txt"
+printf '127.0.0.1:%d\n' "$port" > "$work/guest/RoomList.txt"
+
+# The room's player count as a raw client's query reports it.
+query_count() {
+    timeout 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port && printf '\\0\\0\\0' >&3 &&
+        head -c 712 <&3 | od -An -tu1 -j704 -N1 | tr -d ' '"
+}
+# Whether the name of lobby slot N shows in a screenshot.
+slot_named() {
+    local x=$((30 + 305 * ($2 / 3))) y=$((178 + 85 * ($2 % 3)))
+    [ "$(bright_pixels "$1" "$x" "$y" 150 24)" -gt 20 ]
+}
+
+(cd "$work/host" && exec "$game" > "$artifacts/host.log" 2>&1) &
+host=$!
+hostwin=$(wait_window) || { echo "FAIL: no host window"; exit 1; }
+(cd "$work/guest" && exec "$game" > "$artifacts/guest.log" 2>&1) &
+guest=$!
+guestwin=$(wait_window "$hostwin") || { echo "FAIL: no guest window"; exit 1; }
+
+# Both reach the room list; the host creates its room.
+for win in "$hostwin" "$guestwin"; do
+    walk_open_menu "$win"
+    walk_menu_item "$win" 2
+    walk_character_select "$win" 1
+done
+press "$hostwin" Right
+press "$hostwin" z
+sleep 2
+[ "$(query_count)" = 1 ] || fail "the hosted room does not report 1 player"
+
+# The guest refreshes and sees the room with 1/6.
+press "$guestwin" z
+sleep 2
+shot "$guestwin" "$artifacts/01-guest-room-list.png"
+[ "$(bright_pixels "$artifacts/01-guest-room-list.png" 30 90 150 24)" -gt 20 ] ||
+    fail "the guest's room list shows no room name"
+[ "$(bright_pixels "$artifacts/01-guest-room-list.png" 180 150 40 24)" -gt 10 ] ||
+    fail "the guest's room list shows no player count"
+
+# The guest joins: both lobbies show both players.
+press "$guestwin" Down
+press "$guestwin" z
+sleep 3
+shot "$hostwin" "$artifacts/02-host-lobby.png"
+shot "$guestwin" "$artifacts/03-guest-lobby.png"
+for file in 02-host-lobby 03-guest-lobby; do
+    slot_named "$artifacts/$file.png" 0 || fail "$file: no name in slot 0"
+    slot_named "$artifacts/$file.png" 1 || fail "$file: no name in slot 1"
+    slot_named "$artifacts/$file.png" 2 && fail "$file: a name in slot 2"
+done
+[ "$(query_count)" = 2 ] || fail "after the join the room does not report 2 players"
+
+# The guest leaves: the host's slot 1 empties and the count drops.
+for i in 1 2 3; do press "$guestwin" Right; done
+press "$guestwin" z
+sleep 2.5
+shot "$hostwin" "$artifacts/04-host-after-leave.png"
+shot "$guestwin" "$artifacts/05-guest-back-in-list.png"
+slot_named "$artifacts/04-host-after-leave.png" 1 && fail "the host still shows the guest"
+[ "$(query_count)" = 1 ] || fail "after the leave the room does not report 1 player"
+
+# The guest joins again; the host closes the room; the guest is sent back.
+press "$guestwin" Down
+press "$guestwin" z
+sleep 3
+shot "$guestwin" "$artifacts/06-guest-rejoined.png"
+slot_named "$artifacts/06-guest-rejoined.png" 1 || fail "the guest did not join again"
+for i in 1 2; do press "$hostwin" Right; done
+press "$hostwin" z
+sleep 3
+shot "$hostwin" "$artifacts/07-host-closed.png"
+shot "$guestwin" "$artifacts/08-guest-sent-back.png"
+for file in 07-host-closed 08-guest-sent-back; do
+    [ "$(bright_pixels "$artifacts/$file.png" 50 20 90 20)" -gt 20 ] ||
+        fail "$file: not back in the room list"
+done
+
+press "$hostwin" Escape
+press "$guestwin" Escape
+[ "$(wait_exit "$host" 5)" = 0 ] || fail "host exit status"
+[ "$(wait_exit "$guest" 5)" = 0 ] || fail "guest exit status"
+
+[ $failures -eq 0 ] && echo "net battle: all checks passed"
+exit $(( failures > 0 ))
