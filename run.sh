@@ -41,6 +41,30 @@ snap() {
 
 echo "Screenshots:"
 snap title
+walk_open_menu "$win"
+sleep 0.8
+snap main-menu
+walk_menu_item "$win" 1            # free battle
+snap mode-banner
+sleep 4.5
+snap character-select
+press "$win" z                     # the confirmation dialog opens
+sleep 0.4
+snap confirm-dialog
+press "$win" Left
+press "$win" z                     # "yes" for the player ...
+sleep 1.6
+for i in 1 2 3 4 5; do             # ... and for the five computer players
+    [ $((i % 2)) -eq 1 ] && press "$win" Right
+    walk_choose "$win"
+    sleep 1.6
+done
+sleep 3.5
+snap free-battle-lobby
+press "$win" Right
+press "$win" z                     # "game": the game select over the lobby
+sleep 2.5
+snap game-select
 
 press "$win" Escape
 status=$(wait_exit "$game" 5)
