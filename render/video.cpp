@@ -17,6 +17,9 @@ constexpr float kDelayBiasMs = 0.34f;
 constexpr uint32_t kFpsWindowMs = 1000;
 constexpr uint16_t kFpsCountStart = 2;
 
+// Zero at program start (fpsFrameCount 2, drawEnabled true); never reset as
+// a whole: setFrameRate and setVideoMode set their parts, paceFrame steps the
+// rest.
 VideoState state;
 
 uint32_t sdlTicks() {

@@ -80,37 +80,6 @@ TEST(Surfaces, CreatedInRgbaByteOrderAtDepth32BeforeAnyMode) {
   SDL_FreeSurface(s);
 }
 
-TEST(Surfaces, PaintThroughAlphaKeepsTheTargetsShape) {
-  SDL_Surface* target = solidSurface(4, 4, 0, 0, 0, 0);
-  render::putPixel(target, 1, 1, SDL_MapRGBA(target->format, 0, 0, 0, 200));
-  SDL_Surface* pattern = solidSurface(2, 2, 0, 255, 0, 255);
-  SDL_SetAlpha(pattern, 0, 0);
-  render::paintThroughAlpha(target, pattern, true);
-  const testsupport::Rgba inside = testsupport::readSurfacePixel(target, 1, 1);
-  const testsupport::Rgba outside = testsupport::readSurfacePixel(target, 3, 3);
-  EXPECT_EQ(inside.g, 255);
-  EXPECT_EQ(inside.a, 200);
-  EXPECT_EQ(outside.g, 255);  // stretched over the whole target
-  EXPECT_EQ(outside.a, 0);
-  SDL_FreeSurface(pattern);
-  SDL_FreeSurface(target);
-}
-
-TEST(Surfaces, SpreadEdgeColourPaintsAroundHalfTransparentPixelsOnly) {
-  SDL_Surface* s = solidSurface(7, 7, 0, 0, 0, 255);
-  render::putPixel(s, 3, 3, SDL_MapRGBA(s->format, 0, 0, 0, 128));
-  render::spreadEdgeColour(s, 9, 8, 7, 1);
-  const testsupport::Rgba near = testsupport::readSurfacePixel(s, 2, 4);
-  const testsupport::Rgba centre = testsupport::readSurfacePixel(s, 3, 3);
-  const testsupport::Rgba far = testsupport::readSurfacePixel(s, 1, 3);
-  EXPECT_EQ(near.r, 9);
-  EXPECT_EQ(near.a, 255);
-  EXPECT_EQ(centre.b, 7);
-  EXPECT_EQ(centre.a, 128);
-  EXPECT_EQ(far.r, 0);
-  SDL_FreeSurface(s);
-}
-
 TEST(LoadImageDeathTest, MissingFileEndsWithStatusOne) {
   GfxImage image;
   EXPECT_EXIT(
