@@ -35,7 +35,7 @@ class GameApp {
   // runs right after it), then the link, the lobby and the scenes; they are
   // destroyed in reverse.
   GameContext context;
-  bool started = startUp();
+  [[maybe_unused]] bool started = startUp();
   net::NetLink link;
   RoomLobbyScene lobby{context, link};
   TitleScene title{context};

@@ -52,5 +52,15 @@ grep -q -F "Load Graphic File[ Graphic/BackFrame0.png ]...Can't Load." "$artifac
     fail "without Graphic/: no \"Can't Load.\" on the first picture line"
 rm -rf "$empty"
 
+# 3. Without a display no window can open (SDL either fails to start or, on
+#    its text-terminal fallback driver, offers no OpenGL): a message and a
+#    status that says start-up failed.
+env -u DISPLAY "$game" > "$artifacts/no-display.txt" 2>&1 < /dev/null
+status=$?
+[ "$status" = 2 ] || fail "without a display: exit status $status, want 2"
+printf 'SDL\x82\xCC\x8F\x89\x8A\xFA\x89\xBB\x82\xC9\x8E\xB8\x94\x73' > "$artifacts/sdl-failed.bin"
+grep -q -F -e "SDL_SetVideoMode:" -f "$artifacts/sdl-failed.bin" "$artifacts/no-display.txt" ||
+    fail "without a display: no start-up failure message"
+
 [ $failures -eq 0 ] && echo "startup: all checks passed"
 exit $(( failures > 0 ))
