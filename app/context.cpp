@@ -21,8 +21,8 @@ constexpr char kProductTitle[] = "Vellora";
 constexpr char kFrameFiles[2][24] = {"Graphic/BackFrame0.png", "Graphic/BackFrame1.png"};
 constexpr char kCircleFile[] = "Graphic/Circle.png";
 constexpr uint32_t kStartToggles = 0x40001007;
-constexpr int kTitleFont = 1;   // 18 pt: labels and headings
-constexpr int kPlateFont = 4;   // 142 pt bold: the play-mode plates
+constexpr int kTitleFont = 1;  // 18 pt: labels and headings
+constexpr int kPlateFont = 4;  // 142 pt bold: the play-mode plates
 constexpr const char* kModeNames[3] = {"produce", "free battle", "net battle"};
 
 }  // namespace

@@ -74,6 +74,7 @@ void setDefaultBindings(InputBinding* bindings) {
     uint8_t isAxis;
     uint8_t code;
   };
+  // clang-format off
   static constexpr Default kPlayerZero[] = {
       {ButtonUp, SDLK_UP, 1, kStickUp},
       {ButtonDown, SDLK_DOWN, 1, kStickDown},
@@ -85,6 +86,7 @@ void setDefaultBindings(InputBinding* bindings) {
       {ButtonExtra2, SDLK_v, 0, 8},
       {ButtonExtra3, SDLK_UNKNOWN, 0, 0},
   };
+  // clang-format on
   for (const Default& d : kPlayerZero) {
     InputBinding& binding = bindings[bindingIndex(0, d.button)];
     binding.key = d.key;

@@ -42,9 +42,8 @@ CharacterSelectScene::CharacterSelectScene(GameContext& shared) : ctx(shared) {
   text::renderText(sjis::kConfirmCharacter, confirmLabel, label, ctx.textColor, true);
 }
 
-void CharacterSelectScene::loadCharacter(int slot, const char* iconPath,
-                                         const char* portraitPath, const char* name,
-                                         const char* description) {
+void CharacterSelectScene::loadCharacter(int slot, const char* iconPath, const char* portraitPath,
+                                         const char* name, const char* description) {
   if (iconPath != nullptr) render::loadImage(icons[slot], iconPath);
   if (portraitPath != nullptr) render::loadImage(portraits[slot], portraitPath);
   text::renderText(name, nameLabels[slot], ctx.fonts[kLabelFont], ctx.textColor, true);
@@ -92,8 +91,8 @@ void CharacterSelectScene::update() {
 }
 
 void CharacterSelectScene::confirmChoice() {
-  const DialogResult answer = widgets::runDialog(ctx, 320, 240, 400, 150, &confirmLabel,
-                                                 DialogYesNo, turn);
+  const DialogResult answer =
+      widgets::runDialog(ctx, 320, 240, 400, 150, &confirmLabel, DialogYesNo, turn);
   if (answer == kDialogPending) return;
   if (answer == kDialogYes) {
     ctx.players[turn].stats = ctx.characterStats[selCursor];

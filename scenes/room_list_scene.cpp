@@ -24,8 +24,7 @@ RoomListScene::RoomListScene(GameContext& shared, net::NetLink& sharedLink)
     : ctx(shared), link(sharedLink) {
   text::renderText(sjis::kRoomListWait, waitLabel, ctx.fonts[kMenuFont], ctx.textColor, true);
   for (int i = 0; i < kButtons; ++i) {
-    text::renderText(kButtonTexts[i], buttonLabels[i], ctx.fonts[kLabelFont], ctx.textColor,
-                     true);
+    text::renderText(kButtonTexts[i], buttonLabels[i], ctx.fonts[kLabelFont], ctx.textColor, true);
     text::renderText(kHelpTexts[i], helpTexts[i], ctx.fonts[kSmallFont], ctx.textColor, true);
   }
   readRoomList();
@@ -79,9 +78,8 @@ void RoomListScene::confirm() {
     case ButtonPrevious:
       // The page rules keep this button off the first page; the floor at 0
       // only guards against reaching it there anyway.
-      selected = static_cast<uint16_t>(selected < kPageSize ? 0
-                                                            : (selected - kPageSize) / kPageSize *
-                                                                  kPageSize);
+      selected = static_cast<uint16_t>(
+          selected < kPageSize ? 0 : (selected - kPageSize) / kPageSize * kPageSize);
       break;
     case ButtonNext:
       if (selected + kPageSize < kEntries) {
@@ -129,8 +127,8 @@ void RoomListScene::updateButtonBar() {
     } else {
       render::setDrawColor(0.6f, 0.9f, 0.4f, 1);
     }
-    widgets::drawWindow(ctx, x - 10, y - 10, label.pixelWidth() + 20, label.pixelHeight() + 20,
-                        0, 0, 0, -1);
+    widgets::drawWindow(ctx, x - 10, y - 10, label.pixelWidth() + 20, label.pixelHeight() + 20, 0,
+                        0, 0, -1);
     if (highlighted) {
       render::setDrawColor(1, 1, 1, 1);
     } else {
@@ -187,8 +185,7 @@ void RoomListScene::refreshRooms() {
   selected = 0;
   // The wait dialog opens with frames presented from here; the queries that
   // follow present nothing, so it stays on screen while they run.
-  while (widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogMessage, 0) !=
-         kDialogYes) {
+  while (widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogMessage, 0) != kDialogYes) {
     render::paceFrame();
   }
   widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogMessage, 0);

@@ -17,8 +17,8 @@ enum : uint8_t { ButtonStart = 0, ButtonGame = 1, ButtonConfig = 2, ButtonLeave 
 
 RoomLobbyScene::RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink)
     : ctx(shared), link(sharedLink) {
-  text::renderHeading(headingLabels, sjis::kRuleSelectTitle, "rule select",
-                      ctx.fonts[kLabelFont], ctx.fonts[kSmallFont], ctx.textColor);
+  text::renderHeading(headingLabels, sjis::kRuleSelectTitle, "rule select", ctx.fonts[kLabelFont],
+                      ctx.fonts[kSmallFont], ctx.textColor);
   renderButton(ButtonGame, sjis::kButtonGame);
   renderButton(ButtonConfig, sjis::kButtonConfig);
   ctx.readRoomConfig();
@@ -133,8 +133,7 @@ void RoomLobbyScene::update() {
 }
 
 void RoomLobbyScene::handleMessages() {
-  const net::LobbyChanges changes =
-      net::handleLobbyMessages(link, ctx.players, ctx.currentRoom);
+  const net::LobbyChanges changes = net::handleLobbyMessages(link, ctx.players, ctx.currentRoom);
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     if (changes.recordArrived[slot]) renderSlotName(slot);
   }

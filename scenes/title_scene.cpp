@@ -202,8 +202,7 @@ bool TitleScene::drawMenuPanel(bool closing) {
     }
     render::setDrawScale(1, 1, 0);
     GfxImage& label = menuLabels[i];
-    render::drawImage(x + (w - label.pixelWidth()) / 2, y + (50 - label.pixelHeight()) / 2,
-                      label);
+    render::drawImage(x + (w - label.pixelWidth()) / 2, y + (50 - label.pixelHeight()) / 2, label);
   }
   if (closing) return false;
   if (a < 1) {

@@ -91,10 +91,10 @@ TEST_F(InputPoll, KeyBeyondTheStateArrayReadsAsUp) {
 
 TEST(InputEdge, KeyAndJoystickHeldTogetherAreOnePress) {
   InputBinding binding;
-  updateEdge(binding, true);   // key down
+  updateEdge(binding, true);  // key down
   EXPECT_EQ(binding.justPressed, 1);
-  updateEdge(binding, true);   // key and stick down
-  updateEdge(binding, true);   // stick only
+  updateEdge(binding, true);  // key and stick down
+  updateEdge(binding, true);  // stick only
   EXPECT_EQ(binding.justPressed, 0);
   updateEdge(binding, false);
   updateEdge(binding, true);

@@ -179,8 +179,7 @@ TEST_F(Widgets, MessageDialogIsOpenOnItsEighthCallAndIgnoresButtons) {
   for (int call = 1; call <= 10; ++call) {
     ctx->binding(0, ButtonCancel).justPressed = 1;
     ctx->binding(0, ButtonConfirm).justPressed = 1;
-    const DialogResult r =
-        widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogMessage, 0);
+    const DialogResult r = widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogMessage, 0);
     EXPECT_EQ(r, call >= 8 ? kDialogYes : kDialogPending) << call;
   }
 }

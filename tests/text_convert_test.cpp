@@ -62,10 +62,11 @@ TEST(ConvertText, RoundTripsThroughUtf8) {
 // convert to something bounded, never overrun.
 TEST(ConvertTextBadInput, BrokenShiftJisConvertsSafely) {
   const char* cases[] = {
-      "abc\x83",          // lone lead byte at the end
-      "\x83\x20" "abc",   // lead byte with an invalid trail byte
-      "\xFF\xFE\xFD",     // bytes that are no characters at all
-      "a\x01\x1B[31mb",   // control characters pass as they are
+      "abc\x83",  // lone lead byte at the end
+      "\x83\x20"
+      "abc",             // lead byte with an invalid trail byte
+      "\xFF\xFE\xFD",    // bytes that are no characters at all
+      "a\x01\x1B[31mb",  // control characters pass as they are
   };
   for (const char* source : cases) {
     std::array<char, 32> out;

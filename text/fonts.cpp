@@ -31,9 +31,10 @@ const std::string& resolve(const char* fileName) {
 void reportMissing(const char* fileName) {
   if (lookup.reported) return;
   lookup.reported = true;
-  std::printf("Font %s not found: menus will be shown without text "
-              "(install a Japanese gothic font such as fonts-ipafont-gothic)\n",
-              fileName);
+  std::printf(
+      "Font %s not found: menus will be shown without text "
+      "(install a Japanese gothic font such as fonts-ipafont-gothic)\n",
+      fileName);
   std::fflush(stdout);
 }
 
