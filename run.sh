@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 . tools/xsession.sh
 
 need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLORA_TESTS=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target vellora
 
 # The game never plays sound, but it opens the audio device at start-up.

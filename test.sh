@@ -10,9 +10,9 @@ cd "$(dirname "$0")"
 need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES
 
 jobs=$(nproc)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLORA_TESTS=ON >/dev/null
 cmake --build build -j"$jobs"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELLORA_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELLORA_SANITIZE=ON -DVELLORA_TESTS=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 
 trap stop_display EXIT
