@@ -106,11 +106,25 @@ class RawSocket {
     }
     return s;
   }
-  // Waits (bounded) for a connection on a listening socket.
+  // Waits (bounded) for a connection on a listening socket. A connection
+  // that closes without sending anything is skipped: it is the trial
+  // connection that the program makes before it connects for real.
   RawSocket accept() const {
+    for (int i = 0; i < 4; ++i) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 5000) <= 0) return RawSocket();
+      RawSocket peer(::accept(fd_, nullptr, nullptr));
+      if (!peer.closedBeforeSending()) return peer;
+    }
+    return RawSocket();
+  }
+  // Waits (bounded) for the first bytes or the end of the connection; true
+  // when it ended with nothing sent. Nothing is taken from the connection.
+  bool closedBeforeSending() const {
     pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 5000) <= 0) return RawSocket();
-    return RawSocket(::accept(fd_, nullptr, nullptr));
+    if (::poll(&p, 1, 5000) <= 0) return false;
+    uint8_t byte = 0;
+    return ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
   }
 
   bool valid() const { return fd_ >= 0; }
