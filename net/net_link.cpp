@@ -125,6 +125,9 @@ TCPsocket NetLink::open(const char* host, uint16_t portNumber) {
   if (mode == Offline) return nullptr;
   socket = openSocket(mode == Guest ? hostName.data() : nullptr, port);
   if (socket == nullptr) return nullptr;
+  // Best effort: with SDL_net's own backlog a burst of connections makes
+  // the system drop a guest's connection request for seconds.
+  if (mode == Host) platform::widenBacklog(socket, port, kListenBacklog);
   socketSet = SDLNet_AllocSocketSet(mode == Guest ? 1 : kMaxGuests + 1);
   if (socketSet == nullptr || SDLNet_TCP_AddSocket(socketSet, socket) < 0) {
     closeSlot(-1, false);

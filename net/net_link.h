@@ -35,8 +35,10 @@ inline constexpr uint32_t kJoinTimeoutMs = 5000;
 // guest sends Join with the first bytes of its connection, so only a silent
 // connection is ever pushed out.
 inline constexpr uint32_t kJoinGraceMs = 500;
-// Connections accepted per poll, so that a burst is shed in a few frames.
+// Connections accepted per poll, so that a burst is shed in a few frames,
+// and connections the system may hold for the host meanwhile.
 inline constexpr int kMaxAcceptsPerPoll = 8;
+inline constexpr int kListenBacklog = 64;
 // Work one guest can cause per poll: bytes read from its connection and
 // messages taken from its stream (a guest sends two messages in all when it
 // joins). What is left waits in the stream, and once the stream is full the

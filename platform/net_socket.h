@@ -14,6 +14,13 @@ namespace platform {
 // socket), or -1 when it cannot be found and checked.
 int socketDescriptor(TCPsocket socket);
 
+// Lets the system hold up to backlog connections waiting to be accepted on
+// an SDL_net listening socket (SDL_net asks for 5; once they are queued,
+// further connection requests are dropped and retried only seconds later).
+// port is the port it listens on, which identifies its descriptor. False
+// when the descriptor cannot be found or the system refuses.
+bool widenBacklog(TCPsocket listener, uint16_t port, int backlog);
+
 // Sends up to length bytes on socket without waiting and without raising
 // SIGPIPE. Returns the bytes the system took now (0 when its send buffer is
 // full), or -1 when the connection has failed. Where the descriptor cannot be

@@ -70,6 +70,24 @@ int socketDescriptor(TCPsocket socket) {
   return samePeer(fd, *peer) ? fd : -1;
 }
 
+bool widenBacklog(TCPsocket listener, uint16_t port, int backlog) {
+  if (listener == nullptr) return false;
+  const int fd = reinterpret_cast<const SdlNetTcpSocketHead*>(listener)->channel;
+  int listening = 0;
+  socklen_t size = sizeof listening;
+  if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 ||
+      listening == 0) {
+    return false;
+  }
+  sockaddr_in local{};
+  size = sizeof local;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0 ||
+      local.sin_family != AF_INET || ntohs(local.sin_port) != port) {
+    return false;
+  }
+  return ::listen(fd, backlog) == 0;  // on a listening socket: only the backlog changes
+}
+
 int sendNow(TCPsocket socket, const void* bytes, int length) {
   if (socket == nullptr || length < 0) return -1;
   if (length == 0) return 0;
