@@ -4,7 +4,9 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -72,10 +74,15 @@ class RawSocket {
   RawSocket() = default;
   explicit RawSocket(int fd) : fd_(fd) {}
   ~RawSocket() { close(); }
-  RawSocket(RawSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  RawSocket(RawSocket&& other) noexcept
+      : fd_(other.fd_), inbox_(std::move(other.inbox_)), closed_(other.closed_) {
+    other.fd_ = -1;
+  }
   RawSocket& operator=(RawSocket&& other) noexcept {
     close();
     fd_ = other.fd_;
+    inbox_ = std::move(other.inbox_);
+    closed_ = other.closed_;
     other.fd_ = -1;
     return *this;
   }
@@ -96,6 +103,10 @@ class RawSocket {
     if (receiveBuffer > 0) {
       ::setsockopt(s.fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
+    // Each send leaves at once, as the program's own small messages do
+    // once the host is reading: no waiting on acknowledgements.
+    const int on = 1;
+    ::setsockopt(s.fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     const sockaddr_in address = loopback(port);
     if (::connect(s.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
       s.close();
@@ -154,7 +165,10 @@ class RawSocket {
     std::array<uint8_t, 4096> chunk;
     for (;;) {
       const ssize_t got = ::recv(fd_, chunk.data(), chunk.size(), MSG_DONTWAIT);
-      if (got == 0) closed_ = true;
+      // The end of the connection, or its reset.
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        closed_ = true;
+      }
       if (got <= 0) return;
       inbox_.insert(inbox_.end(), chunk.begin(), chunk.begin() + got);
     }
