@@ -91,7 +91,6 @@ void NetLink::reset() {
   ownSlot = 0;
   peerStates_.fill(PeerState::Empty);
   joinTimeoutMs_ = kJoinTimeoutMs;
-  joinGraceMs_ = kJoinGraceMs;
   clearStreams();
 }
 
@@ -141,6 +140,8 @@ TCPsocket NetLink::open(const char* host, uint16_t portNumber) {
 void NetLink::acceptPending() {
   if (mode != Host || socket == nullptr || !SDLNet_SocketReady(socket)) return;
   for (int i = 0; i < kMaxAcceptsPerPoll; ++i) {
+    // No slot to give now, but one soon: the newcomer waits in the backlog.
+    if (freeSlot() < 0 && silentSlot() < 0 && slotPending()) return;
     TCPsocket incoming = SDLNet_TCP_Accept(socket);
     if (incoming == nullptr) return;
     seat(incoming);
@@ -156,7 +157,10 @@ void NetLink::seat(TCPsocket incoming) {
     return;
   }
   int slot = freeSlot();
-  if (slot < 0) slot = evictSilentSlot();
+  if (slot < 0) {
+    slot = silentSlot();
+    if (slot >= 0) closeSlot(static_cast<int8_t>(slot), false);  // it never joined: no Leave
+  }
   // With all five guest slots taken by guests the connection is closed at
   // once, so a newcomer or a room query learns at once that the room is
   // full instead of waiting on a connection nobody serves.
@@ -167,6 +171,7 @@ void NetLink::seat(TCPsocket incoming) {
   peers[slot] = incoming;
   peerStates_[slot] = PeerState::Connected;
   acceptedAt_[slot] = SDL_GetTicks();
+  acceptedPoll_[slot] = pollCount_;
   guestStreams_[slot].length = 0;
   outboxes_[slot].length = 0;
 }
@@ -178,16 +183,23 @@ int NetLink::freeSlot() const {
   return -1;
 }
 
-int NetLink::evictSilentSlot() {
+int NetLink::silentSlot() const {
   int oldest = -1;
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    // A connection that asked for the room is answered and closed this frame.
     if (peerStates_[slot] != PeerState::Connected) continue;
-    if (ageOf(slot) < joinGraceMs_) continue;
-    if (oldest < 0 || ageOf(slot) > ageOf(oldest)) oldest = slot;
+    const uint32_t polls = pollCount_ - acceptedPoll_[slot];
+    if (polls == 0) continue;  // not read yet: its Join may be on its way
+    if (oldest < 0 || polls > pollCount_ - acceptedPoll_[oldest]) oldest = slot;
   }
-  if (oldest >= 0) closeSlot(static_cast<int8_t>(oldest), false);
   return oldest;
+}
+
+bool NetLink::slotPending() const {
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (peerStates_[slot] == PeerState::Queried) return true;
+    if (peerStates_[slot] == PeerState::Connected && acceptedPoll_[slot] == pollCount_) return true;
+  }
+  return false;
 }
 
 void NetLink::closeSilentConnections() {
@@ -321,6 +333,7 @@ void NetLink::pollGuest() {
 // connection that closed (a joining guest's trial connection, say) is free
 // again for the connection that follows it.
 void NetLink::pollHost() {
+  ++pollCount_;
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     if (leavePending_[slot]) pushLocal(static_cast<uint8_t>(slot), Leave, 0, nullptr);
   }
@@ -523,9 +536,8 @@ bool NetLink::slotQueried(int8_t slot) const {
   return validSlot(slot) && peerStates_[slot] == PeerState::Queried;
 }
 
-void NetLink::setJoinTimeouts(uint32_t timeoutMs, uint32_t graceMs) {
+void NetLink::setJoinTimeout(uint32_t timeoutMs) {
   joinTimeoutMs_ = timeoutMs;
-  joinGraceMs_ = graceMs;
 }
 
 void NetLink::clearStreams() {

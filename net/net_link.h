@@ -30,11 +30,11 @@ inline constexpr size_t kMaxReceivedPayload = kBufferSize - kLocalReserve - kHos
 // cannot hold the room's slots (a room is served only while one is free).
 // A joined guest may stay quiet as long as it likes.
 inline constexpr uint32_t kJoinTimeoutMs = 5000;
-// A newcomer that finds every guest slot taken gets the slot of the oldest
-// connection that has still not joined this long after it was accepted. A
-// guest sends Join with the first bytes of its connection, so only a silent
-// connection is ever pushed out.
-inline constexpr uint32_t kJoinGraceMs = 500;
+// A newcomer that finds every guest slot taken takes the slot of the oldest
+// connection that has not joined, once that one has had a poll to be read
+// in (a guest's Join arrives with the first bytes of its connection, so only
+// a silent connection is pushed out). Meanwhile newcomers wait in the
+// system's backlog; with all five slots joined they are closed at once.
 // Connections accepted per poll, so that a burst is shed in a few frames,
 // and connections the system may hold for the host meanwhile.
 inline constexpr int kMaxAcceptsPerPoll = 8;
@@ -88,7 +88,7 @@ class NetLink {
   // Opens the link for the current mode; null when offline or on failure.
   TCPsocket open(const char* host, uint16_t port);
   // Host: accepts waiting connections (up to kMaxAcceptsPerPoll) into the
-  // lowest free slots; see kJoinGraceMs for a full room.
+  // lowest free slots; see kJoinTimeoutMs for a full room.
   void acceptPending();
   // Appends one message to the send queue. Returns false (and queues
   // nothing) when the queue has no room for it.
@@ -121,8 +121,8 @@ class NetLink {
   bool slotJoined(int8_t slot) const;
   // Host: the connection in slot asked for the room and waits for it.
   bool slotQueried(int8_t slot) const;
-  // Replaces kJoinTimeoutMs and kJoinGraceMs until the next reset (tests).
-  void setJoinTimeouts(uint32_t timeoutMs, uint32_t graceMs);
+  // Replaces kJoinTimeoutMs until the next reset (tests).
+  void setJoinTimeout(uint32_t timeoutMs);
 
   TCPsocket socket = nullptr;
   std::array<TCPsocket, kPlayerSlots> peers{};
@@ -184,9 +184,12 @@ class NetLink {
   void seat(TCPsocket incoming);
   // Host: the lowest slot without a connection, or -1.
   int freeSlot() const;
-  // Host: frees the slot of the oldest connection that has not joined
-  // within the grace time and returns it, or -1.
-  int evictSilentSlot();
+  // Host: the slot of the oldest connection that has not joined and has
+  // been read at least once since it was accepted, or -1.
+  int silentSlot() const;
+  // Host: a slot will be free soon (its connection was accepted in this
+  // poll and not read yet, or asked for the room and is being answered).
+  bool slotPending() const;
   // Host: closes connections that have not joined within the time-out.
   void closeSilentConnections();
   uint32_t ageOf(int slot) const;
@@ -198,11 +201,12 @@ class NetLink {
   std::array<ByteQueue, kPlayerSlots> outboxes_{};   // host: one per slot
   ByteQueue hostOutbox_{};                           // guest: bytes for the host
   std::array<PeerState, kPlayerSlots> peerStates_{};
-  std::array<uint32_t, kPlayerSlots> acceptedAt_{};  // SDL_GetTicks at accept
-  std::array<int, kPlayerSlots> messageBudget_{};    // left in this poll
-  std::array<bool, kPlayerSlots> leavePending_{};    // dropped by flush, not yet announced
+  std::array<uint32_t, kPlayerSlots> acceptedAt_{};    // SDL_GetTicks at accept
+  std::array<uint32_t, kPlayerSlots> acceptedPoll_{};  // pollCount_ at accept
+  uint32_t pollCount_ = 0;
+  std::array<int, kPlayerSlots> messageBudget_{};  // left in this poll
+  std::array<bool, kPlayerSlots> leavePending_{};  // dropped by flush, not yet announced
   uint32_t joinTimeoutMs_ = kJoinTimeoutMs;
-  uint32_t joinGraceMs_ = kJoinGraceMs;
   bool hostLost_ = false;  // guest: the Leave from 255 has been pushed
 };
 

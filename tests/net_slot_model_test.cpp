@@ -62,10 +62,12 @@ struct Client {
   Bytes expected;  // what the host still owes it, in order
 };
 
-// What the host should hold: per slot, the client in it and whether it
-// joined; per slot, the record last applied and whether it is present.
+// What the host should hold: per slot, the client in it, when it was
+// accepted and whether it joined; the record last applied and whether it
+// is present.
 struct Model {
   std::array<int, kPlayerSlots> occupant{-1, -1, -1, -1, -1, -1};
+  std::array<int, kPlayerSlots> acceptedAt{};  // order of arrival
   std::array<bool, kPlayerSlots> joined{};
   std::array<bool, kPlayerSlots> present{};
   std::array<Bytes, kPlayerSlots> record{};
@@ -81,6 +83,16 @@ struct Model {
     }
     return -1;
   }
+  // The slot of the earliest arrival that has not joined, or -1.
+  int silentSlot() const {
+    int oldest = -1;
+    for (int k = 1; k < kPlayerSlots; ++k) {
+      if (occupant[k] >= 0 && !joined[k] && (oldest < 0 || acceptedAt[k] < acceptedAt[oldest])) {
+        oldest = k;
+      }
+    }
+    return oldest;
+  }
 };
 
 class SlotModel : public ::testing::Test {
@@ -92,7 +104,7 @@ class SlotModel : public ::testing::Test {
     host_ = std::make_unique<Lobby>();
     ASSERT_TRUE(host_->host(kPort, "Host"));
     // No time-outs here: the model has no clock.
-    host_->link.setJoinTimeouts(UINT32_MAX, UINT32_MAX);
+    host_->link.setJoinTimeout(UINT32_MAX);
     model_ = Model{};
     model_.present[0] = true;
     model_.record[0] = nettest::recordBytes(host_->players[0]);
@@ -184,9 +196,22 @@ class SlotModel : public ::testing::Test {
     if (id == kMaxClients) return "";
     Client& c = clients_[id];
     c.socket = RawSocket::connectTo(kPort);
-    c.slot = model_.freeSlot();  // none: closed at once
-    if (c.slot > 0) model_.occupant[c.slot] = id;
-    return "client " + std::to_string(id) + " connects, slot " + std::to_string(c.slot);
+    std::string pushedOut;
+    c.slot = model_.freeSlot();
+    if (c.slot < 0) {
+      // A full room: the earliest silent connection gives its slot up
+      // without a word; with five guests joined the newcomer is closed.
+      c.slot = model_.silentSlot();
+      if (c.slot > 0) {
+        pushedOut = ", pushing out client " + std::to_string(model_.occupant[c.slot]);
+        freeSlot(model_.occupant[c.slot]);
+      }
+    }
+    if (c.slot > 0) {
+      model_.occupant[c.slot] = id;
+      model_.acceptedAt[c.slot] = ++arrivals_;
+    }
+    return "client " + std::to_string(id) + " connects, slot " + std::to_string(c.slot) + pushedOut;
   }
 
   void join(int id) {
@@ -311,6 +336,7 @@ class SlotModel : public ::testing::Test {
   Model model_;
   std::array<Client, kMaxClients> clients_;
   std::vector<std::string> log_;
+  int arrivals_ = 0;
 };
 
 TEST_F(SlotModel, RandomSequencesKeepSlotsAndCountRight) {
