@@ -30,5 +30,8 @@ LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     ctest --test-dir build-asan --output-on-failure || status=1
 
+echo "== Fuzz harnesses (a few seconds each) =="
+fuzz/run.sh -max_total_time=3 || status=1
+
 [ $status -eq 0 ] && echo "All tests passed." || echo "Some tests failed."
 exit $status

@@ -20,9 +20,10 @@ int slotsOf(const RoomRecord& room) {
 }
 
 // The room goes out raw on the asking connection, which is then closed
-// without a Leave: it never joined, so the player count stays.
+// without a Leave: it never joined, so the player count stays. A slot whose
+// asking connection is already gone (and may hold a newcomer) is left alone.
 void answerRoomQuery(Lobby& lobby, uint8_t from) {
-  if (lobby.link.mode != Host || from >= kPlayerSlots) return;
+  if (lobby.link.mode != Host || !lobby.link.slotQueried(static_cast<int8_t>(from))) return;
   const RoomBytes bytes = toBytes(lobby.room);
   lobby.link.sendRaw(static_cast<int8_t>(from), bytes.data(), static_cast<int>(bytes.size()));
   lobby.link.closeSlot(static_cast<int8_t>(from), false);

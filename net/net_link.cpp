@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/net_socket.h"
+
 namespace net {
 
 namespace {
@@ -54,7 +56,25 @@ int sendQuietly(TCPsocket socket, const void* bytes, int length) {
 TCPsocket connectTo(const char* host, uint16_t port) {
   IPaddress address{};
   if (!resolveRemote(host, port, address)) return nullptr;
+  if (!platform::probeConnect(address, kConnectTimeoutMs)) {
+    SDL_SetError("Couldn't connect to remote host");
+    std::fprintf(stderr, "SDLNet_TCP_Open: %s\n", SDL_GetError());
+    return nullptr;
+  }
   return openAddress(address);
+}
+
+bool NetLink::ByteQueue::append(const uint8_t* data, size_t size) {
+  if (size > space()) return false;
+  if (size > 0) std::memcpy(&bytes[length], data, size);
+  length = static_cast<uint16_t>(length + size);
+  return true;
+}
+
+void NetLink::ByteQueue::consume(size_t size) {
+  if (size > length) size = length;
+  length = static_cast<uint16_t>(length - size);
+  std::memmove(bytes.data(), bytes.data() + size, length);
 }
 
 void NetLink::reset() {
@@ -70,6 +90,7 @@ void NetLink::reset() {
   mode = Offline;
   ownSlot = 0;
   peerStates_.fill(PeerState::Empty);
+  joinTimeoutMs_ = kJoinTimeoutMs;
   clearStreams();
 }
 
@@ -103,6 +124,9 @@ TCPsocket NetLink::open(const char* host, uint16_t portNumber) {
   if (mode == Offline) return nullptr;
   socket = openSocket(mode == Guest ? hostName.data() : nullptr, port);
   if (socket == nullptr) return nullptr;
+  // Best effort: with SDL_net's own backlog a burst of connections makes
+  // the system drop a guest's connection request for seconds.
+  if (mode == Host) platform::widenBacklog(socket, port, kListenBacklog);
   socketSet = SDLNet_AllocSocketSet(mode == Guest ? 1 : kMaxGuests + 1);
   if (socketSet == nullptr || SDLNet_TCP_AddSocket(socketSet, socket) < 0) {
     closeSlot(-1, false);
@@ -111,22 +135,83 @@ TCPsocket NetLink::open(const char* host, uint16_t portNumber) {
   return socket;
 }
 
+// SDL_net's listening socket does not block: an accept with nothing
+// waiting returns null at once.
 void NetLink::acceptPending() {
   if (mode != Host || socket == nullptr || !SDLNet_SocketReady(socket)) return;
-  TCPsocket incoming = SDLNet_TCP_Accept(socket);
-  if (incoming == nullptr) return;
-  for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    if (slot == ownSlot || peers[slot] != nullptr) continue;
-    if (SDLNet_TCP_AddSocket(socketSet, incoming) < 0) break;
-    peers[slot] = incoming;
-    peerStates_[slot] = PeerState::Connected;
-    guestStreams_[slot].length = 0;
+  for (int i = 0; i < kMaxAcceptsPerPoll; ++i) {
+    // No slot to give now, but one soon: the newcomer waits in the backlog.
+    if (freeSlot() < 0 && silentSlot() < 0 && slotPending()) return;
+    TCPsocket incoming = SDLNet_TCP_Accept(socket);
+    if (incoming == nullptr) return;
+    seat(incoming);
+  }
+}
+
+void NetLink::seat(TCPsocket incoming) {
+  // A connection already closed without a word (a joining guest's trial
+  // connection, see connectTo) would only hold a slot until it is read, and
+  // push the guest that follows it into another slot.
+  if (platform::closedWithoutData(incoming)) {
+    SDLNet_TCP_Close(incoming);
     return;
   }
-  // All five guest slots are taken: the connection is closed at once, so a
-  // newcomer or a room query learns at once that the room is full instead of
-  // waiting on a connection nobody serves.
-  SDLNet_TCP_Close(incoming);
+  int slot = freeSlot();
+  if (slot < 0) {
+    slot = silentSlot();
+    if (slot >= 0) closeSlot(static_cast<int8_t>(slot), false);  // it never joined: no Leave
+  }
+  // With all five guest slots taken by guests the connection is closed at
+  // once, so a newcomer or a room query learns at once that the room is
+  // full instead of waiting on a connection nobody serves.
+  if (slot < 0 || SDLNet_TCP_AddSocket(socketSet, incoming) < 0) {
+    SDLNet_TCP_Close(incoming);
+    return;
+  }
+  peers[slot] = incoming;
+  peerStates_[slot] = PeerState::Connected;
+  acceptedAt_[slot] = SDL_GetTicks();
+  acceptedPoll_[slot] = pollCount_;
+  guestStreams_[slot].length = 0;
+  outboxes_[slot].length = 0;
+}
+
+int NetLink::freeSlot() const {
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (slot != ownSlot && peers[slot] == nullptr) return slot;
+  }
+  return -1;
+}
+
+int NetLink::silentSlot() const {
+  int oldest = -1;
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (peerStates_[slot] != PeerState::Connected) continue;
+    const uint32_t polls = pollCount_ - acceptedPoll_[slot];
+    if (polls == 0) continue;  // not read yet: its Join may be on its way
+    if (oldest < 0 || polls > pollCount_ - acceptedPoll_[oldest]) oldest = slot;
+  }
+  return oldest;
+}
+
+bool NetLink::slotPending() const {
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (peerStates_[slot] == PeerState::Queried) return true;
+    if (peerStates_[slot] == PeerState::Connected && acceptedPoll_[slot] == pollCount_) return true;
+  }
+  return false;
+}
+
+void NetLink::closeSilentConnections() {
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (peers[slot] == nullptr || peerStates_[slot] == PeerState::Joined) continue;
+    if (ageOf(slot) >= joinTimeoutMs_) closeSlot(static_cast<int8_t>(slot), false);
+  }
+}
+
+// Unsigned arithmetic keeps the age right across the wrap of the tick count.
+uint32_t NetLink::ageOf(int slot) const {
+  return SDL_GetTicks() - acceptedAt_[slot];
 }
 
 bool NetLink::queueMessage(uint8_t type, uint16_t length, const void* payload, uint8_t from,
@@ -154,50 +239,58 @@ bool NetLink::queueMessage(uint8_t type, uint16_t length, const void* payload, u
 void NetLink::flush() {
   recvLength = 0;
   readCursor = nullptr;
-  if (sendLength == 0) return;
-  if (mode == Host) {
-    flushHost();
-    return;
-  }
-  // A guest's failed send is not noticed here: the lost connection shows up
-  // as a failed receive.
-  if (mode == Guest) sendQuietly(socket, sendBuffer.data(), sendLength);
+  if (mode == Host) flushHost();
+  if (mode == Guest) flushGuest();
   sendLength = 0;
   queuedCount = 0;
 }
 
-// Each message goes to every joined slot still owing it. A message that
-// could not be sent whole to some slot is kept (moved down over the sent
-// ones) and tried again at the next flush for the slots still owing it.
+// Every message moves into the outbox of each joined slot owing it, so the
+// queue is empty after every flush and a slow guest holds up nobody else.
+// Then each outbox gives its connection what it takes now. A guest whose
+// outbox overflows, or whose connection failed, is dropped; its Leave is
+// pushed by the next poll, so that no flush can clear it unread.
 void NetLink::flushHost() {
   size_t read = 0;
-  size_t write = 0;
-  uint8_t kept = 0;
   for (int row = 0; row < queuedCount; ++row) {
-    const int size =
-        static_cast<int>(kHostHeaderSize + getU16(&sendBuffer[read + kHostLengthOffset]));
+    const size_t size = kHostHeaderSize + getU16(&sendBuffer[read + kHostLengthOffset]);
     auto& flags = deliveryFlags[row];
-    bool failed = false;
     for (int slot = 0; slot < kPlayerSlots; ++slot) {
       if (flags[slot] != 0) continue;
-      if (peers[slot] == nullptr || peerStates_[slot] != PeerState::Joined) {
-        flags[slot] = 1;  // nobody there to receive it, or not a guest of the lobby
-      } else if (sendQuietly(peers[slot], &sendBuffer[read], size) == size) {
-        flags[slot] = 1;
-      } else {
-        failed = true;
-      }
-    }
-    if (failed) {
-      std::memmove(&sendBuffer[write], &sendBuffer[read], size);
-      deliveryFlags[kept] = flags;
-      write += size;
-      ++kept;
+      flags[slot] = 1;
+      // Nobody there to receive it, or not a guest of the lobby.
+      if (peers[slot] == nullptr || peerStates_[slot] != PeerState::Joined) continue;
+      if (!outboxes_[slot].append(&sendBuffer[read], size)) dropGuest(slot);
     }
     read += size;
   }
-  sendLength = static_cast<uint16_t>(write);
-  queuedCount = kept;
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (peers[slot] == nullptr || outboxes_[slot].length == 0) continue;
+    if (!writeOutbox(peers[slot], outboxes_[slot])) dropGuest(slot);
+  }
+}
+
+void NetLink::dropGuest(int slot) {
+  leavePending_[slot] = peerStates_[slot] == PeerState::Joined;
+  closePeer(slot);
+}
+
+// A guest's failed send is not acted on here: the lost connection shows up
+// as a failed receive.
+void NetLink::flushGuest() {
+  if (socket == nullptr || hostLost_) return;
+  if (!hostOutbox_.append(sendBuffer.data(), sendLength)) {
+    loseHost();  // the host has not taken our last kOutboxSize bytes
+    return;
+  }
+  if (hostOutbox_.length > 0 && !writeOutbox(socket, hostOutbox_)) hostOutbox_.length = 0;
+}
+
+bool NetLink::writeOutbox(TCPsocket connection, ByteQueue& outbox) {
+  const int sent = platform::sendNow(connection, outbox.bytes.data(), outbox.length);
+  if (sent < 0) return false;
+  outbox.consume(static_cast<size_t>(sent));
+  return true;
 }
 
 bool NetLink::pushLocal(uint8_t from, uint8_t type, uint16_t length, const void* payload) {
@@ -236,14 +329,23 @@ void NetLink::pollGuest() {
   drainHostStream();
 }
 
+// Connections are read before new ones are accepted, so a slot freed by a
+// connection that closed (a joining guest's trial connection, say) is free
+// again for the connection that follows it.
 void NetLink::pollHost() {
-  acceptPending();
+  ++pollCount_;
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (leavePending_[slot]) pushLocal(static_cast<uint8_t>(slot), Leave, 0, nullptr);
+  }
+  leavePending_.fill(false);
+  messageBudget_.fill(kMessageBudgetPerPoll);
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     if (peers[slot] == nullptr || peerStates_[slot] == PeerState::Queried) continue;
     if (!drainGuestStream(slot)) continue;
     if (recvLength > kHostReceiveStop) break;
     Stream& stream = guestStreams_[slot];
-    const int space = static_cast<int>(kBufferSize - stream.length);
+    const size_t budget = static_cast<size_t>(kReadBudgetPerPoll);
+    const int space = static_cast<int>(stream.space() < budget ? stream.space() : budget);
     if (!SDLNet_SocketReady(peers[slot]) || space == 0) continue;
     const int received = SDLNet_TCP_Recv(peers[slot], &stream.bytes[stream.length], space);
     if (received <= 0) {
@@ -253,6 +355,8 @@ void NetLink::pollHost() {
     stream.length = static_cast<uint16_t>(stream.length + received);
     drainGuestStream(slot);
   }
+  closeSilentConnections();
+  acceptPending();
 }
 
 bool NetLink::drainHostStream() {
@@ -276,15 +380,14 @@ bool NetLink::drainHostStream() {
       pushLocal(from, type, length, frame + kHostHeaderSize);
     }
   }
-  hostStream_.length = static_cast<uint16_t>(hostStream_.length - used);
-  std::memmove(hostStream_.bytes.data(), hostStream_.bytes.data() + used, hostStream_.length);
+  hostStream_.consume(used);
   return true;
 }
 
 bool NetLink::drainGuestStream(int slot) {
   Stream& stream = guestStreams_[slot];
   size_t used = 0;
-  while (stream.length - used >= kGuestHeaderSize) {
+  while (stream.length - used >= kGuestHeaderSize && messageBudget_[slot] > 0) {
     const uint8_t* frame = &stream.bytes[used];
     const uint16_t length = getU16(frame + kGuestLengthOffset);
     if (length > kMaxReceivedPayload) {
@@ -295,6 +398,7 @@ bool NetLink::drainGuestStream(int slot) {
     if (stream.length - used < size) break;
     if (recvLength + kHostHeaderSize + length > kReceivedLimit) break;
     used += size;
+    --messageBudget_[slot];
     if (!acceptGuestMessage(slot, frame, length)) {
       // Nothing more is read from a connection that left or asked for the
       // room (the slot may already be closed).
@@ -302,8 +406,7 @@ bool NetLink::drainGuestStream(int slot) {
       return false;
     }
   }
-  stream.length = static_cast<uint16_t>(stream.length - used);
-  std::memmove(stream.bytes.data(), stream.bytes.data() + used, stream.length);
+  stream.consume(used);
   return true;
 }
 
@@ -356,6 +459,7 @@ void NetLink::closePeer(int slot) {
   peers[slot] = nullptr;
   peerStates_[slot] = PeerState::Empty;
   guestStreams_[slot].length = 0;
+  outboxes_[slot].length = 0;
   // Messages still queued for the old connection must not reach a newcomer
   // that gets the same slot.
   for (int row = 0; row < queuedCount; ++row) deliveryFlags[row][slot] = 1;
@@ -374,6 +478,8 @@ void NetLink::closeSlot(int8_t slot, bool announce) {
     if (socketSet != nullptr) SDLNet_FreeSocketSet(socketSet);
     socketSet = nullptr;
     hostStream_.length = 0;
+    hostOutbox_.length = 0;
+    leavePending_.fill(false);
     return;
   }
   if (!validSlot(slot) || peers[slot] == nullptr) return;
@@ -418,16 +524,28 @@ TCPsocket NetLink::peerSocket(int8_t slot) const {
 
 bool NetLink::sendRaw(int8_t slot, const void* bytes, int length) {
   if (!validSlot(slot) || peers[slot] == nullptr || length < 0) return false;
-  return sendQuietly(peers[slot], bytes, length) == length;
+  if (outboxes_[slot].length > 0) return false;  // it would overtake lobby messages
+  return platform::sendNow(peers[slot], bytes, length) == length;
 }
 
 bool NetLink::slotJoined(int8_t slot) const {
   return validSlot(slot) && peerStates_[slot] == PeerState::Joined;
 }
 
+bool NetLink::slotQueried(int8_t slot) const {
+  return validSlot(slot) && peerStates_[slot] == PeerState::Queried;
+}
+
+void NetLink::setJoinTimeout(uint32_t timeoutMs) {
+  joinTimeoutMs_ = timeoutMs;
+}
+
 void NetLink::clearStreams() {
   for (Stream& stream : guestStreams_) stream.length = 0;
+  for (ByteQueue& outbox : outboxes_) outbox.length = 0;
+  leavePending_.fill(false);
   hostStream_.length = 0;
+  hostOutbox_.length = 0;
   hostLost_ = false;
 }
 

@@ -13,24 +13,18 @@ bool isShiftJisLead(uint8_t byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-// Reads a file line by line into a fixed buffer. Files are opened in binary
-// mode and the CR of a CR LF pair is removed here, so Windows and Unix line
-// ends read alike. A physical line longer than the buffer keeps its first
+// Reads an open file line by line into a fixed buffer. Files are opened in
+// binary mode and the CR of a CR LF pair is removed here, so Windows and Unix
+// line ends read alike. A physical line longer than the buffer keeps its first
 // kReadBufferSize - 1 bytes; the rest of that line is dropped, so an
 // over-long line can neither overrun the buffer nor be taken for the start
 // of further lines.
 class LineReader {
  public:
-  explicit LineReader(const char* path) : file_(std::fopen(path, "rb")) {}
-  ~LineReader() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  LineReader(const LineReader&) = delete;
-  LineReader& operator=(const LineReader&) = delete;
+  explicit LineReader(std::FILE* file) : file_(file) {}
 
-  bool isOpen() const { return file_ != nullptr; }
   // A read failed (a folder in the file's place reads as an error).
-  bool failed() const { return file_ == nullptr || std::ferror(file_) != 0; }
+  bool failed() const { return std::ferror(file_) != 0; }
 
   // Reads the next line into text (without its line end). False at the end
   // of the file or on a read error.
@@ -156,12 +150,41 @@ uint16_t parsePort(const char* text) {
   return static_cast<uint16_t>(value);
 }
 
+namespace {
+
+// Owns a file opened for reading in binary mode.
+class OpenFile {
+ public:
+  explicit OpenFile(const char* path) : file_(std::fopen(path, "rb")) {}
+  ~OpenFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  std::FILE* get() const { return file_; }
+
+ private:
+  std::FILE* file_;
+};
+
+}  // namespace
+
 bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profile) {
-  LineReader reader(path);
-  if (!reader.isOpen()) {
+  const OpenFile file(path);
+  return readRoomConfig(file.get(), hostRoom, profile);
+}
+
+int readRoomList(const char* path, RoomRecord* rooms, int capacity) {
+  const OpenFile file(path);
+  return readRoomList(file.get(), rooms, capacity);
+}
+
+bool readRoomConfig(std::FILE* file, RoomRecord& hostRoom, PlayerRecord& profile) {
+  if (file == nullptr) {
     reportFailure();
     return false;
   }
+  LineReader reader(file);
   ScannedLine line;
   while (reader.next()) {
     scanLine(reader.text(), reader.length(), '=', kConfigKeyMax, kConfigValueMax, line);
@@ -176,12 +199,12 @@ bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profil
   return true;
 }
 
-int readRoomList(const char* path, RoomRecord* rooms, int capacity) {
-  LineReader reader(path);
-  if (!reader.isOpen()) {
+int readRoomList(std::FILE* file, RoomRecord* rooms, int capacity) {
+  if (file == nullptr) {
     reportFailure();
     return -1;
   }
+  LineReader reader(file);
   int count = 0;
   ScannedLine line;
   while (count < capacity && reader.next()) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "app/records.h"
 
@@ -62,5 +63,10 @@ bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profil
 // printing sjis::kRoomFileFailed on standard output) when the file cannot be
 // opened or read.
 int readRoomList(const char* path, RoomRecord* rooms, int capacity);
+
+// The same two readers on a file the caller opened (binary mode) and
+// closes; a null file counts as one that could not be opened.
+bool readRoomConfig(std::FILE* file, RoomRecord& hostRoom, PlayerRecord& profile);
+int readRoomList(std::FILE* file, RoomRecord* rooms, int capacity);
 
 }  // namespace net

@@ -149,4 +149,51 @@ TEST_F(RoomFiles, ByteOrderMarkCrLfNulAndNoFinalNewline) {
   EXPECT_EQ(rooms_[1].port, 2);
 }
 
+TEST_F(RoomFiles, AnyBytesReadWithinTheFields) {
+  std::string noise(300000, '\0');
+  uint32_t state = 12345;
+  for (char& c : noise) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  std::string manyRooms;
+  for (int i = 0; i < 100000; ++i) manyRooms += "h:1\n";
+  const std::string files[] = {
+      std::string(100000, '\0'),
+      "\xEF\xBB\xBF",
+      "\r\r\r\n\r",
+      "name=" + std::string(511, '\x83') + "\ncomment=" + std::string(700, '\x81'),
+      std::string(511, 'x') + "name=cut\n" + std::string(512, 'x') + "port=1\n",
+      manyRooms,
+      noise,
+  };
+  for (const std::string& content : files) {
+    readConfig(content);
+    EXPECT_LT(std::strlen(room_.roomName.data()), room_.roomName.size());
+    EXPECT_LT(std::strlen(room_.comment.data()), room_.comment.size());
+    EXPECT_LT(std::strlen(profile_.name.data()), profile_.name.size());
+    const int count = readList(content);
+    EXPECT_GE(count, 0);
+    EXPECT_LE(count, 3);
+    for (const RoomRecord& room : rooms_) {
+      EXPECT_LT(std::strlen(room.hostAddress.data()), net::kListHostMax + 1);
+    }
+  }
+  EXPECT_EQ(readList(manyRooms), 3);
+}
+
+TEST_F(RoomFiles, ReadersTakeAnOpenFile) {
+  std::string content = "Name=Open\n";
+  std::FILE* file = fmemopen(content.data(), content.size(), "rb");
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(net::readRoomConfig(file, room_, profile_));
+  std::fclose(file);
+  EXPECT_STREQ(room_.roomName.data(), "Open");
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(net::readRoomConfig(static_cast<std::FILE*>(nullptr), room_, profile_));
+  EXPECT_EQ(net::readRoomList(static_cast<std::FILE*>(nullptr), rooms_.data(), 3), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            std::string(sjis::kRoomFileFailed) + sjis::kRoomFileFailed);
+}
+
 }  // namespace

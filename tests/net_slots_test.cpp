@@ -4,14 +4,12 @@
 // that nothing else reached a guest before it.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "net/room_query.h"
 #include "support/net_test_peers.h"
 
 namespace {
 
+using nettest::Background;
 using nettest::Bytes;
 using nettest::frames;
 using nettest::guestFrame;
@@ -22,56 +20,14 @@ using nettest::RawSocket;
 using nettest::recordBytes;
 using nettest::runUntil;
 
-// Runs a lobby's frames on a thread of its own while the test's thread
-// blocks in a room query.
-class Background {
- public:
-  explicit Background(Lobby& lobby)
-      : thread_([this, &lobby] {
-          while (!stop_) {
-            lobby.frame();
-            SDL_Delay(1);
-          }
-        }) {}
-  ~Background() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 class Slots : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(SDLNet_Init(), 0); }
   void TearDown() override { SDLNet_Quit(); }
 
-  // Connects a raw guest, joins and reads the Join answer; returns the slot.
-  int joinRaw(Lobby& host, RawSocket& client) {
-    client = RawSocket::connectTo(host.room.port);
-    if (!client.valid() || !client.send(guestFrame(net::Join))) return -1;
-    const Bytes answer = client.take(5, frames({&host}));
-    if (answer.size() != 5) return -1;
-    int present = 0;
-    for (int i = 0; i < kPlayerSlots; ++i) present += i != answer[4] && host.players[i].present;
-    client.take(144 * static_cast<size_t>(present), frames({&host}));
-    return answer[4];
-  }
-  // Sends a record from slot 0 to every joined guest.
-  Bytes probe(Lobby& host) {
-    const Bytes record = recordBytes(player("Probe"));
-    host.link.queueMessage(net::PlayerInfo, 140, record.data(), 0, net::ToAll, 0);
-    host.link.flush();
-    return hostFrame(0, net::PlayerInfo, record);
-  }
-  RoomRecord listed(uint16_t port) {
-    RoomRecord room;
-    copyField(room.hostAddress, "127.0.0.1");
-    room.port = port;
-    return room;
-  }
+  int joinRaw(Lobby& host, RawSocket& client) { return nettest::joinRaw(host, client); }
+  Bytes probe(Lobby& host) { return nettest::probe(host); }
+  RoomRecord listed(uint16_t port) { return nettest::listedRoom(port); }
 };
 
 TEST_F(Slots, LowestFreeSlotFirstAndReusedAfterLeaving) {

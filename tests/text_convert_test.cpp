@@ -4,6 +4,9 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "net/wire.h"
 
 #include "platform/platform.h"
 #include "text/sjis_strings.h"
@@ -92,6 +95,121 @@ TEST(ConvertTextBadInput, NullSourceOrNegativeSizeConvertsNothing) {
   EXPECT_EQ(text::convertText(nullptr, out, 4, true), 0);
   EXPECT_EQ(text::convertText("a", out, -1, true), 0);
   EXPECT_STREQ(out, "xy");
+}
+
+// Text fields arrive from other copies of the program and from the room
+// files: whatever their bytes, a field read off the wire is terminated inside
+// itself, and its conversion stays inside the destination.
+TEST(ConvertTextBadInput, FieldsFromTheWireConvertWithinBounds) {
+  const std::vector<std::string> fills = {
+      std::string(1, '\x83'),       // lead bytes only: pairs, then a lone one at the end
+      std::string("\x81\x7F"),      // an invalid trail byte after every lead
+      std::string("\x01\x1B\t\n"),  // control characters, tabs and breaks
+      std::string("\xFD\xFE\xFF"),  // no characters at all
+      std::string("\xB1"),          // half-width katakana: one byte becomes three
+  };
+  for (const std::string& fill : fills) {
+    net::PlayerBytes bytes{};
+    for (size_t i = 0; i < net::kPlayerNameWidth; ++i) {
+      bytes[net::kPlayerNameOffset + i] = static_cast<uint8_t>(fill[i % fill.size()]);
+    }
+    PlayerRecord record;
+    net::readPlayerRecord(bytes, record);
+    ASSERT_EQ(std::strlen(record.name.data()), net::kPlayerNameWidth - 1);
+    const int needed = text::shiftJisToUtf8(record.name.data(), nullptr, 0);
+    ASSERT_GT(needed, 0);
+    std::vector<char> out(static_cast<size_t>(needed) + 8, '#');
+    const int copied = text::shiftJisToUtf8(record.name.data(), out.data(), needed);
+    EXPECT_EQ(copied, needed - 1);
+    EXPECT_EQ(std::strlen(out.data()) + 1, static_cast<size_t>(copied));
+    EXPECT_EQ(out[static_cast<size_t>(needed)], '#');
+  }
+}
+
+// The room list's count label is built from two bytes of the host's answer.
+TEST(ConvertTextBadInput, EveryCountLabelConverts) {
+  for (int count = 0; count < 256; ++count) {
+    const char label[4] = {static_cast<char>(count + '0'), '/', static_cast<char>(count + '0'),
+                           '\0'};
+    std::array<char, 16> out;
+    out.fill('#');
+    const int copied = text::shiftJisToUtf8(label, out.data(), 12);
+    EXPECT_LT(copied, 12) << count;
+    EXPECT_EQ(out[12], '#') << count;
+  }
+}
+
+bool validUtf8(const char* text, size_t length) {
+  size_t i = 0;
+  while (i < length) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t width = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 0;
+    if (width == 0 || i + width > length) return false;
+    for (size_t k = 1; k < width; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += width;
+  }
+  return true;
+}
+
+std::vector<std::string> split(const std::string& utf8) {
+  text::TextLines lines;
+  text::splitTextLines(utf8.c_str(), lines);
+  std::vector<std::string> out;
+  for (int i = 0; i < lines.count; ++i) {
+    EXPECT_EQ(std::strlen(lines.lines[i].data()), static_cast<size_t>(lines.lengths[i]));
+    out.emplace_back(lines.lines[i].data());
+  }
+  return out;
+}
+
+std::string times(int count, const std::string& piece) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += piece;
+  return out;
+}
+
+TEST(LineSplit, BreaksTabsAndEmptyLines) {
+  using Lines = std::vector<std::string>;
+  const struct {
+    std::string text;
+    Lines lines;
+  } cases[] = {
+      {"Hello\n\nWorld", {"Hello", "World"}},
+      {"\tA\t\tB\n", {"AB"}},
+      {"\n\t\n\t\t", {}},
+      {"", {}},
+      {"a\r\nb", {"a\r", "b"}},  // only line feeds break lines
+      {times(12, "line\n"), Lines(text::kMaxLines, "line")},
+  };
+  for (const auto& c : cases) EXPECT_EQ(split(c.text), c.lines) << c.text;
+}
+
+TEST(LineSplit, LongLinesAreCutAtAWholeCharacter) {
+  const std::string a255(255, 'a');
+  const struct {
+    std::string text;
+    std::string first;
+  } cases[] = {
+      {"a" + times(100, u8"あ"), "a" + times(84, u8"あ")},  // 253 bytes: the cut fell inside
+      {a255 + "b", a255},
+      {std::string(254, 'a') + u8"あ", std::string(254, 'a')},
+      {a255 + "\t\t" + u8"あ", a255},
+      {times(300, "\t") + "x", "x"},
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> lines = split(c.text);
+    ASSERT_EQ(lines.size(), 1u) << c.text;
+    EXPECT_EQ(lines[0], c.first);
+    EXPECT_TRUE(validUtf8(lines[0].data(), lines[0].size()));
+  }
+  // Bytes that are no UTF-8 at all never make the cut run off the line.
+  EXPECT_EQ(split(std::string(300, '\x80')), std::vector<std::string>{});
 }
 
 TEST(Fonts, GothicFontIsFoundAndOpens) {

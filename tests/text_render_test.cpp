@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "net/wire.h"
 #include "render/draw.h"
 #include "render/image.h"
 #include "render/video.h"
@@ -138,6 +139,26 @@ TEST_F(RenderText, RendersWhatFitsBeyondTheLimits) {
   for (int i = 0; i < 84; ++i) kept += u8"あ";
   render(longLine.c_str(), image);
   EXPECT_EQ(imageSize(image), lineSize(font, kept));
+}
+
+// Names and comments from other copies of the program, after the wire
+// reader has terminated them inside their fields, reach renderText as the
+// lobby and the room list pass them: broken Shift-JIS, control characters,
+// breaks and tabs render what can be rendered, within the line limits.
+TEST_F(RenderText, UntrustedNamesAndCommentsRender) {
+  net::RoomBytes room{};
+  for (size_t i = 0; i < net::kRoomCommentWidth; ++i) {
+    room[net::kRoomCommentOffset + i] = static_cast<uint8_t>("\x83\x01\n\t\x81\xFF"[i % 6]);
+  }
+  for (size_t i = 0; i < net::kRoomNameWidth; ++i) room[net::kRoomNameOffset + i] = 0x83;
+  RoomRecord record;
+  net::readRoomRecord(room, record);
+  GfxImage comment, name;
+  render(record.comment.data(), comment, true);
+  render(record.roomName.data(), name, true);
+  EXPECT_FALSE(comment.empty());
+  EXPECT_FALSE(name.empty());
+  EXPECT_LE(comment.pixelHeight(), text::kMaxLines * lineSize(font, "X").h + text::kMaxLines);
 }
 
 TEST(FadeBand, AlphaRisesToOpaqueAndFallsAgain) {

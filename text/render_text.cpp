@@ -4,7 +4,6 @@
 #include <SDL_ttf.h>
 
 #include <array>
-#include <cstring>
 #include <vector>
 
 #include "render/image.h"
@@ -13,40 +12,12 @@
 namespace text {
 namespace {
 
-// One line after tab removal, cut to kMaxLineBytes, plus its terminator.
-using LineBuffer = std::array<char, kMaxLineBytes + 1>;
-
 constexpr uint32_t kKnockoutMargin = 640;  // extra width beside the word
 constexpr int kKnockoutHeight = 240;
 constexpr Sint16 kKnockoutWordX = 320;
 constexpr Sint16 kKnockoutWordY = 60;
 constexpr uint32_t kOpaqueWhite = 0xFFFFFF;  // colour bits of a white pixel
 constexpr uint32_t kFadeBandMaxBytes = 65536;
-
-bool isUtf8Continuation(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-// Copies [begin, end) without its tabs into line. A line longer than
-// kMaxLineBytes is cut at the last whole UTF-8 character that fits. Returns
-// the length copied.
-int copyLine(const char* begin, const char* end, LineBuffer& line) {
-  int length = 0;
-  const char* p = begin;
-  for (; p != end; ++p) {
-    if (*p == '\t') continue;
-    if (length == kMaxLineBytes) break;
-    line[length++] = *p;
-  }
-  while (p != end && *p == '\t') ++p;
-  if (p != end && isUtf8Continuation(*p)) {
-    // The cut fell inside a character: drop its leading bytes too.
-    while (length > 0 && isUtf8Continuation(line[length - 1])) --length;
-    if (length > 0) --length;
-  }
-  line[length] = '\0';
-  return length;
-}
 
 // The rendered lines of one renderText call, freed when it ends.
 struct RenderedLines {
@@ -76,22 +47,13 @@ struct RenderedLines {
   }
 };
 
-// Renders the lines of utf8 (split at "\n", empty ones dropped, at most
-// kMaxLines of them).
+// Renders the lines of utf8 as splitTextLines lays them out.
 void renderLines(const char* utf8, TTF_Font* font, SDL_Color color, RenderedLines& lines) {
-  const char* start = utf8;
-  while (*start != '\0' && lines.count < kMaxLines) {
-    const char* end = std::strchr(start, '\n');
-    if (end == nullptr) end = start + std::strlen(start);
-    LineBuffer line;
-    // A piece empty once its tabs are gone is dropped like an empty one:
-    // SDL_ttf cannot render an empty string.
-    if (copyLine(start, end, line) > 0) {
-      SDL_Surface* const rendered = TTF_RenderUTF8_Blended(font, line.data(), color);
-      if (rendered != nullptr) lines.add(rendered);
-    }
-    if (*end == '\0') break;
-    start = end + 1;
+  TextLines split;
+  splitTextLines(utf8, split);
+  for (int i = 0; i < split.count; ++i) {
+    SDL_Surface* const rendered = TTF_RenderUTF8_Blended(font, split.lines[i].data(), color);
+    if (rendered != nullptr) lines.add(rendered);
   }
 }
 

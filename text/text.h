@@ -6,6 +6,7 @@
 #include <SDL_ttf.h>
 
 #include "render/image.h"
+#include "text/line_split.h"
 
 namespace text {
 
@@ -18,10 +19,6 @@ struct HeadingLabels {
   GfxImage title;
   GfxImage subtitle;
 };
-
-// Limits of one renderText call.
-inline constexpr int kMaxLines = 10;
-inline constexpr int kMaxLineBytes = 255;
 
 // Opens fileName from the system's fonts folder; null when it cannot be found
 // or opened.

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,9 +14,11 @@
 #include <SDL.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "app/records.h"
@@ -70,10 +74,15 @@ class RawSocket {
   RawSocket() = default;
   explicit RawSocket(int fd) : fd_(fd) {}
   ~RawSocket() { close(); }
-  RawSocket(RawSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  RawSocket(RawSocket&& other) noexcept
+      : fd_(other.fd_), inbox_(std::move(other.inbox_)), closed_(other.closed_) {
+    other.fd_ = -1;
+  }
   RawSocket& operator=(RawSocket&& other) noexcept {
     close();
     fd_ = other.fd_;
+    inbox_ = std::move(other.inbox_);
+    closed_ = other.closed_;
     other.fd_ = -1;
     return *this;
   }
@@ -87,33 +96,66 @@ class RawSocket {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return address;
   }
-  static RawSocket connectTo(uint16_t port) {
+  // receiveBuffer > 0 shrinks the socket's receive buffer first, so that a
+  // peer that never reads fills it soon.
+  static RawSocket connectTo(uint16_t port, int receiveBuffer = 0) {
     RawSocket s(::socket(AF_INET, SOCK_STREAM, 0));
+    if (receiveBuffer > 0) {
+      ::setsockopt(s.fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    // Each send leaves at once, as the program's own small messages do
+    // once the host is reading: no waiting on acknowledgements.
+    const int on = 1;
+    ::setsockopt(s.fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     const sockaddr_in address = loopback(port);
     if (::connect(s.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
       s.close();
     }
     return s;
   }
-  static RawSocket listenOn(uint16_t port) {
+  // Starts a connection without waiting for it to be made (a host whose
+  // backlog is full would hold a blocking connect). For silent peers: the
+  // socket stays non-blocking.
+  static RawSocket startConnect(uint16_t port) {
+    RawSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    const sockaddr_in address = loopback(port);
+    ::connect(s.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return s;
+  }
+  static RawSocket listenOn(uint16_t port, int backlog = 8) {
     RawSocket s(::socket(AF_INET, SOCK_STREAM, 0));
     const int on = 1;
     ::setsockopt(s.fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in address = loopback(port);
     if (::bind(s.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(s.fd_, 8) != 0) {
+        ::listen(s.fd_, backlog) != 0) {
       s.close();
     }
     return s;
   }
-  // Waits (bounded) for a connection on a listening socket.
+  // Waits (bounded) for a connection on a listening socket. A connection
+  // that closes without sending anything is skipped: it is the trial
+  // connection that the program makes before it connects for real.
   RawSocket accept() const {
+    for (int i = 0; i < 4; ++i) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 5000) <= 0) return RawSocket();
+      RawSocket peer(::accept(fd_, nullptr, nullptr));
+      if (!peer.closedBeforeSending()) return peer;
+    }
+    return RawSocket();
+  }
+  // Waits (bounded) for the first bytes or the end of the connection; true
+  // when it ended with nothing sent. Nothing is taken from the connection.
+  bool closedBeforeSending() const {
     pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 5000) <= 0) return RawSocket();
-    return RawSocket(::accept(fd_, nullptr, nullptr));
+    if (::poll(&p, 1, 5000) <= 0) return false;
+    uint8_t byte = 0;
+    return ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
   }
 
   bool valid() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   bool send(const Bytes& bytes) const {
     return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
@@ -123,7 +165,10 @@ class RawSocket {
     std::array<uint8_t, 4096> chunk;
     for (;;) {
       const ssize_t got = ::recv(fd_, chunk.data(), chunk.size(), MSG_DONTWAIT);
-      if (got == 0) closed_ = true;
+      // The end of the connection, or its reset.
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        closed_ = true;
+      }
       if (got <= 0) return;
       inbox_.insert(inbox_.end(), chunk.begin(), chunk.begin() + got);
     }
@@ -230,6 +275,60 @@ inline std::function<void()> frames(std::initializer_list<Lobby*> lobbies) {
     for (Lobby* lobby : list) lobby->frame();
     SDL_Delay(1);
   };
+}
+
+// Connects a raw guest to host and joins; returns the slot it was given, or
+// -1. With takeRecords the records that follow the Join answer are read
+// too, so the next bytes the guest sees are what happens after its arrival.
+inline int joinRaw(Lobby& host, RawSocket& client, bool takeRecords = true) {
+  client = RawSocket::connectTo(host.room.port);
+  if (!client.valid() || !client.send(guestFrame(net::Join))) return -1;
+  const Bytes answer = client.take(5, frames({&host}));
+  if (answer.size() != 5) return -1;
+  if (!takeRecords) return answer[4];
+  size_t present = 0;
+  for (int i = 0; i < kPlayerSlots; ++i) present += i != answer[4] && host.players[i].present;
+  client.take(144 * present, frames({&host}));
+  return answer[4];
+}
+
+// Sends a record from slot 0 to every joined guest, and returns its bytes:
+// a guest that reads exactly them next was sent nothing else before.
+inline Bytes probe(Lobby& host) {
+  const Bytes record = recordBytes(player("Probe"));
+  host.link.queueMessage(net::PlayerInfo, 140, record.data(), 0, net::ToAll, 0);
+  host.link.flush();
+  return hostFrame(0, net::PlayerInfo, record);
+}
+
+// Runs a lobby's frames on a thread of its own while the test's thread
+// blocks (in a room query, a connection attempt).
+class Background {
+ public:
+  explicit Background(Lobby& lobby)
+      : thread_([this, &lobby] {
+          while (!stop_) {
+            lobby.frame();
+            SDL_Delay(1);
+          }
+        }) {}
+  ~Background() {
+    stop_ = true;
+    thread_.join();
+  }
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+inline RoomRecord listedRoom(uint16_t port, const char* host = "127.0.0.1") {
+  RoomRecord room;
+  copyField(room.hostAddress, host);
+  room.port = port;
+  return room;
 }
 
 }  // namespace nettest

@@ -1,0 +1,91 @@
+// A scripted stand-in for SDL_net, the SDL timer and the platform's socket
+// calls, linked into the fuzz harnesses instead of the real libraries. The
+// network code runs unchanged on top of it; a harness decides which
+// connections arrive, what bytes they carry and in what pieces, when they
+// close or fail, how much they take when sent to, and what time it is.
+//
+// Misuse that real sockets would punish is fatal here: a receive that
+// would block, any use of a closed socket, a closed socket left in a set.
+#pragma once
+
+#include <SDL_net.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+// SDL_net leaves its socket type incomplete; this one is the fake's. Its
+// first member is the one SDLNet_SocketReady reads.
+struct _TCPsocket {
+  int ready = 0;
+  bool listening = false;
+  bool closedByCode = false;     // SDLNet_TCP_Close was called on it
+  bool peerClosed = false;       // after its bytes, a receive returns 0
+  bool failed = false;           // receives and sends fail
+  std::vector<uint8_t> inbound;  // bytes for the code to receive, from inboundAt
+  size_t inboundAt = 0;
+  size_t recvPiece = 0;             // most bytes one receive returns; 0 = any
+  size_t sendRoom = SIZE_MAX;       // bytes a non-blocking send still takes
+  std::vector<uint8_t> outbound;    // every byte the code sent on it
+  std::deque<_TCPsocket*> pending;  // listening: connections to accept
+  IPaddress peer{};
+};
+
+namespace fake {
+
+// Bytes a connection still has for the code to receive.
+inline size_t unread(const _TCPsocket& s) {
+  return s.inbound.size() - s.inboundAt;
+}
+
+// Forgets every socket, set and setting; the clock restarts at 0.
+void reset();
+// The listening socket the code opened last (null when none).
+TCPsocket listener();
+// A new connection waiting on the listener; null when the code listens
+// nowhere.
+TCPsocket arrive();
+// The connection the code opened last to a remote host (null when none).
+TCPsocket connection();
+// Whether connection attempts to remote hosts succeed.
+void setReachable(bool reachable);
+// What the next connection the code opens to a remote host will carry:
+// its bytes, piece size, end and failure are copied from this template.
+_TCPsocket& nextConnection();
+// The fake clock, in milliseconds.
+void advance(uint32_t ms);
+
+// Reads a fuzz input from the front, byte by byte; past its end it reads
+// zeros.
+class Input {
+ public:
+  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  bool empty() const { return at_ >= size_; }
+  uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
+  uint16_t u16() {
+    const uint16_t low = byte();
+    return static_cast<uint16_t>(low | (byte() << 8));
+  }
+  // Up to length bytes, fewer when the input ends.
+  std::vector<uint8_t> bytes(size_t length) {
+    const uint8_t* begin = nullptr;
+    const size_t n = span(length, &begin);
+    return std::vector<uint8_t>(begin, begin + n);
+  }
+  // The same without a copy: the next up to length bytes start at *begin.
+  size_t span(size_t length, const uint8_t** begin) {
+    const size_t left = size_ - at_;
+    const size_t n = length < left ? length : left;
+    *begin = data_ + at_;
+    at_ += n;
+    return n;
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+}  // namespace fake

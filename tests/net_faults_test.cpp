@@ -1,0 +1,341 @@
+// Peers that misbehave or fail, over real loopback sockets: connections
+// reset mid-game, connections that never speak, bursts of connections,
+// guests that flood or stop reading, hosts that never answer a connection
+// attempt; and the platform's socket services under them.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "net/room_query.h"
+#include "platform/net_socket.h"
+#include "support/net_test_peers.h"
+
+namespace {
+
+using nettest::Background;
+using nettest::Bytes;
+using nettest::frames;
+using nettest::guestFrame;
+using nettest::hostFrame;
+using nettest::joinRaw;
+using nettest::Lobby;
+using nettest::player;
+using nettest::probe;
+using nettest::RawSocket;
+using nettest::recordBytes;
+using nettest::runUntil;
+
+class Faults : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(SDLNet_Init(), 0); }
+  void TearDown() override { SDLNet_Quit(); }
+};
+
+// An SDL_net connection accepted from a raw client, for the platform calls.
+struct AcceptedPair {
+  TCPsocket listener = nullptr;
+  TCPsocket accepted = nullptr;
+  RawSocket client;
+
+  explicit AcceptedPair(uint16_t port, int clientReceiveBuffer = 0) {
+    IPaddress address{};
+    SDLNet_ResolveHost(&address, nullptr, port);
+    listener = SDLNet_TCP_Open(&address);
+    client = RawSocket::connectTo(port, clientReceiveBuffer);
+    for (int i = 0; i < nettest::kMaxSteps && accepted == nullptr && listener != nullptr; ++i) {
+      accepted = SDLNet_TCP_Accept(listener);
+      if (accepted == nullptr) SDL_Delay(1);
+    }
+  }
+  ~AcceptedPair() {
+    SDLNet_TCP_Close(accepted);
+    SDLNet_TCP_Close(listener);
+  }
+};
+
+uint16_t localPort(int fd) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  return ntohs(address.sin_port);
+}
+
+uint16_t peerPort(int fd) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  return ntohs(address.sin_port);
+}
+
+TEST_F(Faults, DescriptorOfAnSdlNetConnectionIsFoundAndChecked) {
+  AcceptedPair pair(21001);
+  ASSERT_NE(pair.accepted, nullptr);
+  const int fd = platform::socketDescriptor(pair.accepted);
+  ASSERT_GE(fd, 0);
+  // The descriptor found is this very connection: its far end is the client.
+  EXPECT_EQ(peerPort(fd), localPort(pair.client.fd()));
+  EXPECT_EQ(platform::socketDescriptor(pair.listener), -1);  // no peer to check it by
+  EXPECT_EQ(platform::socketDescriptor(nullptr), -1);
+}
+
+TEST_F(Faults, SendNowNeverWaitsAndFailsQuietlyOnAResetConnection) {
+  std::signal(SIGPIPE, SIG_DFL);
+  AcceptedPair pair(21002, 4096);
+  ASSERT_NE(pair.accepted, nullptr);
+  const Bytes chunk(4096, 0x5A);
+  // The client never reads: the system's buffers fill and sends take 0.
+  int lastSent = -2;
+  long total = 0;
+  for (int i = 0; i < 100000 && lastSent != 0; ++i) {
+    lastSent = platform::sendNow(pair.accepted, chunk.data(), static_cast<int>(chunk.size()));
+    total += lastSent > 0 ? lastSent : 0;
+  }
+  EXPECT_EQ(lastSent, 0);
+  std::printf("took %ld bytes before the buffers were full\n", total);
+  pair.client.closeHard();
+  int result = 0;
+  for (int i = 0; i < nettest::kMaxSteps && result >= 0; ++i) {
+    result = platform::sendNow(pair.accepted, chunk.data(), 16);
+    SDL_Delay(1);
+  }
+  EXPECT_EQ(result, -1);
+}
+
+TEST_F(Faults, ConnectionAlreadyClosedWithoutDataIsTold) {
+  AcceptedPair open(21003);
+  ASSERT_NE(open.accepted, nullptr);
+  EXPECT_FALSE(platform::closedWithoutData(open.accepted));
+  ASSERT_TRUE(open.client.send(Bytes{1}));
+  open.client.close();
+  SDL_Delay(20);
+  EXPECT_FALSE(platform::closedWithoutData(open.accepted));  // a byte is still to be read
+  AcceptedPair closed(21004);
+  ASSERT_NE(closed.accepted, nullptr);
+  closed.client.close();
+  SDL_Delay(20);
+  EXPECT_TRUE(platform::closedWithoutData(closed.accepted));
+}
+
+TEST_F(Faults, ListeningBacklogIsWidened) {
+  IPaddress address{};
+  SDLNet_ResolveHost(&address, nullptr, 21013);
+  TCPsocket listener = SDLNet_TCP_Open(&address);
+  ASSERT_NE(listener, nullptr);
+  EXPECT_FALSE(platform::widenBacklog(listener, 21014, 64));  // not that socket
+  ASSERT_TRUE(platform::widenBacklog(listener, 21013, 64));
+  // Twenty connections are made without anybody accepting them.
+  std::array<RawSocket, 20> waiting;
+  for (RawSocket& s : waiting) s = RawSocket::startConnect(21013);
+  int made = 0;
+  for (RawSocket& s : waiting) {
+    pollfd p{s.fd(), POLLOUT, 0};
+    made += ::poll(&p, 1, 1000) == 1 ? 1 : 0;
+  }
+  EXPECT_EQ(made, 20);
+  SDLNet_TCP_Close(listener);
+}
+
+TEST_F(Faults, ResetConnectionFreesItsSlotOnceAndIsAnnounced) {
+  std::signal(SIGPIPE, SIG_DFL);
+  Lobby host;
+  ASSERT_TRUE(host.host(21005));
+  RawSocket watcher, crashed;
+  ASSERT_EQ(joinRaw(host, watcher), 1);
+  ASSERT_EQ(joinRaw(host, crashed), 2);
+  crashed.closeHard();
+  ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(2) == nullptr; }, {&host}));
+  for (int i = 0; i < 10; ++i) host.frame();
+  EXPECT_EQ(host.leaves[2], 1);
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(watcher.take(148, frames({&host})),
+            nettest::join(hostFrame(2, net::Leave), probe(host)));
+}
+
+TEST_F(Faults, SilentConnectionsAreClosedAndAQuietGuestStays) {
+  static_assert(net::kJoinTimeoutMs == 5000);
+  Lobby host;
+  ASSERT_TRUE(host.host(21006));
+  host.link.setJoinTimeout(300);
+  RawSocket quiet;
+  ASSERT_EQ(joinRaw(host, quiet), 1);
+  std::array<RawSocket, 4> silent;
+  for (RawSocket& s : silent) s = RawSocket::connectTo(21006);
+  // One of them sends a complete message, but never joins.
+  ASSERT_TRUE(silent[0].send(guestFrame(net::PlayerInfo, recordBytes(player("Lurker")))));
+  ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(5) != nullptr; }, {&host}));
+  for (RawSocket& s : silent) EXPECT_TRUE(s.waitClosed(frames({&host})));
+  for (int i = 0; i < 20; ++i) host.frame();
+  EXPECT_EQ(host.leaves, (std::array<int, kPlayerSlots>{}));
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(quiet.take(144, frames({&host})), probe(host));  // still there, told nothing
+  // The slots are free again: the room is served.
+  RoomRecord room = nettest::listedRoom(21006);
+  {
+    Background running(host);
+    ASSERT_TRUE(net::queryRoom(room, 200, 2));
+  }
+  EXPECT_EQ(room.currentPlayers, 2);
+}
+
+TEST_F(Faults, BurstOfSilentConnectionsIsShedAndAGuestStillJoins) {
+  Lobby host;
+  ASSERT_TRUE(host.host(21007));
+  host.link.setJoinTimeout(100000);
+  std::array<RawSocket, 12> burst;
+  for (RawSocket& s : burst) s = RawSocket::startConnect(21007);
+  SDL_Delay(20);
+  for (int i = 0; i < 5; ++i) host.frame();
+  SDL_Delay(20);
+  // Each silent connection gave its slot up to one after it: the last five
+  // hold the slots, and nobody was told of any of them.
+  int closed = 0;
+  for (RawSocket& s : burst) closed += s.waitClosed([] {}) ? 1 : 0;
+  EXPECT_EQ(closed, 7);
+  for (int i = 7; i < 12; ++i) EXPECT_FALSE(burst[i].waitClosed([] {})) << i;
+  Lobby guest;
+  ASSERT_TRUE(guest.guest(21007, "Real"));
+  ASSERT_TRUE(runUntil([&] { return guest.link.ownSlot != 0; }, {&host, &guest}));
+  ASSERT_TRUE(runUntil([&] { return host.arrivals[guest.link.ownSlot] == 1; }, {&host, &guest}));
+  EXPECT_STREQ(host.players[guest.link.ownSlot].name.data(), "Real");
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  EXPECT_EQ(host.leaves, (std::array<int, kPlayerSlots>{}));
+}
+
+TEST_F(Faults, FloodIsTakenInAtABoundedRateInOrderAndOnce) {
+  Lobby host;
+  ASSERT_TRUE(host.host(21008));
+  RawSocket watcher, flooder;
+  ASSERT_EQ(joinRaw(host, watcher), 1);
+  ASSERT_EQ(joinRaw(host, flooder), 2);
+  constexpr int kRecords = 60;
+  Bytes flood;
+  Bytes expected;
+  for (int i = 0; i < kRecords; ++i) {
+    const Bytes record = recordBytes(player(("Flood" + std::to_string(i)).c_str()));
+    flood = nettest::join(flood, guestFrame(net::PlayerInfo, record));
+    expected = nettest::join(expected, hostFrame(2, net::PlayerInfo, record));
+  }
+  ASSERT_TRUE(flooder.send(flood));
+  SDL_Delay(20);
+  host.frame();
+  // One frame takes in at most the per-guest budget of messages.
+  SDL_Delay(20);
+  EXPECT_LE(watcher.pending(), 144u * net::kMessageBudgetPerPoll);
+  EXPECT_GT(watcher.pending(), 0u);
+  EXPECT_EQ(watcher.take(expected.size(), frames({&host})), expected);
+  for (int i = 0; i < 10; ++i) host.frame();
+  EXPECT_EQ(watcher.pending(), 0u);
+  EXPECT_STREQ(host.players[2].name.data(), "Flood59");
+}
+
+TEST_F(Faults, GuestThatStopsReadingIsDroppedAndHoldsNobodyUp) {
+  std::signal(SIGPIPE, SIG_DFL);
+  Lobby host;
+  ASSERT_TRUE(host.host(21009));
+  RawSocket watcher, flooder;
+  ASSERT_EQ(joinRaw(host, watcher), 1);
+  ASSERT_EQ(joinRaw(host, flooder), 2);
+  RawSocket stalled = RawSocket::connectTo(21009, 4096);
+  ASSERT_TRUE(stalled.send(guestFrame(net::Join)));
+  ASSERT_TRUE(runUntil([&] { return host.link.slotJoined(3); }, {&host}));
+  // The stalled guest reads nothing from here on. Every frame the flooder's
+  // records are relayed to it; the frame loop must go on regardless.
+  const Bytes record = guestFrame(net::PlayerInfo, recordBytes(player("Flood")));
+  Bytes perFrame;
+  for (int i = 0; i < net::kMessageBudgetPerPoll; ++i) perFrame = nettest::join(perFrame, record);
+  int frame = 0;
+  for (; frame < 100000 && host.link.peerSocket(3) != nullptr; ++frame) {
+    ASSERT_TRUE(flooder.send(perFrame));
+    host.frame();
+    watcher.drain();
+  }
+  std::printf("dropped after %d frames\n", frame);
+  ASSERT_EQ(host.link.peerSocket(3), nullptr);
+  for (int i = 0; i < 3; ++i) host.frame();
+  EXPECT_EQ(host.leaves[3], 1);
+  EXPECT_EQ(host.room.currentPlayers, 3);
+  EXPECT_NE(host.link.peerSocket(1), nullptr);
+  EXPECT_NE(host.link.peerSocket(2), nullptr);
+}
+
+// A listening socket whose backlog is full: the system drops further
+// connection requests, as a host behind a silent firewall does.
+TEST_F(Faults, ConnectionAttemptsToASilentHostGiveUp) {
+  RawSocket listener = RawSocket::listenOn(21010, 0);
+  ASSERT_TRUE(listener.valid());
+  RawSocket filler = RawSocket::connectTo(21010);
+  ASSERT_TRUE(filler.valid());
+  testing::internal::CaptureStderr();
+  const Uint32 start = SDL_GetTicks();
+  EXPECT_EQ(net::connectTo("127.0.0.1", 21010), nullptr);
+  RoomRecord room = nettest::listedRoom(21010);
+  EXPECT_FALSE(net::queryRoom(room, 60, 1));
+  Lobby guest;
+  guest.link.reset();
+  guest.link.mode = net::Guest;
+  guest.room = nettest::listedRoom(21010);
+  EXPECT_EQ(net::openLobby(guest.link, guest.room), nullptr);
+  const std::string errors = testing::internal::GetCapturedStderr();
+  std::printf("three attempts returned after %u ms\n", SDL_GetTicks() - start);
+  EXPECT_NE(errors.find("SDLNet_TCP_Open: "), std::string::npos);
+}
+
+TEST_F(Faults, TrialConnectionDisturbsNoHostAndAFullRoomStaysFull) {
+  Lobby host;
+  ASSERT_TRUE(host.host(21011));
+  std::array<RawSocket, 4> guests;
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(joinRaw(host, guests[i]), i + 1);
+  Lobby last;
+  ASSERT_TRUE(last.guest(21011, "Last"));
+  ASSERT_TRUE(runUntil([&] { return last.link.ownSlot == 5; }, {&host, &last}));
+  ASSERT_TRUE(runUntil([&] { return host.arrivals[5] == 1; }, {&host, &last}));
+  EXPECT_EQ(host.room.currentPlayers, 6);
+  // The others saw the newcomer's record and nothing else.
+  EXPECT_EQ(guests[0].take(144, frames({&host, &last})),
+            hostFrame(5, net::PlayerInfo, recordBytes(player("Last"))));
+
+  // Full: a further guest is turned away, a query is not served.
+  Lobby extra;
+  if (extra.guest(21011, "Extra")) {
+    ASSERT_TRUE(runUntil([&] { return extra.hostLost > 0; }, {&host, &last, &extra}));
+  }
+  RoomRecord room = nettest::listedRoom(21011);
+  {
+    Background running(host);
+    EXPECT_FALSE(net::queryRoom(room, 30, 2));
+  }
+  for (int i = 0; i < 10; ++i) host.frame();
+  EXPECT_EQ(host.room.currentPlayers, 6);
+  EXPECT_EQ(host.leaves, (std::array<int, kPlayerSlots>{}));
+  EXPECT_EQ(extra.link.ownSlot, 0);
+  EXPECT_EQ(guests[0].take(144, frames({&host})), probe(host));
+}
+
+TEST_F(Faults, GuestSendingToAVanishedHostDoesNotEndTheProgram) {
+  std::signal(SIGPIPE, SIG_DFL);
+  RawSocket listener = RawSocket::listenOn(21012);
+  Lobby guest;
+  ASSERT_TRUE(guest.guest(21012, "Me"));
+  RawSocket host = listener.accept();
+  ASSERT_EQ(host.take(3, [] { SDL_Delay(1); }), (Bytes{1, 0, 0}));
+  host.closeHard();
+  SDL_Delay(20);
+  // Sends before the loss is noticed by a receive, then frames.
+  const Bytes record = recordBytes(player("Me"));
+  for (int i = 0; i < 20; ++i) {
+    guest.link.queueMessage(net::PlayerInfo, 140, record.data(), 0, net::ToAll, 0);
+    guest.link.flush();
+  }
+  for (int i = 0; i < 5; ++i) guest.frame();
+  EXPECT_EQ(guest.hostLost, 1);
+  net::closeLobby(guest.link);
+  SDLNet_Quit();  // puts the default handler back; closing again sends nothing
+  std::signal(SIGPIPE, SIG_DFL);
+  guest.link.queueMessage(net::PlayerInfo, 140, record.data(), 0, net::ToAll, 0);
+  guest.frame();
+  ASSERT_EQ(SDLNet_Init(), 0);
+}
+
+}  // namespace
