@@ -114,9 +114,12 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
   // and ends the program. The state is left with no screen and no context,
   // so every primitive draws nothing meanwhile.
   if (state.screenSurface == nullptr) return false;
+  state.screenWidth = width;
+  state.screenHeight = height;
   if (gl) {
     state.screenSurface = nullptr;
     state.glContextLive = true;
+    ++state.glGeneration;
     setUpGlState(width, height);
   }
   resetDrawState();

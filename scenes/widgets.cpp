@@ -4,12 +4,17 @@
 #include <cmath>
 
 #include "render/draw.h"
+#include "render/layer.h"
 #include "render/video.h"
 
 namespace widgets {
 namespace {
 
 WidgetState widgetState;
+// The backdrop's fill, bands and large circle, which are the same in every
+// frame: drawn once, then copied. Lives for the whole program; refilled when
+// the band picture or the GL context changes.
+render::ScreenLayer backdropBase;
 
 constexpr int kCell = 10;  // frame sheets are 3 x 3 cells of 10 pixels
 
@@ -79,18 +84,23 @@ void drawPlainWindow(int x, int y, int w, int h) {
 
 void drawBackdrop(GameContext& ctx) {
   float& t = widgetState.backdropPhase;
-  render::setDrawColor(0.5f, 0.9f, 0.3f, 1.0f);
-  render::fillRect(0, 0, 640, 480);
-
-  render::setDrawScale(1, 1, 0);
-  const int barHeight = ctx.barImage.pixelHeight();
-  for (int y = 0; barHeight > 0 && y < 480; y += barHeight) {
-    render::setDrawColor(1, 1, 1, y / 480.0f + 0.1f);
-    render::drawImage(0, y, ctx.barImage);
+  if (backdropBase.holds(ctx.barImage.texture)) {
+    backdropBase.draw(0, 0);
+    render::setDrawScale(1, 1, 0);
+  } else {
+    render::setDrawColor(0.5f, 0.9f, 0.3f, 1.0f);
+    render::fillRect(0, 0, 640, 480);
+    render::setDrawScale(1, 1, 0);
+    const int barHeight = ctx.barImage.pixelHeight();
+    for (int y = 0; barHeight > 0 && y < 480; y += barHeight) {
+      render::setDrawColor(1, 1, 1, y / 480.0f + 0.1f);
+      render::drawImage(0, y, ctx.barImage);
+    }
+    render::setDrawColor(0.7f, 1.0f, 0.5f, 0.8f);
+    render::fillCircle(100, 200, 200);
+    backdropBase.capture(0, 0, 640, 480, ctx.barImage.texture);
   }
 
-  render::setDrawColor(0.7f, 1.0f, 0.5f, 0.8f);
-  render::fillCircle(100, 200, 200);
   render::setDrawColor(0.7f, 1.0f, 0.5f, 1.0f);
   render::fillCircle(static_cast<int>(100 + 150 * std::cos(t)),
                      static_cast<int>(200 + 150 * std::sin(t)), 100);

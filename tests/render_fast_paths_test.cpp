@@ -1,96 +1,26 @@
 // The cheaper ways the GL primitives draw must light exactly the pixels of
 // the plain immediate-mode drawing they stand for. Each case draws the plain
 // way and the primitive's way over the same busy background and compares the
-// whole frame read back.
+// whole frame read back. The screen layer must put back exactly what it
+// captured.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdint>
-#include <vector>
+#include <string>
 
 #include "render/draw.h"
 #include "render/image.h"
+#include "render/layer.h"
 #include "render/video.h"
+#include "support/plain_draw.h"
 #include "support/test_support.h"
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
-
-using Frame = std::vector<uint8_t>;
-
-Frame readFrame() {
-  glFinish();
-  Frame pixels(kWidth * kHeight * 4);
-  glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-  return pixels;
-}
-
-// Where two frames first differ, as "x,y: got r g b / want r g b" (window
-// coordinates), or "" when they are equal.
-std::string firstDifference(const Frame& got, const Frame& want) {
-  for (size_t i = 0; i < got.size(); i += 4) {
-    if (got[i] == want[i] && got[i + 1] == want[i + 1] && got[i + 2] == want[i + 2]) continue;
-    const int x = static_cast<int>(i / 4) % kWidth;
-    const int y = kHeight - 1 - static_cast<int>(i / 4) / kWidth;
-    return std::to_string(x) + "," + std::to_string(y) + ": got " + std::to_string(got[i]) + " " +
-           std::to_string(got[i + 1]) + " " + std::to_string(got[i + 2]) + " / want " +
-           std::to_string(want[i]) + " " + std::to_string(want[i + 1]) + " " +
-           std::to_string(want[i + 2]);
-  }
-  return "";
-}
-
-// A busy background: every pixel different, so that any blend or any extra
-// or missing pixel shows.
-void paintBackground() {
-  static std::vector<uint8_t> pattern;
-  if (pattern.empty()) {
-    pattern.resize(kWidth * kHeight * 4);
-    uint32_t seed = 12345;
-    for (uint8_t& byte : pattern) {
-      seed = seed * 1103515245u + 12345u;
-      byte = static_cast<uint8_t>(seed >> 16);
-    }
-  }
-  glDisable(GL_BLEND);
-  glDisable(GL_TEXTURE_2D);
-  glRasterPos2i(0, kHeight);  // the bottom-left corner in window pixels, y down
-  glDrawPixels(kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, pattern.data());
-  glEnable(GL_TEXTURE_2D);
-  glEnable(GL_BLEND);
-}
-
-// The plain ways, as the drawing is defined: blending on, one glBegin/glEnd
-// per quad and per circle column.
-void plainColour() {
-  const float* c = render::drawState().color;
-  glColor4f(c[0], c[1], c[2], c[3]);
-  glBindTexture(GL_TEXTURE_2D, 0);
-}
-
-void plainRect(int x, int y, int w, int h) {
-  plainColour();
-  glBegin(GL_TRIANGLE_STRIP);
-  glVertex2i(x, y);
-  glVertex2i(x + w, y);
-  glVertex2i(x, y + h);
-  glVertex2i(x + w, y + h);
-  glEnd();
-}
-
-void plainCircle(int cx, int cy, int r) {
-  for (int i = -r; i < r; ++i) {
-    const double h = std::sqrt(static_cast<double>(r) * r - static_cast<double>(i) * i);
-    plainColour();
-    glBegin(GL_LINES);
-    glVertex2i(cx + i, static_cast<int32_t>(cy - h));
-    glVertex2i(cx + i, static_cast<int32_t>(cy + h));
-    glEnd();
-  }
-}
+using testsupport::firstDifference;
+using testsupport::Frame;
+using testsupport::paintBackground;
+using testsupport::readFrame;
 
 class FastPaths : public ::testing::Test {
  protected:
@@ -109,8 +39,7 @@ class FastPaths : public ::testing::Test {
     const Frame want = readFrame();
     paintBackground();
     fast();
-    const Frame got = readFrame();
-    EXPECT_EQ(firstDifference(got, want), "") << what;
+    EXPECT_EQ(firstDifference(readFrame(), want), "") << what;
   }
 };
 
@@ -127,7 +56,7 @@ TEST_F(FastPaths, FilledCircleLightsTheLinesPixels) {
     for (const auto& c : centres) {
       const float alpha = kAlphas[index++ % 6];
       render::setDrawColor(0.7f, 1.0f, 0.5f, alpha);
-      expectSamePixels([&] { plainCircle(c[0], c[1], r); },
+      expectSamePixels([&] { testsupport::plainCircle(c[0], c[1], r); },
                        [&] { render::fillCircle(c[0], c[1], r); },
                        "r " + std::to_string(r) + " at " + std::to_string(c[0]) + "," +
                            std::to_string(c[1]) + " alpha " + std::to_string(alpha));
@@ -140,7 +69,7 @@ TEST_F(FastPaths, OpaqueAndInvisibleFillsLightTheBlendedPixels) {
   for (const auto& q : rects) {
     for (const float alpha : kAlphas) {
       render::setDrawColor(0.3f, 0.6f, 0.1f, alpha);
-      expectSamePixels([&] { plainRect(q[0], q[1], q[2], q[3]); },
+      expectSamePixels([&] { testsupport::plainRect(q[0], q[1], q[2], q[3]); },
                        [&] { render::fillRect(q[0], q[1], q[2], q[3]); },
                        "rect " + std::to_string(q[0]) + "," + std::to_string(q[1]) + " alpha " +
                            std::to_string(alpha));
@@ -162,6 +91,71 @@ TEST_F(FastPaths, AnImageAtAlphaZeroChangesNothing) {
     render::drawImage(100, 100, image);
     EXPECT_EQ(firstDifference(readFrame(), before), "") << alpha;
   }
+}
+
+TEST_F(FastPaths, LayerPutsBackWhatItCaptured) {
+  render::ScreenLayer layer;
+  EXPECT_FALSE(layer.holds(7));
+  paintBackground();
+  const Frame shown = readFrame();
+  ASSERT_TRUE(layer.capture(0, 0, 640, 480, 7));
+  EXPECT_TRUE(layer.holds(7));
+  EXPECT_FALSE(layer.holds(8));
+  testsupport::clearGl(0, 0, 1);
+  // Whatever texture environment is in force stays in force.
+  glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  render::setDrawColor(0.5f, 0.5f, 0.5f, 0.5f);  // neither tints nor blends the copy
+  layer.draw(0, 0);
+  EXPECT_EQ(firstDifference(readFrame(), shown), "");
+  GLint mode = 0;
+  glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &mode);
+  EXPECT_EQ(mode, GL_MODULATE);
+}
+
+TEST_F(FastPaths, LayerPartsLandOnTheirPixels) {
+  // A band of 25 rows captured from the middle of the screen, put back at
+  // other heights (partly above the top edge) and in part.
+  paintBackground();
+  const Frame source = readFrame();
+  render::ScreenLayer band;
+  ASSERT_TRUE(band.capture(0, 200, 640, 25, 1));
+  testsupport::clearGl(0, 0, 0);
+  band.draw(0, -7);
+  band.draw(0, 300);
+  band.draw(100, 400, 30, 5, 50, 10);
+  const Frame got = readFrame();
+  const auto at = [](const Frame& f, int x, int y) {
+    const size_t i = ((479 - y) * 640 + x) * 4;
+    return std::to_string(f[i]) + " " + std::to_string(f[i + 1]) + " " + std::to_string(f[i + 2]);
+  };
+  for (int x = 0; x < 640; x += 7) {
+    for (int row = 7; row < 25; ++row) ASSERT_EQ(at(got, x, row - 7), at(source, x, 200 + row));
+    for (int row = 0; row < 25; ++row) ASSERT_EQ(at(got, x, 300 + row), at(source, x, 200 + row));
+  }
+  for (int x = 0; x < 50; ++x) {
+    for (int y = 0; y < 10; ++y) ASSERT_EQ(at(got, 100 + x, 400 + y), at(source, 30 + x, 205 + y));
+  }
+  EXPECT_EQ(at(got, 99, 405), "0 0 0");
+  EXPECT_EQ(at(got, 150, 405), "0 0 0");
+}
+
+TEST_F(FastPaths, LayerRefusesWhatItCannotHold) {
+  render::ScreenLayer layer;
+  EXPECT_FALSE(layer.capture(-1, 0, 10, 10, 1));
+  EXPECT_FALSE(layer.capture(0, 0, 641, 10, 1));
+  EXPECT_FALSE(layer.capture(0, 0, 0, 10, 1));
+  render::testing::mutableVideo().drawEnabled = false;  // nothing was drawn this frame
+  EXPECT_FALSE(layer.capture(0, 0, 10, 10, 1));
+  EXPECT_FALSE(layer.holds(1));
+  render::testing::mutableVideo().drawEnabled = true;
+  ASSERT_TRUE(layer.capture(0, 0, 10, 10, 1));
+  // While a frame is skipped the copy draws nothing.
+  testsupport::clearGl(0, 0, 0);
+  const Frame before = readFrame();
+  render::testing::mutableVideo().drawEnabled = false;
+  layer.draw(100, 100);
+  render::testing::mutableVideo().drawEnabled = true;
+  EXPECT_EQ(firstDifference(readFrame(), before), "");
 }
 
 }  // namespace
