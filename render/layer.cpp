@@ -11,6 +11,11 @@
 #include "render/video.h"
 
 namespace render {
+namespace {
+
+bool layersEnabled = true;
+
+}  // namespace
 
 ScreenLayer::~ScreenLayer() {
   release();
@@ -47,16 +52,18 @@ void ScreenLayer::release() {
 }
 
 bool ScreenLayer::holds(uint32_t key) const {
-  return holding_ && key_ == key && generation_ == video().glGeneration && glMode();
+  return layersEnabled && holding_ && key_ == key && generation_ == video().glGeneration &&
+         glMode();
 }
 
 bool ScreenLayer::capture(int x, int y, int w, int h, uint32_t key) {
+  return reserve(w, h, key) && captureInto(x, y, w, h, 0, 0);
+}
+
+bool ScreenLayer::reserve(int w, int h, uint32_t key) {
   holding_ = false;
   const VideoState& v = video();
-  if (!v.drawEnabled || !glMode()) return false;
-  if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > v.screenWidth || y + h > v.screenHeight) {
-    return false;
-  }
+  if (!layersEnabled || !v.drawEnabled || !glMode() || w <= 0 || h <= 0) return false;
   const int potW = nextPowerOfTwo(w);
   const int potH = nextPowerOfTwo(h);
   if (texture_ == 0 || generation_ != v.glGeneration || potW != textureWidth_ ||
@@ -73,12 +80,7 @@ bool ScreenLayer::capture(int x, int y, int w, int h, uint32_t key) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, potW, potH, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-  } else {
-    glBindTexture(GL_TEXTURE_2D, texture_);
   }
-  // GL counts rows from the bottom: the rectangle's last row lands in
-  // texture row 0.
-  glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, x, v.screenHeight - y - h, w, h);
   width_ = w;
   height_ = h;
   key_ = key;
@@ -86,10 +88,25 @@ bool ScreenLayer::capture(int x, int y, int w, int h, uint32_t key) {
   return true;
 }
 
-void ScreenLayer::draw(int x, int y, int srcX, int srcY, int w, int h) const {
-  if (!holding_ || !video().drawEnabled || !glMode() || generation_ != video().glGeneration) {
-    return;
+bool ScreenLayer::captureInto(int x, int y, int w, int h, int toX, int toY) {
+  const VideoState& v = video();
+  const bool fits = w > 0 && h > 0 && x >= 0 && y >= 0 && x + w <= v.screenWidth &&
+                    y + h <= v.screenHeight && toX >= 0 && toY >= 0 && toX + w <= width_ &&
+                    toY + h <= height_;
+  if (!holding_ || !layersEnabled || !v.drawEnabled || !glMode() || !fits ||
+      generation_ != v.glGeneration) {
+    holding_ = false;
+    return false;
   }
+  glBindTexture(GL_TEXTURE_2D, texture_);
+  // GL counts rows from the bottom, of the screen and of the texture alike:
+  // picture row p is texture row height - 1 - p.
+  glCopyTexSubImage2D(GL_TEXTURE_2D, 0, toX, height_ - toY - h, x, v.screenHeight - y - h, w, h);
+  return true;
+}
+
+void ScreenLayer::draw(int x, int y, int srcX, int srcY, int w, int h) const {
+  if (!holds(key_) || !video().drawEnabled) return;
   // Picture row p lies in texture row height - 1 - p; with the texels'
   // centres on the pixels' centres nearest sampling copies them exactly.
   const float u0 = static_cast<float>(srcX) / textureWidth_;
@@ -115,4 +132,11 @@ void ScreenLayer::draw(int x, int y, int srcX, int srcY, int w, int h) const {
   glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, static_cast<GLfloat>(envMode));
 }
 
+namespace testing {
+
+void setScreenLayers(bool enabled) {
+  layersEnabled = enabled;
+}
+
+}  // namespace testing
 }  // namespace render

@@ -27,6 +27,14 @@ class ScreenLayer {
   // while the frame is skipped, outside GL mode, for a rectangle not wholly
   // on the screen, or when no texture can be made.
   bool capture(int x, int y, int w, int h, uint32_t key);
+  // A picture of w x h for key assembled from several pieces (it may be
+  // larger than the screen): reserve it, then captureInto every part of it
+  // before drawing. reserve refuses as capture does.
+  bool reserve(int w, int h, uint32_t key);
+  // Copies the screen rectangle (x, y, w, h) into the reserved picture with
+  // its top-left corner at (toX, toY). Refuses (false, layer emptied) as
+  // capture does, and for a piece that does not fit the picture.
+  bool captureInto(int x, int y, int w, int h, int toX, int toY);
   // Puts the rectangle (srcX, srcY, w, h) of the picture back with its
   // top-left corner at (x, y); parts off the screen are cut. Draws nothing
   // while the frame is skipped or when the layer holds nothing. Leaves the
@@ -48,5 +56,11 @@ class ScreenLayer {
   int textureWidth_ = 0;
   int textureHeight_ = 0;
 };
+
+namespace testing {
+// Off: layers hold nothing and capture nothing, so that everything is drawn
+// the plain way (for comparing the two). On by default.
+void setScreenLayers(bool enabled);
+}  // namespace testing
 
 }  // namespace render
