@@ -1,6 +1,6 @@
-// ScreenLayer: glCopyTexSubImage2D from the back buffer into a texture of
-// power-of-two size, drawn back as one unblended, untinted quad whose texels
-// fall one to one on the screen's pixels.
+// ScreenLayer: glCopyTexSubImage2D from the back buffer into a texture (of
+// power-of-two size where GL needs it), drawn back as one unblended,
+// untinted quad whose texels fall one to one on the screen's pixels.
 #include "render/layer.h"
 
 #include <GL/gl.h>
@@ -14,6 +14,13 @@ namespace render {
 namespace {
 
 bool layersEnabled = true;
+
+// Texture sides need not be powers of two from GL 2.0 on; a layer's texture
+// is then exactly its picture's size.
+bool anySizeTextures() {
+  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  return version != nullptr && version[0] >= '2' && version[0] <= '9';
+}
 
 }  // namespace
 
@@ -64,8 +71,9 @@ bool ScreenLayer::reserve(int w, int h, uint32_t key) {
   holding_ = false;
   const VideoState& v = video();
   if (!layersEnabled || !v.drawEnabled || !glMode() || w <= 0 || h <= 0) return false;
-  const int potW = nextPowerOfTwo(w);
-  const int potH = nextPowerOfTwo(h);
+  const bool anySize = anySizeTextures();
+  const int potW = anySize ? w : nextPowerOfTwo(w);
+  const int potH = anySize ? h : nextPowerOfTwo(h);
   if (texture_ == 0 || generation_ != v.glGeneration || potW != textureWidth_ ||
       potH != textureHeight_) {
     release();

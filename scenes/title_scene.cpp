@@ -201,6 +201,7 @@ void TitleScene::fadeOut(float red, float green, float blue, SceneId next) {
     screenFade += 0.02f;
   } else {
     ctx.changeScene(next);
+    backgroundCopy.release();  // memory for the other scenes; made again on return
   }
 }
 

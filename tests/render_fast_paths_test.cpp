@@ -93,6 +93,72 @@ TEST_F(FastPaths, AnImageAtAlphaZeroChangesNothing) {
   }
 }
 
+// A white picture with its shape in the alpha channel, as text renders,
+// with fully transparent texels of any colour along its left edge.
+SDL_Surface* whitePicture() {
+  SDL_Surface* surface = render::createSurface(37, 21, 0);
+  SDL_LockSurface(surface);
+  for (int y = 0; y < surface->h; ++y) {
+    for (int x = 0; x < surface->w; ++x) {
+      const uint8_t a = static_cast<uint8_t>((x * 7 + y * 13) % 256);
+      const uint32_t pixel = x == 0 ? SDL_MapRGBA(surface->format, 12, 34, 56, 0)
+                                    : SDL_MapRGBA(surface->format, 255, 255, 255, a);
+      render::putPixel(surface, x, y, pixel);
+    }
+  }
+  SDL_UnlockSurface(surface);
+  return surface;
+}
+
+GLint internalFormatOf(uint32_t texture) {
+  GLint format = 0;
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT, &format);
+  return format;
+}
+
+TEST_F(FastPaths, WhitePicturesKeptAsAlphaDrawTheirPixels) {
+  render::GfxImage picture;
+  picture.surface = whitePicture();
+  render::loadImage(picture, nullptr);
+  EXPECT_EQ(internalFormatOf(picture.texture), GL_ALPHA);
+  // The same texels as an RGBA texture, uploaded the plain way.
+  render::GfxImage plain;
+  SDL_Surface* padded = render::padToPowerOfTwo(whitePicture(), 64, 32);
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 64, 32, 0, GL_RGBA, GL_UNSIGNED_BYTE, padded->pixels);
+  SDL_FreeSurface(padded);
+  plain.texture = name;
+  plain.texExtentU = picture.texExtentU;
+  plain.texExtentV = picture.texExtentV;
+  plain.width = picture.width;
+  plain.height = picture.height;
+  const float colours[][4] = {
+      {1, 1, 1, 1}, {0, 0, 0, 1}, {0.3f, 0.5f, 0.2f, 0.6f}, {1, 0.2f, 0.7f, 0.35f}};
+  const float scales[][2] = {{1, 0}, {1.5f, 1}, {0.7f, 0}, {2.3f, 0}};
+  for (const auto& c : colours) {
+    for (const auto& scale : scales) {
+      render::setDrawColor(c[0], c[1], c[2], c[3]);
+      render::setDrawScale(scale[0], scale[0], static_cast<uint8_t>(scale[1]));
+      expectSamePixels([&] { render::drawImage(101, 57, plain); },
+                       [&] { render::drawImage(101, 57, picture); },
+                       "colour " + std::to_string(c[1]) + " scale " + std::to_string(scale[0]));
+    }
+  }
+}
+
+TEST_F(FastPaths, PicturesWithColourStayRgba) {
+  render::GfxImage picture;
+  picture.surface = whitePicture();
+  render::putPixel(picture.surface, 5, 5, SDL_MapRGBA(picture.surface->format, 255, 254, 255, 1));
+  render::loadImage(picture, nullptr);
+  EXPECT_EQ(internalFormatOf(picture.texture), GL_RGBA);
+}
+
 TEST_F(FastPaths, LayerPutsBackWhatItCaptured) {
   render::ScreenLayer layer;
   EXPECT_FALSE(layer.holds(7));
