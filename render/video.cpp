@@ -52,6 +52,11 @@ void setUpGlState(uint16_t width, uint16_t height) {
 
 // Waits for the frame slot and adds any overrun to the lag.
 void waitForSlot(bool frameSkip) {
+  // The GL driver may defer drawing until the picture is presented; handing
+  // it the frame now lets it draw while this thread waits, so the swap that
+  // ends the wait presents a finished picture at once instead of drawing it
+  // then (which would delay each frame by its own drawing time).
+  if (glMode()) glFlush();
   const uint32_t elapsed = ticksNow() - state.lastFrameTicks;
   const int32_t slack = static_cast<int32_t>(state.frameDelayMs - elapsed);
   if (state.frameDelayMs > elapsed) delayFor(state.frameDelayMs - elapsed);
