@@ -52,8 +52,17 @@ struct DrawModule {
   // covers rows [columnTop[k], columnBottom[k]).
   std::array<int32_t, kMaxCircleColumns> columnTop;
   std::array<int32_t, kMaxCircleColumns> columnBottom;
+  // The image of the live ImageBatch, and whether its glBegin is open.
+  GfxImage* batchImage = nullptr;
+  bool batchOpen = false;
 };
 DrawModule draw;
+
+void closeBatch() {
+  if (!draw.batchOpen) return;
+  glEnd();
+  draw.batchOpen = false;
+}
 
 const GLenum kBlendFactors[kBlendModeCount][2] = {
     {GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA},
@@ -118,6 +127,7 @@ void setCorners(int32_t left, int32_t top, int32_t right, int32_t bottom) {
 // One glBegin/glEnd per quad. With no image texture 0 is bound, so the quad
 // is the plain draw colour.
 void drawQuad(GfxImage* image) {
+  closeBatch();
   if (image != nullptr) {
     if (image->stale != 0 && image->surface != nullptr) refreshTexture(*image);
     glBindTexture(GL_TEXTURE_2D, image->texture);
@@ -130,6 +140,22 @@ void drawQuad(GfxImage* image) {
     glVertex2i(draw.corners[i].x, draw.corners[i].y);
   }
   glEnd();
+}
+
+// The quad as the two triangles its strip makes, (0, 1, 2) and (2, 1, 3),
+// inside the batch's one glBegin/glEnd.
+void addToBatch(GfxImage* image) {
+  if (!draw.batchOpen) {
+    if (image->stale != 0 && image->surface != nullptr) refreshTexture(*image);
+    glBindTexture(GL_TEXTURE_2D, image->texture);
+    glBegin(GL_TRIANGLES);
+    draw.batchOpen = true;
+  }
+  applyColour();
+  for (const int i : {0, 1, 2, 2, 1, 3}) {
+    glTexCoord2f(draw.texCoords[i].u, draw.texCoords[i].v);
+    glVertex2i(draw.corners[i].x, draw.corners[i].y);
+  }
 }
 
 // Texture coordinate of pixel position p along an axis of the image.
@@ -166,6 +192,10 @@ void drawImageGl(int x, int y, GfxImage* image, int srcX, int srcY, int srcW, in
   draw.texCoords[1] = {uStart + uSpan, vStart};
   draw.texCoords[2] = {uStart, vStart + vSpan};
   draw.texCoords[3] = {uStart + uSpan, vStart + vSpan};
+  if (image == draw.batchImage) {
+    addToBatch(image);
+    return;
+  }
   applyColour();
   drawQuad(image);
 }
@@ -350,6 +380,7 @@ void setDrawScale(float scaleX, float scaleY, uint8_t centered) {
 
 void setBlendMode(uint8_t mode) {
   if (!glMode() || mode >= kBlendModeCount) return;
+  closeBatch();
   glBlendFunc(kBlendFactors[mode][0], kBlendFactors[mode][1]);
 }
 
@@ -375,6 +406,7 @@ void fillRect(int x, int y, int w, int h) {
     return;
   }
   if (invisible()) return;
+  closeBatch();
   setCorners(x, y, x + w, y + h);
   applyColour();
   const OpaqueFill opaque;
@@ -401,6 +433,7 @@ void fillCircle(int cx, int cy, int r) {
     return;
   }
   if (r <= 0 || invisible()) return;
+  closeBatch();
   applyColour();
   glBindTexture(GL_TEXTURE_2D, 0);
   const OpaqueFill opaque;
@@ -422,6 +455,7 @@ void drawCircle(int cx, int cy, int r) {
   // A radius of zero or less has no circumference to step along (and a
   // negative step would never end).
   if (r <= 0) return;
+  closeBatch();
   applyColour();
   glBindTexture(GL_TEXTURE_2D, 0);
   const double step = 360.0 / (2 * r * kStepPi);
@@ -441,6 +475,7 @@ void fillEllipse(int cx, int cy, int rx, int ry) {
                       static_cast<Sint16>(rx), static_cast<Sint16>(ry), c.r, c.g, c.b, c.a);
     return;
   }
+  closeBatch();
   const double rx2 = static_cast<double>(rx) * rx;
   const double ry2 = static_cast<double>(ry) * ry;
   for (int i = -rx; i < rx; ++i) {
@@ -465,6 +500,16 @@ void drawNumber(uint16_t value, int x, int y, GfxImage* digits) {
     left -= advance;
     value = static_cast<uint16_t>(value / kDecimalBase);
   } while (value != 0);
+}
+
+ImageBatch::ImageBatch(GfxImage& image) {
+  closeBatch();
+  draw.batchImage = &image;
+}
+
+ImageBatch::~ImageBatch() {
+  closeBatch();
+  draw.batchImage = nullptr;
 }
 
 }  // namespace render
