@@ -8,6 +8,9 @@
 #include <SDL_gfxPrimitives.h>
 #include <SDL_rotozoom.h>
 
+#include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
 
 #include "render/image.h"
@@ -23,6 +26,9 @@ constexpr int kDecimalBase = 10;
 // two values of pi are the ones its pattern of points was tuned with.
 constexpr double kStepPi = 3.1415;
 constexpr double kRadiansPi = 3.14159;
+// Widest filled circle drawn as rectangles; wider ones (never drawn by the
+// game) take the one-line-per-column path.
+constexpr int kMaxCircleColumns = 2048;
 
 struct Corner {
   int32_t x = 0;
@@ -42,8 +48,21 @@ struct DrawModule {
   DrawState state;
   Corner corners[4];
   TexCoord texCoords[4];
+  // Scratch rows of the circle being filled: column k (x = cx - r + k - 1)
+  // covers rows [columnTop[k], columnBottom[k]).
+  std::array<int32_t, kMaxCircleColumns> columnTop;
+  std::array<int32_t, kMaxCircleColumns> columnBottom;
+  // The image of the live ImageBatch, and whether its glBegin is open.
+  GfxImage* batchImage = nullptr;
+  bool batchOpen = false;
 };
 DrawModule draw;
+
+void closeBatch() {
+  if (!draw.batchOpen) return;
+  glEnd();
+  draw.batchOpen = false;
+}
 
 const GLenum kBlendFactors[kBlendModeCount][2] = {
     {GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA},
@@ -74,6 +93,30 @@ void applyColour() {
   glColor4f(c[0], c[1], c[2], c[3]);
 }
 
+// A fill of alpha 0 (or below, which GL clamps to 0) leaves every pixel as
+// it was: source x 0 + destination x 1.
+bool invisible() {
+  return !(draw.state.color[3] > 0);
+}
+
+// A fill of alpha 1 (or above) replaces what it covers: source x 1 +
+// destination x 0. Drawn with blending off it gives the same pixels, and the
+// software rasteriser takes its much cheaper opaque path.
+class OpaqueFill {
+ public:
+  OpaqueFill() : opaque_(draw.state.color[3] >= 1) {
+    if (opaque_) glDisable(GL_BLEND);
+  }
+  ~OpaqueFill() {
+    if (opaque_) glEnable(GL_BLEND);
+  }
+  OpaqueFill(const OpaqueFill&) = delete;
+  OpaqueFill& operator=(const OpaqueFill&) = delete;
+
+ private:
+  bool opaque_;
+};
+
 void setCorners(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   draw.corners[0] = {left, top};
   draw.corners[1] = {right, top};
@@ -84,6 +127,7 @@ void setCorners(int32_t left, int32_t top, int32_t right, int32_t bottom) {
 // One glBegin/glEnd per quad. With no image texture 0 is bound, so the quad
 // is the plain draw colour.
 void drawQuad(GfxImage* image) {
+  closeBatch();
   if (image != nullptr) {
     if (image->stale != 0 && image->surface != nullptr) refreshTexture(*image);
     glBindTexture(GL_TEXTURE_2D, image->texture);
@@ -96,6 +140,22 @@ void drawQuad(GfxImage* image) {
     glVertex2i(draw.corners[i].x, draw.corners[i].y);
   }
   glEnd();
+}
+
+// The quad as the two triangles its strip makes, (0, 1, 2) and (2, 1, 3),
+// inside the batch's one glBegin/glEnd.
+void addToBatch(GfxImage* image) {
+  if (!draw.batchOpen) {
+    if (image->stale != 0 && image->surface != nullptr) refreshTexture(*image);
+    glBindTexture(GL_TEXTURE_2D, image->texture);
+    glBegin(GL_TRIANGLES);
+    draw.batchOpen = true;
+  }
+  applyColour();
+  for (const int i : {0, 1, 2, 2, 1, 3}) {
+    glTexCoord2f(draw.texCoords[i].u, draw.texCoords[i].v);
+    glVertex2i(draw.corners[i].x, draw.corners[i].y);
+  }
 }
 
 // Texture coordinate of pixel position p along an axis of the image.
@@ -132,6 +192,10 @@ void drawImageGl(int x, int y, GfxImage* image, int srcX, int srcY, int srcW, in
   draw.texCoords[1] = {uStart + uSpan, vStart};
   draw.texCoords[2] = {uStart, vStart + vSpan};
   draw.texCoords[3] = {uStart + uSpan, vStart + vSpan};
+  if (image == draw.batchImage) {
+    addToBatch(image);
+    return;
+  }
   applyColour();
   drawQuad(image);
 }
@@ -187,6 +251,93 @@ void verticalSegment(int x, double top, double bottom) {
   glEnd();
 }
 
+// The immediate-mode circle as it is defined: for each column offset i from
+// -r to r - 1 one GL_LINES segment from (cx + i, cy - h) to (cx + i, cy + h),
+// h = sqrt(r^2 - i^2), both ends truncated toward zero.
+void fillCircleByColumns(int cx, int cy, int r) {
+  for (int i = -r; i < r; ++i) {
+    const double h = std::sqrt(static_cast<double>(r) * r - static_cast<double>(i) * i);
+    verticalSegment(cx + i, cy - h, cy + h);
+  }
+}
+
+void quad(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  if (left >= right || top >= bottom) return;
+  glVertex2i(left, top);
+  glVertex2i(right, top);
+  glVertex2i(right, bottom);
+  glVertex2i(left, bottom);
+}
+
+// The same pixels as fillCircleByColumns, as a few rectangles in one
+// glBegin/glEnd. A vertical segment from (x, top) to (x, bottom) at whole
+// coordinates lights column x - 1, rows top to bottom - 1, which is exactly
+// the rectangle (x - 1, top) - (x, bottom). The columns' extents are nested
+// (they grow toward the centre), so the circle is cut into a central
+// rectangle over the columns within r / sqrt(2) of the centre, the caps
+// above and below it as runs of columns of equal height, and the two sides as
+// runs of rows of equal width. Thin pieces then stay short, which is what
+// keeps the rasteriser cheap; no pixel is covered twice.
+void fillCircleBySpans(int cx, int cy, int r) {
+  const int n = 2 * r;
+  auto& top = draw.columnTop;
+  auto& bottom = draw.columnBottom;
+  for (int k = 0; k < n; ++k) {
+    const double i = k - r;
+    const double h = std::sqrt(static_cast<double>(r) * r - i * i);
+    top[k] = static_cast<int32_t>(cy - h);
+    bottom[k] = static_cast<int32_t>(cy + h);
+  }
+  const auto left = [&](int k) { return cx - r + k - 1; };  // left edge of column k
+  const int half = static_cast<int>(r / std::sqrt(2.0));
+  int bandStart = r - half;
+  int bandEnd = r + half;
+  int32_t bandTop = INT32_MIN;
+  int32_t bandBottom = INT32_MAX;
+  for (int k = bandStart; k < bandEnd; ++k) {
+    bandTop = std::max(bandTop, top[k]);
+    bandBottom = std::min(bandBottom, bottom[k]);
+  }
+  // Too small for a central rectangle: the sides take every column.
+  if (bandStart >= bandEnd || bandTop >= bandBottom) bandStart = bandEnd = r;
+
+  glBegin(GL_QUADS);
+  if (bandStart < bandEnd) {
+    quad(left(bandStart), bandTop, left(bandEnd), bandBottom);
+    for (int k = bandStart; k < bandEnd;) {
+      int end = k + 1;
+      while (end < bandEnd && top[end] == top[k]) ++end;
+      quad(left(k), top[k], left(end), bandTop);
+      k = end;
+    }
+    for (int k = bandStart; k < bandEnd;) {
+      int end = k + 1;
+      while (end < bandEnd && bottom[end] == bottom[k]) ++end;
+      quad(left(k), bandBottom, left(end), bottom[k]);
+      k = end;
+    }
+  }
+  // Left side, outermost column first: the rows that column k adds to the
+  // columns outside it reach from it to the band.
+  int32_t innerTop = top[0];
+  int32_t innerBottom = top[0];
+  for (int k = 0; k < bandStart; ++k) {
+    quad(left(k), top[k], left(bandStart), innerTop);
+    quad(left(k), innerBottom, left(bandStart), bottom[k]);
+    innerTop = top[k];
+    innerBottom = bottom[k];
+  }
+  innerTop = top[n - 1];
+  innerBottom = top[n - 1];
+  for (int k = n - 1; k >= bandEnd; --k) {
+    quad(left(bandEnd), top[k], left(k + 1), innerTop);
+    quad(left(bandEnd), innerBottom, left(k + 1), bottom[k]);
+    innerTop = top[k];
+    innerBottom = bottom[k];
+  }
+  glEnd();
+}
+
 }  // namespace
 
 const DrawState& drawState() {
@@ -229,12 +380,15 @@ void setDrawScale(float scaleX, float scaleY, uint8_t centered) {
 
 void setBlendMode(uint8_t mode) {
   if (!glMode() || mode >= kBlendModeCount) return;
+  closeBatch();
   glBlendFunc(kBlendFactors[mode][0], kBlendFactors[mode][1]);
 }
 
 void drawImage(int x, int y, GfxImage* image, int srcX, int srcY, int srcW, int srcH) {
   if (image == nullptr || !screenDrawable()) return;
   if (glMode()) {
+    // Alpha 0 multiplies every texel's alpha to 0: nothing would change.
+    if (invisible()) return;
     drawImageGl(x, y, image, srcX, srcY, srcW, srcH);
   } else {
     drawImageSurface(x, y, image, srcX, srcY, srcW, srcH);
@@ -251,8 +405,11 @@ void fillRect(int x, int y, int w, int h) {
     fillRectOn(video().screenSurface, x, y, w, h);
     return;
   }
+  if (invisible()) return;
+  closeBatch();
   setCorners(x, y, x + w, y + h);
   applyColour();
+  const OpaqueFill opaque;
   drawQuad(nullptr);
 }
 
@@ -266,7 +423,7 @@ void fillRectOn(SDL_Surface* surface, int x, int y, int w, int h) {
           static_cast<Sint16>(y + h), c.r, c.g, c.b, c.a);
 }
 
-// One vertical line per column from cx - r to cx + r - 1.
+// The pixels of one vertical line per column from cx - r to cx + r - 1.
 void fillCircle(int cx, int cy, int r) {
   if (!screenDrawable()) return;
   if (!glMode()) {
@@ -275,11 +432,15 @@ void fillCircle(int cx, int cy, int r) {
                      static_cast<Sint16>(r), c.r, c.g, c.b, c.a);
     return;
   }
-  for (int i = -r; i < r; ++i) {
-    const double h = std::sqrt(static_cast<double>(r) * r - static_cast<double>(i) * i);
-    applyColour();
-    glBindTexture(GL_TEXTURE_2D, 0);
-    verticalSegment(cx + i, cy - h, cy + h);
+  if (r <= 0 || invisible()) return;
+  closeBatch();
+  applyColour();
+  glBindTexture(GL_TEXTURE_2D, 0);
+  const OpaqueFill opaque;
+  if (2 * r <= kMaxCircleColumns) {
+    fillCircleBySpans(cx, cy, r);
+  } else {
+    fillCircleByColumns(cx, cy, r);
   }
 }
 
@@ -294,6 +455,7 @@ void drawCircle(int cx, int cy, int r) {
   // A radius of zero or less has no circumference to step along (and a
   // negative step would never end).
   if (r <= 0) return;
+  closeBatch();
   applyColour();
   glBindTexture(GL_TEXTURE_2D, 0);
   const double step = 360.0 / (2 * r * kStepPi);
@@ -313,6 +475,7 @@ void fillEllipse(int cx, int cy, int rx, int ry) {
                       static_cast<Sint16>(rx), static_cast<Sint16>(ry), c.r, c.g, c.b, c.a);
     return;
   }
+  closeBatch();
   const double rx2 = static_cast<double>(rx) * rx;
   const double ry2 = static_cast<double>(ry) * ry;
   for (int i = -rx; i < rx; ++i) {
@@ -337,6 +500,16 @@ void drawNumber(uint16_t value, int x, int y, GfxImage* digits) {
     left -= advance;
     value = static_cast<uint16_t>(value / kDecimalBase);
   } while (value != 0);
+}
+
+ImageBatch::ImageBatch(GfxImage& image) {
+  closeBatch();
+  draw.batchImage = &image;
+}
+
+ImageBatch::~ImageBatch() {
+  closeBatch();
+  draw.batchImage = nullptr;
 }
 
 }  // namespace render

@@ -41,4 +41,17 @@ void drawCircle(int cx, int cy, int r);
 void fillEllipse(int cx, int cy, int rx, int ry);
 void drawNumber(uint16_t value, int x, int y, GfxImage* digits);
 
+// While one lives, the drawImage calls of its image in GL mode are collected
+// into one glBegin/glEnd (two triangles each, as the quad's strip would
+// make them) instead of one each, which costs the GL driver far less. Any
+// other primitive ends the collection first; the picture is the same as
+// drawing each call on its own. Scoped: the collection ends with it.
+class ImageBatch {
+ public:
+  explicit ImageBatch(GfxImage& image);
+  ~ImageBatch();
+  ImageBatch(const ImageBatch&) = delete;
+  ImageBatch& operator=(const ImageBatch&) = delete;
+};
+
 }  // namespace render

@@ -55,6 +55,11 @@ void setUpGlState(uint16_t width, uint16_t height) {
 
 // Waits for the frame slot and adds any overrun to the lag.
 void waitForSlot(bool frameSkip) {
+  // The GL driver may defer drawing until the picture is presented; handing
+  // it the frame now lets it draw while this thread waits, so the swap that
+  // ends the wait presents a finished picture at once instead of drawing it
+  // then (which would delay each frame by its own drawing time).
+  if (glMode()) glFlush();
   const uint32_t elapsed = ticksNow() - state.lastFrameTicks;
   const int32_t slack = static_cast<int32_t>(state.frameDelayMs - elapsed);
   if (state.frameDelayMs > elapsed) delayFor(state.frameDelayMs - elapsed);
@@ -117,9 +122,12 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
   // and ends the program. The state is left with no screen and no context,
   // so every primitive draws nothing meanwhile.
   if (state.screenSurface == nullptr) return false;
+  state.screenWidth = width;
+  state.screenHeight = height;
   if (gl) {
     state.screenSurface = nullptr;
     state.glContextLive = true;
+    ++state.glGeneration;
     setUpGlState(width, height);
   }
   resetDrawState();

@@ -10,12 +10,12 @@ namespace render {
 
 // Bits of the video flag word that are the program's own; the rest are SDL
 // 1.2 video flags. The whole word goes to SDL_SetVideoMode unchanged.
-inline constexpr uint32_t kHwSurface = 0x0001;   // SDL_HWSURFACE
-inline constexpr uint32_t kOpenGl = 0x0002;      // SDL_OPENGL
-inline constexpr uint32_t kAsyncBlit = 0x0004;   // SDL_ASYNCBLIT
-inline constexpr uint32_t kHalfRate = 0x0100;    // 30 fps instead of 60
-inline constexpr uint32_t kLowDepth = 0x0200;    // 16 bpp instead of 32
-inline constexpr uint32_t kFrameSkip = 0x1000;   // skip frames to catch up
+inline constexpr uint32_t kHwSurface = 0x0001;        // SDL_HWSURFACE
+inline constexpr uint32_t kOpenGl = 0x0002;           // SDL_OPENGL
+inline constexpr uint32_t kAsyncBlit = 0x0004;        // SDL_ASYNCBLIT
+inline constexpr uint32_t kHalfRate = 0x0100;         // 30 fps instead of 60
+inline constexpr uint32_t kLowDepth = 0x0200;         // 16 bpp instead of 32
+inline constexpr uint32_t kFrameSkip = 0x1000;        // skip frames to catch up
 inline constexpr uint32_t kFullscreen = 0x80000000u;  // SDL_FULLSCREEN
 
 struct VideoState {
@@ -23,15 +23,20 @@ struct VideoState {
   uint8_t videoDepth = 0;
   SDL_Surface* screenSurface = nullptr;  // null in GL mode
   uint8_t targetFrameRate = 0;
-  float frameTimeMs = 0;     // exact frame period
-  uint32_t frameDelayMs = 0; // whole-millisecond period used for waiting
-  bool drawEnabled = true;   // false while the current frame is skipped
+  float frameTimeMs = 0;      // exact frame period
+  uint32_t frameDelayMs = 0;  // whole-millisecond period used for waiting
+  bool drawEnabled = true;    // false while the current frame is skipped
   uint32_t lastFrameTicks = 0;
   uint32_t lagMs = 0;
   uint32_t fpsWindowStart = 0;
   uint16_t fpsFrameCount = 2;
   uint16_t measuredFps100 = 0;  // 5987 = 59.87 frames per second
   bool glContextLive = false;   // a GL context exists and may be called
+  uint16_t screenWidth = 0;     // size of the mode last set, in pixels
+  uint16_t screenHeight = 0;
+  // Counts the GL contexts made: GL names kept from an earlier context are
+  // not valid in the current one.
+  uint32_t glGeneration = 0;
 };
 
 const VideoState& video();

@@ -1,5 +1,7 @@
 #include "scenes/title_scene.h"
 
+#include <algorithm>
+
 #include "render/draw.h"
 #include "scenes/widgets.h"
 #include "text/sjis_strings.h"
@@ -52,9 +54,7 @@ void TitleScene::enter() {
 
 void TitleScene::update() {
   render::setDrawScale(1, 1, 0);
-  render::setDrawColor(0.3f, 0.6f, 0.1f, 1.0f);
-  render::fillRect(0, 0, 640, 480);
-  drawBars();
+  drawBackground();
   drawFrameStrips();
   drawBubble(bubbleRetract != 0);
   // Choices act only while the panel is steady, so a confirmed item first
@@ -90,6 +90,35 @@ void TitleScene::update() {
       break;
     default:
       break;
+  }
+}
+
+// The fill and the bars over it look the same every frame but for the bars'
+// offset, and repeat every bar height. The first frame draws them and keeps
+// one period, repeated down a picture a bar taller than the screen; later
+// frames copy that picture with its top at the offset.
+void TitleScene::drawBackground() {
+  const int barHeight = titleBar.pixelHeight();
+  const int top = static_cast<int16_t>(barScrollY);
+  if (backgroundCopy.holds(titleBar.texture) && top <= 0 && top >= -barHeight) {
+    backgroundCopy.draw(0, top, 0, 0, 640, 480 - top);
+    render::setDrawColor(1, 1, 1, 0.5f);  // as the bars leave it
+    barScrollY += 0.2f;
+    if (barScrollY > 0) barScrollY = -static_cast<float>(barHeight);
+    return;
+  }
+  render::setDrawColor(0.3f, 0.6f, 0.1f, 1.0f);
+  render::fillRect(0, 0, 640, 480);
+  drawBars();
+  // One whole period lies on the screen from the first bar below the top.
+  const int period = top + barHeight;
+  const int height = 480 + barHeight;
+  if (barHeight <= 0 || period < 0 || period + barHeight > 480 ||
+      !backgroundCopy.reserve(640, height, titleBar.texture)) {
+    return;
+  }
+  for (int y = 0; y < height; y += barHeight) {
+    backgroundCopy.captureInto(0, period, 640, std::min(barHeight, height - y), 0, y);
   }
 }
 
@@ -172,6 +201,7 @@ void TitleScene::fadeOut(float red, float green, float blue, SceneId next) {
     screenFade += 0.02f;
   } else {
     ctx.changeScene(next);
+    backgroundCopy.release();  // memory for the other scenes; made again on return
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/context.h"
 #include "app/scene.h"
+#include "render/layer.h"
 
 enum TitlePhase : uint8_t {
   PressStart = 0,
@@ -49,6 +50,7 @@ class TitleScene : public Scene {
   int bubbleY = 0;
 
  private:
+  void drawBackground();
   void drawBars();
   void drawFrameStrips();
   void drawStartPrompt();
@@ -57,6 +59,9 @@ class TitleScene : public Scene {
 
   GameContext& ctx;
   GfxImage titleBar;
+  // The fill under the drifting bars repeats every bar height: one picture
+  // a bar taller than the screen, copied at the bars' offset.
+  render::ScreenLayer backgroundCopy;
   GfxImage bgFrame;
   GfxImage pressStartLabel;
   std::array<GfxImage, kMenuItems> menuLabels;

@@ -4,12 +4,17 @@
 #include <cmath>
 
 #include "render/draw.h"
+#include "render/layer.h"
 #include "render/video.h"
 
 namespace widgets {
 namespace {
 
 WidgetState widgetState;
+// The backdrop's fill, bands and large circle, which are the same in every
+// frame: drawn once, then copied. Lives for the whole program; refilled when
+// the band picture or the GL context changes.
+render::ScreenLayer backdropBase;
 
 constexpr int kCell = 10;  // frame sheets are 3 x 3 cells of 10 pixels
 
@@ -22,15 +27,34 @@ Colour currentColour() {
   return {c[0], c[1], c[2], c[3]};
 }
 
-void setColour(const Colour& c) { render::setDrawColor(c.r, c.g, c.b, c.a); }
+void setColour(const Colour& c) {
+  render::setDrawColor(c.r, c.g, c.b, c.a);
+}
 
 void drawCell(GfxImage& sheet, int x, int y, int column, int row, float scaleX, float scaleY) {
   render::setDrawScale(scaleX, scaleY, 0);
   render::drawImage(x, y, &sheet, column * kCell, row * kCell, kCell, kCell);
 }
 
+// The eight rim cells of one sheet around the interior (iw x ih), as one
+// batch: corners at natural size, edges stretched by (sx, sy).
+void drawRim(GfxImage& sheet, int x, int y, int iw, int ih, float sx, float sy) {
+  const render::ImageBatch batch(sheet);
+  drawCell(sheet, x, y, 0, 0, 1, 1);
+  drawCell(sheet, x + kCell, y, 1, 0, sx, 1);
+  drawCell(sheet, x + kCell + iw, y, 2, 0, 1, 1);
+  drawCell(sheet, x, y + kCell, 0, 1, 1, sy);
+  drawCell(sheet, x + kCell + iw, y + kCell, 2, 1, 1, sy);
+  drawCell(sheet, x, y + kCell + ih, 0, 2, 1, 1);
+  drawCell(sheet, x + kCell, y + kCell + ih, 1, 2, sx, 1);
+  drawCell(sheet, x + kCell + iw, y + kCell + ih, 2, 2, 1, 1);
+}
+
 // Both window kinds: pass 0 lays sheet 0 in the frame colour, pass 1 lays
-// sheet 1 and the interior in the colour current at the call.
+// the interior and sheet 1 in the colour current at the call. The interior
+// and the rim cells do not overlap, so the interior is filled before the
+// rim of pass 1 rather than amid it: the same pixels, and each rim is one
+// batch.
 void drawFramed(GfxImage* sheets, int x, int y, int w, int h, const Colour& frame) {
   const int iw = w - 2 * kCell;
   const int ih = h - 2 * kCell;
@@ -39,27 +63,18 @@ void drawFramed(GfxImage* sheets, int x, int y, int w, int h, const Colour& fram
   const float sx = stretchScale(iw);
   const float sy = stretchScale(ih);
   setColour(frame);
-  for (int pass = 0; pass < 2; ++pass) {
-    if (pass == 1) setColour(fill);
-    GfxImage& sheet = sheets[pass];
-    drawCell(sheet, x, y, 0, 0, 1, 1);
-    drawCell(sheet, x + kCell, y, 1, 0, sx, 1);
-    drawCell(sheet, x + kCell + iw, y, 2, 0, 1, 1);
-    drawCell(sheet, x, y + kCell, 0, 1, 1, sy);
-    if (pass == 1) {
-      render::setDrawScale(1, 1, 0);
-      render::fillRect(x + kCell, y + kCell, iw, ih);
-    }
-    drawCell(sheet, x + kCell + iw, y + kCell, 2, 1, 1, sy);
-    drawCell(sheet, x, y + kCell + ih, 0, 2, 1, 1);
-    drawCell(sheet, x + kCell, y + kCell + ih, 1, 2, sx, 1);
-    drawCell(sheet, x + kCell + iw, y + kCell + ih, 2, 2, 1, 1);
-  }
+  drawRim(sheets[0], x, y, iw, ih, sx, sy);
+  setColour(fill);
+  render::setDrawScale(1, 1, 0);
+  render::fillRect(x + kCell, y + kCell, iw, ih);
+  drawRim(sheets[1], x, y, iw, ih, sx, sy);
 }
 
 }  // namespace
 
-WidgetState& state() { return widgetState; }
+WidgetState& state() {
+  return widgetState;
+}
 
 float stretchScale(int pixels) {
   float scale = static_cast<float>(pixels) / kCell;
@@ -79,18 +94,23 @@ void drawPlainWindow(int x, int y, int w, int h) {
 
 void drawBackdrop(GameContext& ctx) {
   float& t = widgetState.backdropPhase;
-  render::setDrawColor(0.5f, 0.9f, 0.3f, 1.0f);
-  render::fillRect(0, 0, 640, 480);
-
-  render::setDrawScale(1, 1, 0);
-  const int barHeight = ctx.barImage.pixelHeight();
-  for (int y = 0; barHeight > 0 && y < 480; y += barHeight) {
-    render::setDrawColor(1, 1, 1, y / 480.0f + 0.1f);
-    render::drawImage(0, y, ctx.barImage);
+  if (backdropBase.holds(ctx.barImage.texture)) {
+    backdropBase.draw(0, 0);
+    render::setDrawScale(1, 1, 0);
+  } else {
+    render::setDrawColor(0.5f, 0.9f, 0.3f, 1.0f);
+    render::fillRect(0, 0, 640, 480);
+    render::setDrawScale(1, 1, 0);
+    const int barHeight = ctx.barImage.pixelHeight();
+    for (int y = 0; barHeight > 0 && y < 480; y += barHeight) {
+      render::setDrawColor(1, 1, 1, y / 480.0f + 0.1f);
+      render::drawImage(0, y, ctx.barImage);
+    }
+    render::setDrawColor(0.7f, 1.0f, 0.5f, 0.8f);
+    render::fillCircle(100, 200, 200);
+    backdropBase.capture(0, 0, 640, 480, ctx.barImage.texture);
   }
 
-  render::setDrawColor(0.7f, 1.0f, 0.5f, 0.8f);
-  render::fillCircle(100, 200, 200);
   render::setDrawColor(0.7f, 1.0f, 0.5f, 1.0f);
   render::fillCircle(static_cast<int>(100 + 150 * std::cos(t)),
                      static_cast<int>(200 + 150 * std::sin(t)), 100);

@@ -1,10 +1,11 @@
 # Helpers for driving the real program on a virtual X display, shared by
 # run.sh, the end-to-end tests and the benchmark. Source it.
 
-# start_display: starts Xvfb on a free display number of its own and exports
-# DISPLAY. Sets XVFB_PID. Stop it with stop_display.
+# start_display [FIRST]: starts Xvfb on a free display number of its own (the
+# first free one from FIRST, when given) and exports DISPLAY. Sets XVFB_PID.
+# Stop it with stop_display.
 start_display() {
-    local n=$(( 100 + ($$ % 400) ))
+    local n=${1:-$(( 100 + ($$ % 400) ))}
     while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
     Xvfb ":$n" -screen 0 1024x768x24 -noreset -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!

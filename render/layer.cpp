@@ -1,0 +1,150 @@
+// ScreenLayer: glCopyTexSubImage2D from the back buffer into a texture (of
+// power-of-two size where GL needs it), drawn back as one unblended,
+// untinted quad whose texels fall one to one on the screen's pixels.
+#include "render/layer.h"
+
+#include <GL/gl.h>
+
+#include <utility>
+
+#include "render/image.h"
+#include "render/video.h"
+
+namespace render {
+namespace {
+
+bool layersEnabled = true;
+
+// Texture sides need not be powers of two from GL 2.0 on; a layer's texture
+// is then exactly its picture's size.
+bool anySizeTextures() {
+  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  return version != nullptr && version[0] >= '2' && version[0] <= '9';
+}
+
+}  // namespace
+
+ScreenLayer::~ScreenLayer() {
+  release();
+}
+
+ScreenLayer::ScreenLayer(ScreenLayer&& other) noexcept {
+  *this = std::move(other);
+}
+
+ScreenLayer& ScreenLayer::operator=(ScreenLayer&& other) noexcept {
+  if (this == &other) return *this;
+  release();
+  texture_ = std::exchange(other.texture_, 0);
+  generation_ = other.generation_;
+  key_ = other.key_;
+  holding_ = std::exchange(other.holding_, false);
+  width_ = other.width_;
+  height_ = other.height_;
+  textureWidth_ = other.textureWidth_;
+  textureHeight_ = other.textureHeight_;
+  return *this;
+}
+
+void ScreenLayer::release() {
+  // A texture of a context that is gone (or of an earlier one) is not ours
+  // to delete any more.
+  if (texture_ != 0 && video().glContextLive && generation_ == video().glGeneration) {
+    const GLuint name = texture_;
+    glDeleteTextures(1, &name);
+  }
+  texture_ = 0;
+  holding_ = false;
+  width_ = height_ = textureWidth_ = textureHeight_ = 0;
+}
+
+bool ScreenLayer::holds(uint32_t key) const {
+  return layersEnabled && holding_ && key_ == key && generation_ == video().glGeneration &&
+         glMode();
+}
+
+bool ScreenLayer::capture(int x, int y, int w, int h, uint32_t key) {
+  return reserve(w, h, key) && captureInto(x, y, w, h, 0, 0);
+}
+
+bool ScreenLayer::reserve(int w, int h, uint32_t key) {
+  holding_ = false;
+  const VideoState& v = video();
+  if (!layersEnabled || !v.drawEnabled || !glMode() || w <= 0 || h <= 0) return false;
+  const bool anySize = anySizeTextures();
+  const int potW = anySize ? w : nextPowerOfTwo(w);
+  const int potH = anySize ? h : nextPowerOfTwo(h);
+  if (texture_ == 0 || generation_ != v.glGeneration || potW != textureWidth_ ||
+      potH != textureHeight_) {
+    release();
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    if (name == 0) return false;
+    texture_ = name;
+    generation_ = v.glGeneration;
+    textureWidth_ = potW;
+    textureHeight_ = potH;
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, potW, potH, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+  }
+  width_ = w;
+  height_ = h;
+  key_ = key;
+  holding_ = true;
+  return true;
+}
+
+bool ScreenLayer::captureInto(int x, int y, int w, int h, int toX, int toY) {
+  const VideoState& v = video();
+  const bool fits = w > 0 && h > 0 && x >= 0 && y >= 0 && x + w <= v.screenWidth &&
+                    y + h <= v.screenHeight && toX >= 0 && toY >= 0 && toX + w <= width_ &&
+                    toY + h <= height_;
+  if (!holding_ || !layersEnabled || !v.drawEnabled || !glMode() || !fits ||
+      generation_ != v.glGeneration) {
+    holding_ = false;
+    return false;
+  }
+  glBindTexture(GL_TEXTURE_2D, texture_);
+  // GL counts rows from the bottom, of the screen and of the texture alike:
+  // picture row p is texture row height - 1 - p.
+  glCopyTexSubImage2D(GL_TEXTURE_2D, 0, toX, height_ - toY - h, x, v.screenHeight - y - h, w, h);
+  return true;
+}
+
+void ScreenLayer::draw(int x, int y, int srcX, int srcY, int w, int h) const {
+  if (!holds(key_) || !video().drawEnabled) return;
+  // Picture row p lies in texture row height - 1 - p; with the texels'
+  // centres on the pixels' centres nearest sampling copies them exactly.
+  const float u0 = static_cast<float>(srcX) / textureWidth_;
+  const float u1 = static_cast<float>(srcX + w) / textureWidth_;
+  const float vTop = static_cast<float>(height_ - srcY) / textureHeight_;
+  const float vBottom = static_cast<float>(height_ - srcY - h) / textureHeight_;
+  GLint envMode = GL_MODULATE;
+  glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &envMode);
+  glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+  glDisable(GL_BLEND);
+  glBindTexture(GL_TEXTURE_2D, texture_);
+  glBegin(GL_TRIANGLE_STRIP);
+  glTexCoord2f(u0, vTop);
+  glVertex2i(x, y);
+  glTexCoord2f(u1, vTop);
+  glVertex2i(x + w, y);
+  glTexCoord2f(u0, vBottom);
+  glVertex2i(x, y + h);
+  glTexCoord2f(u1, vBottom);
+  glVertex2i(x + w, y + h);
+  glEnd();
+  glEnable(GL_BLEND);
+  glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, static_cast<GLfloat>(envMode));
+}
+
+namespace testing {
+
+void setScreenLayers(bool enabled) {
+  layersEnabled = enabled;
+}
+
+}  // namespace testing
+}  // namespace render

@@ -1,0 +1,273 @@
+#!/usr/bin/env python3
+"""Turns the swap tap's records of bench.sh's runs into out/bench.md.
+
+Usage: analyze.py OUT_DIR RUN_DIR... [--profile PROFILE_TXT]
+
+Each RUN_DIR holds "marks" (what drive.sh measured when) and one tap file
+per copy of the program (COPY.tap, lines described in swap_tap.cpp). Every
+figure is computed per run and the median over the runs is reported.
+"""
+import os
+import platform
+import re
+import statistics
+import sys
+
+PACE_MS = 17  # the program's frame wait at 60 frames per second
+FPS_CAP = 1000.0 / PACE_MS
+GOALS = {
+    "fps": 0.98 * FPS_CAP,
+    "p99_ms": 20.0,
+    "cpu_share": 0.50,
+    "own_ms": 0.5,
+    "first_frame_ms": 400.0,
+    "join_frames": 2,
+    "query_frames": 1,
+    "hwm_mib": 120.0,
+}
+SCENES = [
+    ("title", "solo", "title, menu open"),
+    ("character_select", "solo", "character select"),
+    ("room_list", "host", "room list"),
+    ("free_lobby", "solo", "free-battle lobby"),
+    ("net_lobby", "host", "network lobby with a guest (host)"),
+    ("net_lobby", "guest", "network lobby (the guest copy)"),
+    ("game_select", "host", "game select over the host's lobby"),
+]
+
+
+def read_tap(path):
+    frames, events, renderer, loaded = [], [], None, None
+    if not os.path.exists(path):
+        return {"frames": frames, "events": events, "renderer": renderer, "loaded": loaded}
+    with open(path, "rb") as f:
+        for raw in f:
+            line = raw.decode("utf-8", "replace").rstrip("\n")
+            kind, _, rest = line.partition(" ")
+            parts = rest.split()
+            if kind == "F" and len(parts) >= 9:
+                frames.append([int(v) for v in parts[:9]])
+            elif kind in ("S", "R") and len(parts) >= 3:
+                events.append((kind, int(parts[0]), int(parts[1]), parts[2]))
+            elif kind == "A" and parts:
+                events.append(("A", int(parts[0]), 0, ""))
+            elif kind == "G":
+                renderer = rest
+            elif kind == "L" and len(parts) >= 2:
+                loaded = (int(parts[0]), int(parts[1]))
+    return {"frames": frames, "events": events, "renderer": renderer, "loaded": loaded}
+
+
+def read_marks(run):
+    windows, launches = [], {}
+    with open(os.path.join(run, "marks")) as f:
+        for line in f:
+            p = line.split()
+            if p and p[0] == "window":
+                windows.append((p[1], p[2], int(p[3]), int(p[4]), int(p[5])))
+            elif p and p[0] == "launch":
+                launches[p[1]] = int(p[2])
+    return windows, launches
+
+
+def percentile(values, q):
+    ordered = sorted(values)
+    if not ordered:
+        return float("nan")
+    rank = q * (len(ordered) - 1)
+    low = int(rank)
+    high = min(low + 1, len(ordered) - 1)
+    return ordered[low] + (ordered[high] - ordered[low]) * (rank - low)
+
+
+def scene_figures(tap, start, end, hwm_kb):
+    """Figures of the frames presented between start and end (realtime)."""
+    inside = [f for f in tap["frames"] if start <= f[1] <= end]
+    if len(inside) < 3:
+        return None
+    intervals = [(b[0] - a[0]) / 1e6 for a, b in zip(inside, inside[1:])]
+    n = len(intervals)
+    wall_ns = inside[-1][0] - inside[0][0]
+    cpu_ns = inside[-1][2] - inside[0][2]
+    main_ns = inside[-1][3] - inside[0][3]
+    return {
+        "fps": n / (wall_ns / 1e9),
+        "median_ms": statistics.median(intervals),
+        "p99_ms": percentile(intervals, 0.99),
+        "cpu_ms": cpu_ns / 1e6 / n,
+        "cpu_share": cpu_ns / wall_ns,
+        "main_ms": main_ns / 1e6 / n,
+        "swap_ms": statistics.median(f[4] / 1e6 for f in inside),
+        "allocs": (inside[-1][5] - inside[0][5]) / n,
+        "hwm_mib": hwm_kb / 1024.0,
+    }
+
+
+def frames_between(tap, t0, t1):
+    return sum(1 for f in tap["frames"] if t0 < f[0] <= t1)
+
+
+def net_figures(host, guest):
+    """Join and room query timings of one run (monotonic clock, both copies)."""
+    joins, queries = [], []
+    hsends = [e for e in host["events"] if e[0] == "S"]
+    for kind, t0, length, hexed in guest["events"]:
+        if kind == "S" and length == 3 and hexed == "010000":
+            # The host's answer: from = the new slot, type Join, length 1.
+            sent = next((e for e in hsends if e[1] > t0 and e[3][2:8] == "010100"), None)
+            read = next((e for e in guest["events"]
+                         if e[0] == "R" and e[1] > t0 and e[3][2:8] == "010100"), None)
+            if sent:
+                joins.append({"frames": frames_between(host, t0, sent[1]),
+                              "ms": (sent[1] - t0) / 1e6,
+                              "read_ms": (read[1] - t0) / 1e6 if read else None})
+        elif kind == "S" and length == 3 and hexed == "000000":
+            reply = next((e for e in hsends if e[1] > t0 and e[2] == 712), None)
+            read = next((e for e in host["events"]
+                         if e[0] == "R" and e[1] > t0 and e[2] == 3 and e[3] == "000000"), None)
+            if reply:
+                queries.append({"frames": frames_between(host, t0, reply[1]),
+                                "ms": (reply[1] - t0) / 1e6,
+                                "read_frames": frames_between(host, read[1], reply[1])
+                                if read else None})
+    return joins, queries
+
+
+def med(values):
+    values = [v for v in values if v is not None]
+    return statistics.median(values) if values else float("nan")
+
+
+def machine_lines(renderer):
+    cpu = "?"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    threads = os.environ.get("LP_NUM_THREADS")
+    threads = threads if threads else "unset (llvmpipe's default: one per core)"
+    return [
+        f"- Machine: {os.cpu_count()} cores (nproc), {cpu}, Linux {platform.release()}",
+        f"- Renderer: {renderer or '?'} under Xvfb; LP_NUM_THREADS {threads}",
+    ]
+
+
+def verdict(ok):
+    return "yes" if ok else "**no**"
+
+
+def main():
+    args = sys.argv[1:]
+    profile = None
+    if "--profile" in args:
+        i = args.index("--profile")
+        profile = args[i + 1]
+        del args[i:i + 2]
+    out_dir, runs = args[0], args[1:]
+
+    per_scene = {(s, c): [] for s, c, _ in SCENES}
+    first_frame, first_picture, joins, queries = [], [], [], []
+    renderer = None
+    for run in runs:
+        windows, launches = read_marks(run)
+        taps = {c: read_tap(os.path.join(run, c + ".tap")) for c in ("solo", "host", "guest")}
+        for tap in taps.values():
+            renderer = renderer or tap["renderer"]
+        for scene, copy, start, end, hwm in windows:
+            if (scene, copy) in per_scene:
+                fig = scene_figures(taps[copy], start, end, hwm)
+                if fig:
+                    per_scene[(scene, copy)].append(fig)
+        for copy in ("solo", "host"):  # the guest starts while the host runs
+            frames = taps[copy]["frames"]
+            if copy in launches and len(frames) >= 2:
+                first_frame.append((frames[0][1] - launches[copy]) / 1e6)
+                first_picture.append((frames[1][1] - launches[copy]) / 1e6)
+        j, q = net_figures(taps["host"], taps["guest"])
+        joins += j
+        queries += q
+
+    def scene_med(key, field):
+        return med([f[field] for f in per_scene[key]])
+
+    lines = ["# Vellora benchmark", ""]
+    lines += machine_lines(renderer)
+    lines += [f"- Runs: {len(runs)}; every figure is the median over the runs; "
+              f"pacing cap {FPS_CAP:.1f} fps (17 ms waits)", ""]
+    lines += ["| Scene | fps | median interval ms | p99 interval ms | CPU ms/frame | "
+              "CPU % of a core | main thread ms/frame | peak RSS MiB |",
+              "|---|---|---|---|---|---|---|---|"]
+    for scene, copy, label in SCENES:
+        key = (scene, copy)
+        if not per_scene[key]:
+            lines.append(f"| {label} | no data | | | | | | |")
+            continue
+        lines.append(
+            f"| {label} | {scene_med(key, 'fps'):.1f} | {scene_med(key, 'median_ms'):.2f} | "
+            f"{scene_med(key, 'p99_ms'):.2f} | {scene_med(key, 'cpu_ms'):.2f} | "
+            f"{100 * scene_med(key, 'cpu_share'):.0f} | {scene_med(key, 'main_ms'):.2f} | "
+            f"{scene_med(key, 'hwm_mib'):.1f} |")
+    lines.append("")
+    ff = med(first_frame)
+    lines.append(f"- Start to first presented frame: {ff:.0f} ms "
+                 f"(first frame the title drew: {med(first_picture):.0f} ms)")
+    jf = med([j["frames"] for j in joins])
+    qf = med([q["frames"] for q in queries])
+    lines.append(f"- Join: {jf:.0f} host frames from the guest's Join leaving to the host's "
+                 f"answer leaving (and arriving, over loopback): "
+                 f"{med([j['ms'] for j in joins]):.1f} ms; the guest reads it "
+                 f"{med([j['read_ms'] for j in joins]):.1f} ms after its Join left, at its next "
+                 f"poll ({len(joins)} joins)")
+    lines.append(f"- Room query: {qf:.0f} host frames from the query leaving to the host's "
+                 f"answer ({med([q['ms'] for q in queries]):.1f} ms; "
+                 f"{med([q['read_frames'] for q in queries]):.0f} frames from the host "
+                 f"reading it; {len(queries)} queries)")
+    own = None
+    if profile and os.path.exists(profile):
+        with open(profile) as f:
+            text = f.read()
+        lines += ["", text.strip()]
+        m = re.search(r"own_ms_max=([0-9.]+)", text)
+        own = float(m.group(1)) if m else None
+
+    allocs = med([med([f["allocs"] for f in v]) for v in per_scene.values() if v])
+    worst_fps = min((scene_med(k, "fps") for k in per_scene if per_scene[k]), default=0)
+    worst_p99 = max((scene_med(k, "p99_ms") for k in per_scene if per_scene[k]), default=0)
+    worst_cpu = max((scene_med(k, "cpu_share") for k in per_scene if per_scene[k]), default=0)
+    worst_hwm = max((f["hwm_mib"] for v in per_scene.values() for f in v), default=0)
+    lines += ["", "| Budget | measured | goal | met |", "|---|---|---|---|"]
+    budget = [
+        ("presented fps, worst scene", f"{worst_fps:.1f}", f">= {GOALS['fps']:.1f}",
+         worst_fps >= GOALS["fps"]),
+        ("p99 frame interval, worst scene", f"{worst_p99:.1f} ms", "< 20 ms",
+         worst_p99 < GOALS["p99_ms"]),
+        ("process CPU, worst scene", f"{100 * worst_cpu:.0f} % of a core", "<= 50 %",
+         worst_cpu <= GOALS["cpu_share"]),
+        ("own code CPU per frame, worst scene",
+         f"{own:.3f} ms" if own is not None else "not profiled", "<= 0.5 ms",
+         own is not None and own <= GOALS["own_ms"]),
+        ("start to first presented frame", f"{ff:.0f} ms", "<= 400 ms",
+         ff <= GOALS["first_frame_ms"]),
+        ("Join answered", f"{jf:.0f} host frames", "<= 2", jf <= GOALS["join_frames"]),
+        ("room query answered", f"{qf:.0f} host frames", "<= 1", qf <= GOALS["query_frames"]),
+        ("peak resident set, any run", f"{worst_hwm:.1f} MiB", "< 120 MiB",
+         worst_hwm < GOALS["hwm_mib"]),
+    ]
+    for name, measured, goal, ok in budget:
+        lines.append(f"| {name} | {measured} | {goal} | {verdict(ok)} |")
+    lines.append("")
+    lines.append(f"Main-thread allocations per presented frame (median over scenes): "
+                 f"{allocs:.1f}; see README \"Benchmark\" for how they are attributed.")
+    text = "\n".join(lines) + "\n"
+    os.makedirs(out_dir, exist_ok=True)
+    with open(os.path.join(out_dir, "bench.md"), "w") as f:
+        f.write(text)
+    print(text, end="")
+
+
+if __name__ == "__main__":
+    main()

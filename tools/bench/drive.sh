@@ -1,0 +1,162 @@
+# Drives copies of the real program through the scenes for bench.sh, with
+# the swap tap preloaded. Source it after tools/xsession.sh, with ROOT (the
+# repository), GAME (the program), TAP (the tap library), RUN_DIR (this
+# run's output folder), WINDOW (seconds measured per scene) and PORT (the
+# host's room port) set; SHOTS (a folder for screenshots) and PROFILE are
+# optional.
+#
+# Every measured stretch is one line of "$RUN_DIR/marks":
+#   window SCENE COPY START_NS END_NS VMHWM_KB
+# and every launch one line
+#   launch COPY START_NS
+# (times from `date +%s%N`, the clock the tap's "real" column uses).
+
+# copy_dir NAME PORT PLAYER ROOM [LISTED_PORT]: a working folder of its own
+# for one copy: the pictures, its RoomConfig.txt and RoomList.txt.
+copy_dir() {
+    local dir="$RUN_DIR/$1"
+    mkdir -p "$dir"
+    ln -sfn "$ROOT/Graphic" "$dir/Graphic"
+    printf 'port=%s\npname=%s\nname=%s\n' "$2" "$3" "$4" > "$dir/RoomConfig.txt"
+    : > "$dir/RoomList.txt"
+    [ -n "${5:-}" ] && printf '127.0.0.1:%s\n' "$5" > "$dir/RoomList.txt"
+    echo "$dir"
+}
+
+# launch COPY DIR: starts the program in DIR with the tap; sets COPY_PID.
+launch() {
+    echo "launch $1 $(date +%s%N)" >> "$RUN_DIR/marks"
+    (cd "$2" && VELLORA_TAP_OUT="$RUN_DIR/$1.tap" LD_PRELOAD="$TAP" \
+        exec "$GAME" > "$RUN_DIR/$1.log" 2>&1) &
+    COPY_PID=$!
+}
+
+hwm_kb() {
+    awk '/^VmHWM:/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0
+}
+
+# measure SCENE COPY PID [COPY2 PID2]: one measured stretch of WINDOW
+# seconds, for one copy or two at once. With PROFILE set, the first copy's
+# main thread is sampled meanwhile (RUN_DIR/COPY-SCENE.perf).
+measure() {
+    local scene=$1 start end
+    start=$(date +%s%N)
+    if [ -n "${PROFILE:-}" ]; then
+        perf record -q -e cpu-clock -F 4999 --call-graph dwarf,16384 -t "$3" \
+            -o "$RUN_DIR/$2-$scene.perf" -- sleep "$WINDOW" > /dev/null 2>&1
+    else
+        sleep "$WINDOW"
+    fi
+    end=$(date +%s%N)
+    shift
+    while [ $# -ge 2 ]; do
+        echo "window $scene $1 $start $end $(hwm_kb "$2")" >> "$RUN_DIR/marks"
+        shift 2
+    done
+}
+
+# snap WIN NAME: a screenshot for checking the run by eye (the window is
+# raised first: the two copies' windows overlap).
+snap() {
+    [ -n "${SHOTS:-}" ] || return 0
+    xdotool windowraise "$1" 2>/dev/null
+    sleep 0.2
+    shot "$1" "$SHOTS/$2.png" 2>/dev/null
+    return 0
+}
+
+# title_menu WIN: from the title prompt to the open menu.
+title_menu() {
+    sleep 2
+    press "$1" z
+    sleep 2
+}
+
+# to_net_room_list WIN: from the open title menu through the net battle
+# character select (one participant) to the room list.
+to_net_room_list() {
+    press "$1" Down
+    press "$1" Down
+    press "$1" z
+    sleep 7.5
+    press "$1" z
+    sleep 1.2
+    press "$1" Left
+    press "$1" z
+    sleep 3
+}
+
+# Free battle: title, character select, the free-battle lobby.
+scenario_solo() {
+    local dir win pid
+    dir=$(copy_dir solo "$PORT" Solo SoloRoom)
+    launch solo "$dir"
+    pid=$COPY_PID
+    win=$(wait_window) || { echo "no window" >&2; kill "$pid"; return 1; }
+    title_menu "$win"
+    measure title solo "$pid"
+    snap "$win" title
+    press "$win" Down
+    press "$win" z
+    sleep 7.5
+    measure character_select solo "$pid"
+    snap "$win" character_select
+    local turn
+    for turn in 1 2 3 4 5 6; do
+        press "$win" z
+        sleep 0.6
+        press "$win" Left
+        press "$win" z
+        sleep 1.4
+    done
+    sleep 3
+    measure free_lobby solo "$pid"
+    snap "$win" free_lobby
+    press "$win" Escape
+    wait_exit "$pid" 10 > /dev/null
+}
+
+# Net battle: a host and a guest on this machine. The room list, three
+# refreshes (room queries), the join, the lobby with a guest, the game
+# select over the host's lobby.
+scenario_net() {
+    local hdir gdir hwin gwin hpid gpid
+    hdir=$(copy_dir host "$PORT" Host HostRoom)
+    gdir=$(copy_dir guest "$((PORT + 1))" Guest GuestRoom "$PORT")
+    launch host "$hdir"
+    hpid=$COPY_PID
+    hwin=$(wait_window) || { echo "no host window" >&2; kill "$hpid"; return 1; }
+    title_menu "$hwin"
+    to_net_room_list "$hwin"
+    measure room_list host "$hpid"
+    snap "$hwin" room_list
+    press "$hwin" Right
+    press "$hwin" z
+    sleep 3
+
+    launch guest "$gdir"
+    gpid=$COPY_PID
+    gwin=$(wait_window "$hwin") || { echo "no guest window" >&2; kill "$hpid" "$gpid"; return 1; }
+    title_menu "$gwin"
+    to_net_room_list "$gwin"
+    local i
+    for i in 1 2 3; do
+        press "$gwin" z
+        sleep 1.5
+    done
+    snap "$gwin" room_list_refreshed
+    press "$gwin" Down
+    press "$gwin" z
+    sleep 4
+    measure net_lobby host "$hpid" guest "$gpid"
+    snap "$hwin" net_lobby_host
+    snap "$gwin" net_lobby_guest
+    press "$hwin" z
+    sleep 3
+    measure game_select host "$hpid"
+    snap "$hwin" game_select
+    press "$gwin" Escape
+    wait_exit "$gpid" 10 > /dev/null
+    press "$hwin" Escape
+    wait_exit "$hpid" 10 > /dev/null
+}

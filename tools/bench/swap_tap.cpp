@@ -1,0 +1,320 @@
+// An external tap for measuring the real program, loaded with LD_PRELOAD.
+// The program keeps no timing code of its own: this library wraps the calls
+// that mark what a player sees and what the network carries, and writes one
+// line per event to the file named by VELLORA_TAP_OUT (without it the
+// wrappers only pass the calls through).
+//
+// Lines (times in nanoseconds; "mono" is CLOCK_MONOTONIC, shared by every
+// process of the machine, "real" is CLOCK_REALTIME, comparable with
+// `date +%s%N`):
+//   L mono real                      the library was loaded (before main)
+//   G renderer|version               the GL strings, at the first swap
+//   F mono real pcpu tcpu swap am aa ao ad
+//                                    a frame was presented: times after the
+//                                    swap returned, process and main-thread
+//                                    CPU time, the swap's own wall time,
+//                                    allocations so far on the main thread
+//                                    and in the whole process, and (with
+//                                    VELLORA_TAP_ALLOC_ORIGIN=1, else 0) the
+//                                    main thread's allocations asked for by
+//                                    the program's own code and by the GL
+//                                    driver on its behalf
+//   W count symbol                   at exit, with VELLORA_TAP_ALLOC_ORIGIN:
+//                                    what the program's own code called that
+//                                    allocated, and how often
+//   S mono len hex                    SDLNet_TCP_Send is called (first bytes)
+//   R mono got hex                    SDLNet_TCP_Recv returned got bytes
+//   A mono                            SDLNet_TCP_Accept returned a connection
+//   O mono0 mono1 ok                  SDLNet_TCP_Open ran from mono0 to mono1
+#include <dlfcn.h>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr size_t kBufferBytes = 1 << 16;
+constexpr size_t kFlushAt = kBufferBytes - 512;  // one line is far shorter
+constexpr int kHexBytes = 8;
+
+// Plain zero-initialised data, so that no dynamic initialiser can run after
+// the constructor below and undo it. fd is valid while isOpen is set.
+struct Tap {
+  bool isOpen;
+  int fd;
+  char buffer[kBufferBytes];
+  size_t used;
+};
+Tap tap;
+
+// Allocation counters: the main thread's own (thread-local, static TLS so
+// that reading it never allocates) and the whole process's.
+__attribute__((tls_model("initial-exec"))) thread_local uint64_t threadAllocs = 0;
+std::atomic<uint64_t> processAllocs{0};
+
+// Where the main thread's allocations come from. An allocation belongs to
+// the program when the innermost frame of the program's executable called
+// something other than a GL entry point (gl*, SDL_GL_*): operator new, an
+// SDL surface, a font render. Zero-initialised plain data, set up by the
+// constructor below.
+constexpr int kMaxFrames = 48;
+constexpr int kMaxSites = 64;
+constexpr size_t kSiteNameBytes = 64;
+// Names are copied: a library's strings go away when it is unloaded, and
+// the sites are written out at exit.
+struct Site {
+  char symbol[kSiteNameBytes];
+  uint64_t count;
+};
+struct Origin {
+  bool enabled;
+  uintptr_t ownStart;  // the executable's code segment
+  uintptr_t ownEnd;
+  uint64_t own;
+  uint64_t driver;
+  Site sites[kMaxSites];
+};
+Origin origin;
+__attribute__((tls_model("initial-exec"))) thread_local int8_t mainThread = 0;  // 1 yes, -1 no
+__attribute__((tls_model("initial-exec"))) thread_local bool classifying = false;
+
+bool onMainThread() {
+  if (mainThread == 0) mainThread = syscall(SYS_gettid) == getpid() ? 1 : -1;
+  return mainThread == 1;
+}
+
+void noteSite(const char* symbol) {
+  for (Site& site : origin.sites) {
+    if (site.symbol[0] == '\0') std::snprintf(site.symbol, kSiteNameBytes, "%s", symbol);
+    if (std::strncmp(site.symbol, symbol, kSiteNameBytes - 1) == 0) {
+      ++site.count;
+      return;
+    }
+  }
+}
+
+void classifyAlloc() {
+  void* frames[kMaxFrames];
+  const int n = backtrace(frames, kMaxFrames);
+  for (int k = 1; k < n; ++k) {
+    const auto pc = reinterpret_cast<uintptr_t>(frames[k]);
+    if (pc < origin.ownStart || pc >= origin.ownEnd) continue;
+    Dl_info info{};
+    // GL entry points jump straight into the driver's own functions, so a
+    // callee is the driver's when it lies in a GL library or is named as a
+    // GL call; an unnamed callee elsewhere is reported by its file.
+    const bool found = dladdr(frames[k - 1], &info) != 0;
+    const char* file = found && info.dli_fname != nullptr ? info.dli_fname : "";
+    const char* callee = !found ? "?" : info.dli_sname != nullptr ? info.dli_sname : file;
+    const bool driver =
+        std::strstr(file, "_dri.so") != nullptr || std::strstr(file, "libGL") != nullptr ||
+        std::strstr(file, "libglapi") != nullptr || std::strncmp(callee, "gl", 2) == 0 ||
+        std::strncmp(callee, "SDL_GL_", 7) == 0;
+    if (driver) {
+      ++origin.driver;
+    } else {
+      ++origin.own;
+      noteSite(callee);
+    }
+    return;
+  }
+}
+
+void countAlloc() {
+  ++threadAllocs;
+  processAllocs.fetch_add(1, std::memory_order_relaxed);
+  if (!origin.enabled || classifying || !onMainThread()) return;
+  classifying = true;  // backtrace and dladdr may allocate themselves
+  classifyAlloc();
+  classifying = false;
+}
+
+int findExecutable(dl_phdr_info* info, size_t, void*) {
+  // The first object reported is the executable itself.
+  for (int i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+    if (segment.p_type != PT_LOAD || (segment.p_flags & PF_X) == 0) continue;
+    origin.ownStart = info->dlpi_addr + segment.p_vaddr;
+    origin.ownEnd = origin.ownStart + segment.p_memsz;
+  }
+  return 1;
+}
+
+int64_t nowNs(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+void flushTap() {
+  size_t done = 0;
+  while (tap.isOpen && done < tap.used) {
+    const ssize_t n = write(tap.fd, tap.buffer + done, tap.used - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  tap.used = 0;
+}
+
+// Appends one formatted line; the buffer goes to the file when nearly full
+// and at exit.
+__attribute__((format(printf, 1, 2))) void emit(const char* format, ...) {
+  if (!tap.isOpen) return;
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(tap.buffer + tap.used, kBufferBytes - tap.used, format, args);
+  va_end(args);
+  if (n > 0) tap.used += static_cast<size_t>(n);
+  if (tap.used >= kFlushAt) flushTap();
+}
+
+// The first bytes of a message as hex, for telling message types apart.
+void hexOf(const void* bytes, int length, char (&out)[2 * kHexBytes + 2]) {
+  static const char kDigits[] = "0123456789abcdef";
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  int i = 0;
+  for (; p != nullptr && i < length && i < kHexBytes; ++i) {
+    out[2 * i] = kDigits[p[i] >> 4];
+    out[2 * i + 1] = kDigits[p[i] & 15];
+  }
+  if (i == 0) out[i++ * 2] = '-';
+  out[2 * i] = '\0';
+}
+
+template <typename Fn>
+Fn next(const char* name) {
+  return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+__attribute__((constructor)) void openTap() {
+  const char* path = std::getenv("VELLORA_TAP_OUT");
+  if (path == nullptr || path[0] == '\0') return;
+  tap.fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  tap.isOpen = tap.fd >= 0;
+  const char* originFlag = std::getenv("VELLORA_TAP_ALLOC_ORIGIN");
+  if (originFlag != nullptr && originFlag[0] == '1') {
+    dl_iterate_phdr(findExecutable, nullptr);
+    origin.enabled = origin.ownEnd > origin.ownStart;
+  }
+  emit("L %lld %lld\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)),
+       static_cast<long long>(nowNs(CLOCK_REALTIME)));
+}
+
+__attribute__((destructor)) void closeTap() {
+  origin.enabled = false;
+  for (const Site& site : origin.sites) {
+    if (site.symbol[0] != '\0') {
+      emit("W %llu %s\n", static_cast<unsigned long long>(site.count), site.symbol);
+    }
+  }
+  flushTap();
+  if (tap.isOpen) close(tap.fd);
+  tap.isOpen = false;
+}
+
+}  // namespace
+
+extern "C" {
+
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* block, size_t size);
+void* __libc_memalign(size_t alignment, size_t size);
+
+void* malloc(size_t size) {
+  countAlloc();
+  return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size) {
+  countAlloc();
+  return __libc_calloc(count, size);
+}
+void* realloc(void* block, size_t size) {
+  countAlloc();
+  return __libc_realloc(block, size);
+}
+void* memalign(size_t alignment, size_t size) {
+  countAlloc();
+  return __libc_memalign(alignment, size);
+}
+void* aligned_alloc(size_t alignment, size_t size) {
+  countAlloc();
+  return __libc_memalign(alignment, size);
+}
+int posix_memalign(void** out, size_t alignment, size_t size) {
+  countAlloc();
+  void* block = __libc_memalign(alignment, size);
+  if (block == nullptr) return 12;  // ENOMEM
+  *out = block;
+  return 0;
+}
+
+void SDL_GL_SwapBuffers(void) {
+  static const auto real = next<void (*)()>("SDL_GL_SwapBuffers");
+  static bool namedRenderer = false;
+  if (!namedRenderer) {
+    namedRenderer = true;
+    const auto getString = next<const unsigned char* (*)(unsigned)>("glGetString");
+    const unsigned char* renderer = getString != nullptr ? getString(0x1F01) : nullptr;  // RENDERER
+    const unsigned char* version = getString != nullptr ? getString(0x1F02) : nullptr;   // VERSION
+    emit("G %s|%s\n", renderer != nullptr ? reinterpret_cast<const char*>(renderer) : "?",
+         version != nullptr ? reinterpret_cast<const char*>(version) : "?");
+  }
+  const int64_t before = nowNs(CLOCK_MONOTONIC);
+  real();
+  const int64_t after = nowNs(CLOCK_MONOTONIC);
+  emit("F %lld %lld %lld %lld %lld %llu %llu %llu %llu\n", static_cast<long long>(after),
+       static_cast<long long>(nowNs(CLOCK_REALTIME)),
+       static_cast<long long>(nowNs(CLOCK_PROCESS_CPUTIME_ID)),
+       static_cast<long long>(nowNs(CLOCK_THREAD_CPUTIME_ID)),
+       static_cast<long long>(after - before), static_cast<unsigned long long>(threadAllocs),
+       static_cast<unsigned long long>(processAllocs.load(std::memory_order_relaxed)),
+       static_cast<unsigned long long>(origin.own), static_cast<unsigned long long>(origin.driver));
+}
+
+// SDL_net's socket handles are opaque pointers; only their calls are wrapped.
+int SDLNet_TCP_Send(void* socket, const void* data, int length) {
+  static const auto real = next<int (*)(void*, const void*, int)>("SDLNet_TCP_Send");
+  char hex[2 * kHexBytes + 2];
+  hexOf(data, length, hex);
+  emit("S %lld %d %s\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)), length, hex);
+  return real(socket, data, length);
+}
+
+int SDLNet_TCP_Recv(void* socket, void* data, int maxLength) {
+  static const auto real = next<int (*)(void*, void*, int)>("SDLNet_TCP_Recv");
+  const int got = real(socket, data, maxLength);
+  char hex[2 * kHexBytes + 2];
+  hexOf(data, got, hex);
+  emit("R %lld %d %s\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)), got, hex);
+  return got;
+}
+
+void* SDLNet_TCP_Accept(void* server) {
+  static const auto real = next<void* (*)(void*)>("SDLNet_TCP_Accept");
+  void* accepted = real(server);
+  if (accepted != nullptr) emit("A %lld\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)));
+  return accepted;
+}
+
+void* SDLNet_TCP_Open(void* address) {
+  static const auto real = next<void* (*)(void*)>("SDLNet_TCP_Open");
+  const int64_t before = nowNs(CLOCK_MONOTONIC);
+  void* opened = real(address);
+  emit("O %lld %lld %d\n", static_cast<long long>(before),
+       static_cast<long long>(nowNs(CLOCK_MONOTONIC)), opened != nullptr ? 1 : 0);
+  return opened;
+}
+
+}  // extern "C"
