@@ -50,10 +50,11 @@ if [ "${BENCH_PROFILE:-1}" != 0 ] && perf record -q -e cpu-clock -o /dev/null tr
     RUN_DIR=$out/profile
     SHOTS=""
     PROFILE=1
+    export VELLORA_TAP_ALLOC_ORIGIN=1
     mkdir -p "$RUN_DIR"
     scenario_solo
     scenario_net
-    unset PROFILE
+    unset PROFILE VELLORA_TAP_ALLOC_ORIGIN
     python3 tools/bench/profile.py "$RUN_DIR" > "$out/profile.txt"
     profile_args=(--profile "$out/profile.txt")
 fi

@@ -182,7 +182,50 @@ void placeQuad(int x, int y, int srcW, int srcH) {
   }
 }
 
+// Narrows the source rectangle to the rows and columns that hold a pixel
+// that is not fully transparent, along each axis drawn uncentred at scale
+// exactly 1: there one texel row or column is one pixel row or column, and a
+// transparent texel leaves its pixel as it was, so leaving it out changes no
+// pixel. False when nothing in the rectangle is visible at all (then nothing
+// need be drawn, at any scale).
+bool trimToVisible(const GfxImage& image, int& x, int& y, int& srcX, int& srcY, int& srcW,
+                   int& srcH) {
+  const auto& rows = image.visibleRows;
+  if (rows.empty() || srcW <= 0 || srcH <= 0 || srcX < 0 || srcY < 0 ||
+      srcX + srcW > kMaxMaskedSide || srcY + srcH > static_cast<int>(rows.size())) {
+    return true;
+  }
+  const uint64_t columns = (srcW == kMaxMaskedSide ? ~uint64_t{0} : ((uint64_t{1} << srcW) - 1))
+                           << srcX;
+  int firstRow = -1;
+  int lastRow = -1;
+  uint64_t used = 0;
+  for (int row = srcY; row < srcY + srcH; ++row) {
+    const uint64_t bits = rows[row] & columns;
+    if (bits == 0) continue;
+    if (firstRow < 0) firstRow = row;
+    lastRow = row;
+    used |= bits;
+  }
+  if (firstRow < 0) return false;
+  if (draw.state.centered == 1) return true;
+  if (draw.state.scaleY == 1.0f) {
+    y += firstRow - srcY;
+    srcY = firstRow;
+    srcH = lastRow - firstRow + 1;
+  }
+  if (draw.state.scaleX == 1.0f) {
+    const int firstColumn = __builtin_ctzll(used);
+    const int lastColumn = 63 - __builtin_clzll(used);
+    x += firstColumn - srcX;
+    srcX = firstColumn;
+    srcW = lastColumn - firstColumn + 1;
+  }
+  return true;
+}
+
 void drawImageGl(int x, int y, GfxImage* image, int srcX, int srcY, int srcW, int srcH) {
+  if (!trimToVisible(*image, x, y, srcX, srcY, srcW, srcH)) return;
   const float uStart = texCoordOf(image->texExtentU, srcX, image->width);
   const float vStart = texCoordOf(image->texExtentV, srcY, image->height);
   const float uSpan = texCoordOf(image->texExtentU, srcW, image->width);

@@ -103,6 +103,28 @@ bool uploadAsAlpha(SDL_Surface* padded, int width, int height) {
   return true;
 }
 
+// Records which pixels of a small picture are not fully transparent, from
+// the surface its texture is made of. Anything else keeps no record.
+void noteVisiblePixels(GfxImage& image) {
+  image.visibleRows.clear();
+  SDL_Surface* const surface = image.surface;
+  // The texture's alpha is the surface's own only for a surface with an
+  // alpha channel in the texture's byte order and no colour key.
+  if (image.texture == 0 || !isRgba32(surface) || surface->format->Amask != kAlphaMask ||
+      (surface->flags & SDL_SRCCOLORKEY) != 0 || surface->w > kMaxMaskedSide ||
+      surface->h > kMaxMaskedSide) {
+    return;
+  }
+  image.visibleRows.assign(static_cast<size_t>(surface->h), 0);
+  SDL_LockSurface(surface);
+  for (int y = 0; y < surface->h; ++y) {
+    for (int x = 0; x < surface->w; ++x) {
+      if (alphaOf(surface, getPixel(surface, x, y)) != 0) image.visibleRows[y] |= uint64_t{1} << x;
+    }
+  }
+  SDL_UnlockSurface(surface);
+}
+
 }  // namespace
 
 GfxImage::~GfxImage() {
@@ -117,7 +139,8 @@ GfxImage::GfxImage(GfxImage&& other) noexcept
       texExtentV(other.texExtentV),
       width(other.width),
       height(other.height),
-      stale(other.stale) {}
+      stale(other.stale),
+      visibleRows(std::move(other.visibleRows)) {}
 
 GfxImage& GfxImage::operator=(GfxImage&& other) noexcept {
   if (this == &other) return *this;
@@ -130,6 +153,7 @@ GfxImage& GfxImage::operator=(GfxImage&& other) noexcept {
   width = other.width;
   height = other.height;
   stale = other.stale;
+  visibleRows = std::move(other.visibleRows);
   return *this;
 }
 
@@ -165,12 +189,14 @@ void loadImage(GfxImage& image, const char* path) {
   image.texExtentV = extents[1];
   image.width = static_cast<uint16_t>(image.surface->w);
   image.height = static_cast<uint16_t>(image.surface->h);
+  noteVisiblePixels(image);
   freeSurface(image.surface);
 }
 
 void releaseImage(GfxImage& image) {
   freeSurface(image.surface);
   deleteTexture(image.texture);
+  image.visibleRows.clear();
   image.width = 0;
   image.height = 0;
 }
@@ -231,6 +257,7 @@ void refreshTexture(GfxImage& image) {
     image.texExtentV = extents[1];
     image.width = static_cast<uint16_t>(image.surface->w);
     image.height = static_cast<uint16_t>(image.surface->h);
+    noteVisiblePixels(image);
     return;
   }
   const int potWidth = nextPowerOfTwo(image.surface->w);
@@ -240,6 +267,7 @@ void refreshTexture(GfxImage& image) {
   // allocated for) every frame.
   uploadTexture(image.texture, padToPowerOfTwo(image.surface, potWidth, potHeight), potWidth,
                 potHeight);
+  noteVisiblePixels(image);
 }
 
 int nextPowerOfTwo(int n) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct SDL_Surface;
 
@@ -11,12 +12,16 @@ namespace render {
 // Owns its surface and its texture; move-only.
 struct GfxImage {
   SDL_Surface* surface = nullptr;
-  uint32_t texture = 0;   // GL texture name, 0 = none
-  float texExtentU = 0;   // image width / texture width
-  float texExtentV = 0;   // image height / texture height
-  uint16_t width = 0;     // pixel size, set when converted to a texture
+  uint32_t texture = 0;  // GL texture name, 0 = none
+  float texExtentU = 0;  // image width / texture width
+  float texExtentV = 0;  // image height / texture height
+  uint16_t width = 0;    // pixel size, set when converted to a texture
   uint16_t height = 0;
-  uint8_t stale = 0;      // re-upload the texture from surface on next draw
+  uint8_t stale = 0;  // re-upload the texture from surface on next draw
+  // For pictures at most kMaxMaskedSide pixels on each side, with a texture:
+  // row y's bit x is set when pixel (x, y) is not fully transparent (what
+  // drawing may leave out). Empty for other pictures.
+  std::vector<uint64_t> visibleRows;
 
   GfxImage() = default;
   ~GfxImage();
@@ -31,6 +36,9 @@ struct GfxImage {
   int pixelHeight() const;
   bool empty() const { return surface == nullptr && texture == 0; }
 };
+
+// Largest side of a picture whose visible pixels are kept in visibleRows.
+inline constexpr int kMaxMaskedSide = 64;
 
 // Loads path into image (printing the "Load Graphic File" lines; a missing
 // file ends the process with status 1), or with a null path converts the

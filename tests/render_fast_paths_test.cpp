@@ -153,6 +153,42 @@ TEST_F(FastPaths, WhitePicturesKeptAsAlphaDrawTheirPixels) {
   }
 }
 
+TEST_F(FastPaths, TransparentMarginsLeftOutChangeNoPixel) {
+  // A 40 x 30 picture, visible only in a ring and a dot, with wholly
+  // transparent rows and columns around and between them.
+  render::GfxImage picture;
+  picture.surface = render::createSurface(40, 30, 0);
+  SDL_Surface* s = picture.surface;
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      const int dx = x - 20;
+      const int dy = y - 15;
+      const bool ring = dx * dx + dy * dy >= 49 && dx * dx + dy * dy <= 100;
+      const bool dot = x == 3 && y == 27;
+      const uint8_t a = ring ? static_cast<uint8_t>(60 + 7 * x) : dot ? 255 : 0;
+      render::putPixel(s, x, y, SDL_MapRGBA(s->format, 255, 255, 255, a));
+    }
+  }
+  render::loadImage(picture, nullptr);
+  ASSERT_EQ(picture.visibleRows.size(), 30u);
+  const int sources[][4] = {{0, 0, 40, 30}, {10, 0, 10, 10}, {0, 10, 10, 10}, {0, 20, 10, 10},
+                            {30, 0, 10, 5}, {5, 5, 31, 21},  {0, 0, 1, 1},    {2, 26, 3, 3}};
+  const float scales[][3] = {{1, 1, 0},       {7.3f, 1, 0}, {1, 4.1f, 0},
+                             {2.5f, 0.5f, 0}, {1, 1, 1},    {1.5f, 1, 1}};
+  render::setDrawColor(0.3f, 0.8f, 0.6f, 0.7f);
+  for (const auto& src : sources) {
+    for (const auto& sc : scales) {
+      render::setDrawScale(sc[0], sc[1], static_cast<uint8_t>(sc[2]));
+      expectSamePixels(
+          [&] { testsupport::plainImage(97, 61, picture, src[0], src[1], src[2], src[3]); },
+          [&] { render::drawImage(97, 61, &picture, src[0], src[1], src[2], src[3]); },
+          "source " + std::to_string(src[0]) + "," + std::to_string(src[1]) + " " +
+              std::to_string(src[2]) + "x" + std::to_string(src[3]) + " scale " +
+              std::to_string(sc[0]) + "," + std::to_string(sc[1]));
+    }
+  }
+}
+
 TEST_F(FastPaths, PicturesWithColourStayRgba) {
   render::GfxImage picture;
   picture.surface = whitePicture();

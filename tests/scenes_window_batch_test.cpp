@@ -1,7 +1,8 @@
-// Windows draw each sheet's rim as one batch and fill the interior before
-// the second rim: for any size, place and colours the pixels must be those
-// of the seventeen primitives drawn one by one in the order the window is
-// defined, and the draw state must end the same.
+// Windows draw each sheet's rim as one batch, leave out the sheets' fully
+// transparent texels and fill the interior before the second rim: for any
+// size, place and colours the pixels must be those of the seventeen
+// primitives drawn one by one, whole, in the order the window is defined,
+// and the draw state must end the same.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,7 +21,7 @@ using testsupport::readFrame;
 
 void plainCell(GfxImage& sheet, int x, int y, int column, int row, float sx, float sy) {
   render::setDrawScale(sx, sy, 0);
-  render::drawImage(x, y, &sheet, column * 10, row * 10, 10, 10);
+  testsupport::plainImage(x, y, sheet, column * 10, row * 10, 10, 10);
 }
 
 // The window as defined: two passes of nine steps each.

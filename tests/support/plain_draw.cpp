@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "render/draw.h"
+#include "render/image.h"
 
 namespace testsupport {
 namespace {
@@ -68,6 +69,44 @@ void plainRect(int x, int y, int w, int h) {
   glVertex2i(x + w, y);
   glVertex2i(x, y + h);
   glVertex2i(x + w, y + h);
+  glEnd();
+}
+
+void plainImage(int x, int y, const render::GfxImage& image, int srcX, int srcY, int srcW,
+                int srcH) {
+  const auto coord = [](float extent, int p, int size) {
+    return size == 0 ? 0.0f : extent * static_cast<float>(p) / static_cast<float>(size);
+  };
+  const float u0 = coord(image.texExtentU, srcX, image.width);
+  const float v0 = coord(image.texExtentV, srcY, image.height);
+  const float u1 = u0 + coord(image.texExtentU, srcW, image.width);
+  const float v1 = v0 + coord(image.texExtentV, srcH, image.height);
+  const render::DrawState& s = render::drawState();
+  const float scaledW = static_cast<float>(srcW) * s.scaleX;
+  const float scaledH = static_cast<float>(srcH) * s.scaleY;
+  int left = x;
+  int top = y;
+  int right = static_cast<int32_t>(static_cast<float>(x) + scaledW);
+  int bottom = static_cast<int32_t>(static_cast<float>(y) + scaledH);
+  if (s.centered == 1) {
+    const uint16_t halfW = static_cast<uint16_t>(static_cast<int32_t>(scaledW / 2));
+    const uint16_t halfH = static_cast<uint16_t>(static_cast<int32_t>(scaledH / 2));
+    left = x + srcW / 2 - halfW;
+    right = x + srcW / 2 + halfW;
+    top = y + srcH / 2 - halfH;
+    bottom = y + srcH / 2 + halfH;
+  }
+  glColor4f(s.color[0], s.color[1], s.color[2], s.color[3]);
+  glBindTexture(GL_TEXTURE_2D, image.texture);
+  glBegin(GL_TRIANGLE_STRIP);
+  glTexCoord2f(u0, v0);
+  glVertex2i(left, top);
+  glTexCoord2f(u1, v0);
+  glVertex2i(right, top);
+  glTexCoord2f(u0, v1);
+  glVertex2i(left, bottom);
+  glTexCoord2f(u1, v1);
+  glVertex2i(right, bottom);
   glEnd();
 }
 

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace render {
+struct GfxImage;
+}
+
 namespace testsupport {
 
 using Frame = std::vector<uint8_t>;  // RGBA rows, bottom row first
@@ -22,6 +26,10 @@ std::string firstDifference(const Frame& got, const Frame& want);
 void paintBackground();
 // A quad of (x, y, w, h) in the current draw colour.
 void plainRect(int x, int y, int w, int h);
+// The source rectangle (srcX, srcY, srcW, srcH) of image as one textured
+// quad, placed by the draw scale and centring, in the draw colour.
+void plainImage(int x, int y, const render::GfxImage& image, int srcX, int srcY, int srcW,
+                int srcH);
 // One GL_LINES segment per column from cx - r to cx + r - 1, from cy - h to
 // cy + h with h = sqrt(r^2 - i^2), both ends truncated.
 void plainCircle(int cx, int cy, int r);

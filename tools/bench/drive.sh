@@ -6,7 +6,8 @@
 # optional.
 #
 # Every measured stretch is one line of "$RUN_DIR/marks":
-#   window SCENE COPY START_NS END_NS VMHWM_KB
+#   window SCENE COPY START_NS END_NS VMHWM_KB LOAD
+# (LOAD: the machine's 1-minute load average at the end, other work included)
 # and every launch one line
 #   launch COPY START_NS
 # (times from `date +%s%N`, the clock the tap's "real" column uses).
@@ -50,7 +51,8 @@ measure() {
     end=$(date +%s%N)
     shift
     while [ $# -ge 2 ]; do
-        echo "window $scene $1 $start $end $(hwm_kb "$2")" >> "$RUN_DIR/marks"
+        echo "window $scene $1 $start $end $(hwm_kb "$2") $(cut -d' ' -f1 /proc/loadavg)" \
+            >> "$RUN_DIR/marks"
         shift 2
     done
 }

@@ -3,9 +3,10 @@
 
 Usage: profile.py RUN_DIR > profile.txt
 
-RUN_DIR holds the marks, the tap files and one perf recording per measured
-scene (COPY-SCENE.perf: cpu-clock samples of the program's main thread with
-DWARF call chains). A sample counts as the program's own when its innermost
+RUN_DIR holds the marks, the tap files (written with
+VELLORA_TAP_ALLOC_ORIGIN=1) and one perf recording per measured scene
+(COPY-SCENE.perf: cpu-clock samples of the program's main thread with DWARF
+call chains). A sample counts as the program's own when its innermost
 frame is in the program's executable, or is in the C or C++ runtime (libc,
 libm, libstdc++, libgcc) called from the executable. Everything else (the GL
 driver and its JIT code, X, SDL and its libraries, the kernel) is not. The
@@ -75,23 +76,39 @@ def main():
         if len(frames) < 2:
             continue
         total_ns, own_ns, owners = parse(perf_file, program)
-        n = len(frames)
+        n = len(frames) - 1
         own_ms = own_ns / 1e6 / n
         worst = max(worst, own_ms)
         owners_all.update(owners)
-        rows.append(f"| {scene} ({copy}) | {total_ns / 1e6 / n:.2f} | {own_ms:.3f} |")
+        own_allocs = (frames[-1][7] - frames[0][7]) / n
+        driver_allocs = (frames[-1][8] - frames[0][8]) / n
+        rows.append(f"| {scene} ({copy}) | {total_ns / 1e6 / n:.2f} | {own_ms:.3f} | "
+                    f"{own_allocs:.2f} | {driver_allocs:.0f} |")
     print("Own code, from a separate profiled run (perf, cpu-clock samples of the main thread "
           "with DWARF call chains; own = innermost frame in the executable, or in libc/libm/"
           "libstdc++ called from it):")
     print()
-    print("| Scene | main thread ms/frame sampled | own code ms/frame |")
-    print("|---|---|---|")
+    print("| Scene | main thread ms/frame sampled | own code ms/frame | "
+          "own allocations/frame | GL driver allocations/frame |")
+    print("|---|---|---|---|---|")
     for row in rows:
         print(row)
     top = ", ".join(f"{name} {100 * ns / max(1, sum(owners_all.values())):.0f} %"
                     for name, ns in owners_all.most_common(5))
     print()
     print(f"Largest own functions: {top or 'none sampled'}")
+    sites = collections.Counter()
+    for copy in ("solo", "host", "guest"):
+        path = os.path.join(run, copy + ".tap")
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                for raw in f:
+                    parts = raw.decode("utf-8", "replace").split()
+                    if len(parts) == 3 and parts[0] == "W":
+                        sites[parts[2]] += int(parts[1])
+    print("What the program's own code called that allocated, over the whole run (start-up "
+          "included), and how often: " +
+          ", ".join(f"{name} {count}" for name, count in sites.most_common(8)))
     print(f"<!-- own_ms_max={worst:.4f} -->")
 
 
