@@ -37,9 +37,7 @@ TCPsocket openAddress(IPaddress& address) {
   return opened;
 }
 
-bool validSlot(int slot) {
-  return slot >= 0 && slot < kPlayerSlots;
-}
+bool validSlot(int slot) { return slot >= 0 && slot < kPlayerSlots; }
 
 }  // namespace
 
@@ -210,9 +208,7 @@ void NetLink::closeSilentConnections() {
 }
 
 // Unsigned arithmetic keeps the age right across the wrap of the tick count.
-uint32_t NetLink::ageOf(int slot) const {
-  return SDL_GetTicks() - acceptedAt_[slot];
-}
+uint32_t NetLink::ageOf(int slot) const { return SDL_GetTicks() - acceptedAt_[slot]; }
 
 bool NetLink::queueMessage(uint8_t type, uint16_t length, const void* payload, uint8_t from,
                            Target target, uint8_t slot) {
@@ -331,7 +327,9 @@ void NetLink::pollGuest() {
 
 // Connections are read before new ones are accepted, so a slot freed by a
 // connection that closed (a joining guest's trial connection, say) is free
-// again for the connection that follows it.
+// again for the connection that follows it. The connections accepted are
+// then read at once: a room query arrives with its connection and is
+// answered in the same frame.
 void NetLink::pollHost() {
   ++pollCount_;
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
@@ -340,23 +338,38 @@ void NetLink::pollHost() {
   leavePending_.fill(false);
   messageBudget_.fill(kMessageBudgetPerPoll);
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    if (peers[slot] == nullptr || peerStates_[slot] == PeerState::Queried) continue;
-    if (!drainGuestStream(slot)) continue;
-    if (recvLength > kHostReceiveStop) break;
-    Stream& stream = guestStreams_[slot];
-    const size_t budget = static_cast<size_t>(kReadBudgetPerPoll);
-    const int space = static_cast<int>(stream.space() < budget ? stream.space() : budget);
-    if (!SDLNet_SocketReady(peers[slot]) || space == 0) continue;
-    const int received = SDLNet_TCP_Recv(peers[slot], &stream.bytes[stream.length], space);
-    if (received <= 0) {
-      closeSlot(static_cast<int8_t>(slot), true);
-      continue;
-    }
-    stream.length = static_cast<uint16_t>(stream.length + received);
-    drainGuestStream(slot);
+    if (!receiveFromGuest(slot)) break;
   }
   closeSilentConnections();
   acceptPending();
+  bool accepted = false;
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    accepted = accepted || (peers[slot] != nullptr && acceptedPoll_[slot] == pollCount_);
+  }
+  if (!accepted || SDLNet_CheckSockets(socketSet, 0) <= 0) return;
+  for (int slot = 0; slot < kPlayerSlots; ++slot) {
+    if (peers[slot] != nullptr && acceptedPoll_[slot] == pollCount_ && !receiveFromGuest(slot)) {
+      break;
+    }
+  }
+}
+
+bool NetLink::receiveFromGuest(int slot) {
+  if (peers[slot] == nullptr || peerStates_[slot] == PeerState::Queried) return true;
+  if (!drainGuestStream(slot)) return true;
+  if (recvLength > kHostReceiveStop) return false;
+  Stream& stream = guestStreams_[slot];
+  const size_t budget = static_cast<size_t>(kReadBudgetPerPoll);
+  const int space = static_cast<int>(stream.space() < budget ? stream.space() : budget);
+  if (!SDLNet_SocketReady(peers[slot]) || space == 0) return true;
+  const int received = SDLNet_TCP_Recv(peers[slot], &stream.bytes[stream.length], space);
+  if (received <= 0) {
+    closeSlot(static_cast<int8_t>(slot), true);
+    return true;
+  }
+  stream.length = static_cast<uint16_t>(stream.length + received);
+  drainGuestStream(slot);
+  return true;
 }
 
 bool NetLink::drainHostStream() {
@@ -518,9 +531,7 @@ const uint8_t* NetLink::messagePayload() const {
   return readCursor != nullptr ? readCursor + kHostHeaderSize : nullptr;
 }
 
-TCPsocket NetLink::peerSocket(int8_t slot) const {
-  return validSlot(slot) ? peers[slot] : nullptr;
-}
+TCPsocket NetLink::peerSocket(int8_t slot) const { return validSlot(slot) ? peers[slot] : nullptr; }
 
 bool NetLink::sendRaw(int8_t slot, const void* bytes, int length) {
   if (!validSlot(slot) || peers[slot] == nullptr || length < 0) return false;
@@ -536,9 +547,7 @@ bool NetLink::slotQueried(int8_t slot) const {
   return validSlot(slot) && peerStates_[slot] == PeerState::Queried;
 }
 
-void NetLink::setJoinTimeout(uint32_t timeoutMs) {
-  joinTimeoutMs_ = timeoutMs;
-}
+void NetLink::setJoinTimeout(uint32_t timeoutMs) { joinTimeoutMs_ = timeoutMs; }
 
 void NetLink::clearStreams() {
   for (Stream& stream : guestStreams_) stream.length = 0;

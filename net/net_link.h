@@ -164,6 +164,10 @@ class NetLink {
 
   void pollGuest();
   void pollHost();
+  // Receives what one guest sent into its stream and takes the whole
+  // messages in; false once the receive buffer is full enough to stop
+  // reading guests for this frame.
+  bool receiveFromGuest(int slot);
   // Moves the whole messages at the front of the host's stream into
   // recvBuffer; false when the host connection is (now) lost.
   bool drainHostStream();

@@ -86,6 +86,17 @@ TEST_F(Slots, AQueryingConnectionGetsTheRoomAloneAndNothingElse) {
   EXPECT_EQ(host.leaves[2], 0);
 }
 
+TEST_F(Slots, RoomQueryThatArrivesWithItsConnectionIsAnsweredInThatFrame) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20209));
+  RawSocket asking = RawSocket::connectTo(20209);
+  ASSERT_TRUE(asking.send(Bytes{0, 0, 0}));
+  SDL_Delay(20);  // both the connection and the query are waiting now
+  host.frame();
+  const net::RoomBytes room = net::toBytes(host.room);
+  EXPECT_EQ(asking.take(712, [] { SDL_Delay(1); }), Bytes(room.begin(), room.end()));
+}
+
 TEST_F(Slots, SixthConnectionIsClosedAtOnce) {
   Lobby host;
   ASSERT_TRUE(host.host(20203));
