@@ -34,7 +34,10 @@ SCENES = [
     ("net_lobby", "host", "network lobby with a guest (host)"),
     ("net_lobby", "guest", "network lobby (the guest copy)"),
     ("game_select", "host", "game select over the host's lobby"),
+    ("game_select_alone", "host", "game select over the host's lobby, guest copy stopped"),
 ]
+# Scenes measured while a second copy of the program ran on the same cores.
+TWO_COPIES = {("net_lobby", "host"), ("net_lobby", "guest"), ("game_select", "host")}
 
 
 def read_tap(path):
@@ -244,7 +247,10 @@ def main():
     allocs = med([med([f["allocs"] for f in v]) for v in per_scene.values() if v])
     worst_fps = min((scene_med(k, "fps") for k in per_scene if per_scene[k]), default=0)
     worst_p99 = max((scene_med(k, "p99_ms") for k in per_scene if per_scene[k]), default=0)
-    worst_cpu = max((scene_med(k, "cpu_share") for k in per_scene if per_scene[k]), default=0)
+    worst_cpu = max((scene_med(k, "cpu_share") for k in per_scene
+                     if per_scene[k] and k not in TWO_COPIES), default=0)
+    worst_cpu_two = max((scene_med(k, "cpu_share") for k in per_scene
+                         if per_scene[k] and k in TWO_COPIES), default=0)
     worst_hwm = max((f["hwm_mib"] for v in per_scene.values() for f in v), default=0)
     lines += ["", "| Budget | measured | goal | met |", "|---|---|---|---|"]
     budget = [
@@ -252,8 +258,11 @@ def main():
          worst_fps >= GOALS["fps"]),
         ("p99 frame interval, worst scene", f"{worst_p99:.1f} ms", "< 20 ms",
          worst_p99 < GOALS["p99_ms"]),
-        ("process CPU, worst scene", f"{100 * worst_cpu:.0f} % of a core", "<= 50 %",
-         worst_cpu <= GOALS["cpu_share"]),
+        ("process CPU, worst scene, one copy running", f"{100 * worst_cpu:.0f} % of a core",
+         "<= 50 %", worst_cpu <= GOALS["cpu_share"]),
+        ("process CPU, worst scene, a second copy running alongside",
+         f"{100 * worst_cpu_two:.0f} % of a core", "<= 50 %",
+         worst_cpu_two <= GOALS["cpu_share"]),
         ("own code CPU per frame, worst scene",
          f"{own:.3f} ms" if own is not None else "not profiled", "<= 0.5 ms",
          own is not None and own <= GOALS["own_ms"]),
@@ -261,7 +270,8 @@ def main():
          ff <= GOALS["first_frame_ms"]),
         ("Join answered", f"{jf:.0f} host frames", "<= 2", jf <= GOALS["join_frames"]),
         ("room query answered", f"{qf:.0f} host frames", "<= 1", qf <= GOALS["query_frames"]),
-        ("peak resident set, any run", f"{worst_hwm:.1f} MiB", "< 120 MiB",
+        ("peak resident set, any run",
+         f"{worst_hwm:.1f} MiB ({worst_hwm * 1.048576:.1f} MB)", "< 120 MiB",
          worst_hwm < GOALS["hwm_mib"]),
     ]
     for name, measured, goal, ok in budget:

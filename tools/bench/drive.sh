@@ -120,7 +120,7 @@ scenario_solo() {
 
 # Net battle: a host and a guest on this machine. The room list, three
 # refreshes (room queries), the join, the lobby with a guest, the game
-# select over the host's lobby.
+# select over the host's lobby (with the guest copy running, then stopped).
 scenario_net() {
     local hdir gdir hwin gwin hpid gpid
     hdir=$(copy_dir host "$PORT" Host HostRoom)
@@ -157,6 +157,11 @@ scenario_net() {
     sleep 3
     measure game_select host "$hpid"
     snap "$hwin" game_select
+    # The same scene with the guest copy stopped: a player's machine runs one
+    # copy, and the second one's renderer threads compete for the same cores.
+    kill -STOP "$gpid"
+    measure game_select_alone host "$hpid"
+    kill -CONT "$gpid"
     press "$gwin" Escape
     wait_exit "$gpid" 10 > /dev/null
     press "$hwin" Escape

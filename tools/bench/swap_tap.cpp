@@ -22,7 +22,9 @@
 //   W count symbol                   at exit, with VELLORA_TAP_ALLOC_ORIGIN:
 //                                    what the program's own code called that
 //                                    allocated, and how often
-//   S mono len hex                    SDLNet_TCP_Send is called (first bytes)
+//   S mono len hex                    bytes are sent on a TCP socket, through
+//                                    SDLNet_TCP_Send or the C library's send()
+//                                    (first bytes)
 //   R mono got hex                    SDLNet_TCP_Recv returned got bytes
 //   A mono                            SDLNet_TCP_Accept returned a connection
 //   O mono0 mono1 ok                  SDLNet_TCP_Open ran from mono0 to mono1
@@ -30,6 +32,7 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <link.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -88,6 +91,8 @@ struct Origin {
 Origin origin;
 __attribute__((tls_model("initial-exec"))) thread_local int8_t mainThread = 0;  // 1 yes, -1 no
 __attribute__((tls_model("initial-exec"))) thread_local bool classifying = false;
+// Set while SDLNet_TCP_Send runs, whose own send() calls are already noted.
+__attribute__((tls_model("initial-exec"))) thread_local bool inNetSend = false;
 
 bool onMainThread() {
   if (mainThread == 0) mainThread = syscall(SYS_gettid) == getpid() ? 1 : -1;
@@ -289,7 +294,31 @@ int SDLNet_TCP_Send(void* socket, const void* data, int length) {
   char hex[2 * kHexBytes + 2];
   hexOf(data, length, hex);
   emit("S %lld %d %s\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)), length, hex);
-  return real(socket, data, length);
+  inNetSend = true;
+  const int sent = real(socket, data, length);
+  inNetSend = false;
+  return sent;
+}
+
+// The program also sends without blocking through send() on the socket
+// SDL_net opened; those are noted when the socket is an IPv4 stream socket
+// (the X connection is a local socket and is written with writev anyway).
+ssize_t send(int fd, const void* data, size_t length, int flags) {
+  static const auto real = next<ssize_t (*)(int, const void*, size_t, int)>("send");
+  if (!inNetSend && tap.isOpen) {
+    int domain = 0;
+    int type = 0;
+    socklen_t size = sizeof domain;
+    if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) == 0 && domain == AF_INET &&
+        (size = sizeof type, getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0) &&
+        type == SOCK_STREAM) {
+      char hex[2 * kHexBytes + 2];
+      const int shown = length > 1 << 20 ? 1 << 20 : static_cast<int>(length);
+      hexOf(data, shown, hex);
+      emit("S %lld %d %s\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)), shown, hex);
+    }
+  }
+  return real(fd, data, length, flags);
 }
 
 int SDLNet_TCP_Recv(void* socket, void* data, int maxLength) {
