@@ -292,6 +292,13 @@ bool closedWithoutData(TCPsocket socket) {
   return socket != nullptr && fake::unread(*socket) == 0 && socket->peerClosed && !socket->failed;
 }
 
+bool systemNameLookup(const char*, uint32_t&) { return false; }
+
+// Names are the scripted SDLNet_ResolveHost's; none of them takes time.
+Lookup lookUpHost(const char* host, uint16_t port, IPaddress& address, uint32_t, NameLookup) {
+  return SDLNet_ResolveHost(&address, host, port) == 0 ? Lookup::Found : Lookup::NotFound;
+}
+
 bool probeConnect(const IPaddress& address, uint32_t timeoutMs) {
   if (address.host == INADDR_ANY || address.host == INADDR_NONE) {
     fake::misuse("probe of an address that is no host");

@@ -23,7 +23,16 @@ bool resolveRemote(const char* host, uint16_t port, IPaddress& address) {
     SDL_SetError("no host address given");
     return printResolveError();
   }
-  if (SDLNet_ResolveHost(&address, host, port) != 0) return printResolveError();
+  switch (platform::lookUpHost(host, port, address, kLookupTimeoutMs)) {
+    case platform::Lookup::Found:
+      break;
+    case platform::Lookup::NotFound:
+      SDL_SetError("%s could not be found", host);
+      return printResolveError();
+    case platform::Lookup::TimedOut:
+      SDL_SetError("looking up %s took too long", host);
+      return printResolveError();
+  }
   if (address.host == INADDR_ANY || address.host == INADDR_NONE) {
     SDL_SetError("%s is not a host that can be reached", host);
     return printResolveError();

@@ -51,7 +51,9 @@ inline constexpr int kMessageBudgetPerPoll = 4;
 // reading, and the system's own buffers are full too) is dropped like a lost
 // connection; a host that stops reading is taken as lost.
 inline constexpr size_t kOutboxSize = kBufferSize;
-// Longest wait for a connection to a host to be made (room query, joining).
+// Longest wait for a host's name to be looked up, then for a connection to
+// it to be made (room query, joining).
+inline constexpr uint32_t kLookupTimeoutMs = 1000;
 inline constexpr uint32_t kConnectTimeoutMs = 1500;
 
 // SDLNet_TCP_Send with the broken-pipe signal ignored, so a send to a peer
@@ -65,8 +67,8 @@ int sendQuietly(TCPsocket socket, const void* bytes, int length);
 // connection is first tried without waiting longer than kConnectTimeoutMs
 // (that trial connection is closed before joining, which a host frees
 // silently); SDLNet_TCP_Open, which waits as long as the system's connect
-// time-out, is called only once it succeeded. A host name is still resolved
-// by the library's blocking lookup. Prints
+// time-out, is called only once it succeeded. A host name is looked up
+// without waiting longer than kLookupTimeoutMs (platform::lookUpHost). Prints
 // "SDLNet_ResolveHost: %s\n" or "SDLNet_TCP_Open: %s\n" on standard error
 // and returns null on failure.
 TCPsocket connectTo(const char* host, uint16_t port);

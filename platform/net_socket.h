@@ -1,7 +1,8 @@
-// Socket services that SDL_net 1.2 does not offer: a send that never waits
-// and a connection attempt bounded in time. The frame loop uses them so that
-// no peer, however slow or silent, can hold it up. One implementation per
-// platform (net_socket_linux.cpp).
+// Socket services that SDL_net 1.2 does not offer: a send that never waits,
+// and a name lookup and a connection attempt bounded in time. The frame loop
+// uses them so that no peer, however slow or silent, and no resolver can
+// hold it up. One implementation per platform (net_socket_linux.cpp,
+// host_lookup_linux.cpp).
 #pragma once
 
 #include <SDL_net.h>
@@ -36,5 +37,27 @@ bool closedWithoutData(TCPsocket socket);
 // as SDLNet_ResolveHost gives them) and waits at most timeoutMs for it to be
 // made. The connection is closed again at once. True when it was made.
 bool probeConnect(const IPaddress& address, uint32_t timeoutMs);
+
+// How a host name was looked up.
+enum class Lookup { Found, NotFound, TimedOut };
+
+// Asks the system for the IPv4 address of a host name; fills hostAddress in
+// network byte order. May wait as long as the system's resolver does.
+using NameLookup = bool (*)(const char* name, uint32_t& hostAddress);
+bool systemNameLookup(const char* name, uint32_t& hostAddress);
+
+// Name lookups started by lookUpHost that have not finished yet.
+inline constexpr int kMaxPendingLookups = 4;
+int pendingLookups();
+
+// Fills address (network byte order) with host and port, as
+// SDLNet_ResolveHost does, without waiting longer than timeoutMs. A numeric
+// address is taken at once. A name is looked up on a thread of its own: one
+// the system does not answer in time is left to finish by itself and reported
+// as TimedOut, and while kMaxPendingLookups such lookups are outstanding, no
+// new one is started (TimedOut at once), so a resolver that has stopped
+// answering costs a room list refresh a few seconds, not one per entry.
+Lookup lookUpHost(const char* host, uint16_t port, IPaddress& address, uint32_t timeoutMs,
+                  NameLookup lookup = systemNameLookup);
 
 }  // namespace platform

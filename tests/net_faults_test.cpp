@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 
 #include "net/room_query.h"
 #include "platform/net_socket.h"
@@ -280,6 +284,104 @@ TEST_F(Faults, ConnectionAttemptsToASilentHostGiveUp) {
   const std::string errors = testing::internal::GetCapturedStderr();
   std::printf("three attempts returned after %u ms\n", SDL_GetTicks() - start);
   EXPECT_NE(errors.find("SDLNet_TCP_Open: "), std::string::npos);
+}
+
+// A stand-in for the system's resolver that answers only when the test lets
+// it (or gives up after ten seconds, so a failing test cannot hang).
+struct StalledResolver {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool open = false;
+  int calls = 0;
+};
+StalledResolver stalled;
+
+bool stalledLookup(const char*, uint32_t& hostAddress) {
+  std::unique_lock<std::mutex> lock(stalled.mutex);
+  ++stalled.calls;
+  stalled.released.wait_for(lock, std::chrono::seconds(10), [] { return stalled.open; });
+  hostAddress = htonl(0x7F000001);
+  return true;
+}
+
+bool countingLookup(const char* name, uint32_t& hostAddress) {
+  const std::lock_guard<std::mutex> lock(stalled.mutex);
+  ++stalled.calls;
+  hostAddress = htonl(0x0A000002);
+  return std::strcmp(name, "known.example") == 0;
+}
+
+bool waitForNoPendingLookups() {
+  for (int i = 0; i < 1000 && platform::pendingLookups() > 0; ++i) SDL_Delay(10);
+  return platform::pendingLookups() == 0;
+}
+
+TEST_F(Faults, NameLookupsAreBoundedInTime) {
+  IPaddress address{};
+  // Numeric addresses, in every form SDL_net takes, need no lookup.
+  stalled.calls = 0;
+  EXPECT_EQ(platform::lookUpHost("192.168.1.20", 6247, address, 0, countingLookup),
+            platform::Lookup::Found);
+  EXPECT_EQ(address.host, htonl(0xC0A80114));
+  EXPECT_EQ(address.port, htons(6247));
+  EXPECT_EQ(platform::lookUpHost("127.1", 1, address, 0, countingLookup), platform::Lookup::Found);
+  EXPECT_EQ(address.host, htonl(0x7F000001));
+  EXPECT_EQ(platform::lookUpHost("255.255.255.255", 1, address, 0, countingLookup),
+            platform::Lookup::Found);
+  EXPECT_EQ(address.host, INADDR_NONE);
+  EXPECT_EQ(stalled.calls, 0);
+  EXPECT_EQ(platform::lookUpHost("", 1, address, 1000, countingLookup), platform::Lookup::NotFound);
+  EXPECT_EQ(stalled.calls, 0);
+
+  // Names are looked up; an answer in time is taken, a failure reported.
+  EXPECT_EQ(platform::lookUpHost("known.example", 80, address, 5000, countingLookup),
+            platform::Lookup::Found);
+  EXPECT_EQ(address.host, htonl(0x0A000002));
+  EXPECT_EQ(platform::lookUpHost("unknown.invalid", 80, address, 5000, countingLookup),
+            platform::Lookup::NotFound);
+  EXPECT_EQ(stalled.calls, 2);
+  EXPECT_TRUE(waitForNoPendingLookups());
+
+  // The system's own resolver finds this machine's name.
+  EXPECT_EQ(platform::lookUpHost("localhost", 80, address, 5000), platform::Lookup::Found);
+  EXPECT_EQ(address.host, htonl(0x7F000001));
+  EXPECT_TRUE(waitForNoPendingLookups());
+}
+
+TEST_F(Faults, ResolverThatStopsAnsweringHoldsNobodyUp) {
+  IPaddress address{};
+  stalled.calls = 0;
+  stalled.open = false;
+  // Each stalled lookup is given up after its time; the lookups go on by
+  // themselves, and once kMaxPendingLookups are outstanding no more start.
+  for (int i = 0; i < platform::kMaxPendingLookups; ++i) {
+    EXPECT_EQ(platform::lookUpHost("stalled.example", 80, address, 20, stalledLookup),
+              platform::Lookup::TimedOut);
+  }
+  EXPECT_EQ(platform::pendingLookups(), platform::kMaxPendingLookups);
+  EXPECT_EQ(platform::lookUpHost("stalled.example", 80, address, 5000, stalledLookup),
+            platform::Lookup::TimedOut);
+  EXPECT_EQ(platform::lookUpHost("192.168.1.20", 80, address, 0, stalledLookup),
+            platform::Lookup::Found);
+  {
+    const std::lock_guard<std::mutex> lock(stalled.mutex);
+    EXPECT_EQ(stalled.calls, platform::kMaxPendingLookups);
+    stalled.open = true;
+  }
+  stalled.released.notify_all();
+  ASSERT_TRUE(waitForNoPendingLookups());
+  // Answered again: lookups start once more.
+  EXPECT_EQ(platform::lookUpHost("stalled.example", 80, address, 5000, stalledLookup),
+            platform::Lookup::Found);
+  EXPECT_EQ(address.host, htonl(0x7F000001));
+  EXPECT_TRUE(waitForNoPendingLookups());
+
+  // A room list entry whose name is not answered in time is an unanswered
+  // room, reported as a failed lookup.
+  testing::internal::CaptureStderr();
+  RoomRecord room = nettest::listedRoom(21014, "unknown.invalid");
+  EXPECT_FALSE(net::queryRoom(room, 5, 1));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("SDLNet_ResolveHost: "), std::string::npos);
 }
 
 TEST_F(Faults, TrialConnectionDisturbsNoHostAndAFullRoomStaysFull) {
