@@ -11,19 +11,13 @@
 
 #include "app/records.h"
 #include "fuzz/fake_transport.h"
+#include "fuzz/require.h"
 #include "net/lobby_protocol.h"
 #include "net/wire.h"
 
 namespace {
 
 constexpr size_t kMaxOperations = 600;
-
-void require(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "host invariant broken: %s\n", what);
-    std::abort();
-  }
-}
 
 struct Host {
   net::NetLink link;

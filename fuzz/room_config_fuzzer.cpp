@@ -6,18 +6,8 @@
 #include <vector>
 
 #include "app/records.h"
+#include "fuzz/require.h"
 #include "net/room_files.h"
-
-namespace {
-
-void require(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "room config invariant broken: %s\n", what);
-    std::abort();
-  }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // fmemopen cannot open an empty buffer for reading on every libc.

@@ -6,18 +6,12 @@
 #include <vector>
 
 #include "app/records.h"
+#include "fuzz/require.h"
 #include "net/room_files.h"
 
 namespace {
 
 constexpr int kEntries = 100;
-
-void require(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "room list invariant broken: %s\n", what);
-    std::abort();
-  }
-}
 
 }  // namespace
 

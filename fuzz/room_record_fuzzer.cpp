@@ -10,17 +10,11 @@
 
 #include "app/records.h"
 #include "fuzz/fake_transport.h"
+#include "fuzz/require.h"
 #include "net/room_query.h"
 #include "net/wire.h"
 
 namespace {
-
-void require(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "room record invariant broken: %s\n", what);
-    std::abort();
-  }
-}
 
 template <size_t N>
 bool terminated(const std::array<char, N>& field) {
@@ -42,9 +36,7 @@ RoomRecord readDirectly(const net::RoomBytes& bytes) {
   return room;
 }
 
-bool same(const RoomRecord& a, const RoomRecord& b) {
-  return net::toBytes(a) == net::toBytes(b);
-}
+bool same(const RoomRecord& a, const RoomRecord& b) { return net::toBytes(a) == net::toBytes(b); }
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "net/wire.h"
 
 #include "platform/platform.h"
+#include "support/utf8_check.h"
 #include "text/sjis_strings.h"
 #include "text/text.h"
 
@@ -137,24 +138,6 @@ TEST(ConvertTextBadInput, EveryCountLabelConverts) {
     EXPECT_LT(copied, 12) << count;
     EXPECT_EQ(out[12], '#') << count;
   }
-}
-
-bool validUtf8(const char* text, size_t length) {
-  size_t i = 0;
-  while (i < length) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t width = lead < 0x80    ? 1
-                         : lead >= 0xF0 ? 4
-                         : lead >= 0xE0 ? 3
-                         : lead >= 0xC0 ? 2
-                                        : 0;
-    if (width == 0 || i + width > length) return false;
-    for (size_t k = 1; k < width; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += width;
-  }
-  return true;
 }
 
 std::vector<std::string> split(const std::string& utf8) {
