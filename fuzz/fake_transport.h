@@ -1,58 +1,55 @@
-// A scripted stand-in for SDL_net, the SDL timer and the platform's socket
-// calls, linked into the fuzz harnesses instead of the real libraries. The
+// A scripted stand-in for the platform's sockets and name lookups and for
+// the SDL timer, linked into the fuzz harnesses instead of the real ones. The
 // network code runs unchanged on top of it; a harness decides which
 // connections arrive, what bytes they carry and in what pieces, when they
 // close or fail, how much they take when sent to, and what time it is.
 //
-// Misuse that real sockets would punish is fatal here: a receive that
-// would block, any use of a closed socket, a closed socket left in a set.
+// Misuse that real sockets would punish is fatal here: any use of a closed
+// socket, or a socket closed twice.
 #pragma once
-
-#include <SDL_net.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <vector>
 
-// SDL_net leaves its socket type incomplete; this one is the fake's. Its
-// first member is the one SDLNet_SocketReady reads.
-struct _TCPsocket {
-  int ready = 0;
+#include "platform/net_socket.h"
+
+namespace fake {
+
+// One socket the code opened or was given.
+struct Connection {
   bool listening = false;
-  bool closedByCode = false;     // SDLNet_TCP_Close was called on it
-  bool peerClosed = false;       // after its bytes, a receive returns 0
+  bool closedByCode = false;     // the code closed it
+  bool peerClosed = false;       // after its bytes, a receive reports the end
   bool failed = false;           // receives and sends fail
   std::vector<uint8_t> inbound;  // bytes for the code to receive, from inboundAt
   size_t inboundAt = 0;
   size_t recvPiece = 0;             // most bytes one receive returns; 0 = any
-  size_t sendRoom = SIZE_MAX;       // bytes a non-blocking send still takes
+  size_t sendRoom = SIZE_MAX;       // bytes a send still takes
   std::vector<uint8_t> outbound;    // every byte the code sent on it
-  std::deque<_TCPsocket*> pending;  // listening: connections to accept
-  IPaddress peer{};
+  std::deque<Connection*> pending;  // listening: connections to accept
+  platform::Address peer;
+  platform::SocketHandle handle = platform::kNoSocket;  // its index in the fake
 };
 
-namespace fake {
-
 // Bytes a connection still has for the code to receive.
-inline size_t unread(const _TCPsocket& s) {
-  return s.inbound.size() - s.inboundAt;
-}
+inline size_t unread(const Connection& c) { return c.inbound.size() - c.inboundAt; }
 
-// Forgets every socket, set and setting; the clock restarts at 0.
+// Forgets every socket and setting; the clock restarts at 0.
 void reset();
 // The listening socket the code opened last (null when none).
-TCPsocket listener();
+Connection* listener();
 // A new connection waiting on the listener; null when the code listens
 // nowhere.
-TCPsocket arrive();
+Connection* arrive();
 // The connection the code opened last to a remote host (null when none).
-TCPsocket connection();
-// Whether connection attempts to remote hosts succeed.
+Connection* connection();
+// Whether connection attempts to remote hosts can be started at all.
 void setReachable(bool reachable);
 // What the next connection the code opens to a remote host will carry:
 // its bytes, piece size, end and failure are copied from this template.
-_TCPsocket& nextConnection();
+Connection& nextConnection();
 // The fake clock, in milliseconds.
 void advance(uint32_t ms);
 

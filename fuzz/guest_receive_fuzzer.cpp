@@ -29,7 +29,7 @@ struct Guest {
     const net::LobbyChanges changes = net::handleLobbyMessages(link, players, room);
     hostLost += changes.hostLost;
     require(hostLost <= 1, "loss of the host reported twice");
-    require(link.ownSlot >= 0 && link.ownSlot < kPlayerSlots, "own slot out of range");
+    require(link.ownSlot() >= 0 && link.ownSlot() < kPlayerSlots, "own slot out of range");
     for (const PlayerRecord& p : players) {
       require(std::memchr(p.name.data(), '\0', p.name.size()) != nullptr, "unterminated name");
     }
@@ -63,15 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   guest->room = RoomRecord{};
   guest->hostLost = 0;
   guest->link.reset();
-  guest->link.mode = net::Guest;
+  guest->link.setMode(net::Guest);
   guest->players[0].present = 1;
   copyField(guest->players[0].name, "Me");
   copyField(guest->room.hostAddress, "10.0.0.2");
   guest->room.port = net::kDefaultPort;
   guest->room.maxPlayers = kPlayerSlots;
   fake::setReachable(in.byte() != 0xFF);
-  if (net::openLobby(guest->link, guest->room) == nullptr) return 0;
-  _TCPsocket& host = *fake::connection();
+  if (!net::openLobby(guest->link, guest->room)) return 0;
+  fake::Connection& host = *fake::connection();
   for (size_t op = 0; op < kMaxOperations && !in.empty(); ++op) {
     switch (in.byte() % 7) {
       case 0: {

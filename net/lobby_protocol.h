@@ -31,9 +31,9 @@ LobbyChanges handleLobbyMessages(NetLink& link, std::array<PlayerRecord, kPlayer
 
 // Opens the link for its mode to room's host and port (a host listens on
 // the port), then queues Join and flushes: a guest's request to join; a
-// host's reaches nobody. Null when offline or when the connection cannot be
+// host's reaches nobody. False when offline or when the connection cannot be
 // opened (the error is printed on standard error).
-TCPsocket openLobby(NetLink& link, const RoomRecord& room);
+bool openLobby(NetLink& link, const RoomRecord& room);
 
 // Closes every connection of the lobby without any message.
 void closeLobby(NetLink& link);

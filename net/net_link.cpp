@@ -1,10 +1,9 @@
 #include "net/net_link.h"
 
-#include <csignal>
+#include <SDL.h>
+
 #include <cstdio>
 #include <cstring>
-
-#include "platform/net_socket.h"
 
 namespace net {
 
@@ -13,62 +12,71 @@ namespace {
 // What the receive path lets into recvBuffer; the rest is kept for pushLocal.
 constexpr size_t kReceivedLimit = kBufferSize - kLocalReserve;
 
-bool printResolveError() {
-  std::fprintf(stderr, "SDLNet_ResolveHost: %s\n", SDL_GetError());
-  return false;
-}
-
-bool resolveRemote(const char* host, uint16_t port, IPaddress& address) {
-  if (host == nullptr || host[0] == '\0') {
-    SDL_SetError("no host address given");
-    return printResolveError();
-  }
-  switch (platform::lookUpHost(host, port, address, kLookupTimeoutMs)) {
-    case platform::Lookup::Found:
-      break;
-    case platform::Lookup::NotFound:
-      SDL_SetError("%s could not be found", host);
-      return printResolveError();
-    case platform::Lookup::TimedOut:
-      SDL_SetError("looking up %s took too long", host);
-      return printResolveError();
-  }
-  if (address.host == INADDR_ANY || address.host == INADDR_NONE) {
-    SDL_SetError("%s is not a host that can be reached", host);
-    return printResolveError();
-  }
-  return true;
-}
-
-TCPsocket openAddress(IPaddress& address) {
-  TCPsocket opened = SDLNet_TCP_Open(&address);
-  if (opened == nullptr) std::fprintf(stderr, "SDLNet_TCP_Open: %s\n", SDL_GetError());
-  return opened;
-}
+constexpr uint32_t kAnyHost = 0x00000000;        // 0.0.0.0
+constexpr uint32_t kBroadcastHost = 0xFFFFFFFF;  // 255.255.255.255
 
 bool validSlot(int slot) { return slot >= 0 && slot < kPlayerSlots; }
 
-}  // namespace
-
-int sendQuietly(TCPsocket socket, const void* bytes, int length) {
-#ifdef SIGPIPE
-  // Set before every send rather than once: SDLNet_Quit puts the default
-  // handler back, and a send during shut-down must not end the program.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
-  if (socket == nullptr || length <= 0) return 0;
-  return SDLNet_TCP_Send(socket, bytes, length);
+bool printResolveError(const char* text) {
+  std::fprintf(stderr, "SDLNet_ResolveHost: %s\n", text);
+  return false;
 }
 
-TCPsocket connectTo(const char* host, uint16_t port) {
-  IPaddress address{};
-  if (!resolveRemote(host, port, address)) return nullptr;
-  if (!platform::probeConnect(address, kConnectTimeoutMs)) {
-    SDL_SetError("Couldn't connect to remote host");
-    std::fprintf(stderr, "SDLNet_TCP_Open: %s\n", SDL_GetError());
-    return nullptr;
+}  // namespace
+
+bool acceptRoomAddress(const char* host, platform::Lookup lookup, uint32_t found, uint16_t port,
+                       platform::Address& address) {
+  char text[kHostAddressSize + 64];
+  switch (lookup) {
+    case platform::Lookup::Pending:
+      std::snprintf(text, sizeof text, "looking up %s took too long", host);
+      return printResolveError(text);
+    case platform::Lookup::NotFound:
+      std::snprintf(text, sizeof text, "%s could not be found", host);
+      return printResolveError(text);
+    case platform::Lookup::Found:
+      break;
   }
-  return openAddress(address);
+  if (found == kAnyHost || found == kBroadcastHost) {
+    std::snprintf(text, sizeof text, "%s is not a host that can be reached", host);
+    return printResolveError(text);
+  }
+  address = platform::Address{found, port};
+  return true;
+}
+
+bool resolveRoomHost(const char* host, uint16_t port, platform::Address& address) {
+  if (host == nullptr || host[0] == '\0') return printResolveError("no host address given");
+  platform::HostLookup lookup;
+  lookup.start(host);
+  uint32_t found = 0;
+  const platform::Lookup result = lookup.result(found, kLookupTimeoutMs);
+  return acceptRoomAddress(host, result, found, port, address);
+}
+
+void printConnectError(const char* text) {
+  std::fprintf(stderr, "SDLNet_TCP_Open: %s\n", text != nullptr ? text : platform::socketError());
+}
+
+platform::Socket connectTo(const char* host, uint16_t port) {
+  platform::Address address;
+  if (!resolveRoomHost(host, port, address)) return platform::Socket();
+  platform::Socket connection = platform::startConnect(address);
+  if (!connection.valid()) {
+    printConnectError();
+    return connection;
+  }
+  switch (platform::connectState(connection, kConnectTimeoutMs)) {
+    case platform::ConnectState::Connected:
+      return connection;
+    case platform::ConnectState::Pending:
+      printConnectError(kNoConnectAnswer);
+      break;
+    case platform::ConnectState::Failed:
+      printConnectError();
+      break;
+  }
+  return platform::Socket();
 }
 
 bool NetLink::ByteQueue::append(const uint8_t* data, size_t size) {
@@ -85,150 +93,122 @@ void NetLink::ByteQueue::consume(size_t size) {
 }
 
 void NetLink::reset() {
-  socket = nullptr;
-  peers.fill(nullptr);
-  socketSet = nullptr;
-  readCursor = nullptr;
-  queuedCount = 0;
-  hostName.fill('\0');
-  port = 0;
-  sendLength = 0;
-  recvLength = 0;
-  mode = Offline;
-  ownSlot = 0;
-  peerStates_.fill(PeerState::Empty);
-  joinTimeoutMs_ = kJoinTimeoutMs;
-  clearStreams();
+  settings_ = Settings{};
+  session_ = Session{};
 }
 
-TCPsocket NetLink::openSocket(const char* host, uint16_t portNumber) {
-  if (host != nullptr) return connectTo(host, portNumber);
-  IPaddress address{};
-  if (SDLNet_ResolveHost(&address, nullptr, portNumber) != 0) {
-    printResolveError();
-    return nullptr;
-  }
-  return openAddress(address);
+void NetLink::closeAll() { session_ = Session{}; }
+
+platform::Socket NetLink::openSocket(const char* host, uint16_t port) {
+  if (host != nullptr) return connectTo(host, port);
+  platform::Socket listener = platform::listenOn(port, kListenBacklog);
+  if (!listener.valid()) printConnectError();
+  return listener;
 }
 
-TCPsocket NetLink::open(const char* host, uint16_t portNumber) {
-  // A link opened again without being closed drops its old connections
-  // first instead of leaking them.
-  closeSlot(-1, false);
+bool NetLink::open(const char* host, uint16_t port) {
+  closeAll();
   if (host != nullptr) {
+    auto& name = settings_.hostName;
     size_t i = 0;
-    for (; i + 1 < hostName.size() && host[i] != '\0'; ++i) hostName[i] = host[i];
-    hostName[i] = '\0';
+    for (; i + 1 < name.size() && host[i] != '\0'; ++i) name[i] = host[i];
+    name[i] = '\0';
   }
-  port = portNumber;
-  sendLength = 0;
-  recvLength = 0;
-  queuedCount = 0;
-  readCursor = nullptr;
-  peers.fill(nullptr);
-  peerStates_.fill(PeerState::Empty);
-  clearStreams();
-  if (mode == Offline) return nullptr;
-  socket = openSocket(mode == Guest ? hostName.data() : nullptr, port);
-  if (socket == nullptr) return nullptr;
-  // Best effort: with SDL_net's own backlog a burst of connections makes
-  // the system drop a guest's connection request for seconds.
-  if (mode == Host) platform::widenBacklog(socket, port, kListenBacklog);
-  socketSet = SDLNet_AllocSocketSet(mode == Guest ? 1 : kMaxGuests + 1);
-  if (socketSet == nullptr || SDLNet_TCP_AddSocket(socketSet, socket) < 0) {
-    closeSlot(-1, false);
-    return nullptr;
-  }
-  return socket;
+  settings_.port = port;
+  if (mode() == Offline) return false;
+  session_.socket = openSocket(mode() == Guest ? settings_.hostName.data() : nullptr, port);
+  return isOpen();
 }
 
-// SDL_net's listening socket does not block: an accept with nothing
-// waiting returns null at once.
 void NetLink::acceptPending() {
-  if (mode != Host || socket == nullptr || !SDLNet_SocketReady(socket)) return;
+  if (mode() != Host || !isOpen()) return;
   for (int i = 0; i < kMaxAcceptsPerPoll; ++i) {
     // No slot to give now, but one soon: the newcomer waits in the backlog.
     if (freeSlot() < 0 && silentSlot() < 0 && slotPending()) return;
-    TCPsocket incoming = SDLNet_TCP_Accept(socket);
-    if (incoming == nullptr) return;
-    seat(incoming);
+    platform::Socket incoming = platform::acceptWaiting(session_.socket);
+    if (!incoming.valid()) return;
+    seat(std::move(incoming));
   }
 }
 
-void NetLink::seat(TCPsocket incoming) {
-  // A connection already closed without a word (a joining guest's trial
-  // connection, see connectTo) would only hold a slot until it is read, and
-  // push the guest that follows it into another slot.
-  if (platform::closedWithoutData(incoming)) {
-    SDLNet_TCP_Close(incoming);
-    return;
-  }
+// With all five guest slots taken by guests the connection is closed at
+// once, so a newcomer or a room query learns at once that the room is full
+// instead of waiting on a connection nobody serves. A connection seated is
+// read at once: a room query arrives with its connection and is answered in
+// the same frame.
+void NetLink::seat(platform::Socket incoming) {
   int slot = freeSlot();
   if (slot < 0) {
     slot = silentSlot();
     if (slot >= 0) closeSlot(static_cast<int8_t>(slot), false);  // it never joined: no Leave
   }
-  // With all five guest slots taken by guests the connection is closed at
-  // once, so a newcomer or a room query learns at once that the room is
-  // full instead of waiting on a connection nobody serves.
-  if (slot < 0 || SDLNet_TCP_AddSocket(socketSet, incoming) < 0) {
-    SDLNet_TCP_Close(incoming);
-    return;
-  }
-  peers[slot] = incoming;
-  peerStates_[slot] = PeerState::Connected;
-  acceptedAt_[slot] = SDL_GetTicks();
-  acceptedPoll_[slot] = pollCount_;
-  guestStreams_[slot].length = 0;
-  outboxes_[slot].length = 0;
+  if (slot < 0) return;
+  Peer& peer = session_.peers[slot];
+  peer.socket = std::move(incoming);
+  peer.state = PeerState::Connected;
+  peer.acceptedAt = SDL_GetTicks();
+  peer.acceptedPoll = session_.pollCount;
+  peer.messageBudget = kMessageBudgetPerPoll;
+  receiveFromGuest(slot);
 }
 
 int NetLink::freeSlot() const {
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    if (slot != ownSlot && peers[slot] == nullptr) return slot;
+    if (slot != ownSlot() && !session_.peers[slot].socket.valid()) return slot;
   }
   return -1;
 }
 
+// A connection that has sent part of a message is on its way to speaking
+// and is never pushed out; nor is one accepted in this poll, whose Join may
+// still be on its way.
 int NetLink::silentSlot() const {
   int oldest = -1;
+  uint32_t oldestPolls = 0;
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    if (peerStates_[slot] != PeerState::Connected) continue;
-    const uint32_t polls = pollCount_ - acceptedPoll_[slot];
-    if (polls == 0) continue;  // not read yet: its Join may be on its way
-    if (oldest < 0 || polls > pollCount_ - acceptedPoll_[oldest]) oldest = slot;
+    const Peer& peer = session_.peers[slot];
+    if (peer.state != PeerState::Connected || peer.heardFrom) continue;
+    const uint32_t polls = session_.pollCount - peer.acceptedPoll;
+    if (polls == 0) continue;
+    if (oldest < 0 || polls > oldestPolls) {
+      oldest = slot;
+      oldestPolls = polls;
+    }
   }
   return oldest;
 }
 
 bool NetLink::slotPending() const {
-  for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    if (peerStates_[slot] == PeerState::Queried) return true;
-    if (peerStates_[slot] == PeerState::Connected && acceptedPoll_[slot] == pollCount_) return true;
+  for (const Peer& peer : session_.peers) {
+    if (peer.state == PeerState::Queried) return true;
+    if (peer.state == PeerState::Connected && peer.acceptedPoll == session_.pollCount) return true;
   }
   return false;
 }
 
+// Unsigned arithmetic keeps the age right across the wrap of the tick count.
 void NetLink::closeSilentConnections() {
+  const uint32_t now = SDL_GetTicks();
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    if (peers[slot] == nullptr || peerStates_[slot] == PeerState::Joined) continue;
-    if (ageOf(slot) >= joinTimeoutMs_) closeSlot(static_cast<int8_t>(slot), false);
+    const Peer& peer = session_.peers[slot];
+    if (!peer.socket.valid() || peer.state == PeerState::Joined) continue;
+    if (now - peer.acceptedAt >= settings_.joinTimeoutMs) {
+      closeSlot(static_cast<int8_t>(slot), false);
+    }
   }
 }
-
-// Unsigned arithmetic keeps the age right across the wrap of the tick count.
-uint32_t NetLink::ageOf(int slot) const { return SDL_GetTicks() - acceptedAt_[slot]; }
 
 bool NetLink::queueMessage(uint8_t type, uint16_t length, const void* payload, uint8_t from,
                            Target target, uint8_t slot) {
   if (length > 0 && payload == nullptr) return false;
-  const bool host = mode == Host;
+  Session& s = session_;
+  const bool host = mode() == Host;
   const size_t size = (host ? kHostHeaderSize : kGuestHeaderSize) + length;
-  if (queuedCount >= kMaxQueuedMessages || sendLength + size > kBufferSize) return false;
-  uint8_t* out = &sendBuffer[sendLength];
+  if (s.queuedCount >= kMaxQueuedMessages || s.sendLength + size > kBufferSize) return false;
+  uint8_t* out = &s.sendBuffer[s.sendLength];
   if (host) {
     *out++ = from;
-    auto& flags = deliveryFlags[queuedCount];
+    auto& flags = s.deliveryFlags[s.queuedCount];
     flags.fill(target == ToSlot ? 1 : 0);
     if (validSlot(slot) && target == ToSlot) flags[slot] = 0;
     if (validSlot(slot) && target == ToAllExcept) flags[slot] = 1;
@@ -236,18 +216,18 @@ bool NetLink::queueMessage(uint8_t type, uint16_t length, const void* payload, u
   out[0] = type;
   putU16(out + 1, length);
   if (length > 0) std::memcpy(out + 3, payload, length);
-  sendLength = static_cast<uint16_t>(sendLength + size);
-  ++queuedCount;
+  s.sendLength = static_cast<uint16_t>(s.sendLength + size);
+  ++s.queuedCount;
   return true;
 }
 
 void NetLink::flush() {
-  recvLength = 0;
-  readCursor = nullptr;
-  if (mode == Host) flushHost();
-  if (mode == Guest) flushGuest();
-  sendLength = 0;
-  queuedCount = 0;
+  session_.recvLength = 0;
+  session_.readCursor = nullptr;
+  if (mode() == Host) flushHost();
+  if (mode() == Guest) flushGuest();
+  session_.sendLength = 0;
+  session_.queuedCount = 0;
 }
 
 // Every message moves into the outbox of each joined slot owing it, so the
@@ -256,43 +236,50 @@ void NetLink::flush() {
 // outbox overflows, or whose connection failed, is dropped; its Leave is
 // pushed by the next poll, so that no flush can clear it unread.
 void NetLink::flushHost() {
+  Session& s = session_;
   size_t read = 0;
-  for (int row = 0; row < queuedCount; ++row) {
-    const size_t size = kHostHeaderSize + getU16(&sendBuffer[read + kHostLengthOffset]);
-    auto& flags = deliveryFlags[row];
+  for (int row = 0; row < s.queuedCount; ++row) {
+    const size_t size = kHostHeaderSize + getU16(&s.sendBuffer[read + kHostLengthOffset]);
+    auto& flags = s.deliveryFlags[row];
     for (int slot = 0; slot < kPlayerSlots; ++slot) {
       if (flags[slot] != 0) continue;
       flags[slot] = 1;
+      Peer& peer = s.peers[slot];
       // Nobody there to receive it, or not a guest of the lobby.
-      if (peers[slot] == nullptr || peerStates_[slot] != PeerState::Joined) continue;
-      if (!outboxes_[slot].append(&sendBuffer[read], size)) dropGuest(slot);
+      if (peer.state != PeerState::Joined) continue;
+      if (!peer.outbox.append(&s.sendBuffer[read], size)) dropGuest(slot);
     }
     read += size;
   }
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    if (peers[slot] == nullptr || outboxes_[slot].length == 0) continue;
-    if (!writeOutbox(peers[slot], outboxes_[slot])) dropGuest(slot);
+    Peer& peer = s.peers[slot];
+    if (!peer.socket.valid() || peer.outbox.length == 0) continue;
+    if (!writeOutbox(peer.socket, peer.outbox)) dropGuest(slot);
   }
 }
 
 void NetLink::dropGuest(int slot) {
-  leavePending_[slot] = peerStates_[slot] == PeerState::Joined;
+  const bool joined = session_.peers[slot].state == PeerState::Joined;
   closePeer(slot);
+  session_.peers[slot].leavePending = joined;
 }
 
 // A guest's failed send is not acted on here: the lost connection shows up
 // as a failed receive.
 void NetLink::flushGuest() {
-  if (socket == nullptr || hostLost_) return;
-  if (!hostOutbox_.append(sendBuffer.data(), sendLength)) {
+  Peer& host = session_.host;
+  if (!isOpen() || host.lost) return;
+  if (!host.outbox.append(session_.sendBuffer.data(), session_.sendLength)) {
     loseHost();  // the host has not taken our last kOutboxSize bytes
     return;
   }
-  if (hostOutbox_.length > 0 && !writeOutbox(socket, hostOutbox_)) hostOutbox_.length = 0;
+  if (host.outbox.length > 0 && !writeOutbox(session_.socket, host.outbox)) {
+    host.outbox.length = 0;
+  }
 }
 
-bool NetLink::writeOutbox(TCPsocket connection, ByteQueue& outbox) {
-  const int sent = platform::sendNow(connection, outbox.bytes.data(), outbox.length);
+bool NetLink::writeOutbox(const platform::Socket& connection, ByteQueue& outbox) {
+  const int sent = platform::sendSome(connection, outbox.bytes.data(), outbox.length);
   if (sent < 0) return false;
   outbox.consume(static_cast<size_t>(sent));
   return true;
@@ -300,20 +287,20 @@ bool NetLink::writeOutbox(TCPsocket connection, ByteQueue& outbox) {
 
 bool NetLink::pushLocal(uint8_t from, uint8_t type, uint16_t length, const void* payload) {
   if (length > 0 && payload == nullptr) return false;
-  if (recvLength + kHostHeaderSize + length > kBufferSize) return false;
-  uint8_t* out = &recvBuffer[recvLength];
+  Session& s = session_;
+  if (s.recvLength + kHostHeaderSize + length > kBufferSize) return false;
+  uint8_t* out = &s.recvBuffer[s.recvLength];
   out[kHostFromOffset] = from;
   out[kHostTypeOffset] = type;
   putU16(out + kHostLengthOffset, length);
   if (length > 0) std::memcpy(out + kHostHeaderSize, payload, length);
-  recvLength = static_cast<uint16_t>(recvLength + kHostHeaderSize + length);
+  s.recvLength = static_cast<uint16_t>(s.recvLength + kHostHeaderSize + length);
   return true;
 }
 
 void NetLink::poll() {
-  if (mode == Offline || socketSet == nullptr) return;
-  if (SDLNet_CheckSockets(socketSet, 0) < 0) return;
-  if (mode == Guest) {
+  if (mode() == Offline || !isOpen()) return;
+  if (mode() == Guest) {
     pollGuest();
   } else {
     pollHost();
@@ -321,107 +308,126 @@ void NetLink::poll() {
 }
 
 void NetLink::pollGuest() {
-  if (socket == nullptr || hostLost_ || !drainHostStream()) return;
-  const int space = static_cast<int>(kBufferSize - hostStream_.length);
-  // Never receive into a full buffer: 0 bytes would read as a lost host.
-  if (!SDLNet_SocketReady(socket) || space == 0) return;
-  const int received = SDLNet_TCP_Recv(socket, &hostStream_.bytes[hostStream_.length], space);
-  if (received <= 0) {
+  Peer& host = session_.host;
+  if (host.lost || !drainHostStream()) return;
+  const size_t space = host.stream.space();
+  // Never receive into a full stream: its whole messages wait for room in
+  // recvBuffer first.
+  if (space == 0) return;
+  const int received =
+      platform::receiveSome(session_.socket, &host.stream.bytes[host.stream.length], space);
+  if (received < 0) {
     loseHost();
     return;
   }
-  hostStream_.length = static_cast<uint16_t>(hostStream_.length + received);
+  host.stream.length = static_cast<uint16_t>(host.stream.length + received);
   drainHostStream();
 }
 
 // Connections are read before new ones are accepted, so a slot freed by a
-// connection that closed (a joining guest's trial connection, say) is free
-// again for the connection that follows it. The connections accepted are
-// then read at once: a room query arrives with its connection and is
-// answered in the same frame.
+// connection that closed is free again for the connection that follows it.
 void NetLink::pollHost() {
-  ++pollCount_;
+  Session& s = session_;
+  ++s.pollCount;
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    if (leavePending_[slot]) pushLocal(static_cast<uint8_t>(slot), Leave, 0, nullptr);
+    Peer& peer = s.peers[slot];
+    if (peer.leavePending) pushLocal(static_cast<uint8_t>(slot), Leave, 0, nullptr);
+    peer.leavePending = false;
+    peer.messageBudget = kMessageBudgetPerPoll;
   }
-  leavePending_.fill(false);
-  messageBudget_.fill(kMessageBudgetPerPoll);
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     if (!receiveFromGuest(slot)) break;
   }
   closeSilentConnections();
   acceptPending();
-  bool accepted = false;
-  for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    accepted = accepted || (peers[slot] != nullptr && acceptedPoll_[slot] == pollCount_);
-  }
-  if (!accepted || SDLNet_CheckSockets(socketSet, 0) <= 0) return;
-  for (int slot = 0; slot < kPlayerSlots; ++slot) {
-    if (peers[slot] != nullptr && acceptedPoll_[slot] == pollCount_ && !receiveFromGuest(slot)) {
-      break;
-    }
-  }
 }
 
 bool NetLink::receiveFromGuest(int slot) {
-  if (peers[slot] == nullptr || peerStates_[slot] == PeerState::Queried) return true;
+  Peer& peer = session_.peers[slot];
+  if (!peer.socket.valid() || peer.state == PeerState::Queried) return true;
   if (!drainGuestStream(slot)) return true;
-  if (recvLength > kHostReceiveStop) return false;
-  Stream& stream = guestStreams_[slot];
+  if (session_.recvLength > kHostReceiveStop) return false;
+  ByteQueue& stream = peer.stream;
   const size_t budget = static_cast<size_t>(kReadBudgetPerPoll);
-  const int space = static_cast<int>(stream.space() < budget ? stream.space() : budget);
-  if (!SDLNet_SocketReady(peers[slot]) || space == 0) return true;
-  const int received = SDLNet_TCP_Recv(peers[slot], &stream.bytes[stream.length], space);
-  if (received <= 0) {
-    closeSlot(static_cast<int8_t>(slot), true);
-    return true;
+  const size_t space = stream.space() < budget ? stream.space() : budget;
+  int received = 0;
+  if (space > 0) {
+    received = platform::receiveSome(peer.socket, &stream.bytes[stream.length], space);
+    if (received < 0) {
+      closeSlot(static_cast<int8_t>(slot), true);
+      return true;
+    }
+    if (received > 0) peer.heardFrom = true;
+    stream.length = static_cast<uint16_t>(stream.length + received);
+    if (!drainGuestStream(slot)) return true;
   }
-  stream.length = static_cast<uint16_t>(stream.length + received);
-  drainGuestStream(slot);
+  // Outran: it filled this poll's read budget, or whole messages wait past
+  // this poll's message budget.
+  const bool outran = static_cast<size_t>(received) == budget ||
+                      (peer.messageBudget == 0 && stream.length >= kGuestHeaderSize);
+  checkFlooding(slot, outran);
   return true;
 }
 
+void NetLink::checkFlooding(int slot, bool outran) {
+  Peer& peer = session_.peers[slot];
+  if (!outran) {
+    peer.floodingSince = 0;
+    return;
+  }
+  const uint32_t now = SDL_GetTicks();
+  // 0 means "not flooding"; a flood that starts at tick 0 counts from 1.
+  if (peer.floodingSince == 0) {
+    peer.floodingSince = now != 0 ? now : 1;
+  } else if (now - peer.floodingSince >= kFloodLimitMs) {
+    closeSlot(static_cast<int8_t>(slot), true);
+  }
+}
+
 bool NetLink::drainHostStream() {
+  ByteQueue& stream = session_.host.stream;
   size_t used = 0;
-  while (hostStream_.length - used >= kHostHeaderSize) {
-    const uint8_t* frame = &hostStream_.bytes[used];
-    const uint16_t length = getU16(frame + kHostLengthOffset);
-    if (length > kMaxReceivedPayload) {
-      loseHost();  // a message that can never be taken in: the stream is unusable
-      return false;
-    }
-    const size_t size = kHostHeaderSize + length;
-    if (hostStream_.length - used < size) break;    // the rest arrives later
-    if (recvLength + size > kReceivedLimit) break;  // taken in next frame
-    used += size;
-    // Slots 0-5 are the only senders; 255 is kept for the local report of
-    // a lost host, so the host can never fake it.
+  while (stream.length - used >= kHostHeaderSize) {
+    const uint8_t* frame = &stream.bytes[used];
     const uint8_t from = frame[kHostFromOffset];
     const uint8_t type = frame[kHostTypeOffset];
-    if (from < kPlayerSlots && type <= Leave) {
-      pushLocal(from, type, length, frame + kHostHeaderSize);
+    const uint16_t length = getU16(frame + kHostLengthOffset);
+    const size_t size = kHostHeaderSize + length;
+    if (size > stream.bytes.size()) {
+      loseHost();  // a frame that can never be taken in: the stream is unusable
+      return false;
     }
+    if (stream.length - used < size) break;  // the rest arrives later
+    // Slots 0-5 are the only senders; 255 is kept for the local report of
+    // a lost host, so the host can never fake it.
+    const bool apply = from < kPlayerSlots && payloadAllowed(kPayloadToGuest, type, length);
+    if (apply && session_.recvLength + size > kReceivedLimit) break;  // taken in next frame
+    used += size;
+    if (apply) pushLocal(from, type, length, frame + kHostHeaderSize);
   }
-  hostStream_.consume(used);
+  stream.consume(used);
   return true;
 }
 
 bool NetLink::drainGuestStream(int slot) {
-  Stream& stream = guestStreams_[slot];
+  Peer& peer = session_.peers[slot];
+  ByteQueue& stream = peer.stream;
   size_t used = 0;
-  while (stream.length - used >= kGuestHeaderSize && messageBudget_[slot] > 0) {
+  while (stream.length - used >= kGuestHeaderSize && peer.messageBudget > 0) {
     const uint8_t* frame = &stream.bytes[used];
+    const uint8_t type = frame[kGuestTypeOffset];
     const uint16_t length = getU16(frame + kGuestLengthOffset);
-    if (length > kMaxReceivedPayload) {
+    const size_t size = kGuestHeaderSize + length;
+    if (size > stream.bytes.size()) {
       closeSlot(static_cast<int8_t>(slot), true);  // treated like a lost connection
       return false;
     }
-    const size_t size = kGuestHeaderSize + length;
     if (stream.length - used < size) break;
-    if (recvLength + kHostHeaderSize + length > kReceivedLimit) break;
+    const bool apply = payloadAllowed(kPayloadToHost, type, length);
+    if (apply && session_.recvLength + kHostHeaderSize + length > kReceivedLimit) break;
     used += size;
-    --messageBudget_[slot];
-    if (!acceptGuestMessage(slot, frame, length)) {
+    --peer.messageBudget;
+    if (apply && !acceptGuestMessage(slot, type, frame + kGuestHeaderSize, length)) {
       // Nothing more is read from a connection that left or asked for the
       // room (the slot may already be closed).
       stream.length = 0;
@@ -433,11 +439,9 @@ bool NetLink::drainGuestStream(int slot) {
 }
 
 // One connection joins once; only a joined guest speaks for its slot.
-bool NetLink::acceptGuestMessage(int slot, const uint8_t* frame, uint16_t length) {
+bool NetLink::acceptGuestMessage(int slot, uint8_t type, const uint8_t* payload, uint16_t length) {
   const uint8_t from = static_cast<uint8_t>(slot);
-  const uint8_t type = frame[kGuestTypeOffset];
-  const uint8_t* payload = frame + kGuestHeaderSize;
-  PeerState& state = peerStates_[slot];
+  PeerState& state = session_.peers[slot].state;
   switch (type) {
     case RoomQuery:
       if (state == PeerState::Joined) {
@@ -465,106 +469,86 @@ bool NetLink::acceptGuestMessage(int slot, const uint8_t* frame, uint16_t length
       closePeer(slot);
       return false;
     default:
-      return true;  // other types are ignored
+      return true;
   }
 }
 
 void NetLink::loseHost() {
-  hostLost_ = true;
-  hostStream_.length = 0;
+  Peer& host = session_.host;
+  host.lost = true;
+  host.stream.length = 0;
   pushLocal(kFromHostLost, Leave, 0, nullptr);
 }
 
 void NetLink::closePeer(int slot) {
-  if (socketSet != nullptr) SDLNet_TCP_DelSocket(socketSet, peers[slot]);
-  SDLNet_TCP_Close(peers[slot]);
-  peers[slot] = nullptr;
-  peerStates_[slot] = PeerState::Empty;
-  guestStreams_[slot].length = 0;
-  outboxes_[slot].length = 0;
+  Session& s = session_;
+  s.peers[slot] = Peer{};
   // Messages still queued for the old connection must not reach a newcomer
   // that gets the same slot.
-  for (int row = 0; row < queuedCount; ++row) deliveryFlags[row][slot] = 1;
+  for (int row = 0; row < s.queuedCount; ++row) s.deliveryFlags[row][slot] = 1;
 }
 
 void NetLink::closeSlot(int8_t slot, bool announce) {
   if (slot == -1) {
-    for (int i = 0; i < kPlayerSlots; ++i) {
-      if (peers[i] != nullptr) closePeer(i);
-    }
-    if (socket != nullptr) {
-      if (socketSet != nullptr) SDLNet_TCP_DelSocket(socketSet, socket);
-      SDLNet_TCP_Close(socket);
-      socket = nullptr;
-    }
-    if (socketSet != nullptr) SDLNet_FreeSocketSet(socketSet);
-    socketSet = nullptr;
-    hostStream_.length = 0;
-    hostOutbox_.length = 0;
-    leavePending_.fill(false);
+    closeAll();
     return;
   }
-  if (!validSlot(slot) || peers[slot] == nullptr) return;
-  const bool joined = peerStates_[slot] == PeerState::Joined;
+  if (!validSlot(slot) || !session_.peers[slot].socket.valid()) return;
+  const bool joined = session_.peers[slot].state == PeerState::Joined;
   closePeer(slot);
   if (announce && joined) pushLocal(static_cast<uint8_t>(slot), Leave, 0, nullptr);
 }
 
 bool NetLink::nextMessage() {
+  Session& s = session_;
   size_t offset = 0;
-  if (readCursor != nullptr) {
+  if (s.readCursor != nullptr) {
     offset =
-        static_cast<size_t>(readCursor - recvBuffer.data()) + kHostHeaderSize + messageLength();
+        static_cast<size_t>(s.readCursor - s.recvBuffer.data()) + kHostHeaderSize + messageLength();
   }
-  if (offset + kHostHeaderSize > recvLength) return false;
-  const uint16_t length = getU16(&recvBuffer[offset + kHostLengthOffset]);
+  if (offset + kHostHeaderSize > s.recvLength) return false;
+  const uint16_t length = getU16(&s.recvBuffer[offset + kHostLengthOffset]);
   // A message running past the received bytes is not applied.
-  if (offset + kHostHeaderSize + length > recvLength) return false;
-  readCursor = &recvBuffer[offset];
+  if (offset + kHostHeaderSize + length > s.recvLength) return false;
+  s.readCursor = &s.recvBuffer[offset];
   return true;
 }
 
 uint8_t NetLink::messageFrom() const {
-  return readCursor != nullptr ? readCursor[kHostFromOffset] : 0;
+  return session_.readCursor != nullptr ? session_.readCursor[kHostFromOffset] : 0;
 }
 
 uint8_t NetLink::messageType() const {
-  return readCursor != nullptr ? readCursor[kHostTypeOffset] : 0;
+  return session_.readCursor != nullptr ? session_.readCursor[kHostTypeOffset] : 0;
 }
 
 uint16_t NetLink::messageLength() const {
-  return readCursor != nullptr ? getU16(readCursor + kHostLengthOffset) : 0;
+  return session_.readCursor != nullptr ? getU16(session_.readCursor + kHostLengthOffset) : 0;
 }
 
 const uint8_t* NetLink::messagePayload() const {
-  return readCursor != nullptr ? readCursor + kHostHeaderSize : nullptr;
+  return session_.readCursor != nullptr ? session_.readCursor + kHostHeaderSize : nullptr;
 }
 
-TCPsocket NetLink::peerSocket(int8_t slot) const { return validSlot(slot) ? peers[slot] : nullptr; }
+const platform::Socket* NetLink::peerSocket(int8_t slot) const {
+  if (!validSlot(slot) || !session_.peers[slot].socket.valid()) return nullptr;
+  return &session_.peers[slot].socket;
+}
 
 bool NetLink::sendRaw(int8_t slot, const void* bytes, int length) {
-  if (!validSlot(slot) || peers[slot] == nullptr || length < 0) return false;
-  if (outboxes_[slot].length > 0) return false;  // it would overtake lobby messages
-  return platform::sendNow(peers[slot], bytes, length) == length;
+  if (!validSlot(slot) || length < 0) return false;
+  Peer& peer = session_.peers[slot];
+  if (!peer.socket.valid()) return false;
+  if (peer.outbox.length > 0) return false;  // it would overtake lobby messages
+  return platform::sendSome(peer.socket, bytes, static_cast<size_t>(length)) == length;
 }
 
 bool NetLink::slotJoined(int8_t slot) const {
-  return validSlot(slot) && peerStates_[slot] == PeerState::Joined;
+  return validSlot(slot) && session_.peers[slot].state == PeerState::Joined;
 }
 
 bool NetLink::slotQueried(int8_t slot) const {
-  return validSlot(slot) && peerStates_[slot] == PeerState::Queried;
-}
-
-void NetLink::setJoinTimeout(uint32_t timeoutMs) { joinTimeoutMs_ = timeoutMs; }
-
-void NetLink::clearStreams() {
-  for (Stream& stream : guestStreams_) stream.length = 0;
-  for (ByteQueue& outbox : outboxes_) outbox.length = 0;
-  leavePending_.fill(false);
-  hostStream_.length = 0;
-  hostOutbox_.length = 0;
-  hostLost_ = false;
+  return validSlot(slot) && session_.peers[slot].state == PeerState::Queried;
 }
 
 }  // namespace net

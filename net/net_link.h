@@ -1,15 +1,14 @@
 // The host-centred TCP link of a room: one host listening on the room's port,
-// up to five guests connected to it. Every socket is polled with a zero
-// time-out once per lobby frame; all buffers are fixed.
+// up to five guests connected to it. Every socket is polled without waiting
+// once per lobby frame; all buffers are fixed.
 #pragma once
-
-#include <SDL_net.h>
 
 #include <array>
 #include <cstdint>
 
 #include "app/records.h"
 #include "net/protocol.h"
+#include "platform/net_socket.h"
 
 namespace net {
 
@@ -20,10 +19,6 @@ enum NetMode : int32_t { Offline = 0, Guest = 1, Host = 2 };
 // always be pushed locally.
 inline constexpr size_t kLocalReserve =
     kMaxGuests * kHostHeaderSize + kHostHeaderSize + kPlayerRecordSize;
-// Largest payload a received message may declare: one that, with its
-// receive header, fills the rest of the receive buffer. A peer declaring more
-// can never be served and is dropped.
-inline constexpr size_t kMaxReceivedPayload = kBufferSize - kLocalReserve - kHostHeaderSize;
 
 // A connection that has neither joined nor asked for the room this long
 // after it was accepted is closed without a word, so silent connections
@@ -31,20 +26,24 @@ inline constexpr size_t kMaxReceivedPayload = kBufferSize - kLocalReserve - kHos
 // A joined guest may stay quiet as long as it likes.
 inline constexpr uint32_t kJoinTimeoutMs = 5000;
 // A newcomer that finds every guest slot taken takes the slot of the oldest
-// connection that has not joined, once that one has had a poll to be read
-// in (a guest's Join arrives with the first bytes of its connection, so only
-// a silent connection is pushed out). Meanwhile newcomers wait in the
-// system's backlog; with all five slots joined they are closed at once.
-// Connections accepted per poll, so that a burst is shed in a few frames,
-// and connections the system may hold for the host meanwhile.
+// connection that has sent nothing at all, once that one has had a poll to
+// be read in (a guest's Join arrives with the first bytes of its
+// connection); one that has sent part of a message keeps its slot. While a
+// slot is about to be free (its connection asked for the room, or arrived
+// in this poll and has not been read yet) newcomers wait in the system's
+// backlog; otherwise a full room closes them at once. Connections accepted per poll, so that a
+// burst is shed in a few frames, and connections the system may hold meanwhile.
 inline constexpr int kMaxAcceptsPerPoll = 8;
 inline constexpr int kListenBacklog = 64;
 // Work one guest can cause per poll: bytes read from its connection and
 // messages taken from its stream (a guest sends two messages in all when it
-// joins). What is left waits in the stream, and once the stream is full the
-// guest's own connection holds the rest.
+// joins). A guest that has more waiting than that after every poll for
+// kFloodLimitMs is dropped like a lost connection: it sends faster than any
+// lobby speaks, and what it sent would otherwise be relayed long after it
+// left.
 inline constexpr int kReadBudgetPerPoll = 2048;
 inline constexpr int kMessageBudgetPerPoll = 4;
+inline constexpr uint32_t kFloodLimitMs = 1000;
 // Bytes queued for one peer beyond what its connection has taken so far.
 // Sends never wait: each frame gives the system what it takes now and keeps
 // the rest here, in order. A guest that falls further behind (it stopped
@@ -56,39 +55,51 @@ inline constexpr size_t kOutboxSize = kBufferSize;
 inline constexpr uint32_t kLookupTimeoutMs = 1000;
 inline constexpr uint32_t kConnectTimeoutMs = 1500;
 
-// SDLNet_TCP_Send with the broken-pipe signal ignored, so a send to a peer
-// that has gone away returns a short count instead of ending the program
-// (SDLNet_Quit may have put the default handler back).
-int sendQuietly(TCPsocket socket, const void* bytes, int length);
+// The address of a listed room's host, or false. Addresses that would mean
+// "this machine, any interface" or "everybody" (0.0.0.0, 255.255.255.255)
+// and an empty host are refused, so a bad room file line can never make the
+// program listen. A numeric address is taken at once; a name is looked up
+// without waiting longer than kLookupTimeoutMs. Prints
+// "SDLNet_ResolveHost: %s\n" on standard error on failure.
+bool resolveRoomHost(const char* host, uint16_t port, platform::Address& address);
+// The same for a name whose lookup has been started (by the caller) and
+// has now settled.
+bool acceptRoomAddress(const char* host, platform::Lookup lookup, uint32_t found, uint16_t port,
+                       platform::Address& address);
+// Prints "SDLNet_TCP_Open: %s\n" with text, or the platform's error text
+// when text is null.
+void printConnectError(const char* text = nullptr);
+inline constexpr char kNoConnectAnswer[] = "no answer to the connection attempt";
 
-// Resolves host:port and connects to it. Addresses that SDL_net would take
-// as "listen here" (0.0.0.0 and 255.255.255.255) and an empty host are
-// refused, so a bad room file line can never open a listening socket. The
-// connection is first tried without waiting longer than kConnectTimeoutMs
-// (that trial connection is closed before joining, which a host frees
-// silently); SDLNet_TCP_Open, which waits as long as the system's connect
-// time-out, is called only once it succeeded. A host name is looked up
-// without waiting longer than kLookupTimeoutMs (platform::lookUpHost). Prints
-// "SDLNet_ResolveHost: %s\n" or "SDLNet_TCP_Open: %s\n" on standard error
-// and returns null on failure.
-TCPsocket connectTo(const char* host, uint16_t port);
+// Resolves host:port and connects to it with one connection, waiting at most
+// kConnectTimeoutMs (after the lookup). Prints the failure and returns an
+// invalid socket.
+platform::Socket connectTo(const char* host, uint16_t port);
 
 class NetLink {
  public:
   NetLink() = default;
-  ~NetLink() = default;  // the lobby closes the link; see closeSlot(-1)
+  ~NetLink() = default;  // closes whatever is still open
   NetLink(const NetLink&) = delete;
   NetLink& operator=(const NetLink&) = delete;
 
-  // Clears the state fields (the link's reset at start-up).
+  // Back to the state of a new link: everything closed, mode Offline, own
+  // slot 0 (the link's reset at start-up).
   void reset();
 
-  // Resolves and opens a socket: connects to host, or listens on all
-  // interfaces when host is null. Prints the library's error and returns
-  // null on failure.
-  TCPsocket openSocket(const char* host, uint16_t port);
-  // Opens the link for the current mode; null when offline or on failure.
-  TCPsocket open(const char* host, uint16_t port);
+  NetMode mode() const { return settings_.mode; }
+  void setMode(NetMode mode) { settings_.mode = mode; }
+  int8_t ownSlot() const { return settings_.ownSlot; }
+  void setOwnSlot(int8_t slot) { settings_.ownSlot = slot; }
+
+  // Connects to host, or listens on all interfaces when host is null.
+  // Prints the failure and returns an invalid socket.
+  static platform::Socket openSocket(const char* host, uint16_t port);
+  // Opens the link for the current mode (whatever was open before is
+  // closed); false when offline or on failure.
+  bool open(const char* host, uint16_t port);
+  // True while the link's own socket (connection or listener) is open.
+  bool isOpen() const { return session_.socket.valid(); }
   // Host: accepts waiting connections (up to kMaxAcceptsPerPoll) into the
   // lowest free slots; see kJoinTimeoutMs for a full room.
   void acceptPending();
@@ -106,15 +117,19 @@ class NetLink {
   void poll();
   // Host, slot >= 0: closes that peer (announcing a Leave when asked and the
   // peer had joined: nobody was told of a guest that never joined).
-  // slot -1: closes every peer and the link's own socket.
+  // slot -1: closeAll().
   void closeSlot(int8_t slot, bool announce);
+  // Closes every peer and the link's own socket without a message; the
+  // mode stays.
+  void closeAll();
   // Steps to the next message of this frame; false when there is none.
   bool nextMessage();
   uint8_t messageFrom() const;
   uint8_t messageType() const;
   uint16_t messageLength() const;
   const uint8_t* messagePayload() const;
-  TCPsocket peerSocket(int8_t slot) const;
+  // The connection of a slot, or null.
+  const platform::Socket* peerSocket(int8_t slot) const;
   // Sends raw bytes to one peer without waiting (the answer to a room
   // query, on a connection that was never sent anything else). False when
   // not all of them were taken, or lobby messages are still waiting for it.
@@ -124,22 +139,10 @@ class NetLink {
   // Host: the connection in slot asked for the room and waits for it.
   bool slotQueried(int8_t slot) const;
   // Replaces kJoinTimeoutMs until the next reset (tests).
-  void setJoinTimeout(uint32_t timeoutMs);
-
-  TCPsocket socket = nullptr;
-  std::array<TCPsocket, kPlayerSlots> peers{};
-  SDLNet_SocketSet socketSet = nullptr;
-  std::array<std::array<uint8_t, kPlayerSlots>, kBufferSize> deliveryFlags{};
-  std::array<uint8_t, kBufferSize> sendBuffer{};
-  std::array<uint8_t, kBufferSize> recvBuffer{};
-  const uint8_t* readCursor = nullptr;
-  uint8_t queuedCount = 0;
-  std::array<char, 129> hostName{};
-  uint16_t port = 0;
-  uint16_t sendLength = 0;
-  uint16_t recvLength = 0;
-  NetMode mode = Offline;
-  int8_t ownSlot = 0;
+  void setJoinTimeout(uint32_t timeoutMs) { settings_.joinTimeoutMs = timeoutMs; }
+  // Messages and bytes queued since the last flush.
+  uint8_t queuedCount() const { return session_.queuedCount; }
+  uint16_t sendLength() const { return session_.sendLength; }
 
  private:
   // Where a connection stands in the lobby. Only joined guests are sent the
@@ -149,9 +152,9 @@ class NetLink {
 
   // Bytes in arrival order, taken from the front. As a stream: bytes
   // received from one connection that do not yet form a whole message, or
-  // whole messages waiting for room in recvBuffer; messages are taken out
-  // strictly in order, each exactly once. As an outbox: bytes queued for one
-  // connection that it has not taken yet.
+  // whole messages waiting for room in the receive buffer; messages are
+  // taken out strictly in order, each exactly once. As an outbox: bytes
+  // queued for one connection that it has not taken yet.
   struct ByteQueue {
     std::array<uint8_t, kBufferSize> bytes{};
     uint16_t length = 0;
@@ -161,8 +164,50 @@ class NetLink {
     bool append(const uint8_t* data, size_t size);
     void consume(size_t size);
   };
-  using Stream = ByteQueue;
   static_assert(kOutboxSize == kBufferSize);
+
+  // One connection: a guest's slot on the host, or the host on a guest.
+  struct Peer {
+    platform::Socket socket;
+    PeerState state = PeerState::Empty;
+    uint32_t acceptedAt = 0;     // SDL_GetTicks at accept
+    uint32_t acceptedPoll = 0;   // pollCount at accept
+    bool heardFrom = false;      // it has sent at least one byte
+    bool lost = false;           // guest: the Leave from 255 has been pushed
+    bool leavePending = false;   // host: dropped by flush, Leave not pushed yet
+    uint32_t floodingSince = 0;  // SDL_GetTicks of the first poll it outran, 0 when none
+    int messageBudget = 0;       // messages still taken in this poll
+    ByteQueue stream;
+    ByteQueue outbox;
+  };
+
+  // What does not depend on a connection: kept by closeAll and open.
+  struct Settings {
+    NetMode mode = Offline;
+    int8_t ownSlot = 0;
+    std::array<char, kHostAddressSize + 1> hostName{};  // last passed to open
+    uint16_t port = 0;                                  // last passed to open
+    uint32_t joinTimeoutMs = kJoinTimeoutMs;
+  };
+
+  // Everything that lives from one open to the next close: the sockets,
+  // what is read from and queued for them, and this frame's messages.
+  // Cleared as a whole.
+  struct Session {
+    platform::Socket socket;               // guest: the connection to the host; host: the listener
+    std::array<Peer, kPlayerSlots> peers;  // host: one per slot
+    Peer host;                             // guest: its connection's streams
+    // Host: one row per queued message, one byte per slot: 1 = delivered or
+    // not addressed to it.
+    std::array<std::array<uint8_t, kPlayerSlots>, kMaxQueuedMessages> deliveryFlags{};
+    std::array<uint8_t, kBufferSize> sendBuffer{};
+    std::array<uint8_t, kBufferSize> recvBuffer{};
+    const uint8_t* readCursor = nullptr;  // the current message; null before the first
+    uint8_t queuedCount = 0;
+    uint16_t sendLength = 0;
+    uint16_t recvLength = 0;
+    uint32_t pollCount = 0;
+  };
 
   void pollGuest();
   void pollHost();
@@ -170,27 +215,30 @@ class NetLink {
   // messages in; false once the receive buffer is full enough to stop
   // reading guests for this frame.
   bool receiveFromGuest(int slot);
-  // Moves the whole messages at the front of the host's stream into
-  // recvBuffer; false when the host connection is (now) lost.
+  // Drops a guest that has outrun its budget for longer than kFloodLimitMs.
+  void checkFlooding(int slot, bool outran);
+  // Moves the whole messages at the front of the host's stream into the
+  // receive buffer; false when the host connection is (now) lost.
   bool drainHostStream();
-  // Moves the whole messages at the front of a guest's stream into
-  // recvBuffer, applying the slot rules; false when the slot was closed.
+  // Moves the whole messages at the front of a guest's stream into the
+  // receive buffer, applying the slot rules; false when the slot was
+  // closed or nothing more is read from it.
   bool drainGuestStream(int slot);
   // Applies the slot rules to one whole guest message; false when the
   // message ends what is read from that connection.
-  bool acceptGuestMessage(int slot, const uint8_t* frame, uint16_t length);
+  bool acceptGuestMessage(int slot, uint8_t type, const uint8_t* payload, uint16_t length);
   void loseHost();
   void flushHost();
   void flushGuest();
   // Host, during flush: closes a guest that cannot be sent to.
   void dropGuest(int slot);
   // Gives the connection what it takes now of outbox; false when it failed.
-  static bool writeOutbox(TCPsocket connection, ByteQueue& outbox);
+  static bool writeOutbox(const platform::Socket& connection, ByteQueue& outbox);
   // Host: puts an accepted connection into a slot, or closes it.
-  void seat(TCPsocket incoming);
+  void seat(platform::Socket incoming);
   // Host: the lowest slot without a connection, or -1.
   int freeSlot() const;
-  // Host: the slot of the oldest connection that has not joined and has
+  // Host: the slot of the oldest connection that has sent nothing and has
   // been read at least once since it was accepted, or -1.
   int silentSlot() const;
   // Host: a slot will be free soon (its connection was accepted in this
@@ -198,22 +246,10 @@ class NetLink {
   bool slotPending() const;
   // Host: closes connections that have not joined within the time-out.
   void closeSilentConnections();
-  uint32_t ageOf(int slot) const;
   void closePeer(int slot);
-  void clearStreams();
 
-  std::array<Stream, kPlayerSlots> guestStreams_{};  // host: one per slot
-  Stream hostStream_{};                              // guest: the host's messages
-  std::array<ByteQueue, kPlayerSlots> outboxes_{};   // host: one per slot
-  ByteQueue hostOutbox_{};                           // guest: bytes for the host
-  std::array<PeerState, kPlayerSlots> peerStates_{};
-  std::array<uint32_t, kPlayerSlots> acceptedAt_{};    // SDL_GetTicks at accept
-  std::array<uint32_t, kPlayerSlots> acceptedPoll_{};  // pollCount_ at accept
-  uint32_t pollCount_ = 0;
-  std::array<int, kPlayerSlots> messageBudget_{};  // left in this poll
-  std::array<bool, kPlayerSlots> leavePending_{};  // dropped by flush, not yet announced
-  uint32_t joinTimeoutMs_ = kJoinTimeoutMs;
-  bool hostLost_ = false;  // guest: the Leave from 255 has been pushed
+  Settings settings_;
+  Session session_;
 };
 
 }  // namespace net

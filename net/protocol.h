@@ -62,6 +62,35 @@ inline constexpr size_t kRoomReserved2Width = 2;
 // an empty payload.
 inline constexpr uint8_t kRoomQueryBytes[3] = {0, 0, 0};
 
+// Payload sizes each message type may carry, per direction, indexed by type.
+// The link checks every frame against them where it cuts frames from the
+// stream, and lets through only what they allow: a frame of a known type
+// whose payload lies outside its range, or of an unknown type, is read past
+// and not applied. (A frame too long for the link's stream buffer to ever
+// hold cannot be read past, and ends the connection.) A range with max
+// below min marks a type that direction never carries.
+struct PayloadRange {
+  uint16_t min;
+  uint16_t max;
+};
+inline constexpr size_t kMessageTypes = 4;
+inline constexpr PayloadRange kPayloadToHost[kMessageTypes] = {
+    {0, 0},                  // RoomQuery
+    {0, 0},                  // Join
+    {0, kPlayerRecordSize},  // PlayerInfo: a shorter one overwrites the record's start
+    {0, 0},                  // Leave
+};
+inline constexpr PayloadRange kPayloadToGuest[kMessageTypes] = {
+    {1, 0},                  // RoomQuery: answered only by a host
+    {1, 1},                  // Join: the guest's slot
+    {0, kPlayerRecordSize},  // PlayerInfo
+    {0, 0},                  // Leave
+};
+inline bool payloadAllowed(const PayloadRange (&table)[kMessageTypes], uint8_t type,
+                           uint16_t length) {
+  return type < kMessageTypes && length >= table[type].min && length <= table[type].max;
+}
+
 // Capacities of the link's fixed buffers.
 inline constexpr size_t kBufferSize = 10240;
 inline constexpr size_t kMaxQueuedMessages = 255;  // queuedCount is 8-bit
@@ -73,8 +102,6 @@ inline void putU16(uint8_t* out, uint16_t value) {
   out[0] = static_cast<uint8_t>(value & 0xFF);
   out[1] = static_cast<uint8_t>(value >> 8);
 }
-inline uint16_t getU16(const uint8_t* in) {
-  return static_cast<uint16_t>(in[0] | (in[1] << 8));
-}
+inline uint16_t getU16(const uint8_t* in) { return static_cast<uint16_t>(in[0] | (in[1] << 8)); }
 
 }  // namespace net

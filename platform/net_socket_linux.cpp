@@ -1,39 +1,59 @@
-// Non-blocking sends and bounded connection attempts on Linux (POSIX
-// sockets under SDL_net 1.2).
-#include "platform/net_socket.h"
-
+// The link's TCP sockets on Linux: POSIX sockets, non-blocking from the
+// start, with the keep-alive and unacknowledged-data bounds set on every
+// connection.
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/net_socket.h"
 
 namespace platform {
 namespace {
 
-// SDL_net 1.2 keeps its TCP socket as a private struct that begins
-//   int ready; int channel; IPaddress remoteAddress; IPaddress localAddress;
-//   int sflag;
-// (`ready` is the member its public SDLNet_SocketReady macro reads). The
-// library offers no way to reach `channel`, the descriptor, so it is read
-// from that layout here, and only here. It is trusted only when the
-// descriptor is a stream socket connected to the very address SDL_net
-// reports for the peer; otherwise callers fall back to the library's calls.
-struct SdlNetTcpSocketHead {
-  int ready;
-  int channel;
-};
+thread_local std::array<char, 128> lastError{};
 
-bool samePeer(int fd, const IPaddress& expected) {
-  sockaddr_in peer{};
-  socklen_t size = sizeof peer;
-  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return false;
-  return peer.sin_family == AF_INET && peer.sin_addr.s_addr == expected.host &&
-         peer.sin_port == expected.port;
+void noteError(int code) {
+  const char* text = strerror_r(code, lastError.data(), lastError.size());
+  if (text != lastError.data()) std::snprintf(lastError.data(), lastError.size(), "%s", text);
+}
+
+int fdOf(const Socket& socket) { return static_cast<int>(socket.handle()); }
+
+sockaddr_in toSockaddr(const Address& address) {
+  sockaddr_in out{};
+  out.sin_family = AF_INET;
+  out.sin_addr.s_addr = htonl(address.host);
+  out.sin_port = htons(address.port);
+  return out;
+}
+
+void setOption(int fd, int level, int name, int value) {
+  ::setsockopt(fd, level, name, &value, sizeof value);
+}
+
+// Every connection: small messages leave at once, and a peer that vanished
+// is given up within seconds rather than hours.
+void tuneConnection(int fd) {
+  setOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+  setOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
+  setOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, kKeepAliveIdleS);
+  setOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalS);
+  setOption(fd, IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveProbes);
+  setOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(kUnacknowledgedLimitMs));
+}
+
+Socket failWith(int code) {
+  noteError(code);
+  return Socket();
 }
 
 uint64_t monotonicMs() {
@@ -42,94 +62,144 @@ uint64_t monotonicMs() {
   return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
 
-// Waits until fd is writable (a non-blocking connect has finished, one way
-// or the other); 0 when timeoutMs passed first.
-int waitWritable(int fd, uint32_t timeoutMs) {
-  const uint64_t start = monotonicMs();
+// poll() that waits out the whole of timeoutMs even when a signal cuts a
+// wait short.
+int pollFor(pollfd* fds, size_t count, uint32_t timeoutMs) {
+  const uint64_t end = monotonicMs() + timeoutMs;
   for (;;) {
-    const uint64_t spent = monotonicMs() - start;
-    if (spent >= timeoutMs) return 0;
-    pollfd entry{fd, POLLOUT, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(timeoutMs - spent));
+    const uint64_t now = monotonicMs();
+    const int wait = now >= end ? 0 : static_cast<int>(end - now);
+    const int ready = ::poll(fds, count, wait);
     if (ready >= 0 || errno != EINTR) return ready;
   }
 }
 
 }  // namespace
 
-int socketDescriptor(TCPsocket socket) {
-  if (socket == nullptr) return -1;
-  const IPaddress* const peer = SDLNet_TCP_GetPeerAddress(socket);  // null for listeners
-  if (peer == nullptr) return -1;
-  const int fd = reinterpret_cast<const SdlNetTcpSocketHead*>(socket)->channel;
-  int type = 0;
-  socklen_t size = sizeof type;
-  if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM) {
-    return -1;
-  }
-  return samePeer(fd, *peer) ? fd : -1;
+void Socket::close() {
+  if (handle_ != kNoSocket) ::close(static_cast<int>(handle_));
+  handle_ = kNoSocket;
 }
 
-bool widenBacklog(TCPsocket listener, uint16_t port, int backlog) {
-  if (listener == nullptr) return false;
-  const int fd = reinterpret_cast<const SdlNetTcpSocketHead*>(listener)->channel;
-  int listening = 0;
-  socklen_t size = sizeof listening;
-  if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 ||
-      listening == 0) {
-    return false;
+const char* socketError() { return lastError.data(); }
+
+Socket listenOn(uint16_t port, int backlog) {
+  Socket listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!listener.valid()) return failWith(errno);
+  const int fd = fdOf(listener);
+  // A room closed and opened again must not wait for the old connections'
+  // TIME_WAIT to pass.
+  setOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+  const sockaddr_in address = toSockaddr(Address{INADDR_ANY, port});
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, backlog) != 0) {
+    return failWith(errno);
   }
-  sockaddr_in local{};
-  size = sizeof local;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0 ||
-      local.sin_family != AF_INET || ntohs(local.sin_port) != port) {
-    return false;
-  }
-  return ::listen(fd, backlog) == 0;  // on a listening socket: only the backlog changes
+  return listener;
 }
 
-int sendNow(TCPsocket socket, const void* bytes, int length) {
-  if (socket == nullptr || length < 0) return -1;
-  if (length == 0) return 0;
-  const int fd = socketDescriptor(socket);
-  if (fd < 0) {
-    std::signal(SIGPIPE, SIG_IGN);
-    const int sent = SDLNet_TCP_Send(socket, bytes, length);
-    return sent < length ? -1 : sent;
-  }
+Socket acceptWaiting(const Socket& listener) {
+  if (!listener.valid()) return failWith(EBADF);
   for (;;) {
-    const ssize_t sent =
-        ::send(fd, bytes, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const int fd = ::accept4(fdOf(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) {
+      tuneConnection(fd);
+      return Socket(fd);
+    }
+    // A connection that was reset while it waited is simply gone.
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    return failWith(errno);
+  }
+}
+
+Socket startConnect(const Address& address) {
+  Socket connection(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!connection.valid()) return failWith(errno);
+  const int fd = fdOf(connection);
+  tuneConnection(fd);
+  const sockaddr_in target = toSockaddr(address);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 &&
+      errno != EINPROGRESS) {
+    return failWith(errno);
+  }
+  return connection;
+}
+
+ConnectState connectState(const Socket& socket, uint32_t timeoutMs) {
+  if (!socket.valid()) {
+    noteError(EBADF);
+    return ConnectState::Failed;
+  }
+  pollfd entry{fdOf(socket), POLLOUT, 0};
+  const int ready = pollFor(&entry, 1, timeoutMs);
+  if (ready == 0) return ConnectState::Pending;
+  if (ready < 0) {
+    noteError(errno);
+    return ConnectState::Failed;
+  }
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(entry.fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+  if (error != 0) {
+    noteError(error);
+    return ConnectState::Failed;
+  }
+  return ConnectState::Connected;
+}
+
+int sendSome(const Socket& socket, const void* bytes, size_t length) {
+  if (!socket.valid()) return -1;
+  if (length == 0) return 0;
+  for (;;) {
+    const ssize_t sent = ::send(fdOf(socket), bytes, length, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<int>(sent);
     if (errno == EINTR) continue;
-    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    noteError(errno);
+    return -1;
   }
 }
 
-bool closedWithoutData(TCPsocket socket) {
-  const int fd = socketDescriptor(socket);
-  if (fd < 0) return false;
-  pollfd entry{fd, POLLIN, 0};
-  if (::poll(&entry, 1, 0) <= 0) return false;
-  uint8_t byte = 0;
-  return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+int receiveSome(const Socket& socket, void* bytes, size_t capacity) {
+  if (!socket.valid()) return -1;
+  if (capacity == 0) return 0;
+  for (;;) {
+    const ssize_t got = ::recv(fdOf(socket), bytes, capacity, MSG_DONTWAIT);
+    if (got > 0) return static_cast<int>(got);
+    if (got == 0) return -1;  // closed by the other side
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    noteError(errno);
+    return -1;
+  }
 }
 
-bool probeConnect(const IPaddress& address, uint32_t timeoutMs) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_addr.s_addr = address.host;
-  target.sin_port = address.port;
-  bool made = ::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0;
-  if (!made && errno == EINPROGRESS && waitWritable(fd, timeoutMs) > 0) {
-    int error = 0;
-    socklen_t size = sizeof error;
-    made = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+int pollSockets(PollItem* items, size_t count, uint32_t timeoutMs) {
+  // The link polls the listener and six connections, a refresh up to a
+  // hundred rooms; items past this many are left unpolled.
+  constexpr size_t kMaxItems = 128;
+  std::array<pollfd, kMaxItems> fds{};
+  std::array<size_t, kMaxItems> itemOf{};
+  size_t used = 0;
+  for (size_t i = 0; i < count; ++i) {
+    items[i].readable = items[i].writable = false;
+    if (items[i].socket == nullptr || !items[i].socket->valid() || used == kMaxItems) continue;
+    fds[used] = pollfd{fdOf(*items[i].socket),
+                       static_cast<short>(items[i].wantWrite ? POLLOUT : POLLIN), 0};
+    itemOf[used++] = i;
   }
-  ::close(fd);
-  return made;
+  if (pollFor(fds.data(), used, timeoutMs) <= 0) return 0;
+  int found = 0;
+  for (size_t k = 0; k < used; ++k) {
+    const short events = fds[k].revents;
+    if (events == 0) continue;
+    PollItem& item = items[itemOf[k]];
+    const bool ended = (events & (POLLERR | POLLHUP)) != 0;
+    item.readable = (events & POLLIN) != 0 || (ended && !item.wantWrite);
+    item.writable = (events & POLLOUT) != 0 || (ended && item.wantWrite);
+    found += item.readable || item.writable ? 1 : 0;
+  }
+  return found;
 }
 
 }  // namespace platform

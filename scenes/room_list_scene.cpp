@@ -55,6 +55,12 @@ void RoomListScene::update() {
   widgets::drawWindow(ctx, 0, 415, 640, 65, 0, 0, 0, -1);
   render::setDrawColor(1, 1, 1, 1);
   render::drawImage(20, 430, browsing != 0 ? commentLabel : helpTexts[button]);
+  if (refreshing()) {
+    drawButtonBar();
+    drawRoomGrid();
+    stepRefresh();
+    return;
+  }
   updateButtonBar();
   updateRoomGrid();
   if (ctx.justPressed(0, ButtonConfirm)) confirm();
@@ -63,7 +69,7 @@ void RoomListScene::update() {
 void RoomListScene::confirm() {
   if (browsing != 0) {
     ctx.currentRoom = entries[selected].room;
-    link.mode = net::Guest;
+    link.setMode(net::Guest);
     ctx.changeScene(kSceneRoomLobby);
     return;
   }
@@ -72,7 +78,7 @@ void RoomListScene::confirm() {
       refreshRooms();
       break;
     case ButtonCreate:
-      link.mode = net::Host;  // the lobby fills currentRoom from hostRoom
+      link.setMode(net::Host);  // the lobby fills currentRoom from hostRoom
       ctx.changeScene(kSceneRoomLobby);
       break;
     case ButtonPrevious:
@@ -81,11 +87,13 @@ void RoomListScene::confirm() {
       selected = static_cast<uint16_t>(
           selected < kPageSize ? 0 : (selected - kPageSize) / kPageSize * kPageSize);
       break;
-    case ButtonNext:
-      if (selected + kPageSize < kEntries) {
-        selected = static_cast<uint16_t>((selected + kPageSize) / kPageSize * kPageSize);
-      }
+    case ButtonNext: {
+      // The page rules keep this button off unless the next page's first
+      // entry answered, so the target is always a listed entry.
+      const int next = (selected + kPageSize) / kPageSize * kPageSize;
+      if (next < kEntries) selected = static_cast<uint16_t>(next);
       break;
+    }
     default:
       break;
   }
@@ -114,7 +122,10 @@ void RoomListScene::updateButtonBar() {
     button = answered(selected + kPageSize) ? ButtonNext : ButtonCreate;
   }
   if (button == ButtonNext && !answered(selected - selected % kPageSize + kPageSize)) --button;
+  drawButtonBar();
+}
 
+void RoomListScene::drawButtonBar() {
   render::setDrawColor(0.4f, 0.7f, 0.2f, 1);
   widgets::drawWindow(ctx, -10, -10, 660, 80, 0, 0, 0, -1);
   int x = 50;
@@ -158,6 +169,10 @@ void RoomListScene::updateRoomGrid() {
                        ctx.textColor, true);
     }
   }
+  drawRoomGrid();
+}
+
+void RoomListScene::drawRoomGrid() {
   // Unanswered entries take no cell, so the answered ones pack together.
   const int first = selected / kPageSize * kPageSize;
   int x = 20;
@@ -183,27 +198,44 @@ void RoomListScene::updateRoomGrid() {
 
 void RoomListScene::refreshRooms() {
   selected = 0;
-  // The wait dialog opens with frames presented from here; the queries that
-  // follow present nothing, so it stays on screen while they run.
-  while (widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogMessage, 0) != kDialogYes) {
-    render::paceFrame();
+  refreshStage = RefreshOpening;
+  stepRefresh();
+}
+
+void RoomListScene::stepRefresh() {
+  const bool open =
+      widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogMessage, 0) == kDialogYes;
+  if (refreshStage == RefreshOpening) {
+    if (!open) return;
+    // Every room is asked at once; each has its own bounded time.
+    std::array<RoomRecord, kEntries> rooms;
+    for (int i = 0; i < kEntries; ++i) rooms[i] = entries[i].room;
+    const render::VideoState& video = render::video();
+    refresh.start(rooms.data(), rooms.size(), video.targetFrameRate * video.frameDelayMs);
+    refreshStage = RefreshAsking;
   }
+  if (refresh.step()) finishRefresh();
+}
+
+// Every asked entry is marked by its outcome at once, so the list shows
+// what asking the rooms one after the other would have shown.
+void RoomListScene::finishRefresh() {
   widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogMessage, 0);
-  for (RoomListEntry& entry : entries) {
-    if (!hasHost(entry) || !queryRoom(entry)) continue;
+  refreshStage = RefreshIdle;
+  for (int i = 0; i < kEntries; ++i) {
+    RoomListEntry& entry = entries[i];
+    if (!hasHost(entry)) continue;
+    entry.unanswered = 1;
+    render::releaseImage(entry.nameLabel);
+    render::releaseImage(entry.countLabel);
+    if (!refresh.answered(i)) continue;
+    entry.unanswered = 0;
+    entry.room = refresh.answer(i);
     text::renderText(entry.room.roomName.data(), entry.nameLabel, ctx.fonts[kLabelFont],
                      ctx.textColor, true);
     const char count[4] = {static_cast<char>(entry.room.currentPlayers + '0'), '/',
                            static_cast<char>(entry.room.maxPlayers + '0'), '\0'};
     text::renderText(count, entry.countLabel, ctx.fonts[kLabelFont], ctx.textColor, true);
   }
-}
-
-bool RoomListScene::queryRoom(RoomListEntry& entry) {
-  entry.unanswered = 1;
-  render::releaseImage(entry.nameLabel);
-  render::releaseImage(entry.countLabel);
-  const render::VideoState& video = render::video();
-  if (net::queryRoom(entry.room, video.targetFrameRate, video.frameDelayMs)) entry.unanswered = 0;
-  return entry.unanswered == 0;
+  refresh.cancel();
 }

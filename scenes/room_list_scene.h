@@ -9,6 +9,7 @@
 #include "app/context.h"
 #include "app/scene.h"
 #include "net/net_link.h"
+#include "net/room_query.h"
 
 struct RoomListEntry {
   uint8_t unanswered = 1;  // only answered entries are shown
@@ -22,6 +23,7 @@ class RoomListScene : public Scene {
   static constexpr int kEntries = 100;
   static constexpr int kPageSize = 9;
   static constexpr int kButtons = 4;
+  static_assert(kEntries <= net::kMaxRefreshRooms);
   enum : uint8_t { ButtonRefresh = 0, ButtonCreate = 1, ButtonPrevious = 2, ButtonNext = 3 };
 
   RoomListScene(GameContext& shared, net::NetLink& sharedLink);
@@ -29,10 +31,12 @@ class RoomListScene : public Scene {
   void update() override;
   void updateButtonBar();
   void updateRoomGrid();
-  // Queries every listed host behind the wait dialog; blocks the frame loop.
+  // Starts asking every listed host behind the wait dialog. The frames go
+  // on meanwhile: the dialog opens, then stays until every room has
+  // answered or given up; the bar and the grid take no input until then.
   void refreshRooms();
-  // Asks one host for its room; true when it answered.
-  bool queryRoom(RoomListEntry& entry);
+  // True from refreshRooms until the refresh has ended.
+  bool refreshing() const { return refreshStage != RefreshIdle; }
   static bool hasHost(const RoomListEntry& entry) { return entry.room.hostAddress[0] != '\0'; }
   // Reads RoomList.txt into the entries, in file order.
   void readRoomList();
@@ -47,7 +51,15 @@ class RoomListScene : public Scene {
   int lastCommentIndex = -1;
 
  private:
+  enum RefreshStage : uint8_t { RefreshIdle, RefreshOpening, RefreshAsking };
+
   void confirm();
+  // One frame of a refresh: the dialog, then the queries; the results go
+  // into the entries once every room has answered or given up.
+  void stepRefresh();
+  void finishRefresh();
+  void drawButtonBar();
+  void drawRoomGrid();
 
   GameContext& ctx;
   net::NetLink& link;
@@ -55,4 +67,6 @@ class RoomListScene : public Scene {
   std::array<GfxImage, kButtons> buttonLabels;
   std::array<GfxImage, kButtons> helpTexts;
   GfxImage commentLabel;
+  RefreshStage refreshStage = RefreshIdle;
+  net::RoomRefresh refresh;
 };

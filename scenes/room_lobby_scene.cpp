@@ -22,7 +22,7 @@ RoomLobbyScene::RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink)
   renderButton(ButtonGame, sjis::kButtonGame);
   renderButton(ButtonConfig, sjis::kButtonConfig);
   ctx.readRoomConfig();
-  link.ownSlot = 0;
+  link.setOwnSlot(0);
 }
 
 int RoomLobbyScene::slotCount() const {
@@ -46,7 +46,7 @@ void RoomLobbyScene::enter() {
   button = ButtonStart;
   state = Opening;
   progress = 0;
-  switch (link.mode) {
+  switch (link.mode()) {
     case net::Offline:
       enterOffline();
       break;
@@ -57,7 +57,7 @@ void RoomLobbyScene::enter() {
       enterGuest();
       break;
   }
-  if (net::openLobby(link, ctx.currentRoom) == nullptr && link.mode != net::Offline) {
+  if (!net::openLobby(link, ctx.currentRoom) && link.mode() != net::Offline) {
     // Back to the room list before the lobby is ever drawn; the list resumes
     // as the player left it, since its own enter does not run.
     ctx.changeScene(kSceneRoomList);
@@ -81,8 +81,8 @@ void RoomLobbyScene::enterHost() {
   ctx.currentRoom = ctx.hostRoom;
   ctx.currentRoom.currentPlayers = 1;
   // The local record returns to slot 0 whichever slot it held last time.
-  ctx.players[0] = ctx.players[link.ownSlot];
-  link.ownSlot = 0;
+  ctx.players[0] = ctx.players[link.ownSlot()];
+  link.setOwnSlot(0);
   ctx.currentRoom.ownerSlot = 0;
   renderSlotName(0);
   for (int i = 1; i < slotCount(); ++i) ctx.players[i].present = 0;
@@ -91,7 +91,7 @@ void RoomLobbyScene::enterHost() {
 void RoomLobbyScene::enterGuest() {
   render::releaseImage(buttonLabels[ButtonStart]);
   renderButton(ButtonLeave, sjis::kButtonLeaveRoom);
-  ctx.players[0] = ctx.players[link.ownSlot];
+  ctx.players[0] = ctx.players[link.ownSlot()];
   for (int i = 1; i < slotCount(); ++i) ctx.players[i].present = 0;
 }
 
@@ -110,7 +110,7 @@ void RoomLobbyScene::update() {
   const bool closing = state == Leaving || state == ToGameSelect;
   if (widgets::drawHeading(ctx, closing, headingLabels)) {
     if (state == Leaving) {
-      if (link.mode == net::Offline) {
+      if (link.mode() == net::Offline) {
         ctx.changeScene(kSceneTitle);
       } else {
         net::closeLobby(link);
@@ -199,7 +199,7 @@ void RoomLobbyScene::updateButtonBar() {
     }
   }
   // The owner of a room with nobody else in it cannot rest on "start".
-  const bool owner = link.ownSlot == ctx.currentRoom.ownerSlot;
+  const bool owner = link.ownSlot() == ctx.currentRoom.ownerSlot;
   if (owner && ctx.currentRoom.currentPlayers == 1 && button == ButtonStart) button = ButtonGame;
   if (ctx.playMode != Produce && buttonLabels[ButtonStart].empty()) {
     renderButton(ButtonStart, owner ? sjis::kButtonStart : sjis::kButtonReady);

@@ -26,9 +26,6 @@ const auto pause = [] { SDL_Delay(1); };
 
 class GuestSide : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(SDLNet_Init(), 0); }
-  void TearDown() override { SDLNet_Quit(); }
-
   // A guest connected to a raw host that has read its Join.
   void connect(uint16_t port) {
     listener_ = RawSocket::listenOn(port);
@@ -54,12 +51,12 @@ TEST_F(GuestSide, LearnsItsSlotAndTheRecordsInPieces) {
                     hostFrame(1, net::PlayerInfo, recordBytes(player("Other"))));
   ASSERT_TRUE(host_.send(Bytes(all.begin(), all.begin() + 3)));
   frames(5);
-  EXPECT_EQ(guest_.link.ownSlot, 0);  // half a Join is not applied
+  EXPECT_EQ(guest_.link.ownSlot(), 0);  // half a Join is not applied
   ASSERT_TRUE(host_.send(Bytes(all.begin() + 3, all.begin() + 80)));
   frames(5);
   ASSERT_TRUE(host_.send(Bytes(all.begin() + 80, all.end())));
   ASSERT_TRUE(runUntil([&] { return guest_.arrivals[1] == 1; }, {&guest_}));
-  EXPECT_EQ(guest_.link.ownSlot, 3);
+  EXPECT_EQ(guest_.link.ownSlot(), 3);
   EXPECT_STREQ(guest_.players[0].name.data(), "Host");
   EXPECT_STREQ(guest_.players[1].name.data(), "Other");
   EXPECT_STREQ(guest_.players[3].name.data(), "Me");
@@ -87,7 +84,7 @@ TEST_F(GuestSide, BadFramesAreNotApplied) {
   EXPECT_EQ(std::strlen(guest_.players[1].name.data()), 127u);
   EXPECT_EQ(guest_.players[2].present, 0);
   EXPECT_EQ(guest_.hostLost, 0);
-  EXPECT_EQ(guest_.link.ownSlot, 0);
+  EXPECT_EQ(guest_.link.ownSlot(), 0);
   EXPECT_EQ(guest_.arrivals, (std::array<int, kPlayerSlots>{0, 1, 0, 0, 0, 0}));
   EXPECT_EQ(host_.pending(), 0u);  // no record was sent back: no valid Join came
 }
@@ -101,16 +98,15 @@ TEST_F(GuestSide, DeclaredLengthThatCanNeverFitLosesTheHost) {
 }
 
 TEST(GuestsOfAHost, RecordsMeetAndClosingTheRoomGivesEachALocalLeave) {
-  ASSERT_EQ(SDLNet_Init(), 0);
   Lobby host, a, b;
   ASSERT_TRUE(host.host(20304, "Host"));
   ASSERT_TRUE(a.guest(20304, "Alice"));
-  ASSERT_TRUE(runUntil([&] { return a.link.ownSlot == 1; }, {&host, &a}));
+  ASSERT_TRUE(runUntil([&] { return a.link.ownSlot() == 1; }, {&host, &a}));
   ASSERT_TRUE(b.guest(20304, "Bob"));
   ASSERT_TRUE(runUntil(
       [&] { return std::strcmp(a.players[2].name.data(), "Bob") == 0 && b.arrivals[1] > 0; },
       {&host, &a, &b}));
-  EXPECT_EQ(b.link.ownSlot, 2);
+  EXPECT_EQ(b.link.ownSlot(), 2);
   EXPECT_STREQ(b.players[0].name.data(), "Host");
   EXPECT_STREQ(b.players[1].name.data(), "Alice");
   EXPECT_STREQ(host.players[2].name.data(), "Bob");
@@ -127,7 +123,6 @@ TEST(GuestsOfAHost, RecordsMeetAndClosingTheRoomGivesEachALocalLeave) {
   // Sending to the closed host fails quietly.
   a.link.queueMessage(net::PlayerInfo, 140, recordBytes(a.players[0]).data(), 0, net::ToAll, 0);
   a.frame();
-  SDLNet_Quit();
 }
 
 // A raw host on a thread that answers one room query with `answer`, sent in
@@ -214,10 +209,10 @@ TEST_F(GuestSide, AnyAndBroadcastAddressesAreUnreachable) {
     Lobby guest;
     copyField(guest.room.hostAddress, host);
     guest.link.reset();
-    guest.link.mode = net::Guest;
+    guest.link.setMode(net::Guest);
     guest.room.port = 20307;
-    EXPECT_EQ(net::openLobby(guest.link, guest.room), nullptr);
-    EXPECT_EQ(guest.link.socket, nullptr);
+    EXPECT_FALSE(net::openLobby(guest.link, guest.room));
+    EXPECT_FALSE(guest.link.isOpen());
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("SDLNet_ResolveHost: "), std::string::npos) << host;
     EXPECT_EQ(errors.find("SDLNet_TCP_Open"), std::string::npos) << host;

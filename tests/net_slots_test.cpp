@@ -22,9 +22,6 @@ using nettest::runUntil;
 
 class Slots : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(SDLNet_Init(), 0); }
-  void TearDown() override { SDLNet_Quit(); }
-
   int joinRaw(Lobby& host, RawSocket& client) { return nettest::joinRaw(host, client); }
   Bytes probe(Lobby& host) { return nettest::probe(host); }
   RoomRecord listed(uint16_t port) { return nettest::listedRoom(port); }

@@ -38,14 +38,14 @@ class Lobby : public ::testing::Test {
     ctx->playMode = NetBattle;
     ctx->sceneId = kSceneRoomLobby;
     ctx->entryPending = 0;
-    link->ownSlot = 0;
+    link->setOwnSlot(0);
     for (PlayerRecord& p : ctx->players) p = PlayerRecord{};
     ctx->players[0] = nettest::player("Me", 900);
   }
   void TearDown() override { net::closeLobby(*link); }
 
   void enterAs(net::NetMode mode) {
-    link->mode = mode;
+    link->setMode(mode);
     scene->enter();
   }
   // One lobby frame with the peers' frames after it.
@@ -155,7 +155,7 @@ TEST_F(Lobby, GuestLearnsItsSlotAndFoldsUpWhenTheHostGoes) {
   ctx->currentRoom.ownerSlot = 0;
   enterAs(net::Guest);
   runUntilActive({&host});
-  EXPECT_EQ(link->ownSlot, 1);
+  EXPECT_EQ(link->ownSlot(), 1);
   EXPECT_STREQ(ctx->players[0].name.data(), "Boss");
   EXPECT_STREQ(ctx->players[1].name.data(), "Me");
   EXPECT_STREQ(host.players[1].name.data(), "Me");
@@ -169,7 +169,7 @@ TEST_F(Lobby, GuestLearnsItsSlotAndFoldsUpWhenTheHostGoes) {
   }
   EXPECT_EQ(ctx->sceneId, kSceneRoomList);
   EXPECT_LE(frames, 70);
-  EXPECT_EQ(link->socket, nullptr);
+  EXPECT_FALSE(link->isOpen());
 }
 
 TEST_F(Lobby, HostThatCannotListenGoesBackToTheRoomList) {
@@ -181,12 +181,12 @@ TEST_F(Lobby, HostThatCannotListenGoesBackToTheRoomList) {
 }
 
 TEST_F(Lobby, OwnRecordReturnsToSlotZeroWhenHosting) {
-  link->ownSlot = 3;
+  link->setOwnSlot(3);
   ctx->players[3] = nettest::player("Again", 100);
   ctx->players[0] = nettest::player("Stale");
   enterAs(net::Host);
   EXPECT_STREQ(ctx->players[0].name.data(), "Again");
-  EXPECT_EQ(link->ownSlot, 0);
+  EXPECT_EQ(link->ownSlot(), 0);
   EXPECT_EQ(ctx->currentRoom.ownerSlot, 0);
   for (int i = 1; i < kPlayerSlots; ++i) EXPECT_EQ(ctx->players[i].present, 0);
 }
@@ -213,7 +213,7 @@ TEST_F(Lobby, GameButtonOpensTheGameSelectOverTheRunningLobby) {
     SDL_Delay(1);
   }
   EXPECT_STREQ(ctx->players[1].name.data(), "Late");
-  EXPECT_EQ(guest.link.ownSlot, 1);
+  EXPECT_EQ(guest.link.ownSlot(), 1);
   EXPECT_EQ(ctx->sceneId, kSceneGameSelect);  // no button of its own
   EXPECT_GT(gameSelect->selectProgress, 1.4f);
 }

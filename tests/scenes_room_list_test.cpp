@@ -40,7 +40,7 @@ class RoomList : public ::testing::Test {
     }
     ctx->sceneId = kSceneRoomList;
     ctx->entryPending = 0;
-    link->mode = net::Offline;
+    link->setMode(net::Offline);
     scene->enter();
   }
   static void answer(std::initializer_list<int> indexes) {
@@ -137,7 +137,7 @@ TEST_F(RoomList, ConfirmOnARoomJoinsItAsGuest) {
   frame(*ctx, *scene, {ButtonRight});
   frame(*ctx, *scene, {ButtonConfirm});
   EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
-  EXPECT_EQ(link->mode, net::Guest);
+  EXPECT_EQ(link->mode(), net::Guest);
   EXPECT_STREQ(ctx->currentRoom.hostAddress.data(), "192.0.2.7");
   EXPECT_EQ(ctx->currentRoom.port, 7001);
 }
@@ -146,7 +146,7 @@ TEST_F(RoomList, ConfirmOnCreateHostsARoom) {
   frame(*ctx, *scene, {ButtonRight});
   frame(*ctx, *scene, {ButtonConfirm});
   EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
-  EXPECT_EQ(link->mode, net::Host);
+  EXPECT_EQ(link->mode(), net::Host);
 }
 
 TEST_F(RoomList, RefreshShowsTheRoomsThatAnswered) {
@@ -170,6 +170,13 @@ TEST_F(RoomList, RefreshShowsTheRoomsThatAnswered) {
   copyField(scene->entries[2].room.hostAddress, "127.0.0.1");
   scene->entries[2].room.port = kPort;
   frame(*ctx, *scene, {ButtonConfirm});
+  ASSERT_TRUE(scene->refreshing());
+  // Frames go on while the rooms are asked; the refresh ends by itself.
+  for (int i = 0; i < 600 && scene->refreshing(); ++i) {
+    frame(*ctx, *scene);
+    SDL_Delay(5);
+  }
+  ASSERT_FALSE(scene->refreshing()) << "the refresh did not end within 600 frames";
   room.join();
   EXPECT_EQ(scene->entries[0].unanswered, 1);
   EXPECT_EQ(scene->entries[1].unanswered, 1);  // no host: never queried

@@ -67,12 +67,12 @@ int runHost(uint16_t port, int seconds) {
   std::array<PlayerRecord, kPlayerSlots> players{};
   RoomRecord room{};
   link.reset();
-  link.mode = net::Host;
+  link.setMode(net::Host);
   room.maxPlayers = kPlayerSlots;
   room.currentPlayers = 1;
   room.port = port;
   players[0] = player("Host");
-  if (net::openLobby(link, room) == nullptr) return 1;
+  if (!net::openLobby(link, room)) return 1;
   const Clock::time_point start = Clock::now();
   long frames = 0;
   double slowest = 0;
@@ -162,18 +162,18 @@ double realGuestJoin(uint16_t port) {
   std::array<PlayerRecord, kPlayerSlots> players{};
   RoomRecord room{};
   link.reset();
-  link.mode = net::Guest;
+  link.setMode(net::Guest);
   copyField(room.hostAddress, "127.0.0.1");
   room.port = port;
   room.maxPlayers = kPlayerSlots;
   players[0] = player("Real");
   const Clock::time_point start = Clock::now();
   double joinedAfter = -1;
-  if (net::openLobby(link, room) != nullptr) {
+  if (net::openLobby(link, room)) {
     while (msSince(start) < 10000) {
       const net::LobbyChanges changes = net::handleLobbyMessages(link, players, room);
       link.flush();
-      if (link.ownSlot != 0) {
+      if (link.ownSlot() != 0) {
         joinedAfter = msSince(start);
         break;
       }

@@ -133,17 +133,11 @@ class RawSocket {
     }
     return s;
   }
-  // Waits (bounded) for a connection on a listening socket. A connection
-  // that closes without sending anything is skipped: it is the trial
-  // connection that the program makes before it connects for real.
+  // Waits (bounded) for a connection on a listening socket.
   RawSocket accept() const {
-    for (int i = 0; i < 4; ++i) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 5000) <= 0) return RawSocket();
-      RawSocket peer(::accept(fd_, nullptr, nullptr));
-      if (!peer.closedBeforeSending()) return peer;
-    }
-    return RawSocket();
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return RawSocket();
+    return RawSocket(::accept(fd_, nullptr, nullptr));
   }
   // Waits (bounded) for the first bytes or the end of the connection; true
   // when it ended with nothing sent. Nothing is taken from the connection.
@@ -229,23 +223,23 @@ struct Lobby {
   // Hosts a room on port with `name` in slot 0.
   bool host(uint16_t port, const char* name = "Host") {
     link.reset();
-    link.mode = net::Host;
+    link.setMode(net::Host);
     room.maxPlayers = kPlayerSlots;
     room.currentPlayers = 1;
     room.port = port;
     copyField(room.roomName, "Room");
     players[0] = player(name);
-    return net::openLobby(link, room) != nullptr;
+    return net::openLobby(link, room);
   }
   // Joins the room at 127.0.0.1:port with `name` as its own record.
-  bool guest(uint16_t port, const char* name) {
+  bool guest(uint16_t port, const char* name, const char* hostAddress = "127.0.0.1") {
     link.reset();
-    link.mode = net::Guest;
-    copyField(room.hostAddress, "127.0.0.1");
+    link.setMode(net::Guest);
+    copyField(room.hostAddress, hostAddress);
     room.port = port;
     room.maxPlayers = kPlayerSlots;
     players[0] = player(name);
-    return net::openLobby(link, room) != nullptr;
+    return net::openLobby(link, room);
   }
   void frame() {
     const net::LobbyChanges changes = net::handleLobbyMessages(link, players, room);
@@ -323,6 +317,14 @@ class Background {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+// Accepts a connection on one of the link's listening sockets, waiting a
+// bounded time for it.
+inline platform::Socket acceptWithin(const platform::Socket& listener) {
+  platform::PollItem item{&listener};
+  if (platform::pollSockets(&item, 1, 5000) == 0) return platform::Socket();
+  return platform::acceptWaiting(listener);
+}
 
 inline RoomRecord listedRoom(uint16_t port, const char* host = "127.0.0.1") {
   RoomRecord room;
