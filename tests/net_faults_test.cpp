@@ -5,12 +5,17 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "net/room_query.h"
 #include "platform/net_socket.h"
@@ -179,6 +184,63 @@ TEST_F(Faults, FloodIsTakenInAtABoundedRateInOrderAndOnce) {
   for (int i = 0; i < 10; ++i) host.frame();
   EXPECT_EQ(watcher.pending(), 0u);
   EXPECT_STREQ(host.players[2].name.data(), "Flood59");
+}
+
+// Host frames from a stream of host frames: (from, type) in order.
+std::vector<std::pair<uint8_t, uint8_t>> framesIn(const Bytes& stream) {
+  std::vector<std::pair<uint8_t, uint8_t>> out;
+  for (size_t at = 0; at + 4 <= stream.size(); at += 4 + (stream[at + 2] | stream[at + 3] << 8)) {
+    out.emplace_back(stream[at], stream[at + 1]);
+  }
+  return out;
+}
+
+TEST_F(Faults, AFloodingGuestThatLeavesIsGoneWithinTwoSecondsAndNothingOfItFollowsItsLeave) {
+  Lobby host;
+  ASSERT_TRUE(host.host(21015));
+  RawSocket watcher, flooder;
+  ASSERT_EQ(joinRaw(host, watcher), 1);
+  ASSERT_EQ(joinRaw(host, flooder), 2);
+  // Records as fast as the connection takes them for 0.2 s, then gone,
+  // while the host runs at the game's pace.
+  std::atomic<Uint32> leftAt{0};
+  std::atomic<long> flooded{0};
+  std::thread flood([&] {
+    Bytes burst;
+    for (int i = 0; i < 64; ++i) {
+      burst = nettest::join(burst, guestFrame(net::PlayerInfo, recordBytes(player("Flood"))));
+    }
+    const Uint32 start = SDL_GetTicks();
+    while (SDL_GetTicks() - start < 200) {
+      const ssize_t sent =
+          ::send(flooder.fd(), burst.data(), burst.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (sent > 0) flooded += sent;
+    }
+    flooder.close();
+    leftAt = SDL_GetTicks();
+  });
+  Bytes seen;
+  Uint32 goneAfter = 0;
+  for (int frame = 0; frame < 600 && goneAfter == 0; ++frame) {
+    host.frame();
+    watcher.drain();
+    if (leftAt != 0 && host.leaves[2] == 1) goneAfter = SDL_GetTicks() - leftAt;
+    SDL_Delay(16);
+  }
+  flood.join();
+  std::printf("flooded %ld bytes; its slot was free %u ms after it left\n", flooded.load(),
+              goneAfter);
+  ASSERT_NE(goneAfter, 0u) << "the flooding guest was still counted 10 s later";
+  EXPECT_LE(goneAfter, 2000u);
+  EXPECT_EQ(host.room.currentPlayers, 2);
+  for (int i = 0; i < 30; ++i) host.frame();
+  const auto relayed = framesIn(watcher.take(watcher.pending(), [] {}));
+  const auto leave =
+      std::find(relayed.begin(), relayed.end(), std::make_pair(uint8_t{2}, uint8_t{net::Leave}));
+  ASSERT_NE(leave, relayed.end());
+  EXPECT_EQ(std::count(leave, relayed.end(), std::make_pair(uint8_t{2}, uint8_t{net::PlayerInfo})),
+            0)
+      << "a record of the guest reached the others after its Leave";
 }
 
 TEST_F(Faults, GuestThatStopsReadingIsDroppedAndHoldsNobodyUp) {
