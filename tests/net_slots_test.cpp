@@ -39,6 +39,29 @@ TEST_F(Slots, LowestFreeSlotFirstAndReusedAfterLeaving) {
   EXPECT_EQ(host.room.currentPlayers, 3);
 }
 
+TEST_F(Slots, ANewcomerInALowGapIsSentEveryRecordUpToTheLastSlot) {
+  Lobby host;
+  ASSERT_TRUE(host.host(20207));
+  std::array<RawSocket, 5> guests;
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(joinRaw(host, guests[i]), i + 1);
+    const std::string name = "Guest" + std::to_string(i + 1);
+    ASSERT_TRUE(guests[i].send(guestFrame(net::PlayerInfo, recordBytes(player(name.c_str())))));
+    ASSERT_TRUE(runUntil([&] { return host.arrivals[i + 1] == 1; }, {&host}));
+  }
+  guests[1].close();
+  ASSERT_TRUE(runUntil([&] { return host.leaves[2] == 1; }, {&host}));
+  RawSocket newcomer;
+  ASSERT_EQ(nettest::joinRaw(host, newcomer, false), 2);
+  Bytes expected = hostFrame(0, net::PlayerInfo, recordBytes(host.players[0]));
+  for (const int slot : {1, 3, 4, 5}) {
+    const std::string name = "Guest" + std::to_string(slot);
+    expected = nettest::join(expected, hostFrame(static_cast<uint8_t>(slot), net::PlayerInfo,
+                                                 recordBytes(player(name.c_str()))));
+  }
+  EXPECT_EQ(newcomer.take(expected.size(), frames({&host})), expected);
+}
+
 TEST_F(Slots, RoomQueryReportsTheCountAndChangesNothing) {
   Lobby host;
   ASSERT_TRUE(host.host(20202));

@@ -20,6 +20,7 @@ using testsupport::readGlPixel;
 
 constexpr uint16_t kPort = 23201;
 constexpr uint16_t kClosedPort = 23202;
+constexpr uint16_t kSilentPort = 23203;
 
 bool isCell(testsupport::Rgba p) { return p.r < 20 && p.g < 20 && p.b < 20; }
 
@@ -107,6 +108,18 @@ TEST_F(RoomList, PagesMoveByNineAndBack) {
   EXPECT_TRUE(isCell(readGlPixel(120, 330)));  // rows of three: 0..8
 }
 
+TEST_F(RoomList, NextFromTheLastFullPageReachesTheHundredthRoom) {
+  answer({90, 92, 95, 99});
+  for (const uint16_t from : {90, 95, 98}) {
+    scene->selected = from;
+    scene->button = RoomListScene::ButtonNext;
+    frame(*ctx, *scene, {ButtonConfirm});
+    EXPECT_EQ(scene->selected, 99) << "from " << from;
+    frame(*ctx, *scene);  // no page after the last: the highlight moves off "next"
+    EXPECT_EQ(scene->button, RoomListScene::ButtonPrevious);
+  }
+}
+
 TEST_F(RoomList, GridMovesAndUpFromTheTopRowReturnsToTheBar) {
   answer({2, 3, 4, 5, 6});
   frame(*ctx, *scene, {ButtonDown});
@@ -165,13 +178,20 @@ TEST_F(RoomList, RefreshShowsTheRoomsThatAnswered) {
     const auto bytes = net::toBytes(offered);
     client.send(nettest::Bytes(bytes.begin(), bytes.end()));
   });
+  // Takes the connection and never answers.
+  const nettest::RawSocket silent = nettest::RawSocket::listenOn(kSilentPort);
   copyField(scene->entries[0].room.hostAddress, "127.0.0.1");
   scene->entries[0].room.port = kClosedPort;  // nobody listens here
   copyField(scene->entries[2].room.hostAddress, "127.0.0.1");
   scene->entries[2].room.port = kPort;
+  copyField(scene->entries[3].room.hostAddress, "127.0.0.1");
+  scene->entries[3].room.port = kSilentPort;
   frame(*ctx, *scene, {ButtonConfirm});
   ASSERT_TRUE(scene->refreshing());
-  // Frames go on while the rooms are asked; the refresh ends by itself.
+  // Frames go on while the rooms are asked, taking no input; the refresh
+  // ends by itself.
+  frame(*ctx, *scene, {ButtonRight});
+  EXPECT_EQ(scene->button, RoomListScene::ButtonRefresh);
   for (int i = 0; i < 600 && scene->refreshing(); ++i) {
     frame(*ctx, *scene);
     SDL_Delay(5);
@@ -179,6 +199,7 @@ TEST_F(RoomList, RefreshShowsTheRoomsThatAnswered) {
   ASSERT_FALSE(scene->refreshing()) << "the refresh did not end within 600 frames";
   room.join();
   EXPECT_EQ(scene->entries[0].unanswered, 1);
+  EXPECT_EQ(scene->entries[3].unanswered, 1);
   EXPECT_EQ(scene->entries[1].unanswered, 1);  // no host: never queried
   ASSERT_EQ(scene->entries[2].unanswered, 0);
   EXPECT_STREQ(scene->entries[2].room.hostAddress.data(), "127.0.0.1");

@@ -2,7 +2,9 @@
 # Two copies of the program on one machine, each in a folder of its own with
 # its own RoomConfig.txt: one hosts a room, the other finds it with a refresh,
 # joins, leaves, joins again and is sent back when the host closes the room.
-# A raw client's room query checks the player count on the wire.
+# A raw client's room query checks the player count on the wire. The guest's
+# list also names rooms that take the connection and never answer, and
+# ports where nobody listens: they must neither show nor stop the window.
 set -u
 game=$(realpath "$1")
 root=$PWD
@@ -15,7 +17,8 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 port=$((24000 + $$ % 1000))
 
 work=$(mktemp -d)
-trap 'kill $host $guest 2>/dev/null; rm -rf "$work"' EXIT
+silent=""
+trap 'kill $host $guest $silent 2>/dev/null; rm -rf "$work"' EXIT
 for side in host guest; do
     mkdir -p "$work/$side"
     ln -s "$root/Graphic" "$work/$side/Graphic"
@@ -23,6 +26,16 @@ done
 printf 'pname=Hana\nname=HanaRoom\ncomment=welcome\nport=%d\n' "$port" > "$work/host/RoomConfig.txt"
 printf 'pname=Kai\nport=%d\n' "$((port + 1))" > "$work/guest/RoomConfig.txt"
 printf '127.0.0.1:%d\n' "$port" > "$work/guest/RoomList.txt"
+for i in $(seq 10 19); do printf '127.0.0.1:%d\n' "$((port + i))"; done >> "$work/guest/RoomList.txt"
+for i in $(seq 20 29); do printf '127.0.0.1:%d\n' "$((port + i))"; done >> "$work/guest/RoomList.txt"
+# Ports +10..+19 take connections into their backlog and never answer.
+python3 -c '
+import socket, sys, time
+held = []
+for p in range(int(sys.argv[1]) + 10, int(sys.argv[1]) + 20):
+    s = socket.socket(); s.bind(("127.0.0.1", p)); s.listen(8); held.append(s)
+time.sleep(600)' "$port" &
+silent=$!
 
 # The room's player count as a raw client's query reports it.
 query_count() {
@@ -100,10 +113,17 @@ for file in 07-host-closed 08-guest-sent-back; do
         fail "$file: not back in the room list"
 done
 
-press "$hostwin" Escape
+# A refresh keeps the window going: the wait dialog shows, and Escape ends
+# the program at once while the silent rooms are still being asked.
+press "$guestwin" z
+sleep 0.4
+shot "$guestwin" "$artifacts/09-guest-refreshing.png"
+[ "$(bright_pixels "$artifacts/09-guest-refreshing.png" 150 180 340 60)" -gt 100 ] ||
+    fail "no wait dialog during the refresh"
 press "$guestwin" Escape
+[ "$(wait_exit "$guest" 1)" = 0 ] || fail "Escape during a refresh: guest exit status"
+press "$hostwin" Escape
 [ "$(wait_exit "$host" 5)" = 0 ] || fail "host exit status"
-[ "$(wait_exit "$guest" 5)" = 0 ] || fail "guest exit status"
 
 [ $failures -eq 0 ] && echo "net battle: all checks passed"
 exit $(( failures > 0 ))
