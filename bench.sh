@@ -41,6 +41,7 @@ for i in $(seq "$runs"); do
     echo "Run $i of $runs..."
     scenario_solo
     scenario_net
+    scenario_refresh
     run_dirs+=("$RUN_DIR")
 done
 

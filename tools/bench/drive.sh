@@ -167,3 +167,36 @@ scenario_net() {
     press "$hwin" Escape
     wait_exit "$hpid" 10 > /dev/null
 }
+
+# The room list's refresh with a RoomList.txt of 100 rooms on this machine
+# (tools/bench/rooms.py): 50 that take the connection and never answer, 25
+# ports where nobody listens, 25 that answer. Two refreshes, each measured
+# from the key press for REFRESH_WINDOW seconds; the tap tells when the
+# queries started and ended and how the frames went meanwhile.
+scenario_refresh() {
+    local dir win pid rooms i start end
+    dir=$(copy_dir refresh "$((PORT + 2))" Refresh RefreshRoom)
+    python3 "$ROOT/tools/bench/rooms.py" "$((PORT + 100))" 50 25 "$dir/RoomList.txt" 25 \
+        > "$RUN_DIR/rooms.log" 2>&1 &
+    rooms=$!
+    for i in $(seq 50); do grep -q ready "$RUN_DIR/rooms.log" 2>/dev/null && break; sleep 0.1; done
+    launch refresh "$dir"
+    pid=$COPY_PID
+    win=$(wait_window) || { echo "no window" >&2; kill "$pid" "$rooms"; return 1; }
+    title_menu "$win"
+    to_net_room_list "$win"
+    for i in 1 2; do
+        start=$(date +%s%N)
+        press "$win" z
+        sleep "${REFRESH_WINDOW:-4}"
+        end=$(date +%s%N)
+        echo "window refresh refresh $start $end $(hwm_kb "$pid") $(cut -d' ' -f1 /proc/loadavg)" \
+            >> "$RUN_DIR/marks"
+    done
+    snap "$win" room_list_100_rooms
+    press "$win" Escape
+    wait_exit "$pid" 10 > /dev/null
+    kill "$rooms" 2>/dev/null
+    wait "$rooms" 2>/dev/null
+    return 0
+}

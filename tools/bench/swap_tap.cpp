@@ -22,12 +22,14 @@
 //   W count symbol                   at exit, with VELLORA_TAP_ALLOC_ORIGIN:
 //                                    what the program's own code called that
 //                                    allocated, and how often
-//   S mono len hex                    bytes are sent on a TCP socket, through
-//                                    SDLNet_TCP_Send or the C library's send()
-//                                    (first bytes)
-//   R mono got hex                    SDLNet_TCP_Recv returned got bytes
-//   A mono                            SDLNet_TCP_Accept returned a connection
-//   O mono0 mono1 ok                  SDLNet_TCP_Open ran from mono0 to mono1
+//   S mono len hex                    bytes are sent on a TCP socket (first
+//                                    bytes)
+//   R mono got hex                    a receive on a TCP socket returned got
+//                                    bytes (only those that returned some)
+//   A mono                            a TCP connection was accepted
+//   C mono                            a TCP connection was started
+//   X mono                            a TCP connection this program started
+//                                    was closed
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <fcntl.h>
@@ -91,8 +93,10 @@ struct Origin {
 Origin origin;
 __attribute__((tls_model("initial-exec"))) thread_local int8_t mainThread = 0;  // 1 yes, -1 no
 __attribute__((tls_model("initial-exec"))) thread_local bool classifying = false;
-// Set while SDLNet_TCP_Send runs, whose own send() calls are already noted.
-__attribute__((tls_model("initial-exec"))) thread_local bool inNetSend = false;
+// Descriptors of the TCP connections the program started (the room
+// queries and a guest's connection), so that their close can be noted.
+constexpr int kTrackedFds = 4096;
+std::atomic<bool> startedFd[kTrackedFds];
 
 bool onMainThread() {
   if (mainThread == 0) mainThread = syscall(SYS_gettid) == getpid() ? 1 : -1;
@@ -288,62 +292,61 @@ void SDL_GL_SwapBuffers(void) {
        static_cast<unsigned long long>(origin.own), static_cast<unsigned long long>(origin.driver));
 }
 
-// SDL_net's socket handles are opaque pointers; only their calls are wrapped.
-int SDLNet_TCP_Send(void* socket, const void* data, int length) {
-  static const auto real = next<int (*)(void*, const void*, int)>("SDLNet_TCP_Send");
-  char hex[2 * kHexBytes + 2];
-  hexOf(data, length, hex);
-  emit("S %lld %d %s\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)), length, hex);
-  inNetSend = true;
-  const int sent = real(socket, data, length);
-  inNetSend = false;
-  return sent;
+bool isTcp(int fd) {
+  int domain = 0;
+  int type = 0;
+  socklen_t size = sizeof domain;
+  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0 || domain != AF_INET) return false;
+  size = sizeof type;
+  return getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0 && type == SOCK_STREAM;
 }
 
-// The program also sends without blocking through send() on the socket
-// SDL_net opened; those are noted when the socket is an IPv4 stream socket
-// (the X connection is a local socket and is written with writev anyway).
+long long monoNow() { return static_cast<long long>(nowNs(CLOCK_MONOTONIC)); }
+
+// The link's sockets are the program's own descriptors; the X connection is a
+// local socket and is left out.
 ssize_t send(int fd, const void* data, size_t length, int flags) {
   static const auto real = next<ssize_t (*)(int, const void*, size_t, int)>("send");
-  if (!inNetSend && tap.isOpen) {
-    int domain = 0;
-    int type = 0;
-    socklen_t size = sizeof domain;
-    if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) == 0 && domain == AF_INET &&
-        (size = sizeof type, getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0) &&
-        type == SOCK_STREAM) {
-      char hex[2 * kHexBytes + 2];
-      const int shown = length > 1 << 20 ? 1 << 20 : static_cast<int>(length);
-      hexOf(data, shown, hex);
-      emit("S %lld %d %s\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)), shown, hex);
-    }
+  if (tap.isOpen && isTcp(fd)) {
+    char hex[2 * kHexBytes + 2];
+    const int shown = length > 1 << 20 ? 1 << 20 : static_cast<int>(length);
+    hexOf(data, shown, hex);
+    emit("S %lld %d %s\n", monoNow(), shown, hex);
   }
   return real(fd, data, length, flags);
 }
 
-int SDLNet_TCP_Recv(void* socket, void* data, int maxLength) {
-  static const auto real = next<int (*)(void*, void*, int)>("SDLNet_TCP_Recv");
-  const int got = real(socket, data, maxLength);
-  char hex[2 * kHexBytes + 2];
-  hexOf(data, got, hex);
-  emit("R %lld %d %s\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)), got, hex);
+ssize_t recv(int fd, void* data, size_t length, int flags) {
+  static const auto real = next<ssize_t (*)(int, void*, size_t, int)>("recv");
+  const ssize_t got = real(fd, data, length, flags);
+  if (got > 0 && tap.isOpen && isTcp(fd)) {
+    char hex[2 * kHexBytes + 2];
+    hexOf(data, static_cast<int>(got), hex);
+    emit("R %lld %d %s\n", monoNow(), static_cast<int>(got), hex);
+  }
   return got;
 }
 
-void* SDLNet_TCP_Accept(void* server) {
-  static const auto real = next<void* (*)(void*)>("SDLNet_TCP_Accept");
-  void* accepted = real(server);
-  if (accepted != nullptr) emit("A %lld\n", static_cast<long long>(nowNs(CLOCK_MONOTONIC)));
+int accept4(int fd, sockaddr* address, socklen_t* size, int flags) {
+  static const auto real = next<int (*)(int, sockaddr*, socklen_t*, int)>("accept4");
+  const int accepted = real(fd, address, size, flags);
+  if (accepted >= 0 && tap.isOpen) emit("A %lld\n", monoNow());
   return accepted;
 }
 
-void* SDLNet_TCP_Open(void* address) {
-  static const auto real = next<void* (*)(void*)>("SDLNet_TCP_Open");
-  const int64_t before = nowNs(CLOCK_MONOTONIC);
-  void* opened = real(address);
-  emit("O %lld %lld %d\n", static_cast<long long>(before),
-       static_cast<long long>(nowNs(CLOCK_MONOTONIC)), opened != nullptr ? 1 : 0);
-  return opened;
+int connect(int fd, const sockaddr* address, socklen_t size) {
+  static const auto real = next<int (*)(int, const sockaddr*, socklen_t)>("connect");
+  if (tap.isOpen && fd >= 0 && fd < kTrackedFds && isTcp(fd)) {
+    startedFd[fd] = true;
+    emit("C %lld\n", monoNow());
+  }
+  return real(fd, address, size);
+}
+
+int close(int fd) {
+  static const auto real = next<int (*)(int)>("close");
+  if (fd >= 0 && fd < kTrackedFds && startedFd[fd].exchange(false)) emit("X %lld\n", monoNow());
+  return real(fd);
 }
 
 }  // extern "C"
