@@ -159,6 +159,28 @@ TEST_F(Faults, BurstOfSilentConnectionsIsShedAndAGuestStillJoins) {
   EXPECT_EQ(host.leaves, (std::array<int, kPlayerSlots>{}));
 }
 
+TEST_F(Faults, AConnectionHalfwayThroughItsJoinIsNotPushedOut) {
+  Lobby host;
+  ASSERT_TRUE(host.host(21016));
+  std::array<RawSocket, 4> guests;
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(joinRaw(host, guests[i]), i + 1);
+  RawSocket slow = RawSocket::connectTo(21016);
+  ASSERT_TRUE(slow.send(Bytes{net::Join}));  // the first byte of its Join
+  ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(5) != nullptr; }, {&host}));
+  for (int i = 0; i < 6; ++i) {
+    host.frame();
+    SDL_Delay(16);
+  }
+  // A room query arrives: the room is full, and the slow joiner keeps its slot.
+  RawSocket asking = RawSocket::connectTo(21016);
+  ASSERT_TRUE(asking.send(Bytes{0, 0, 0}));
+  EXPECT_TRUE(asking.waitClosed(frames({&host})));
+  EXPECT_EQ(asking.pending(), 0u);
+  ASSERT_TRUE(slow.send(Bytes{0, 0}));  // the rest of it
+  EXPECT_EQ(slow.take(5, frames({&host})), (Bytes{5, 1, 1, 0, 5}));
+  EXPECT_EQ(host.room.currentPlayers, 6);
+}
+
 TEST_F(Faults, FloodIsTakenInAtABoundedRateInOrderAndOnce) {
   Lobby host;
   ASSERT_TRUE(host.host(21008));
