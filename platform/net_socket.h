@@ -5,7 +5,8 @@
 // a word (keep-alive with short timers, and a bound on how long sent data may
 // stay unacknowledged): invisible on the wire, nothing asked of the peer.
 // One implementation per platform (net_socket_linux.cpp; a Winsock twin
-// would sit beside it); nothing else includes a system socket header.
+// would sit beside it, with Winsock started by the network library's step of
+// the program's start-up); nothing else includes a system socket header.
 #pragma once
 
 #include <cstddef>
