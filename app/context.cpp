@@ -36,7 +36,7 @@ bool GameContext::initContext() {
   joysticks.fill(nullptr);
 
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
-    std::printf("%s", sjis::kSdlInitFailed);
+    platform::writeConsole(stdout, sjis::kSdlInitFailed);
     return false;
   }
   startStage = SdlUp;
@@ -47,7 +47,7 @@ bool GameContext::initContext() {
   startStage = NetUp;
   std::printf("Found JoyStickNum[ %d ]\n", openJoysticks(joysticks.data()));
   if (Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 1024) < 0) {
-    std::printf("%s", sjis::kSoundInitFailed);
+    platform::writeConsole(stdout, sjis::kSoundInitFailed);
     return false;
   }
   startStage = AudioUp;
