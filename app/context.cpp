@@ -35,8 +35,11 @@ bool GameContext::initContext() {
   for (GfxImage& image : frameImages) render::releaseImage(image);
   joysticks.fill(nullptr);
 
+  platform::chooseVideoDriver();
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
     platform::writeConsole(stdout, sjis::kSdlInitFailed);
+    // SDL brings video up before audio: video down means no display.
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) std::printf("%s\n", platform::noDisplayAdvice());
     return false;
   }
   startStage = SdlUp;

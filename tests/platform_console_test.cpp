@@ -78,4 +78,16 @@ TEST(ConsoleText, CLocaleAndMissingLocalesWriteUtf8) {
             u8"SDLの初期化に失敗しました\n");
 }
 
+TEST(VideoDriver, X11UnlessTheUserChoseOne) {
+  {
+    const ScopedEnv unset("SDL_VIDEODRIVER", nullptr);
+    platform::chooseVideoDriver();
+    ASSERT_NE(getenv("SDL_VIDEODRIVER"), nullptr);
+    EXPECT_STREQ(getenv("SDL_VIDEODRIVER"), "x11");
+  }
+  const ScopedEnv chosen("SDL_VIDEODRIVER", "dummy");
+  platform::chooseVideoDriver();
+  EXPECT_STREQ(getenv("SDL_VIDEODRIVER"), "dummy");
+}
+
 }  // namespace
