@@ -65,8 +65,8 @@ long convertCharset(const char* to, const char* from, const char* source, size_t
 std::string canonicalName(const std::string& name) {
   std::string canonical;
   for (const char c : name) {
-    if (c != '-' && c != '_')
-      canonical += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (c == '-' || c == '_') continue;
+    canonical += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   return canonical;
 }
