@@ -53,6 +53,10 @@ debootstrap --variant=minbase bookworm "$root" "$mirror" > "$root.debootstrap.lo
 echo "   $(( $(date +%s) - started )) s"
 
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# debootstrap writes no /etc/hosts; the installer (or the container runtime)
+# of every real machine does, with at least localhost in it.
+[ -e "$root/etc/hosts" ] ||
+    printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' > "$root/etc/hosts"
 # No daemon that a package brings may start inside the chroot.
 printf '#!/bin/sh\nexit 101\n' > "$root/usr/sbin/policy-rc.d"
 chmod +x "$root/usr/sbin/policy-rc.d"
