@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the game twice (plain, and with address and
 # undefined-behaviour sanitizers) and runs every test of both builds through
-# CTest on a virtual display of its own.
+# CTest on a virtual display of its own. Fails too when the run leaves new or
+# changed files in the work tree outside the build folders and out/.
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/setup.sh
 . tools/xsession.sh
 
 need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES
+
+# The build folders and out/ are ignored by git, so whatever else a run
+# writes into the tree shows up here.
+tree_state() { git status --porcelain --untracked-files=all; }
+tree_checked=1
+tree_before=$(tree_state 2>/dev/null) || {
+    tree_checked=0
+    echo "Not a git work tree: the check for files left in the tree is skipped."
+}
 
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLORA_TESTS=ON >/dev/null
@@ -32,6 +42,15 @@ UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 
 echo "== Fuzz harnesses (a few seconds each) =="
 fuzz/run.sh -max_total_time=3 || status=1
+
+if [ $tree_checked -eq 1 ]; then
+    left=$(comm -13 <(sort <<<"$tree_before") <(tree_state | sort))
+    if [ -n "$left" ]; then
+        echo "The test run left files in the work tree (tests write under build*/ or out/):"
+        echo "$left"
+        status=1
+    fi
+fi
 
 [ $status -eq 0 ] && echo "All tests passed." || echo "Some tests failed."
 exit $status

@@ -35,8 +35,11 @@ bool GameContext::initContext() {
   for (GfxImage& image : frameImages) render::releaseImage(image);
   joysticks.fill(nullptr);
 
+  platform::chooseVideoDriver();
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
-    std::printf("%s", sjis::kSdlInitFailed);
+    platform::writeConsole(stdout, sjis::kSdlInitFailed);
+    // SDL brings video up before audio: video down means no display.
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) std::printf("%s\n", platform::noDisplayAdvice());
     return false;
   }
   startStage = SdlUp;
@@ -47,7 +50,7 @@ bool GameContext::initContext() {
   startStage = NetUp;
   std::printf("Found JoyStickNum[ %d ]\n", openJoysticks(joysticks.data()));
   if (Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 1024) < 0) {
-    std::printf("%s", sjis::kSoundInitFailed);
+    platform::writeConsole(stdout, sjis::kSoundInitFailed);
     return false;
   }
   startStage = AudioUp;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "text/sjis_strings.h"
 
 namespace net {
@@ -67,9 +68,7 @@ class LineReader {
   bool firstLine_ = true;
 };
 
-void reportFailure() {
-  std::fputs(sjis::kRoomFileFailed, stdout);
-}
+void reportFailure() { platform::writeConsole(stdout, sjis::kRoomFileFailed); }
 
 template <size_t N>
 void copyCut(std::array<char, N>& field, const char* text, size_t length, size_t maxBytes) {

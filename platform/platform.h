@@ -1,9 +1,11 @@
 // What the operating system provides: the fonts folder, code-page conversion
-// and the input method. One implementation per platform; scenes and the game
-// logic never include a system header for these.
+// and the console's character set, the display, and the input method. One
+// implementation per platform; scenes and the game logic never include a
+// system header for these.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -21,6 +23,27 @@ std::string fontFilePath(const char* fileName);
 // not available at all.
 long convertCodePage(const char* source, size_t sourceLength, char* destination,
                      size_t destinationSize, bool toUtf8);
+
+// The character set of the user's locale as the C library names it
+// ("UTF-8", "SHIFT_JIS", "ANSI_X3.4-1968" for the C locale), or an empty
+// string when the locale the user named is not installed.
+std::string localeCharset();
+// Shift-JIS text in the given character set, for a console: unchanged when
+// the set is Shift-JIS, UTF-8 when the name is empty or names plain ASCII
+// (the C locale holds no Japanese) or is unknown, converted otherwise.
+std::string consoleText(const char* shiftJis, const std::string& charset);
+// Writes Shift-JIS text to a console stream in the character set of the
+// user's locale. Text in files, on the wire and in pictures stays Shift-JIS.
+void writeConsole(std::FILE* stream, const char* shiftJis);
+
+// Picks SDL's video driver before SDL starts: the game draws through OpenGL,
+// which on this platform only the X11 driver gives, so SDL's fall-back to a
+// text-terminal driver (which takes over the terminal) is ruled out. A driver
+// the user chose through SDL's own SDL_VIDEODRIVER stays.
+void chooseVideoDriver();
+// One line that tells the user what to do when SDL could not bring up
+// video: on this platform, that there is no display to open the window on.
+const char* noDisplayAdvice();
 
 }  // namespace platform
 

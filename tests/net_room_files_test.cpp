@@ -11,9 +11,16 @@
 
 #include "app/records.h"
 #include "net/room_files.h"
+#include "platform/platform.h"
 #include "text/sjis_strings.h"
 
 namespace {
+
+// The message twice, as the console shows it in the user's locale.
+std::string twiceOnTheConsole(const char* shiftJis) {
+  const std::string once = platform::consoleText(shiftJis, platform::localeCharset());
+  return once + once;
+}
 
 class RoomFiles : public ::testing::Test {
  protected:
@@ -97,8 +104,7 @@ TEST_F(RoomFiles, MissingFileOrFolderPrintsTheMessageAndKeepsDefaults) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(net::readRoomConfig(path.c_str(), room_, profile_));
     EXPECT_EQ(net::readRoomList(path.c_str(), rooms_.data(), 3), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string(sjis::kRoomFileFailed) + sjis::kRoomFileFailed);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), twiceOnTheConsole(sjis::kRoomFileFailed));
   }
   EXPECT_STREQ(room_.roomName.data(), "482\x83\x76\x83\x8D");
   EXPECT_EQ(room_.port, 6247);
@@ -192,8 +198,7 @@ TEST_F(RoomFiles, ReadersTakeAnOpenFile) {
   testing::internal::CaptureStdout();
   EXPECT_FALSE(net::readRoomConfig(static_cast<std::FILE*>(nullptr), room_, profile_));
   EXPECT_EQ(net::readRoomList(static_cast<std::FILE*>(nullptr), rooms_.data(), 3), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            std::string(sjis::kRoomFileFailed) + sjis::kRoomFileFailed);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), twiceOnTheConsole(sjis::kRoomFileFailed));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ namespace {
 
 using testsupport::frame;
 using testsupport::frames;
+using testsupport::framesUntil;
 
 class CharacterSelect : public ::testing::Test {
  protected:
@@ -30,9 +31,9 @@ class CharacterSelect : public ::testing::Test {
   }
   // Runs the banner sweep and the opening until the icon row takes input.
   void openRow() {
-    for (int i = 0; i < 400 && scene->bannerDone == 0; ++i) frame(*ctx, *scene);
+    framesUntil(*ctx, *scene, "the banner sweep", [] { return scene->bannerDone != 0; });
     ASSERT_EQ(scene->bannerDone, 1);
-    for (int i = 0; i < 100 && scene->turnProgress < 1; ++i) frame(*ctx, *scene);
+    framesUntil(*ctx, *scene, "the icon row", [] { return scene->turnProgress >= 1; });
     ASSERT_GE(scene->panelProgress, 2);
   }
   // Confirms the highlighted character for the participant whose turn it
@@ -45,9 +46,8 @@ class CharacterSelect : public ::testing::Test {
     ASSERT_EQ(scene->confirmOpen, 0);
   }
   void waitForTurn(int turn) {
-    for (int i = 0; i < 200 && !(scene->turn == turn && scene->turnProgress >= 1); ++i) {
-      frame(*ctx, *scene);
-    }
+    framesUntil(*ctx, *scene, "the next participant's turn",
+                [turn] { return scene->turn == turn && scene->turnProgress >= 1; });
   }
 
   static GameContext* ctx;
@@ -75,7 +75,7 @@ TEST_F(CharacterSelect, InputIsIgnoredDuringTheSweepAndTheOpening) {
   frame(*ctx, *scene, {ButtonConfirm});
   EXPECT_EQ(scene->selCursor, 0);
   EXPECT_EQ(scene->confirmOpen, 0);
-  while (scene->bannerDone == 0) frame(*ctx, *scene);
+  framesUntil(*ctx, *scene, "the banner sweep", [] { return scene->bannerDone != 0; });
   frames(*ctx, *scene, 30);  // panelProgress 1.5
   frame(*ctx, *scene, {ButtonRight});
   EXPECT_EQ(scene->selCursor, 0);
@@ -109,11 +109,7 @@ TEST_F(CharacterSelect, NetBattleCopiesTheChoiceIntoTheProfile) {
   // Input is ignored once the choice is confirmed.
   frame(*ctx, *scene, {ButtonLeft});
   EXPECT_EQ(scene->selCursor, 10);
-  int count = 0;
-  while (ctx->sceneId == kSceneCharacterSelect && count < 300) {
-    frame(*ctx, *scene);
-    ++count;
-  }
+  framesUntil(*ctx, *scene, "the next scene", [] { return ctx->sceneId != kSceneCharacterSelect; });
   EXPECT_EQ(ctx->sceneId, kSceneRoomList);
   EXPECT_EQ(ctx->profile.stats, (std::array<uint16_t, 4>{1000, 1000, 1000, 1000}));
   EXPECT_STREQ(ctx->profile.name.data(), "Tester");
@@ -137,11 +133,7 @@ TEST_F(CharacterSelect, FreeBattleHasSixTurnsWithComputerPlayersOnPlayerZerosKey
     if (turn % 2 == 1) frame(*ctx, *scene, {ButtonRight});
     choose(0);
   }
-  int count = 0;
-  while (ctx->sceneId == kSceneCharacterSelect && count < 300) {
-    frame(*ctx, *scene);
-    ++count;
-  }
+  framesUntil(*ctx, *scene, "the next scene", [] { return ctx->sceneId != kSceneCharacterSelect; });
   EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
   EXPECT_EQ(ctx->players[0].stats[0], 550);
   EXPECT_EQ(ctx->players[1].stats[0], 1000);

@@ -3,6 +3,7 @@
 // run on the same thread over loopback.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "render/draw.h"
@@ -18,6 +19,7 @@ namespace {
 
 using testsupport::frame;
 using testsupport::frames;
+using testsupport::stepUntil;
 
 constexpr uint16_t kPort = 23101;
 
@@ -55,8 +57,14 @@ class Lobby : public ::testing::Test {
     for (nettest::Lobby* peer : peers) peer->frame();
     SDL_Delay(1);
   }
+  // Frames of the lobby and the peers until done() holds; see stepUntil.
+  int stepsUntil(const char* what, const std::function<bool()>& done,
+                 std::initializer_list<nettest::Lobby*> peers = {}) {
+    return stepUntil(what, done, [&] { step({}, peers); });
+  }
   void runUntilActive(std::initializer_list<nettest::Lobby*> peers = {}) {
-    for (int i = 0; i < 200 && scene->state != Active; ++i) step({}, peers);
+    stepsUntil(
+        "the lobby to open", [] { return scene->state == Active; }, peers);
     ASSERT_EQ(scene->state, Active);
   }
 
@@ -80,11 +88,7 @@ TEST_F(Lobby, FreeBattleNamesThePanelsAndEndsOnTheTitle) {
   EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
   EXPECT_STREQ(ctx->players[0].name.data(), sjis::kPlayerLabel);
   for (int i = 1; i < kPlayerSlots; ++i) EXPECT_STREQ(ctx->players[i].name.data(), "CPU");
-  int opening = 0;
-  while (scene->state == Opening && opening < 200) {
-    step();
-    ++opening;
-  }
+  const int opening = stepsUntil("the lobby to open", [] { return scene->state != Opening; });
   EXPECT_GE(opening, 80);
   EXPECT_LE(opening, 82);
   // Free battle starts on "start": the room has no guests to count.
@@ -93,11 +97,7 @@ TEST_F(Lobby, FreeBattleNamesThePanelsAndEndsOnTheTitle) {
   EXPECT_EQ(scene->button, 3);
   step({ButtonConfirm});
   EXPECT_EQ(scene->state, Leaving);
-  int leaving = 0;
-  while (ctx->sceneId == kSceneRoomLobby && leaving < 200) {
-    step();
-    ++leaving;
-  }
+  const int leaving = stepsUntil("the title", [] { return ctx->sceneId != kSceneRoomLobby; });
   EXPECT_EQ(ctx->sceneId, kSceneTitle);
   EXPECT_GE(leaving, 58);
   EXPECT_LE(leaving, 64);
@@ -162,11 +162,7 @@ TEST_F(Lobby, GuestLearnsItsSlotAndFoldsUpWhenTheHostGoes) {
   // A guest may rest on its first button ("ready").
   EXPECT_EQ(scene->button, 0);
   net::closeLobby(host.link);
-  int frames = 0;
-  while (ctx->sceneId == kSceneRoomLobby && frames < 300) {
-    step();
-    ++frames;
-  }
+  const int frames = stepsUntil("the room list", [] { return ctx->sceneId != kSceneRoomLobby; });
   EXPECT_EQ(ctx->sceneId, kSceneRoomList);
   EXPECT_LE(frames, 70);
   EXPECT_FALSE(link->isOpen());
@@ -196,11 +192,7 @@ TEST_F(Lobby, GameButtonOpensTheGameSelectOverTheRunningLobby) {
   runUntilActive();
   step({ButtonConfirm});  // on "game": the host is alone
   EXPECT_EQ(scene->state, ToGameSelect);
-  int closing = 0;
-  while (ctx->sceneId == kSceneRoomLobby && closing < 200) {
-    step();
-    ++closing;
-  }
+  stepsUntil("the game select", [] { return ctx->sceneId != kSceneRoomLobby; });
   EXPECT_EQ(ctx->sceneId, kSceneGameSelect);
   EXPECT_EQ(scene->state, Passive);
   gameSelect->enter();
@@ -228,17 +220,17 @@ TEST_F(Lobby, GuestInGameSelectReturnsToTheRoomListWhenTheHostGoes) {
   runUntilActive({&host});
   step({ButtonRight}, {&host});
   step({ButtonConfirm}, {&host});
-  while (ctx->sceneId == kSceneRoomLobby) step({}, {&host});
+  stepsUntil("the game select", [] { return ctx->sceneId != kSceneRoomLobby; }, {&host});
   ASSERT_EQ(ctx->sceneId, kSceneGameSelect);
   gameSelect->enter();
   for (int i = 0; i < 70; ++i) frame(*ctx, *gameSelect);
   net::closeLobby(host.link);
-  int count = 0;
-  while (ctx->sceneId == kSceneGameSelect && count < 300) {
-    frame(*ctx, *gameSelect);
-    SDL_Delay(1);
-    ++count;
-  }
+  const int count = stepUntil(
+      "the room list", [] { return ctx->sceneId != kSceneGameSelect; },
+      [] {
+        frame(*ctx, *gameSelect);
+        SDL_Delay(1);
+      });
   EXPECT_EQ(ctx->sceneId, kSceneRoomList);
   EXPECT_LE(count, 80);
 }

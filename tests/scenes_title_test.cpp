@@ -10,6 +10,7 @@ namespace {
 
 using testsupport::frame;
 using testsupport::frames;
+using testsupport::framesUntil;
 
 class Title : public ::testing::Test {
  protected:
@@ -27,7 +28,7 @@ class Title : public ::testing::Test {
   void openMenu() {
     frames(*ctx, *title, 20);
     frame(*ctx, *title, {ButtonConfirm});
-    for (int i = 0; i < 200 && title->phase != MainMenu; ++i) frame(*ctx, *title);
+    framesUntil(*ctx, *title, "the main menu", [] { return title->phase == MainMenu; });
     ASSERT_EQ(title->phase, MainMenu);
     frames(*ctx, *title, 60);
     ASSERT_GE(title->menuAlpha, 1);
@@ -59,11 +60,8 @@ TEST_F(Title, PromptIgnoresConfirmWhileFadingInThenFadesOut) {
   EXPECT_EQ(title->phase, PressStart);  // stays lit, no blinking, no timeout
   frame(*ctx, *title, {ButtonConfirm});
   EXPECT_EQ(title->phase, StartPressed);
-  int fade = 0;
-  while (title->phase == StartPressed && fade < 100) {
-    frame(*ctx, *title);
-    ++fade;
-  }
+  const int fade =
+      framesUntil(*ctx, *title, "the fade out", [] { return title->phase != StartPressed; });
   EXPECT_EQ(title->phase, MainMenu);
   EXPECT_GE(fade, 20);
   EXPECT_LE(fade, 22);
@@ -72,7 +70,7 @@ TEST_F(Title, PromptIgnoresConfirmWhileFadingInThenFadesOut) {
 TEST_F(Title, ConfirmOnTheFirstMenuFrameChoosesAtOnce) {
   frames(*ctx, *title, 20);
   frame(*ctx, *title, {ButtonConfirm});
-  while (title->phase == StartPressed) frame(*ctx, *title);
+  framesUntil(*ctx, *title, "the main menu", [] { return title->phase != StartPressed; });
   frame(*ctx, *title, {ButtonConfirm});
   EXPECT_EQ(title->phase, ProduceChosen);
 }
@@ -91,7 +89,7 @@ TEST_F(Title, CursorStopsAtBothEnds) {
 TEST_F(Title, ConfirmWhileThePanelMovesIsIgnored) {
   frames(*ctx, *title, 20);
   frame(*ctx, *title, {ButtonConfirm});
-  while (title->phase == StartPressed) frame(*ctx, *title);
+  framesUntil(*ctx, *title, "the main menu", [] { return title->phase != StartPressed; });
   frame(*ctx, *title);  // first menu frame: the panel starts opening
   frames(*ctx, *title, 10);
   frame(*ctx, *title, {ButtonConfirm});
@@ -102,11 +100,8 @@ TEST_F(Title, ProduceClosesAndReopensTheMenu) {
   openMenu();
   frame(*ctx, *title, {ButtonConfirm});
   EXPECT_EQ(title->phase, ProduceChosen);
-  int closing = 0;
-  while (title->phase == ProduceChosen && closing < 200) {
-    frame(*ctx, *title);
-    ++closing;
-  }
+  const int closing =
+      framesUntil(*ctx, *title, "the menu to close", [] { return title->phase != ProduceChosen; });
   EXPECT_EQ(title->phase, MainMenu);
   EXPECT_EQ(ctx->playMode, Produce);
   EXPECT_GE(closing, 50);
@@ -124,11 +119,8 @@ TEST_F(Title, BattleModesFadeToWhiteIntoCharacterSelect) {
     openMenu();
     for (int i = 0; i < item; ++i) frame(*ctx, *title, {ButtonDown});
     frame(*ctx, *title, {ButtonConfirm});
-    int count = 0;
-    while (ctx->sceneId == kSceneTitle && count < 400) {
-      frame(*ctx, *title);
-      ++count;
-    }
+    const int count =
+        framesUntil(*ctx, *title, "the next scene", [] { return ctx->sceneId != kSceneTitle; });
     EXPECT_EQ(ctx->sceneId, kSceneCharacterSelect);
     EXPECT_EQ(ctx->entryPending, 1);
     EXPECT_EQ(ctx->playMode, item == 1 ? FreeBattle : NetBattle);
@@ -142,11 +134,7 @@ TEST_F(Title, QuitFadesToBlackAndEndsTheProgram) {
   openMenu();
   for (int i = 0; i < 4; ++i) frame(*ctx, *title, {ButtonDown});
   frame(*ctx, *title, {ButtonConfirm});
-  int count = 0;
-  while (ctx->sceneId == kSceneTitle && count < 400) {
-    frame(*ctx, *title);
-    ++count;
-  }
+  framesUntil(*ctx, *title, "the end of the program", [] { return ctx->sceneId != kSceneTitle; });
   EXPECT_EQ(ctx->sceneId, kSceneQuit);
   EXPECT_EQ(title->phase, QuitChosen);
   EXPECT_GE(title->screenFade, 2);

@@ -7,6 +7,7 @@
 #include "render/video.h"
 #include "scenes/widgets.h"
 #include "support/game_fixture.h"
+#include "support/step_until.h"
 #include "support/test_support.h"
 
 namespace {
@@ -105,8 +106,11 @@ TEST_F(Widgets, HeadingOpensInSixtyOneCallsAndPlateShowsFromTheSixth) {
     }
   }
   EXPECT_EQ(falses, 61);
-  int closing = 0;
-  while (!widgets::drawHeading(*ctx, true, heading)) ++closing;
+  bool closed = false;
+  const int calls = testsupport::stepUntil(
+      "the heading to close", [&] { return closed; },
+      [&] { closed = widgets::drawHeading(*ctx, true, heading); });
+  const int closing = calls - 1;  // the calls that still drew it
   EXPECT_GE(closing, 60);
   EXPECT_LE(closing, 62);
   EXPECT_LE(widgets::state().headingProgress, 0);
@@ -121,18 +125,17 @@ TEST_F(Widgets, BannerAdvancesByWidthOverTwoAndAHalfSeconds) {
   testsupport::setDrawing(false);
   widgets::drawModeBanner(*ctx, 0);
   EXPECT_EQ(widgets::state().bannerScroll, 10);
-  int calls = 1;
   bool done = false;
-  while (!done && calls < 1000) {
+  const auto drawOnce = [&] {
     const int before = widgets::state().bannerScroll;
     done = widgets::drawModeBanner(*ctx, 0);
-    ++calls;
     if (!done && before >= 1180) {
       EXPECT_EQ(widgets::state().bannerScroll, before);
     }
     EXPECT_LE(widgets::state().bannerScroll, 1180);
-  }
-  EXPECT_TRUE(done);
+  };
+  const int calls = 1 + testsupport::stepUntil(
+                            "the banner to end", [&] { return done; }, drawOnce);
   // The fade starts on the call that passes the middle (the 76th, scroll
   // 760 > 750) and takes 51 calls.
   EXPECT_EQ(calls, 75 + 51);

@@ -37,9 +37,7 @@ Size lineSize(TTF_Font* font, const std::string& utf8) {
   return size;
 }
 
-Size imageSize(const GfxImage& image) {
-  return {image.pixelWidth(), image.pixelHeight()};
-}
+Size imageSize(const GfxImage& image) { return {image.pixelWidth(), image.pixelHeight()}; }
 
 bool samePixels(SDL_Surface* a, SDL_Surface* b) {
   if (a->w != b->w || a->h != b->h) return false;
@@ -58,6 +56,30 @@ int maxAlpha(SDL_Surface* s, int top, int bottom) {
     for (int x = 0; x < s->w; ++x) best = std::max<int>(best, readSurfacePixel(s, x, y).a);
   }
   return best;
+}
+
+// The image holds `line` unchanged at rows [top, top + line height): every
+// pixel the line draws, where it draws it, and nothing to its right.
+::testing::AssertionResult holdsLineAt(SDL_Surface* image, SDL_Surface* line, int top) {
+  if (top + line->h > image->h) {
+    return ::testing::AssertionFailure() << "the line's rows " << top << ".." << top + line->h
+                                         << " pass the image's height " << image->h;
+  }
+  for (int y = 0; y < line->h; ++y) {
+    for (int x = 0; x < image->w; ++x) {
+      const testsupport::Rgba got = readSurfacePixel(image, x, top + y);
+      const testsupport::Rgba want =
+          x < line->w ? readSurfacePixel(line, x, y) : testsupport::Rgba{0, 0, 0, 0};
+      const bool same = got.a == want.a &&
+                        (want.a == 0 || (got.r == want.r && got.g == want.g && got.b == want.b));
+      if (!same) {
+        return ::testing::AssertionFailure()
+               << "pixel (" << x << ", " << top + y << ") has alpha " << int{got.a}
+               << ", the line's row " << y << " has " << int{want.a};
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
 }
 
 class RenderText : public ::testing::Test {
@@ -84,6 +106,20 @@ TEST_F(RenderText, LinesStackWithoutGapsAndEmptyLinesVanish) {
   // Both lines are there, the first directly above the second.
   EXPECT_GT(maxAlpha(image.surface, 0, hello.h), 0);
   EXPECT_GT(maxAlpha(image.surface, hello.h, hello.h + world.h), 0);
+}
+
+TEST_F(RenderText, EachLineIsCopiedWholeDirectlyBelowTheOneAbove) {
+  GfxImage image;
+  render("Hello\n\ngy Wq\nAj", image);
+  const char* const lines[] = {"Hello", "gy Wq", "Aj"};
+  int top = 0;
+  for (const char* text : lines) {
+    SDL_Surface* const line = TTF_RenderUTF8_Blended(font, text, kWhite);
+    EXPECT_TRUE(holdsLineAt(image.surface, line, top)) << text;
+    top += line->h;
+    SDL_FreeSurface(line);
+  }
+  EXPECT_EQ(top, image.pixelHeight());
 }
 
 TEST_F(RenderText, TabsAreRemovedAndTrailingBreakChangesNothing) {

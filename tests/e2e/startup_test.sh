@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real program under the virtual display: start-up lines in order, the
-# "Vellora" window, Escape ending it with status 0, and a missing picture
-# ending it with status 1.
+# "Vellora" window, Escape ending it with status 0, a missing picture ending
+# it with status 1, and no display ending it with status 2 and a word why.
 set -u
 game=$(realpath "$1")
 root=$PWD
@@ -52,15 +52,19 @@ grep -q -F "Load Graphic File[ Graphic/BackFrame0.png ]...Can't Load." "$artifac
     fail "without Graphic/: no \"Can't Load.\" on the first picture line"
 rm -rf "$empty"
 
-# 3. Without a display no window can open (SDL either fails to start or, on
-#    its text-terminal fallback driver, offers no OpenGL): a message and a
-#    status that says start-up failed.
-env -u DISPLAY "$game" > "$artifacts/no-display.txt" 2>&1 < /dev/null
+# 3. Without a display no window can open: under a UTF-8 locale the start-up
+#    failure reads as UTF-8, one line says what to do, no terminal escapes
+#    (SDL must not fall back to a text-terminal driver), and the status says
+#    start-up failed.
+env -u DISPLAY -u SDL_VIDEODRIVER LC_ALL=C.UTF-8 "$game" > "$artifacts/no-display.txt" 2>&1 < /dev/null
 status=$?
 [ "$status" = 2 ] || fail "without a display: exit status $status, want 2"
-printf 'SDL\x82\xCC\x8F\x89\x8A\xFA\x89\xBB\x82\xC9\x8E\xB8\x94\x73' > "$artifacts/sdl-failed.bin"
-grep -q -F -e "SDL_SetVideoMode:" -f "$artifacts/sdl-failed.bin" "$artifacts/no-display.txt" ||
-    fail "without a display: no start-up failure message"
+grep -q -F "SDLの初期化に失敗しました" "$artifacts/no-display.txt" ||
+    fail "without a display: no start-up failure message in UTF-8"
+grep -q -F "set DISPLAY" "$artifacts/no-display.txt" ||
+    fail "without a display: no line telling what to do"
+! grep -q $'\e' "$artifacts/no-display.txt" ||
+    fail "without a display: terminal escapes in the output"
 
 [ $failures -eq 0 ] && echo "startup: all checks passed"
 exit $(( failures > 0 ))

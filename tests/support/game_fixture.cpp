@@ -28,4 +28,10 @@ void frames(GameContext& ctx, Scene& scene, int count) {
   for (int i = 0; i < count; ++i) frame(ctx, scene);
 }
 
+int framesUntil(GameContext& ctx, Scene& scene, const char* what, const std::function<bool()>& done,
+                int limit) {
+  return stepUntil(
+      what, done, [&] { frame(ctx, scene); }, limit);
+}
+
 }  // namespace testsupport

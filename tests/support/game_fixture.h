@@ -3,10 +3,12 @@
 // labels, exactly as the program starts them.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 
 #include "app/context.h"
 #include "app/scene.h"
+#include "support/step_until.h"
 
 namespace testsupport {
 
@@ -21,5 +23,9 @@ void setDrawing(bool enabled);
 void frame(GameContext& ctx, Scene& scene, std::initializer_list<Button> pressed = {},
            int player = 0);
 void frames(GameContext& ctx, Scene& scene, int count);
+// Runs frames with no button pressed until done() holds; the bound and the
+// result are stepUntil's.
+int framesUntil(GameContext& ctx, Scene& scene, const char* what, const std::function<bool()>& done,
+                int limit = kFrameLimit);
 
 }  // namespace testsupport

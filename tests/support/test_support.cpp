@@ -79,10 +79,9 @@ std::string scratchDir(const std::string& name) {
 }
 
 std::string saveGlScreenshot(const std::string& name) {
-  const char* root = std::getenv("VELLORA_ARTIFACTS");
-  const std::filesystem::path dir =
-      root ? std::filesystem::path(root)
-           : std::filesystem::temp_directory_path() / "vellora-artifacts";
+  // Under the build folder however the test is started, never in the work
+  // tree it runs from.
+  const std::filesystem::path dir = VELLORA_TEST_ARTIFACTS;
   std::filesystem::create_directories(dir);
   const std::string path = (dir / (name + ".bmp")).string();
   glFinish();

@@ -27,9 +27,8 @@ void clearGl(float r, float g, float b);
 Rgba readGlPixel(int x, int y);
 // A pixel of a 32-bit surface, as red, green, blue, alpha.
 Rgba readSurfacePixel(SDL_Surface* surface, int x, int y);
-// Saves the GL back buffer as a BMP under the artifacts folder (the
-// VELLORA_ARTIFACTS variable set by the test runner, else vellora-artifacts
-// in the temporary folder). Returns the path written.
+// Saves the GL back buffer as a BMP in the build folder's artifacts/.
+// Returns the path written.
 std::string saveGlScreenshot(const std::string& name);
 // A folder for a test's scratch files, created empty.
 std::string scratchDir(const std::string& name);
