@@ -21,10 +21,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/records.h"
 #include "net/lobby_protocol.h"
 #include "net/net_link.h"
 #include "net/wire.h"
+#include "records/records.h"
 
 namespace nettest {
 
