@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/game_app.h"
+#include "main/game_app.h"
 
 int main(int, char**) {
   // Line-buffered, so the start-up lines reach a pipe or a log as they are

@@ -1,4 +1,4 @@
-#include "app/game_app.h"
+#include "main/game_app.h"
 
 #include <SDL_mixer.h>
 

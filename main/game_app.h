@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "app/context.h"
-#include "app/main_loop.h"
+#include "main/main_loop.h"
 #include "net/net_link.h"
 #include "scenes/character_select_scene.h"
 #include "scenes/game_select_scene.h"
