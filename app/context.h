@@ -4,7 +4,6 @@
 #pragma once
 
 #include <SDL.h>
-#include <SDL_ttf.h>
 
 #include <array>
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include "app/input.h"
 #include "records/records.h"
 #include "render/image.h"
+#include "text/text.h"
 
 using render::GfxImage;
 

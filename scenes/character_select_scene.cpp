@@ -13,12 +13,6 @@ constexpr int kLabelFont = 1;  // 18 pt
 constexpr const char* kStatNames[kStatCount] = {"vocal", "dance", "visual", "tension"};
 constexpr const char* kNumbers[kPlayerSlots] = {"1", "2", "3", "4", "5", "6"};
 
-void renderBold(const char* text, GfxImage& image, TTF_Font* font, SDL_Color colour) {
-  if (font != nullptr) TTF_SetFontStyle(font, TTF_STYLE_BOLD);
-  text::renderText(text, image, font, colour, true);
-  if (font != nullptr) TTF_SetFontStyle(font, TTF_STYLE_NORMAL);
-}
-
 }  // namespace
 
 CharacterSelectScene::CharacterSelectScene(GameContext& shared) : ctx(shared) {
@@ -35,9 +29,10 @@ CharacterSelectScene::CharacterSelectScene(GameContext& shared) : ctx(shared) {
   }
   text::renderText(sjis::kPlayerLabel, controllerLabels[0], label, ctx.textColor, true);
   text::renderText("CPU", controllerLabels[1], label, ctx.textColor, true);
-  renderBold("No.", numberPrefixLabel, label, ctx.textColor);
+  text::renderText("No.", numberPrefixLabel, label, ctx.textColor, true, text::FontStyle::Bold);
   for (int i = 0; i < kPlayerSlots; ++i) {
-    renderBold(kNumbers[i], playerNumberLabels[i], label, ctx.textColor);
+    text::renderText(kNumbers[i], playerNumberLabels[i], label, ctx.textColor, true,
+                     text::FontStyle::Bold);
   }
   text::renderText(sjis::kConfirmCharacter, confirmLabel, label, ctx.textColor, true);
 }

@@ -28,9 +28,8 @@ TitleScene::TitleScene(GameContext& shared) : ctx(shared) {
   render::loadImage(bgFrame, "Graphic/BGFrame.png");
 
   TTF_Font* labelFont = ctx.fonts[kLabelFont];
-  if (labelFont != nullptr) TTF_SetFontStyle(labelFont, TTF_STYLE_BOLD);
-  text::renderText("PRESS START BUTTON", pressStartLabel, labelFont, ctx.textColor, true);
-  if (labelFont != nullptr) TTF_SetFontStyle(labelFont, TTF_STYLE_NORMAL);
+  text::renderText("PRESS START BUTTON", pressStartLabel, labelFont, ctx.textColor, true,
+                   text::FontStyle::Bold);
   for (int i = 0; i < kMenuItems; ++i) {
     text::renderText(kMenuTexts[i], menuLabels[i], ctx.fonts[kMenuFont], ctx.textColor, true);
     text::renderText(kHelpTexts[i], helpLabels[i], labelFont, ctx.textColor, true);
