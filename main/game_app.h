@@ -1,9 +1,10 @@
-// The application object: built once at start, holds the shared context, the
-// network link and every scene, runs the frame loop, and takes everything
-// down in reverse order.
+// The application object: holds the shared context, the network link and
+// every scene, brings them up in a fixed order, runs the frame loop, and
+// takes everything down in reverse order.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "app/context.h"
 #include "main/main_loop.h"
@@ -16,31 +17,37 @@
 
 class GameApp {
  public:
-  // Brings the program up. A failed start-up step ends the process with
-  // kStartUpFailed after releasing what was acquired; a missing image file
-  // ends it with status 1.
-  GameApp();
+  static constexpr int kStartUpFailed = 2;
+
+  GameApp() = default;
   ~GameApp() = default;
   GameApp(const GameApp&) = delete;
   GameApp& operator=(const GameApp&) = delete;
 
+  // Brings the program up: the context (SDL, network, audio, window,
+  // pictures, fonts, RoomConfig.txt), the link, the lobby, the other scenes,
+  // the first scene, the bindings and the volumes. False after a failed
+  // step of the context, whose message is printed and whatever it acquired
+  // released; the program should then end with kStartUpFailed. A missing
+  // picture ends the process with status 1 from inside a step.
+  bool startUp();
+  // Runs until the program ends; only after startUp succeeded.
   uint8_t runMainLoop() { return loop.runMainLoop(); }
 
-  static constexpr int kStartUpFailed = 2;
-
  private:
-  bool startUp();
+  void registerScenes();
+  void setVolumes();
 
-  // Declaration order is construction order: the context first (start-up
-  // runs right after it), then the link, the lobby and the scenes; they are
-  // destroyed in reverse.
+  // Members go in reverse order of declaration: the scenes first (game
+  // select, room list, character select, title, then the lobby), then the
+  // link and the context. The scenes are made by startUp once the context
+  // is up, because they render with its fonts and pictures.
   GameContext context;
-  [[maybe_unused]] bool started = startUp();
   net::NetLink link;
-  RoomLobbyScene lobby{context, link};
-  TitleScene title{context};
-  CharacterSelectScene characterSelect{context};
-  RoomListScene roomList{context, link};
-  GameSelectScene gameSelect{context, lobby};
+  std::optional<RoomLobbyScene> lobby;
+  std::optional<TitleScene> title;
+  std::optional<CharacterSelectScene> characterSelect;
+  std::optional<RoomListScene> roomList;
+  std::optional<GameSelectScene> gameSelect;
   MainLoop loop{context};
 };

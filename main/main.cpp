@@ -8,6 +8,7 @@ int main(int, char**) {
   // printed, in order.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   auto app = std::make_unique<GameApp>();
+  if (!app->startUp()) return GameApp::kStartUpFailed;
   const uint8_t result = app->runMainLoop();
   app.reset();
   return result;
