@@ -142,14 +142,8 @@ void CharacterSelectScene::drawIconRow() {
   int x = 15;
   for (int i = 0; i < kCharacterSlots; ++i) {
     if (ctx.characterAvailable[i] != 1) continue;
-    if (i == selCursor) {
-      render::setDrawColor(0.5f, 0.9f, 0.0f, 1.0f);
-    } else {
-      render::setDrawColor(0.3f, 0.6f, 0.1f, 1.0f);
-    }
-    widgets::drawWindow(ctx, x, 360, 56, 76, 0, 0, 0, -1);
-    render::setDrawColor(1, 1, 1, 1);
-    render::drawImage(x - 5, 370, icons[i]);
+    widgets::drawButton(ctx, x, 360, 56, 76, icons[i], x - 5, 370, i == selCursor, 1,
+                        palette::kIconCell);
     x += 62;
   }
 }
@@ -159,15 +153,15 @@ void CharacterSelectScene::drawCharacterPanel() {
   const float k = std::min(panelProgress, 1.0f);
   const int c = selCursor;
   render::setDrawColor(0, 0, 0, 0.5f);
-  widgets::drawWindow(ctx, static_cast<int>(320 * (1 - k)), static_cast<int>(75 + 175 * (1 - k)),
-                      static_cast<int>(640 * k), static_cast<int>(350 * k), 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(320 * (1 - k)), static_cast<int>(75 + 175 * (1 - k)),
+                     static_cast<int>(640 * k), static_cast<int>(350 * k));
   render::setDrawColor(1, 1, 1, k);
   GfxImage& portrait = portraits[c];
   render::drawImage(150 - portrait.pixelWidth() / 2, 250 - portrait.pixelHeight() / 2, portrait);
   render::setDrawColor(0, 0, 0, 0.7f * k);
-  widgets::drawWindow(ctx, 330, 95, 300, 300, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 330, 95, 300, 300);
   render::setDrawColor(0.5f, 0.9f, 0.0f, 0.6f * k);
-  widgets::drawWindow(ctx, 310, 105, 300, 40, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 310, 105, 300, 40);
   render::setDrawColor(1, 1, 1, k);
   render::drawImage(340, 115, nameLabels[c]);
   render::setDrawColor(1, 1, 1, 0.1f * k);
@@ -206,7 +200,7 @@ void CharacterSelectScene::drawTurnBanner() {
   const float windowAlpha = 0.8f * t < 1 ? 1 : 2 - t;
   const float textAlpha = t < 1 ? 1 : 2 - t;
   render::setDrawColor(0.5f, 0.9f, 0.0f, windowAlpha);
-  widgets::drawWindow(ctx, x, 60, 300, 40, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, x, 60, 300, 40);
   render::setDrawColor(1, 1, 1, textAlpha);
   const int prefixWidth = numberPrefixLabel.pixelWidth();
   if (playerCount > 1) {

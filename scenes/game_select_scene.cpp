@@ -18,9 +18,9 @@ void GameSelectScene::update() {
   lobby.update();
   const float k = std::min(selectProgress, 1.0f);
   render::setDrawColor(0, 0, 0, 0.4f);
-  widgets::drawWindow(ctx, static_cast<int>(10 + 310 * (1 - k)),
-                      static_cast<int>(80 + 195 * (1 - k)), static_cast<int>(620 * k),
-                      static_cast<int>(390 * k), 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(10 + 310 * (1 - k)),
+                     static_cast<int>(80 + 195 * (1 - k)), static_cast<int>(620 * k),
+                     static_cast<int>(390 * k));
   drawRightPanel();
   drawLeftPanel();
   if (lobby.state == Leaving) {
@@ -38,12 +38,12 @@ void GameSelectScene::drawRightPanel() {
   if (selectProgress < 2) return;
   const float k = std::min(selectProgress - 2, 1.0f);
   render::setDrawColor(1, 1, 1, 0.2f * k);
-  widgets::drawWindow(ctx, 330, static_cast<int>(200 + 100 * (1 - k)), 290, 260, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 330, static_cast<int>(200 + 100 * (1 - k)), 290, 260);
 }
 
 void GameSelectScene::drawLeftPanel() {
   if (selectProgress < 1) return;
   const float k = std::min(selectProgress - 1, 1.0f);
   render::setDrawColor(1, 1, 1, 0.2f * k);
-  widgets::drawWindow(ctx, static_cast<int>(20 - 100 * (1 - k)), 90, 310, 370, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(20 - 100 * (1 - k)), 90, 310, 370);
 }

@@ -52,7 +52,7 @@ bool RoomListScene::answered(int index) const {
 void RoomListScene::update() {
   widgets::drawBackdrop(ctx);
   render::setDrawColor(0, 0, 0, 0.7f);
-  widgets::drawWindow(ctx, 0, 415, 640, 65, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 0, 415, 640, 65);
   render::setDrawColor(1, 1, 1, 1);
   render::drawImage(20, 430, browsing != 0 ? commentLabel : helpTexts[button]);
   if (refreshing()) {
@@ -127,25 +127,13 @@ void RoomListScene::updateButtonBar() {
 
 void RoomListScene::drawButtonBar() {
   render::setDrawColor(0.4f, 0.7f, 0.2f, 1);
-  widgets::drawWindow(ctx, -10, -10, 660, 80, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, -10, -10, 660, 80);
   int x = 50;
   const int y = 20;
   for (int i = 0; i < kButtons; ++i) {
-    const bool highlighted = i == button && browsing == 0;
     GfxImage& label = buttonLabels[i];
-    if (highlighted) {
-      render::setDrawColor(0.5f, 0.9f, 0, 1);
-    } else {
-      render::setDrawColor(0.6f, 0.9f, 0.4f, 1);
-    }
-    widgets::drawWindow(ctx, x - 10, y - 10, label.pixelWidth() + 20, label.pixelHeight() + 20, 0,
-                        0, 0, -1);
-    if (highlighted) {
-      render::setDrawColor(1, 1, 1, 1);
-    } else {
-      render::setDrawColor(0.3f, 0.5f, 0.2f, 1);
-    }
-    render::drawImage(x, y, label);
+    widgets::drawButton(ctx, x - 10, y - 10, label.pixelWidth() + 20, label.pixelHeight() + 20,
+                        label, x, y, i == button && browsing == 0);
     x += label.pixelWidth() + 20;
   }
 }
@@ -183,14 +171,8 @@ void RoomListScene::drawRoomGrid() {
       x = 20;
       y += 100;
     }
-    if (i == selected && browsing != 0) {
-      render::setDrawColor(0.2f, 0.2f, 0.2f, 1);
-    } else {
-      render::setDrawColor(0, 0, 0, 1);
-    }
-    widgets::drawWindow(ctx, x, y, 200, 100, 0, 0, 0, -1);
-    render::setDrawColor(1, 1, 1, 1);
-    render::drawImage(x + 10, y + 10, entries[i].nameLabel);
+    widgets::drawButton(ctx, x, y, 200, 100, entries[i].nameLabel, x + 10, y + 10,
+                        i == selected && browsing != 0, 1, palette::kRoomCell);
     render::drawImage(x + 160, y + 70, entries[i].countLabel);
     x += 200;
   }

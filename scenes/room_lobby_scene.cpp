@@ -100,9 +100,9 @@ void RoomLobbyScene::update() {
   widgets::drawBackdrop(ctx);
   const float a = std::min(progress, 1.0f);
   render::setDrawColor(0, 0, 0, 0.5f);
-  widgets::drawWindow(ctx, static_cast<int>(-50 + 370 * (1 - a)),
-                      static_cast<int>(90 + 180 * (1 - a)), static_cast<int>(740 * a),
-                      static_cast<int>(360 * a), 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(-50 + 370 * (1 - a)),
+                     static_cast<int>(90 + 180 * (1 - a)), static_cast<int>(740 * a),
+                     static_cast<int>(360 * a));
   drawPlayerPanels();
   updateButtonBar();
   link.flush();
@@ -166,8 +166,8 @@ void setPanelColour(const PlayerRecord& player) {
 void RoomLobbyScene::drawPlayerPanels() {
   const float a = std::min(progress, 1.0f);
   render::setDrawColor(0, 0, 0, 0.5f);
-  widgets::drawWindow(ctx, static_cast<int>(320 * (1 - a)), static_cast<int>(160 + 135 * (1 - a)),
-                      static_cast<int>(640 * a), static_cast<int>(270 * a), 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(320 * (1 - a)), static_cast<int>(160 + 135 * (1 - a)),
+                     static_cast<int>(640 * a), static_cast<int>(270 * a));
   for (int i = 0; i < slotCount(); ++i) {
     // Each panel slides open over one unit of progress, the next one
     // starting half a unit later.
@@ -178,7 +178,7 @@ void RoomLobbyScene::drawPlayerPanels() {
     const int y = 170 + 85 * (i % 3);
     const PlayerRecord& player = ctx.players[i];
     setPanelColour(player);
-    widgets::drawWindow(ctx, x, y, static_cast<int>(300 * t), 80, 0, 0, 0, -1);
+    widgets::drawPanel(ctx, x, y, static_cast<int>(300 * t), 80);
     if (player.present != 0) {
       render::setDrawColor(1, 1, 1, t);
       render::drawImage(x + 10, y + 10, slotNameLabels[i]);
@@ -207,17 +207,7 @@ void RoomLobbyScene::updateButtonBar() {
   for (int i = 0; i < kButtons; ++i) {
     const int x = 65 + 130 * i;
     GfxImage& label = buttonLabels[i];
-    if (i == button) {
-      render::setDrawColor(0.5f, 0.9f, 0, alpha);
-    } else {
-      render::setDrawColor(0.6f, 0.9f, 0.4f, alpha);
-    }
-    widgets::drawWindow(ctx, x, 110, 120, label.pixelHeight() + 20, 0, 0, 0, -1);
-    if (i == button) {
-      render::setDrawColor(1, 1, 1, alpha);
-    } else {
-      render::setDrawColor(0.3f, 0.5f, 0.2f, alpha);
-    }
-    render::drawImage(x + (120 - label.pixelWidth()) / 2, 120, label);
+    widgets::drawButton(ctx, x, 110, 120, label.pixelHeight() + 20, label,
+                        x + (120 - label.pixelWidth()) / 2, 120, i == button, alpha);
   }
 }

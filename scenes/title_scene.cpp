@@ -160,8 +160,8 @@ void TitleScene::drawStartPrompt() {
   const int pw = pressStartLabel.pixelWidth();
   const int ph = pressStartLabel.pixelHeight();
   render::setDrawColor(0, 0, 1, startAlpha * 0.7f);
-  widgets::drawWindow(ctx, static_cast<int>((640 - (pw + 40)) / 2.0f),
-                      static_cast<int>((480 - (ph + 20)) / 1.2f), pw + 40, ph + 20, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>((640 - (pw + 40)) / 2.0f),
+                     static_cast<int>((480 - (ph + 20)) / 1.2f), pw + 40, ph + 20);
   render::setDrawColor(1, 1, 1, startAlpha);
   render::drawImage((640 - pw) / 2, static_cast<int>((480 - ph) / 1.22f), pressStartLabel);
   if (phase == PressStart) {
@@ -211,27 +211,15 @@ bool TitleScene::drawMenuPanel(bool closing) {
     a -= 0.02f;
   }
   render::setDrawColor(0.3f, 0.6f, 0.1f, a * 0.3f);
-  widgets::drawWindow(ctx, 320, 130, 320, 250, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 320, 130, 320, 250);
   for (int i = 0; i < kMenuItems; ++i) {
     // Items are right-aligned at 640 when open and slide in from the edge.
     const int y = 130 + 50 * i;
     const int w = 300 - 40 * i;
     const int x = static_cast<int>((640 - w) + w * (1 - a));
-    const bool highlighted = i == menuCursor;
-    if (highlighted) {
-      render::setDrawColor(0.5f, 0.9f, 0.0f, a);
-    } else {
-      render::setDrawColor(0.6f, 0.9f, 0.4f, a);
-    }
-    widgets::drawWindow(ctx, x, y, w, 50, 0, 0, 0, -1);
-    if (highlighted) {
-      render::setDrawColor(1, 1, 1, a);
-    } else {
-      render::setDrawColor(0.3f, 0.5f, 0.2f, a);
-    }
-    render::setDrawScale(1, 1, 0);
     GfxImage& label = menuLabels[i];
-    render::drawImage(x + (w - label.pixelWidth()) / 2, y + (50 - label.pixelHeight()) / 2, label);
+    widgets::drawButton(ctx, x, y, w, 50, label, x + (w - label.pixelWidth()) / 2,
+                        y + (50 - label.pixelHeight()) / 2, i == menuCursor, a);
   }
   if (closing) return false;
   if (a < 1) {
