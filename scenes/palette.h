@@ -23,13 +23,14 @@ struct Style {
 };
 
 inline constexpr Rgb kWhite = {1, 1, 1};
-inline constexpr Rgb kLeafGreen = {0.5f, 0.9f, 0.0f};
+inline constexpr Rgb kHighlightGreen = {0.5f, 0.9f, 0.0f};  // a highlighted button or icon
 
 // The title's menu items, the button bars of the room list and the lobby,
 // and the dialog's yes and no.
-inline constexpr Style kButton = {{{0.6f, 0.9f, 0.4f}, {0.3f, 0.5f, 0.2f}}, {kLeafGreen, kWhite}};
+inline constexpr Style kButton = {{{0.6f, 0.9f, 0.4f}, {0.3f, 0.5f, 0.2f}},
+                                  {kHighlightGreen, kWhite}};
 // Character select's row of character icons.
-inline constexpr Style kIconCell = {{{0.3f, 0.6f, 0.1f}, kWhite}, {kLeafGreen, kWhite}};
+inline constexpr Style kIconCell = {{{0.3f, 0.6f, 0.1f}, kWhite}, {kHighlightGreen, kWhite}};
 // The room list's grid of rooms.
 inline constexpr Style kRoomCell = {{{0, 0, 0}, kWhite}, {{0.2f, 0.2f, 0.2f}, kWhite}};
 
