@@ -2,6 +2,7 @@
 
 #include <SDL_mixer.h>
 #include <SDL_net.h>
+#include <SDL_ttf.h>
 
 #include <cstdio>
 

@@ -4,14 +4,14 @@
 #pragma once
 
 #include <SDL.h>
-#include <SDL_ttf.h>
 
 #include <array>
 #include <cstdint>
 
 #include "app/input.h"
-#include "app/records.h"
+#include "records/records.h"
 #include "render/image.h"
+#include "text/text.h"
 
 using render::GfxImage;
 
@@ -19,6 +19,18 @@ inline constexpr int kFontCount = 5;
 inline constexpr int kFontSizes[kFontCount] = {16, 18, 24, 40, 142};
 inline constexpr int kCharacterSlots = 11;
 inline constexpr char kFontFile[] = "MSGOTHIC.TTC";
+
+// The main-menu choice.
+enum PlayMode : int32_t { Produce = 0, FreeBattle = 1, NetBattle = 2 };
+
+// Scene numbers; 0 ends the main loop.
+using SceneId = uint8_t;
+inline constexpr SceneId kSceneQuit = 0;
+inline constexpr SceneId kSceneTitle = 1;
+inline constexpr SceneId kSceneCharacterSelect = 2;
+inline constexpr SceneId kSceneRoomList = 3;
+inline constexpr SceneId kSceneRoomLobby = 4;
+inline constexpr SceneId kSceneGameSelect = 5;
 
 // The two window-frame sheets loaded a second time for the plain window; they
 // live from before main until after it returns.

@@ -9,11 +9,11 @@
 #include <memory>
 #include <vector>
 
-#include "app/records.h"
 #include "fuzz/fake_transport.h"
 #include "fuzz/require.h"
 #include "net/lobby_protocol.h"
 #include "net/wire.h"
+#include "records/records.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/records.h"
 #include "fuzz/require.h"
 #include "net/room_files.h"
+#include "records/records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // fmemopen cannot open an empty buffer for reading on every libc.

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/records.h"
 #include "fuzz/require.h"
 #include "net/room_files.h"
+#include "records/records.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/records.h"
 #include "fuzz/fake_transport.h"
 #include "fuzz/require.h"
 #include "net/room_query.h"
 #include "net/wire.h"
+#include "records/records.h"
 
 namespace {
 

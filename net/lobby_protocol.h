@@ -5,8 +5,8 @@
 
 #include <array>
 
-#include "app/records.h"
 #include "net/net_link.h"
+#include "records/records.h"
 
 namespace net {
 

@@ -6,9 +6,9 @@
 #include <array>
 #include <cstdint>
 
-#include "app/records.h"
 #include "net/protocol.h"
 #include "platform/net_socket.h"
+#include "records/records.h"
 
 namespace net {
 

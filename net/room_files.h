@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/records.h"
+#include "records/records.h"
 
 namespace net {
 

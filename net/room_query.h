@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/records.h"
 #include "net/wire.h"
 #include "platform/net_socket.h"
+#include "records/records.h"
 
 namespace net {
 

@@ -7,8 +7,8 @@
 #include <array>
 #include <cstdint>
 
-#include "app/records.h"
 #include "net/protocol.h"
+#include "records/records.h"
 
 namespace net {
 

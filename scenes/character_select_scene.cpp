@@ -13,12 +13,6 @@ constexpr int kLabelFont = 1;  // 18 pt
 constexpr const char* kStatNames[kStatCount] = {"vocal", "dance", "visual", "tension"};
 constexpr const char* kNumbers[kPlayerSlots] = {"1", "2", "3", "4", "5", "6"};
 
-void renderBold(const char* text, GfxImage& image, TTF_Font* font, SDL_Color colour) {
-  if (font != nullptr) TTF_SetFontStyle(font, TTF_STYLE_BOLD);
-  text::renderText(text, image, font, colour, true);
-  if (font != nullptr) TTF_SetFontStyle(font, TTF_STYLE_NORMAL);
-}
-
 }  // namespace
 
 CharacterSelectScene::CharacterSelectScene(GameContext& shared) : ctx(shared) {
@@ -35,9 +29,10 @@ CharacterSelectScene::CharacterSelectScene(GameContext& shared) : ctx(shared) {
   }
   text::renderText(sjis::kPlayerLabel, controllerLabels[0], label, ctx.textColor, true);
   text::renderText("CPU", controllerLabels[1], label, ctx.textColor, true);
-  renderBold("No.", numberPrefixLabel, label, ctx.textColor);
+  text::renderText("No.", numberPrefixLabel, label, ctx.textColor, true, text::FontStyle::Bold);
   for (int i = 0; i < kPlayerSlots; ++i) {
-    renderBold(kNumbers[i], playerNumberLabels[i], label, ctx.textColor);
+    text::renderText(kNumbers[i], playerNumberLabels[i], label, ctx.textColor, true,
+                     text::FontStyle::Bold);
   }
   text::renderText(sjis::kConfirmCharacter, confirmLabel, label, ctx.textColor, true);
 }
@@ -52,22 +47,16 @@ void CharacterSelectScene::loadCharacter(int slot, const char* iconPath, const c
 }
 
 void CharacterSelectScene::enter() {
-  bannerDone = 0;
-  selCursor = 0;
-  turn = 0;
-  confirmOpen = 0;
-  shownStats.fill(0);
-  panelProgress = 0;
-  turnProgress = 0;
+  visit = Visit{};
   if (ctx.playMode == FreeBattle) {
     // Participant 0 is the human player, the others the computer.
-    playerCount = std::min<uint8_t>(ctx.hostRoom.maxPlayers, kPlayerSlots);
-    for (int i = 0; i < playerCount; ++i) {
+    visit.playerCount = std::min<uint8_t>(ctx.hostRoom.maxPlayers, kPlayerSlots);
+    for (int i = 0; i < visit.playerCount; ++i) {
       ctx.players[i].present = 1;
       ctx.players[i].isCpu = i == 0 ? 0 : 1;
     }
   } else {
-    playerCount = 1;
+    visit.playerCount = 1;
     ctx.players[0] = ctx.profile;
     ctx.players[0].present = 1;
   }
@@ -75,39 +64,39 @@ void CharacterSelectScene::enter() {
 
 void CharacterSelectScene::update() {
   widgets::drawBackdrop(ctx);
-  if (bannerDone == 0) {
-    bannerDone = widgets::drawModeBanner(ctx, ctx.playMode) ? 1 : 0;
+  if (visit.bannerDone == 0) {
+    visit.bannerDone = widgets::drawModeBanner(ctx, ctx.playMode) ? 1 : 0;
     return;
   }
-  if (ctx.players[turn].isCpu != 0) {
+  if (ctx.players[visit.turn].isCpu != 0) {
     // Player 0's presses choose for the computer players.
-    std::copy_n(&ctx.binding(0, ButtonUp), kButtonsPerPlayer, &ctx.binding(turn, ButtonUp));
+    std::copy_n(&ctx.binding(0, ButtonUp), kButtonsPerPlayer, &ctx.binding(visit.turn, ButtonUp));
   }
   drawCharacterPanel();
   drawTurnBanner();
   drawIconRow();
-  if (confirmOpen != 0) confirmChoice();
+  if (visit.confirmOpen != 0) confirmChoice();
   finishOrOpen();
 }
 
 void CharacterSelectScene::confirmChoice() {
   const DialogResult answer =
-      widgets::runDialog(ctx, 320, 240, 400, 150, &confirmLabel, DialogYesNo, turn);
+      widgets::runDialog(ctx, 320, 240, 400, 150, &confirmLabel, DialogYesNo, visit.turn);
   if (answer == kDialogPending) return;
   if (answer == kDialogYes) {
-    ctx.players[turn].stats = ctx.characterStats[selCursor];
-    turnProgress += 0.1f;
+    ctx.players[visit.turn].stats = ctx.characterStats[visit.selCursor];
+    visit.turnProgress += 0.1f;
   }
   // "No" or cancel: the same participant chooses again.
-  widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogYesNo, turn);
-  confirmOpen = 0;
+  widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogYesNo, visit.turn);
+  visit.confirmOpen = 0;
 }
 
 void CharacterSelectScene::finishOrOpen() {
-  const bool lastConfirmed = turn + 1 == playerCount && turnProgress > 1.1f;
+  const bool lastConfirmed = visit.turn + 1 == visit.playerCount && visit.turnProgress > 1.1f;
   if (!lastConfirmed) {
     widgets::drawHeading(ctx, false, heading);
-    if (panelProgress < 3) panelProgress += 0.05f;
+    if (visit.panelProgress < 3) visit.panelProgress += 0.05f;
     return;
   }
   if (widgets::drawHeading(ctx, true, heading)) {
@@ -118,61 +107,55 @@ void CharacterSelectScene::finishOrOpen() {
       ctx.changeScene(kSceneRoomList);
     }
   }
-  if (turnProgress < 3.5f) turnProgress += 0.01f;
-  if (panelProgress > 0) panelProgress -= 0.05f;
+  if (visit.turnProgress < 3.5f) visit.turnProgress += 0.01f;
+  if (visit.panelProgress > 0) visit.panelProgress -= 0.05f;
 }
 
 void CharacterSelectScene::drawIconRow() {
-  if (panelProgress < 2) return;
-  if (confirmOpen == 0 && turnProgress < 1.1f) {
-    if (ctx.justPressed(turn, ButtonLeft)) {
-      for (int i = selCursor - 1; i >= 0; --i) {
+  if (visit.panelProgress < 2) return;
+  if (visit.confirmOpen == 0 && visit.turnProgress < 1.1f) {
+    if (ctx.justPressed(visit.turn, ButtonLeft)) {
+      for (int i = visit.selCursor - 1; i >= 0; --i) {
         if (ctx.characterAvailable[i] == 1) {
-          selCursor = static_cast<uint8_t>(i);
+          visit.selCursor = static_cast<uint8_t>(i);
           break;
         }
       }
     }
-    if (ctx.justPressed(turn, ButtonRight)) {
-      for (int i = selCursor + 1; i < kCharacterSlots; ++i) {
+    if (ctx.justPressed(visit.turn, ButtonRight)) {
+      for (int i = visit.selCursor + 1; i < kCharacterSlots; ++i) {
         if (ctx.characterAvailable[i] == 1) {
-          selCursor = static_cast<uint8_t>(i);
+          visit.selCursor = static_cast<uint8_t>(i);
           break;
         }
       }
     }
-    if (ctx.justPressed(turn, ButtonConfirm)) confirmOpen = 1;
+    if (ctx.justPressed(visit.turn, ButtonConfirm)) visit.confirmOpen = 1;
   }
   // Slots that are not offered leave no gap.
   int x = 15;
   for (int i = 0; i < kCharacterSlots; ++i) {
     if (ctx.characterAvailable[i] != 1) continue;
-    if (i == selCursor) {
-      render::setDrawColor(0.5f, 0.9f, 0.0f, 1.0f);
-    } else {
-      render::setDrawColor(0.3f, 0.6f, 0.1f, 1.0f);
-    }
-    widgets::drawWindow(ctx, x, 360, 56, 76, 0, 0, 0, -1);
-    render::setDrawColor(1, 1, 1, 1);
-    render::drawImage(x - 5, 370, icons[i]);
+    widgets::drawButton(ctx, x, 360, 56, 76, icons[i], x - 5, 370, i == visit.selCursor, 1,
+                        palette::kIconCell);
     x += 62;
   }
 }
 
 void CharacterSelectScene::drawCharacterPanel() {
-  if (panelProgress <= 0) return;
-  const float k = std::min(panelProgress, 1.0f);
-  const int c = selCursor;
+  if (visit.panelProgress <= 0) return;
+  const float k = std::min(visit.panelProgress, 1.0f);
+  const int c = visit.selCursor;
   render::setDrawColor(0, 0, 0, 0.5f);
-  widgets::drawWindow(ctx, static_cast<int>(320 * (1 - k)), static_cast<int>(75 + 175 * (1 - k)),
-                      static_cast<int>(640 * k), static_cast<int>(350 * k), 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(320 * (1 - k)), static_cast<int>(75 + 175 * (1 - k)),
+                     static_cast<int>(640 * k), static_cast<int>(350 * k));
   render::setDrawColor(1, 1, 1, k);
   GfxImage& portrait = portraits[c];
   render::drawImage(150 - portrait.pixelWidth() / 2, 250 - portrait.pixelHeight() / 2, portrait);
   render::setDrawColor(0, 0, 0, 0.7f * k);
-  widgets::drawWindow(ctx, 330, 95, 300, 300, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 330, 95, 300, 300);
   render::setDrawColor(0.5f, 0.9f, 0.0f, 0.6f * k);
-  widgets::drawWindow(ctx, 310, 105, 300, 40, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 310, 105, 300, 40);
   render::setDrawColor(1, 1, 1, k);
   render::drawImage(340, 115, nameLabels[c]);
   render::setDrawColor(1, 1, 1, 0.1f * k);
@@ -180,7 +163,7 @@ void CharacterSelectScene::drawCharacterPanel() {
   for (int i = 0; i < kStatCount; ++i) {
     const int y = 160 + 25 * i;
     const int target = ctx.characterStats[c][i];
-    int16_t& shown = shownStats[i];
+    int16_t& shown = visit.shownStats[i];
     // The bars glide 5 points per frame toward the highlighted character.
     if (shown + 5 > target && shown - 5 < target) shown = static_cast<int16_t>(target);
     if (shown < target) shown = static_cast<int16_t>(shown + 5);
@@ -197,12 +180,12 @@ void CharacterSelectScene::drawCharacterPanel() {
 }
 
 void CharacterSelectScene::drawTurnBanner() {
-  if (panelProgress < 1) return;
-  float& t = turnProgress;
+  if (visit.panelProgress < 1) return;
+  float& t = visit.turnProgress;
   if (t < 1 || t > 1.1f) t += 0.04f;
-  if (turn + 1 < playerCount && t > 2.5f) {
+  if (visit.turn + 1 < visit.playerCount && t > 2.5f) {
     t = 0;
-    ++turn;
+    ++visit.turn;
   }
   if (ctx.playMode == NetBattle) return;
   // Slides in from the right to 350, drifts left while waiting, fades out
@@ -211,13 +194,13 @@ void CharacterSelectScene::drawTurnBanner() {
   const float windowAlpha = 0.8f * t < 1 ? 1 : 2 - t;
   const float textAlpha = t < 1 ? 1 : 2 - t;
   render::setDrawColor(0.5f, 0.9f, 0.0f, windowAlpha);
-  widgets::drawWindow(ctx, x, 60, 300, 40, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, x, 60, 300, 40);
   render::setDrawColor(1, 1, 1, textAlpha);
   const int prefixWidth = numberPrefixLabel.pixelWidth();
-  if (playerCount > 1) {
+  if (visit.playerCount > 1) {
     render::drawImage(x + 20, 70, numberPrefixLabel);
-    render::drawImage(x + 20 + prefixWidth, 70, playerNumberLabels[turn]);
+    render::drawImage(x + 20 + prefixWidth, 70, playerNumberLabels[visit.turn]);
   }
-  const int controller = ctx.players[turn].isCpu != 0 ? 1 : 0;
+  const int controller = ctx.players[visit.turn].isCpu != 0 ? 1 : 0;
   render::drawImage(x + 20 + prefixWidth + 30, 70, controllerLabels[controller]);
 }

@@ -21,15 +21,18 @@ class CharacterSelectScene : public Scene {
   // Also reads the choosing participant's buttons.
   void drawIconRow();
 
-  // Scene state, reset by enter.
-  uint8_t bannerDone = 0;
-  uint8_t selCursor = 0;  // highlighted character slot
-  uint8_t turn = 0;       // participant now choosing
-  uint8_t playerCount = 0;
-  uint8_t confirmOpen = 0;
-  std::array<int16_t, kStatCount> shownStats{};  // bar values as drawn
-  float panelProgress = 0;                       // panel 0..1, turn banner from 1, icon row from 2
-  float turnProgress = 0;                        // 0..1 banner in, 1..1.1 choosing, above: chosen
+  // What a visit to the scene changes; enter starts every visit afresh.
+  struct Visit {
+    uint8_t bannerDone = 0;
+    uint8_t selCursor = 0;  // highlighted character slot
+    uint8_t turn = 0;       // participant now choosing
+    uint8_t playerCount = 0;
+    uint8_t confirmOpen = 0;
+    std::array<int16_t, kStatCount> shownStats{};  // bar values as drawn
+    float panelProgress = 0;  // panel 0..1, turn banner from 1, icon row from 2
+    float turnProgress = 0;   // 0..1 banner in, 1..1.1 choosing, above: chosen
+  };
+  Visit visit;
 
  private:
   void loadCharacter(int slot, const char* iconPath, const char* portraitPath, const char* name,

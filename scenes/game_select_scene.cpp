@@ -12,38 +12,39 @@ GameSelectScene::GameSelectScene(GameContext& shared, RoomLobbyScene& sharedLobb
                       ctx.textColor);
 }
 
-void GameSelectScene::enter() { selectProgress = 0; }
+void GameSelectScene::enter() { visit = Visit{}; }
 
 void GameSelectScene::update() {
   lobby.update();
-  const float k = std::min(selectProgress, 1.0f);
+  const float k = std::min(visit.selectProgress, 1.0f);
   render::setDrawColor(0, 0, 0, 0.4f);
-  widgets::drawWindow(ctx, static_cast<int>(10 + 310 * (1 - k)),
-                      static_cast<int>(80 + 195 * (1 - k)), static_cast<int>(620 * k),
-                      static_cast<int>(390 * k), 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(10 + 310 * (1 - k)),
+                     static_cast<int>(80 + 195 * (1 - k)), static_cast<int>(620 * k),
+                     static_cast<int>(390 * k));
   drawRightPanel();
   drawLeftPanel();
-  if (lobby.state == Leaving) {
+  if (lobby.visit.state == Leaving) {
     // The lobby is folding up (a guest lost its host): the shared heading is
     // the lobby's to close, so the leave completes and the player returns to
     // the room list; the panels fold away meanwhile.
-    if (selectProgress > 0) selectProgress = std::max(selectProgress - 0.05f, 0.0f);
+    if (visit.selectProgress > 0)
+      visit.selectProgress = std::max(visit.selectProgress - 0.05f, 0.0f);
     return;
   }
   widgets::drawHeading(ctx, false, heading);
-  if (selectProgress < 3) selectProgress += 0.05f;
+  if (visit.selectProgress < 3) visit.selectProgress += 0.05f;
 }
 
 void GameSelectScene::drawRightPanel() {
-  if (selectProgress < 2) return;
-  const float k = std::min(selectProgress - 2, 1.0f);
+  if (visit.selectProgress < 2) return;
+  const float k = std::min(visit.selectProgress - 2, 1.0f);
   render::setDrawColor(1, 1, 1, 0.2f * k);
-  widgets::drawWindow(ctx, 330, static_cast<int>(200 + 100 * (1 - k)), 290, 260, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 330, static_cast<int>(200 + 100 * (1 - k)), 290, 260);
 }
 
 void GameSelectScene::drawLeftPanel() {
-  if (selectProgress < 1) return;
-  const float k = std::min(selectProgress - 1, 1.0f);
+  if (visit.selectProgress < 1) return;
+  const float k = std::min(visit.selectProgress - 1, 1.0f);
   render::setDrawColor(1, 1, 1, 0.2f * k);
-  widgets::drawWindow(ctx, static_cast<int>(20 - 100 * (1 - k)), 90, 310, 370, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(20 - 100 * (1 - k)), 90, 310, 370);
 }

@@ -16,7 +16,11 @@ class GameSelectScene : public Scene {
   void drawLeftPanel();
   void drawRightPanel();
 
-  float selectProgress = 0;  // outer panel 0..1, left 1..2, right 2..3
+  // What a visit to the scene changes; enter starts every visit afresh.
+  struct Visit {
+    float selectProgress = 0;  // outer panel 0..1, left 1..2, right 2..3
+  };
+  Visit visit;
 
  private:
   GameContext& ctx;

@@ -39,11 +39,7 @@ void RoomListScene::readRoomList() {
   }
 }
 
-void RoomListScene::enter() {
-  button = ButtonRefresh;
-  selected = 0;
-  browsing = 0;
-}
+void RoomListScene::enter() { visit = Visit{}; }
 
 bool RoomListScene::answered(int index) const {
   return index >= 0 && index < kEntries && entries[index].unanswered == 0;
@@ -52,9 +48,9 @@ bool RoomListScene::answered(int index) const {
 void RoomListScene::update() {
   widgets::drawBackdrop(ctx);
   render::setDrawColor(0, 0, 0, 0.7f);
-  widgets::drawWindow(ctx, 0, 415, 640, 65, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 0, 415, 640, 65);
   render::setDrawColor(1, 1, 1, 1);
-  render::drawImage(20, 430, browsing != 0 ? commentLabel : helpTexts[button]);
+  render::drawImage(20, 430, visit.browsing != 0 ? commentLabel : helpTexts[visit.button]);
   if (refreshing()) {
     drawButtonBar();
     drawRoomGrid();
@@ -67,13 +63,13 @@ void RoomListScene::update() {
 }
 
 void RoomListScene::confirm() {
-  if (browsing != 0) {
-    ctx.currentRoom = entries[selected].room;
+  if (visit.browsing != 0) {
+    ctx.currentRoom = entries[visit.selected].room;
     link.setMode(net::Guest);
     ctx.changeScene(kSceneRoomLobby);
     return;
   }
-  switch (button) {
+  switch (visit.button) {
     case ButtonRefresh:
       refreshRooms();
       break;
@@ -84,14 +80,14 @@ void RoomListScene::confirm() {
     case ButtonPrevious:
       // The page rules keep this button off the first page; the floor at 0
       // only guards against reaching it there anyway.
-      selected = static_cast<uint16_t>(
-          selected < kPageSize ? 0 : (selected - kPageSize) / kPageSize * kPageSize);
+      visit.selected = static_cast<uint16_t>(
+          visit.selected < kPageSize ? 0 : (visit.selected - kPageSize) / kPageSize * kPageSize);
       break;
     case ButtonNext: {
       // The page rules keep this button off unless the next page's first
       // entry answered, so the target is always a listed entry.
-      const int next = (selected + kPageSize) / kPageSize * kPageSize;
-      if (next < kEntries) selected = static_cast<uint16_t>(next);
+      const int next = (visit.selected + kPageSize) / kPageSize * kPageSize;
+      if (next < kEntries) visit.selected = static_cast<uint16_t>(next);
       break;
     }
     default:
@@ -100,15 +96,15 @@ void RoomListScene::confirm() {
 }
 
 void RoomListScene::updateButtonBar() {
-  if (browsing == 0) {
-    if (ctx.justPressed(0, ButtonLeft) && button > 0) --button;
-    if (ctx.justPressed(0, ButtonRight) && button < kButtons - 1) ++button;
+  if (visit.browsing == 0) {
+    if (ctx.justPressed(0, ButtonLeft) && visit.button > 0) --visit.button;
+    if (ctx.justPressed(0, ButtonRight) && visit.button < kButtons - 1) ++visit.button;
     if (ctx.justPressed(0, ButtonDown)) {
-      selected = 0;
+      visit.selected = 0;
       for (int i = 0; i < kEntries; ++i) {
         if (answered(i)) {
-          selected = static_cast<uint16_t>(i);
-          browsing = 1;
+          visit.selected = static_cast<uint16_t>(i);
+          visit.browsing = 1;
           break;
         }
       }
@@ -118,55 +114,45 @@ void RoomListScene::updateButtonBar() {
   }
   // The highlight skips "previous" on the first page and "next" when no
   // further page has an answered first entry.
-  if (button == ButtonPrevious && selected < kPageSize) {
-    button = answered(selected + kPageSize) ? ButtonNext : ButtonCreate;
+  if (visit.button == ButtonPrevious && visit.selected < kPageSize) {
+    visit.button = answered(visit.selected + kPageSize) ? ButtonNext : ButtonCreate;
   }
-  if (button == ButtonNext && !answered(selected - selected % kPageSize + kPageSize)) --button;
+  if (visit.button == ButtonNext &&
+      !answered(visit.selected - visit.selected % kPageSize + kPageSize))
+    --visit.button;
   drawButtonBar();
 }
 
 void RoomListScene::drawButtonBar() {
   render::setDrawColor(0.4f, 0.7f, 0.2f, 1);
-  widgets::drawWindow(ctx, -10, -10, 660, 80, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, -10, -10, 660, 80);
   int x = 50;
   const int y = 20;
   for (int i = 0; i < kButtons; ++i) {
-    const bool highlighted = i == button && browsing == 0;
     GfxImage& label = buttonLabels[i];
-    if (highlighted) {
-      render::setDrawColor(0.5f, 0.9f, 0, 1);
-    } else {
-      render::setDrawColor(0.6f, 0.9f, 0.4f, 1);
-    }
-    widgets::drawWindow(ctx, x - 10, y - 10, label.pixelWidth() + 20, label.pixelHeight() + 20, 0,
-                        0, 0, -1);
-    if (highlighted) {
-      render::setDrawColor(1, 1, 1, 1);
-    } else {
-      render::setDrawColor(0.3f, 0.5f, 0.2f, 1);
-    }
-    render::drawImage(x, y, label);
+    widgets::drawButton(ctx, x - 10, y - 10, label.pixelWidth() + 20, label.pixelHeight() + 20,
+                        label, x, y, i == visit.button && visit.browsing == 0);
     x += label.pixelWidth() + 20;
   }
 }
 
 void RoomListScene::updateRoomGrid() {
-  if (browsing != 0) {
+  if (visit.browsing != 0) {
     if (ctx.justPressed(0, ButtonUp)) {
-      if (selected % kPageSize < 3) {
-        browsing = 0;
+      if (visit.selected % kPageSize < 3) {
+        visit.browsing = 0;
       } else {
-        selected = static_cast<uint16_t>(selected - 3);
+        visit.selected = static_cast<uint16_t>(visit.selected - 3);
       }
     }
-    if (ctx.justPressed(0, ButtonDown) && answered(selected + 3)) selected += 3;
-    if (ctx.justPressed(0, ButtonLeft) && selected > 0) --selected;
-    if (ctx.justPressed(0, ButtonRight) && answered(selected + 1)) ++selected;
-    if (selected != lastCommentIndex) {
-      lastCommentIndex = selected;
+    if (ctx.justPressed(0, ButtonDown) && answered(visit.selected + 3)) visit.selected += 3;
+    if (ctx.justPressed(0, ButtonLeft) && visit.selected > 0) --visit.selected;
+    if (ctx.justPressed(0, ButtonRight) && answered(visit.selected + 1)) ++visit.selected;
+    if (visit.selected != lastCommentIndex) {
+      lastCommentIndex = visit.selected;
       render::releaseImage(commentLabel);
-      text::renderText(entries[selected].room.comment.data(), commentLabel, ctx.fonts[kSmallFont],
-                       ctx.textColor, true);
+      text::renderText(entries[visit.selected].room.comment.data(), commentLabel,
+                       ctx.fonts[kSmallFont], ctx.textColor, true);
     }
   }
   drawRoomGrid();
@@ -174,7 +160,7 @@ void RoomListScene::updateRoomGrid() {
 
 void RoomListScene::drawRoomGrid() {
   // Unanswered entries take no cell, so the answered ones pack together.
-  const int first = selected / kPageSize * kPageSize;
+  const int first = visit.selected / kPageSize * kPageSize;
   int x = 20;
   int y = 80;
   for (int i = first; i < first + kPageSize && i < kEntries; ++i) {
@@ -183,21 +169,15 @@ void RoomListScene::drawRoomGrid() {
       x = 20;
       y += 100;
     }
-    if (i == selected && browsing != 0) {
-      render::setDrawColor(0.2f, 0.2f, 0.2f, 1);
-    } else {
-      render::setDrawColor(0, 0, 0, 1);
-    }
-    widgets::drawWindow(ctx, x, y, 200, 100, 0, 0, 0, -1);
-    render::setDrawColor(1, 1, 1, 1);
-    render::drawImage(x + 10, y + 10, entries[i].nameLabel);
+    widgets::drawButton(ctx, x, y, 200, 100, entries[i].nameLabel, x + 10, y + 10,
+                        i == visit.selected && visit.browsing != 0, 1, palette::kRoomCell);
     render::drawImage(x + 160, y + 70, entries[i].countLabel);
     x += 200;
   }
 }
 
 void RoomListScene::refreshRooms() {
-  selected = 0;
+  visit.selected = 0;
   refreshStage = RefreshOpening;
   stepRefresh();
 }

@@ -43,9 +43,15 @@ class RoomListScene : public Scene {
   // Indexes of 100 or more count as not answered.
   bool answered(int index) const;
 
-  uint8_t browsing = 0;  // 1 while the cursor is in the room grid
-  uint8_t button = ButtonRefresh;
-  uint16_t selected = 0;  // highlighted room; its page is selected / 9
+  // What a visit to the scene changes; enter starts every visit afresh.
+  // (The lobby that cannot open its room returns here without enter: the
+  // visit it left goes on.)
+  struct Visit {
+    uint8_t browsing = 0;  // 1 while the cursor is in the room grid
+    uint8_t button = ButtonRefresh;
+    uint16_t selected = 0;  // highlighted room; its page is selected / 9
+  };
+  Visit visit;
   std::array<RoomListEntry, kEntries> entries;
   // Which room's comment commentLabel holds; kept across visits.
   int lastCommentIndex = -1;

@@ -43,9 +43,7 @@ void RoomLobbyScene::renderSlotName(int slot) {
 }
 
 void RoomLobbyScene::enter() {
-  button = ButtonStart;
-  state = Opening;
-  progress = 0;
+  visit = Visit{};
   switch (link.mode()) {
     case net::Offline:
       enterOffline();
@@ -98,37 +96,37 @@ void RoomLobbyScene::enterGuest() {
 void RoomLobbyScene::update() {
   handleMessages();
   widgets::drawBackdrop(ctx);
-  const float a = std::min(progress, 1.0f);
+  const float a = std::min(visit.progress, 1.0f);
   render::setDrawColor(0, 0, 0, 0.5f);
-  widgets::drawWindow(ctx, static_cast<int>(-50 + 370 * (1 - a)),
-                      static_cast<int>(90 + 180 * (1 - a)), static_cast<int>(740 * a),
-                      static_cast<int>(360 * a), 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(-50 + 370 * (1 - a)),
+                     static_cast<int>(90 + 180 * (1 - a)), static_cast<int>(740 * a),
+                     static_cast<int>(360 * a));
   drawPlayerPanels();
   updateButtonBar();
   link.flush();
-  if (state == Passive) return;
-  const bool closing = state == Leaving || state == ToGameSelect;
+  if (visit.state == Passive) return;
+  const bool closing = visit.state == Leaving || visit.state == ToGameSelect;
   if (widgets::drawHeading(ctx, closing, headingLabels)) {
-    if (state == Leaving) {
+    if (visit.state == Leaving) {
       if (link.mode() == net::Offline) {
         ctx.changeScene(kSceneTitle);
       } else {
         net::closeLobby(link);
         ctx.changeScene(kSceneRoomList);
       }
-    } else if (state == ToGameSelect) {
-      if (button == ButtonGame) ctx.changeScene(kSceneGameSelect);
-      state = Passive;
+    } else if (visit.state == ToGameSelect) {
+      if (visit.button == ButtonGame) ctx.changeScene(kSceneGameSelect);
+      visit.state = Passive;
     }
   }
-  if (state == Opening || state == Active) {
-    if (progress < slotCount() / 2 + 1) {
-      progress += 0.05f;
+  if (visit.state == Opening || visit.state == Active) {
+    if (visit.progress < slotCount() / 2 + 1) {
+      visit.progress += 0.05f;
     } else {
-      state = Active;
+      visit.state = Active;
     }
-  } else if (state == Leaving && progress > 0) {
-    progress -= 0.05f;
+  } else if (visit.state == Leaving && visit.progress > 0) {
+    visit.progress -= 0.05f;
   }
 }
 
@@ -137,7 +135,7 @@ void RoomLobbyScene::handleMessages() {
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     if (changes.recordArrived[slot]) renderSlotName(slot);
   }
-  if (changes.hostLost) state = Leaving;
+  if (changes.hostLost) visit.state = Leaving;
 }
 
 namespace {
@@ -164,21 +162,21 @@ void setPanelColour(const PlayerRecord& player) {
 }  // namespace
 
 void RoomLobbyScene::drawPlayerPanels() {
-  const float a = std::min(progress, 1.0f);
+  const float a = std::min(visit.progress, 1.0f);
   render::setDrawColor(0, 0, 0, 0.5f);
-  widgets::drawWindow(ctx, static_cast<int>(320 * (1 - a)), static_cast<int>(160 + 135 * (1 - a)),
-                      static_cast<int>(640 * a), static_cast<int>(270 * a), 0, 0, 0, -1);
+  widgets::drawPanel(ctx, static_cast<int>(320 * (1 - a)), static_cast<int>(160 + 135 * (1 - a)),
+                     static_cast<int>(640 * a), static_cast<int>(270 * a));
   for (int i = 0; i < slotCount(); ++i) {
     // Each panel slides open over one unit of progress, the next one
     // starting half a unit later.
-    float t = progress - (i + 1) / 2.0f;
+    float t = visit.progress - (i + 1) / 2.0f;
     if (t < 0) break;
     t = std::min(t, 1.0f);
     const int x = 20 + 305 * (i / 3);
     const int y = 170 + 85 * (i % 3);
     const PlayerRecord& player = ctx.players[i];
     setPanelColour(player);
-    widgets::drawWindow(ctx, x, y, static_cast<int>(300 * t), 80, 0, 0, 0, -1);
+    widgets::drawPanel(ctx, x, y, static_cast<int>(300 * t), 80);
     if (player.present != 0) {
       render::setDrawColor(1, 1, 1, t);
       render::drawImage(x + 10, y + 10, slotNameLabels[i]);
@@ -188,36 +186,27 @@ void RoomLobbyScene::drawPlayerPanels() {
 
 void RoomLobbyScene::updateButtonBar() {
   const int shownFrom = slotCount() / 2;
-  if (progress < shownFrom) return;
-  const float alpha = std::min(progress - shownFrom, 1.0f);
-  if (state == Active) {
-    if (ctx.justPressed(0, ButtonLeft) && button > 0) --button;
-    if (ctx.justPressed(0, ButtonRight) && button < kButtons - 1) ++button;
+  if (visit.progress < shownFrom) return;
+  const float alpha = std::min(visit.progress - shownFrom, 1.0f);
+  if (visit.state == Active) {
+    if (ctx.justPressed(0, ButtonLeft) && visit.button > 0) --visit.button;
+    if (ctx.justPressed(0, ButtonRight) && visit.button < kButtons - 1) ++visit.button;
     if (ctx.justPressed(0, ButtonConfirm)) {
-      if (button == ButtonGame) state = ToGameSelect;
-      if (button == ButtonLeave) state = Leaving;
+      if (visit.button == ButtonGame) visit.state = ToGameSelect;
+      if (visit.button == ButtonLeave) visit.state = Leaving;
     }
   }
   // The owner of a room with nobody else in it cannot rest on "start".
   const bool owner = link.ownSlot() == ctx.currentRoom.ownerSlot;
-  if (owner && ctx.currentRoom.currentPlayers == 1 && button == ButtonStart) button = ButtonGame;
+  if (owner && ctx.currentRoom.currentPlayers == 1 && visit.button == ButtonStart)
+    visit.button = ButtonGame;
   if (ctx.playMode != Produce && buttonLabels[ButtonStart].empty()) {
     renderButton(ButtonStart, owner ? sjis::kButtonStart : sjis::kButtonReady);
   }
   for (int i = 0; i < kButtons; ++i) {
     const int x = 65 + 130 * i;
     GfxImage& label = buttonLabels[i];
-    if (i == button) {
-      render::setDrawColor(0.5f, 0.9f, 0, alpha);
-    } else {
-      render::setDrawColor(0.6f, 0.9f, 0.4f, alpha);
-    }
-    widgets::drawWindow(ctx, x, 110, 120, label.pixelHeight() + 20, 0, 0, 0, -1);
-    if (i == button) {
-      render::setDrawColor(1, 1, 1, alpha);
-    } else {
-      render::setDrawColor(0.3f, 0.5f, 0.2f, alpha);
-    }
-    render::drawImage(x + (120 - label.pixelWidth()) / 2, 120, label);
+    widgets::drawButton(ctx, x, 110, 120, label.pixelHeight() + 20, label,
+                        x + (120 - label.pixelWidth()) / 2, 120, i == visit.button, alpha);
   }
 }

@@ -31,9 +31,13 @@ class RoomLobbyScene : public Scene {
   void drawPlayerPanels();
   void updateButtonBar();
 
-  uint8_t button = 0;  // highlighted button
-  uint8_t state = Opening;
-  float progress = 0;  // unfold progress, 0.05 per frame
+  // What a visit to the scene changes; enter starts every visit afresh.
+  struct Visit {
+    uint8_t button = 0;  // highlighted button
+    uint8_t state = Opening;
+    float progress = 0;  // unfold progress, 0.05 per frame
+  };
+  Visit visit;
 
  private:
   // Slots of the current room, at most six whatever its record claims.

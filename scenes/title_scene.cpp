@@ -28,9 +28,8 @@ TitleScene::TitleScene(GameContext& shared) : ctx(shared) {
   render::loadImage(bgFrame, "Graphic/BGFrame.png");
 
   TTF_Font* labelFont = ctx.fonts[kLabelFont];
-  if (labelFont != nullptr) TTF_SetFontStyle(labelFont, TTF_STYLE_BOLD);
-  text::renderText("PRESS START BUTTON", pressStartLabel, labelFont, ctx.textColor, true);
-  if (labelFont != nullptr) TTF_SetFontStyle(labelFont, TTF_STYLE_NORMAL);
+  text::renderText("PRESS START BUTTON", pressStartLabel, labelFont, ctx.textColor, true,
+                   text::FontStyle::Bold);
   for (int i = 0; i < kMenuItems; ++i) {
     text::renderText(kMenuTexts[i], menuLabels[i], ctx.fonts[kMenuFont], ctx.textColor, true);
     text::renderText(kHelpTexts[i], helpLabels[i], labelFont, ctx.textColor, true);
@@ -38,29 +37,20 @@ TitleScene::TitleScene(GameContext& shared) : ctx(shared) {
 }
 
 void TitleScene::enter() {
-  phase = PressStart;
-  menuCursor = 0;
-  menuClosing = 1;
-  bubbleRetract = 1;
-  barScrollY = -static_cast<float>(titleBar.pixelHeight());
-  frameScrollX = -static_cast<float>(bgFrame.pixelWidth());
-  framePulse = 1.0f;
-  startAlpha = 0;
-  bubbleGrow = 0;
-  bubbleRing = 1.0f;
-  menuAlpha = 0;
-  screenFade = 0;
+  visit = Visit{};
+  visit.barScrollY = -static_cast<float>(titleBar.pixelHeight());
+  visit.frameScrollX = -static_cast<float>(bgFrame.pixelWidth());
 }
 
 void TitleScene::update() {
   render::setDrawScale(1, 1, 0);
   drawBackground();
   drawFrameStrips();
-  drawBubble(bubbleRetract != 0);
+  drawBubble(visit.bubbleRetract != 0);
   // Choices act only while the panel is steady, so a confirmed item first
   // closes the panel and only then takes effect.
-  if (!drawMenuPanel(menuClosing != 0)) return;
-  switch (phase) {
+  if (!drawMenuPanel(visit.menuClosing != 0)) return;
+  switch (visit.phase) {
     case PressStart:
     case StartPressed:
       drawStartPrompt();
@@ -70,20 +60,20 @@ void TitleScene::update() {
       break;
     case ProduceChosen:
       ctx.playMode = Produce;
-      phase = MainMenu;
+      visit.phase = MainMenu;
       break;
     case FreeBattleChosen:
       ctx.playMode = FreeBattle;
       fadeOut(1, 1, 1, kSceneCharacterSelect);
-      bubbleRetract = 0;
+      visit.bubbleRetract = 0;
       break;
     case NetBattleChosen:
       ctx.playMode = NetBattle;
       fadeOut(1, 1, 1, kSceneCharacterSelect);
-      bubbleRetract = 0;
+      visit.bubbleRetract = 0;
       break;
     case OptionChosen:
-      phase = MainMenu;
+      visit.phase = MainMenu;
       break;
     case QuitChosen:
       fadeOut(0, 0, 0, kSceneQuit);
@@ -99,12 +89,12 @@ void TitleScene::update() {
 // frames copy that picture with its top at the offset.
 void TitleScene::drawBackground() {
   const int barHeight = titleBar.pixelHeight();
-  const int top = static_cast<int16_t>(barScrollY);
+  const int top = static_cast<int16_t>(visit.barScrollY);
   if (backgroundCopy.holds(titleBar.texture) && top <= 0 && top >= -barHeight) {
     backgroundCopy.draw(0, top, 0, 0, 640, 480 - top);
     render::setDrawColor(1, 1, 1, 0.5f);  // as the bars leave it
-    barScrollY += 0.2f;
-    if (barScrollY > 0) barScrollY = -static_cast<float>(barHeight);
+    visit.barScrollY += 0.2f;
+    if (visit.barScrollY > 0) visit.barScrollY = -static_cast<float>(barHeight);
     return;
   }
   render::setDrawColor(0.3f, 0.6f, 0.1f, 1.0f);
@@ -126,11 +116,11 @@ void TitleScene::drawBars() {
   // The bars drift down 0.2 pixel per frame.
   render::setDrawColor(1, 1, 1, 0.5f);
   const int barHeight = titleBar.pixelHeight();
-  for (int y = static_cast<int16_t>(barScrollY); barHeight > 0 && y < 480; y += barHeight) {
+  for (int y = static_cast<int16_t>(visit.barScrollY); barHeight > 0 && y < 480; y += barHeight) {
     render::drawImage(0, y, titleBar);
   }
-  barScrollY += 0.2f;
-  if (barScrollY > 0) barScrollY = -static_cast<float>(barHeight);
+  visit.barScrollY += 0.2f;
+  if (visit.barScrollY > 0) visit.barScrollY = -static_cast<float>(barHeight);
 }
 
 void TitleScene::drawFrameStrips() {
@@ -139,66 +129,66 @@ void TitleScene::drawFrameStrips() {
   const int w = bgFrame.pixelWidth();
   const int h = bgFrame.pixelHeight();
   for (int i = 0; i < 3; ++i) {
-    const int topX = static_cast<int>(i * w + frameScrollX);
-    const int bottomX = static_cast<int>(w - frameScrollX - i * w);
+    const int topX = static_cast<int>(i * w + visit.frameScrollX);
+    const int bottomX = static_cast<int>(w - visit.frameScrollX - i * w);
     render::setDrawScale(1, 1, 0);
     render::setDrawColor(1, 1, 1, 0.3f);
     render::drawImage(topX, 0, bgFrame);
     render::drawImage(bottomX, 480 - h, bgFrame);
-    render::setDrawScale(framePulse, framePulse, 1);
-    render::setDrawColor(1, 1, 1, 0.6f - framePulse / 3);
+    render::setDrawScale(visit.framePulse, visit.framePulse, 1);
+    render::setDrawColor(1, 1, 1, 0.6f - visit.framePulse / 3);
     render::drawImage(topX, 0, bgFrame);
     render::drawImage(bottomX, 480 - h, bgFrame);
   }
-  framePulse += 0.01f;
-  if (framePulse >= 2) framePulse = 1;
+  visit.framePulse += 0.01f;
+  if (visit.framePulse >= 2) visit.framePulse = 1;
   render::setDrawScale(1, 1, 0);
-  frameScrollX += 1;
-  if (frameScrollX > 0) frameScrollX = -static_cast<float>(w);
+  visit.frameScrollX += 1;
+  if (visit.frameScrollX > 0) visit.frameScrollX = -static_cast<float>(w);
 }
 
 void TitleScene::drawStartPrompt() {
   const int pw = pressStartLabel.pixelWidth();
   const int ph = pressStartLabel.pixelHeight();
-  render::setDrawColor(0, 0, 1, startAlpha * 0.7f);
-  widgets::drawWindow(ctx, static_cast<int>((640 - (pw + 40)) / 2.0f),
-                      static_cast<int>((480 - (ph + 20)) / 1.2f), pw + 40, ph + 20, 0, 0, 0, -1);
-  render::setDrawColor(1, 1, 1, startAlpha);
+  render::setDrawColor(0, 0, 1, visit.startAlpha * 0.7f);
+  widgets::drawPanel(ctx, static_cast<int>((640 - (pw + 40)) / 2.0f),
+                     static_cast<int>((480 - (ph + 20)) / 1.2f), pw + 40, ph + 20);
+  render::setDrawColor(1, 1, 1, visit.startAlpha);
   render::drawImage((640 - pw) / 2, static_cast<int>((480 - ph) / 1.22f), pressStartLabel);
-  if (phase == PressStart) {
+  if (visit.phase == PressStart) {
     // The prompt fades in and stays lit until confirmed; a press during the
     // fade-in is ignored.
-    if (startAlpha < 1) {
-      startAlpha += 0.05f;
+    if (visit.startAlpha < 1) {
+      visit.startAlpha += 0.05f;
     } else if (ctx.justPressed(0, ButtonConfirm)) {
-      phase = StartPressed;
+      visit.phase = StartPressed;
     }
-  } else if (startAlpha > 0) {
-    startAlpha -= 0.05f;
+  } else if (visit.startAlpha > 0) {
+    visit.startAlpha -= 0.05f;
   } else {
-    phase = MainMenu;
-    startAlpha = 0;
+    visit.phase = MainMenu;
+    visit.startAlpha = 0;
   }
 }
 
 void TitleScene::updateMenu() {
-  if (ctx.justPressed(0, ButtonUp) && menuCursor > 0) --menuCursor;
-  if (ctx.justPressed(0, ButtonDown) && menuCursor < kMenuItems - 1) ++menuCursor;
+  if (ctx.justPressed(0, ButtonUp) && visit.menuCursor > 0) --visit.menuCursor;
+  if (ctx.justPressed(0, ButtonDown) && visit.menuCursor < kMenuItems - 1) ++visit.menuCursor;
   if (ctx.justPressed(0, ButtonConfirm)) {
-    phase = static_cast<uint8_t>(ProduceChosen + menuCursor);
-    menuClosing = 1;
-    bubbleRetract = 1;
+    visit.phase = static_cast<uint8_t>(ProduceChosen + visit.menuCursor);
+    visit.menuClosing = 1;
+    visit.bubbleRetract = 1;
   } else {
-    menuClosing = 0;
-    bubbleRetract = 0;
+    visit.menuClosing = 0;
+    visit.bubbleRetract = 0;
   }
 }
 
 void TitleScene::fadeOut(float red, float green, float blue, SceneId next) {
-  render::setDrawColor(red, green, blue, screenFade);
+  render::setDrawColor(red, green, blue, visit.screenFade);
   render::fillRect(0, 0, 640, 480);
-  if (screenFade < 2) {
-    screenFade += 0.02f;
+  if (visit.screenFade < 2) {
+    visit.screenFade += 0.02f;
   } else {
     ctx.changeScene(next);
     backgroundCopy.release();  // memory for the other scenes; made again on return
@@ -206,33 +196,21 @@ void TitleScene::fadeOut(float red, float green, float blue, SceneId next) {
 }
 
 bool TitleScene::drawMenuPanel(bool closing) {
-  float& a = menuAlpha;
+  float& a = visit.menuAlpha;
   if (closing) {
     if (a <= 0) return true;
     a -= 0.02f;
   }
   render::setDrawColor(0.3f, 0.6f, 0.1f, a * 0.3f);
-  widgets::drawWindow(ctx, 320, 130, 320, 250, 0, 0, 0, -1);
+  widgets::drawPanel(ctx, 320, 130, 320, 250);
   for (int i = 0; i < kMenuItems; ++i) {
     // Items are right-aligned at 640 when open and slide in from the edge.
     const int y = 130 + 50 * i;
     const int w = 300 - 40 * i;
     const int x = static_cast<int>((640 - w) + w * (1 - a));
-    const bool highlighted = i == menuCursor;
-    if (highlighted) {
-      render::setDrawColor(0.5f, 0.9f, 0.0f, a);
-    } else {
-      render::setDrawColor(0.6f, 0.9f, 0.4f, a);
-    }
-    widgets::drawWindow(ctx, x, y, w, 50, 0, 0, 0, -1);
-    if (highlighted) {
-      render::setDrawColor(1, 1, 1, a);
-    } else {
-      render::setDrawColor(0.3f, 0.5f, 0.2f, a);
-    }
-    render::setDrawScale(1, 1, 0);
     GfxImage& label = menuLabels[i];
-    render::drawImage(x + (w - label.pixelWidth()) / 2, y + (50 - label.pixelHeight()) / 2, label);
+    widgets::drawButton(ctx, x, y, w, 50, label, x + (w - label.pixelWidth()) / 2,
+                        y + (50 - label.pixelHeight()) / 2, i == visit.menuCursor, a);
   }
   if (closing) return false;
   if (a < 1) {
@@ -243,8 +221,8 @@ bool TitleScene::drawMenuPanel(bool closing) {
 }
 
 bool TitleScene::drawBubble(bool retract) {
-  float& g = bubbleGrow;
-  float& r = bubbleRing;
+  float& g = visit.bubbleGrow;
+  float& r = visit.bubbleRing;
   if (retract) {
     r = r < 1 ? r + 0.01f : 1;
     g = g > 0 ? g - 0.01f : 0;
@@ -253,7 +231,7 @@ bool TitleScene::drawBubble(bool retract) {
   render::setDrawScale(1, 1, 0);
   // The centre follows the growth toward (160, 320) and heads back to the
   // corner once an item is chosen.
-  if (retract || phase >= ProduceChosen) {
+  if (retract || visit.phase >= ProduceChosen) {
     if (bubbleX > 0) bubbleX -= 4;
     if (bubbleY > 0) bubbleY -= 4;
   } else {
@@ -269,12 +247,12 @@ bool TitleScene::drawBubble(bool retract) {
   if (retract) return false;
 
   render::setDrawColor(1, 1, 1, g);
-  if (phase >= ProduceChosen) {
-    GfxImage& label = menuLabels[phase - ProduceChosen];
+  if (visit.phase >= ProduceChosen) {
+    GfxImage& label = menuLabels[visit.phase - ProduceChosen];
     render::drawImage(static_cast<int>(((bubbleX + 200 - label.pixelWidth()) / 2) * g),
                       static_cast<int>(((bubbleY + 150 - label.pixelHeight()) / 2) * g), label);
   } else {
-    GfxImage& label = helpLabels[menuCursor];
+    GfxImage& label = helpLabels[visit.menuCursor];
     render::drawImage(static_cast<int>((bubbleX + 25 - label.pixelWidth() / 2) * g),
                       static_cast<int>((bubbleY - label.pixelHeight() / 2) * g), label);
   }

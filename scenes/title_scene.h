@@ -32,19 +32,22 @@ class TitleScene : public Scene {
   // The help bubble; true when fully grown or, retracting, fully retracted.
   bool drawBubble(bool retract);
 
-  // Scene state, reset by enter.
-  uint8_t phase = PressStart;
-  uint8_t menuCursor = 0;
-  uint8_t menuClosing = 1;
-  uint8_t bubbleRetract = 1;
-  float barScrollY = 0;
-  float frameScrollX = 0;
-  float framePulse = 1;
-  float startAlpha = 0;
-  float bubbleGrow = 0;
-  float bubbleRing = 1;
-  float menuAlpha = 0;
-  float screenFade = 0;
+  // What a visit to the scene changes; enter starts every visit afresh.
+  struct Visit {
+    uint8_t phase = PressStart;
+    uint8_t menuCursor = 0;
+    uint8_t menuClosing = 1;
+    uint8_t bubbleRetract = 1;
+    float barScrollY = 0;    // pixels; enter puts the bars one bar above the top
+    float frameScrollX = 0;  // pixels; enter puts the strips one strip to the left
+    float framePulse = 1;    // scale of the strips' echo, 1..2
+    float startAlpha = 0;
+    float bubbleGrow = 0;
+    float bubbleRing = 1;
+    float menuAlpha = 0;
+    float screenFade = 0;
+  };
+  Visit visit;
   // Centre of the bubble's circles; kept across visits to the scene.
   int bubbleX = 0;
   int bubbleY = 0;

@@ -27,9 +27,7 @@ Colour currentColour() {
   return {c[0], c[1], c[2], c[3]};
 }
 
-void setColour(const Colour& c) {
-  render::setDrawColor(c.r, c.g, c.b, c.a);
-}
+void setColour(const Colour& c) { render::setDrawColor(c.r, c.g, c.b, c.a); }
 
 void drawCell(GfxImage& sheet, int x, int y, int column, int row, float scaleX, float scaleY) {
   render::setDrawScale(scaleX, scaleY, 0);
@@ -72,9 +70,7 @@ void drawFramed(GfxImage* sheets, int x, int y, int w, int h, const Colour& fram
 
 }  // namespace
 
-WidgetState& state() {
-  return widgetState;
-}
+WidgetState& state() { return widgetState; }
 
 float stretchScale(int pixels) {
   float scale = static_cast<float>(pixels) / kCell;
@@ -84,8 +80,21 @@ float stretchScale(int pixels) {
 
 void drawWindow(GameContext& ctx, int x, int y, int w, int h, float frameRed, float frameGreen,
                 float frameBlue, float frameAlpha) {
-  if (frameAlpha == -1.0f) frameAlpha = currentColour().a * 0.8f;
+  if (frameAlpha == kFrameAlphaFromFill) frameAlpha = currentColour().a * 0.8f;
   drawFramed(ctx.frameImages.data(), x, y, w, h, {frameRed, frameGreen, frameBlue, frameAlpha});
+}
+
+void drawPanel(GameContext& ctx, int x, int y, int w, int h) {
+  drawWindow(ctx, x, y, w, h, 0, 0, 0, kFrameAlphaFromFill);
+}
+
+void drawButton(GameContext& ctx, int x, int y, int w, int h, GfxImage& image, int imageX,
+                int imageY, bool highlighted, float alpha, const palette::Style& style) {
+  const palette::Look& look = style.pick(highlighted);
+  render::setDrawColor(look.fill.r, look.fill.g, look.fill.b, alpha);
+  drawPanel(ctx, x, y, w, h);
+  render::setDrawColor(look.text.r, look.text.g, look.text.b, alpha);
+  render::drawImage(imageX, imageY, image);
 }
 
 void drawPlainWindow(int x, int y, int w, int h) {
@@ -154,11 +163,11 @@ bool drawModeBanner(GameContext& ctx, int mode) {
 bool drawHeading(GameContext& ctx, bool closing, HeadingLabels& heading) {
   float& t = widgetState.headingProgress;
   render::setDrawColor(0.3f, 0.6f, 0.1f, 0.6f);
-  drawWindow(ctx, 45, -10, 250, static_cast<int>(std::min(t, 1.0f) * 85), 0, 0, 0, -1);
+  drawPanel(ctx, 45, -10, 250, static_cast<int>(std::min(t, 1.0f) * 85));
   if (t > 1) {
     const float d = std::min(t - 1, 1.0f);
     render::setDrawColor(0.5f, 0.9f, 0.0f, 0.6f);
-    drawWindow(ctx, static_cast<int>((1 - d) * -275), 20, 275, 40, 0, 0, 0, -1);
+    drawPanel(ctx, static_cast<int>((1 - d) * -275), 20, 275, 40);
   }
   if (t > 2) {
     render::setDrawScale(1, 1, 0);
@@ -180,23 +189,15 @@ bool drawHeading(GameContext& ctx, bool closing, HeadingLabels& heading) {
 
 namespace {
 
+// A yes or no button of a dialog zoomed by z, its top-left corner at
+// (bx, by).
 void drawDialogButton(GameContext& ctx, GfxImage& label, float bx, float by, float z,
                       bool highlighted) {
-  if (highlighted) {
-    render::setDrawColor(0.5f, 0.9f, 0.0f, 1.0f);
-  } else {
-    render::setDrawColor(0.6f, 0.9f, 0.4f, 1.0f);
-  }
   const int bw = label.pixelWidth() + 30;
   const int bh = label.pixelHeight() + 20;
-  drawWindow(ctx, static_cast<int>(bx), static_cast<int>(by), static_cast<int>(bw * z),
-             static_cast<int>(bh * z), 0, 0, 0, -1);
-  if (highlighted) {
-    render::setDrawColor(1, 1, 1, 1);
-  } else {
-    render::setDrawColor(0.3f, 0.5f, 0.2f, 1.0f);
-  }
-  render::drawImage(static_cast<int>(bx + 15 * z), static_cast<int>(by + 10 * z), label);
+  drawButton(ctx, static_cast<int>(bx), static_cast<int>(by), static_cast<int>(bw * z),
+             static_cast<int>(bh * z), label, static_cast<int>(bx + 15 * z),
+             static_cast<int>(by + 10 * z), highlighted);
 }
 
 }  // namespace
@@ -234,8 +235,8 @@ DialogResult runDialog(GameContext& ctx, int cx, int cy, int w, int h, GfxImage*
   const float left = cx - hw * z;
   const float top = cy - hh * z;
   render::setDrawColor(0.4f, 0.7f, 0.2f, 1.0f);
-  drawWindow(ctx, static_cast<int>(left), static_cast<int>(top), static_cast<int>(w * z),
-             static_cast<int>(h * z), 0, 0, 0, -1);
+  drawPanel(ctx, static_cast<int>(left), static_cast<int>(top), static_cast<int>(w * z),
+            static_cast<int>(h * z));
   render::setDrawColor(1, 1, 1, 1);
   render::setDrawScale(z, z, 0);
   render::drawImage(static_cast<int>(left + 25 * z), static_cast<int>(top + 15 * z), *message);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "app/context.h"
+#include "scenes/palette.h"
 #include "text/text.h"
 
 using text::HeadingLabels;
@@ -36,12 +37,24 @@ struct WidgetState {
 };
 WidgetState& state();
 
+// A frame alpha that stands for 80 % of the current draw alpha.
+inline constexpr float kFrameAlphaFromFill = -1.0f;
+
 // The window of (x, y, w, h): sheet 0 tinted with the frame colour, then
-// sheet 1 and the interior in the current draw colour. A frame alpha of
-// exactly -1 stands for 80 % of the current alpha. Under 20 pixels wide or
-// high it draws nothing. Leaves the colour as it was and the scale at 1.
+// sheet 1 and the interior in the current draw colour. Under 20 pixels wide
+// or high it draws nothing. Leaves the colour as it was and the scale at 1.
 void drawWindow(GameContext& ctx, int x, int y, int w, int h, float frameRed, float frameGreen,
                 float frameBlue, float frameAlpha);
+// The usual window: the current draw colour in a black frame at 80 % of
+// its alpha.
+void drawPanel(GameContext& ctx, int x, int y, int w, int h);
+// A window in the fill of style's look for the highlight, then image with
+// its top-left corner at (imageX, imageY) in the look's text colour, both at
+// alpha. Leaves the draw colour at the text colour, for further pictures on
+// the same button.
+void drawButton(GameContext& ctx, int x, int y, int w, int h, GfxImage& image, int imageX,
+                int imageY, bool highlighted, float alpha = 1,
+                const palette::Style& style = palette::kButton);
 // The same with the program-wide sheets and a half-alpha black frame.
 void drawPlainWindow(int x, int y, int w, int h);
 void drawBackdrop(GameContext& ctx);

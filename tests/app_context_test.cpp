@@ -1,4 +1,5 @@
 // The game context after the program's own start-up, and its room settings.
+#include <SDL_ttf.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 

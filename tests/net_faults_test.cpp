@@ -9,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -29,6 +28,12 @@ using nettest::frames;
 using nettest::guestFrame;
 using nettest::hostFrame;
 using nettest::joinRaw;
+using nettest::kHostHeader;
+using nettest::kJoinAnswer;
+using nettest::kJoinRequest;
+using nettest::kLeaveFrame;
+using nettest::kRecordFromHost;
+using nettest::kRecordSize;
 using nettest::Lobby;
 using nettest::player;
 using nettest::probe;
@@ -36,7 +41,7 @@ using nettest::RawSocket;
 using nettest::recordBytes;
 using nettest::runUntil;
 
-class Faults : public ::testing::Test {};
+class Faults : public nettest::NetTest {};
 
 // A connection accepted by the platform layer from a raw client.
 struct AcceptedPair {
@@ -52,7 +57,6 @@ struct AcceptedPair {
 };
 
 TEST_F(Faults, SendsNeverWaitAndFailQuietlyOnAResetConnection) {
-  std::signal(SIGPIPE, SIG_DFL);
   AcceptedPair pair(21002, 4096);
   ASSERT_TRUE(pair.accepted.valid());
   const Bytes chunk(4096, 0x5A);
@@ -94,7 +98,6 @@ TEST_F(Faults, ListenerHoldsABurstOfConnectionsUntilAccepted) {
 }
 
 TEST_F(Faults, ResetConnectionFreesItsSlotOnceAndIsAnnounced) {
-  std::signal(SIGPIPE, SIG_DFL);
   Lobby host;
   ASSERT_TRUE(host.host(21005));
   RawSocket watcher, crashed;
@@ -102,10 +105,10 @@ TEST_F(Faults, ResetConnectionFreesItsSlotOnceAndIsAnnounced) {
   ASSERT_EQ(joinRaw(host, crashed), 2);
   crashed.closeHard();
   ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(2) == nullptr; }, {&host}));
-  for (int i = 0; i < 10; ++i) host.frame();
+  host.frames(10);
   EXPECT_EQ(host.leaves[2], 1);
   EXPECT_EQ(host.room.currentPlayers, 2);
-  EXPECT_EQ(watcher.take(148, frames({&host})),
+  EXPECT_EQ(watcher.take(kLeaveFrame + kRecordFromHost, frames({&host})),
             nettest::join(hostFrame(2, net::Leave), probe(host)));
 }
 
@@ -122,10 +125,11 @@ TEST_F(Faults, SilentConnectionsAreClosedAndAQuietGuestStays) {
   ASSERT_TRUE(silent[0].send(guestFrame(net::PlayerInfo, recordBytes(player("Lurker")))));
   ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(5) != nullptr; }, {&host}));
   for (RawSocket& s : silent) EXPECT_TRUE(s.waitClosed(frames({&host})));
-  for (int i = 0; i < 20; ++i) host.frame();
+  host.frames(20);
   EXPECT_EQ(host.leaves, (std::array<int, kPlayerSlots>{}));
   EXPECT_EQ(host.room.currentPlayers, 2);
-  EXPECT_EQ(quiet.take(144, frames({&host})), probe(host));  // still there, told nothing
+  EXPECT_EQ(quiet.take(kRecordFromHost, frames({&host})),
+            probe(host));  // still there, told nothing
   // The slots are free again: the room is served.
   RoomRecord room = nettest::listedRoom(21006);
   {
@@ -142,7 +146,7 @@ TEST_F(Faults, BurstOfSilentConnectionsIsShedAndAGuestStillJoins) {
   std::array<RawSocket, 12> burst;
   for (RawSocket& s : burst) s = RawSocket::startConnect(21007);
   SDL_Delay(20);
-  for (int i = 0; i < 5; ++i) host.frame();
+  host.frames(5);
   SDL_Delay(20);
   // Each silent connection gave its slot up to one after it: the last five
   // hold the slots, and nobody was told of any of them.
@@ -177,7 +181,7 @@ TEST_F(Faults, AConnectionHalfwayThroughItsJoinIsNotPushedOut) {
   EXPECT_TRUE(asking.waitClosed(frames({&host})));
   EXPECT_EQ(asking.pending(), 0u);
   ASSERT_TRUE(slow.send(Bytes{0, 0}));  // the rest of it
-  EXPECT_EQ(slow.take(5, frames({&host})), (Bytes{5, 1, 1, 0, 5}));
+  EXPECT_EQ(slow.take(kJoinAnswer, frames({&host})), (Bytes{5, 1, 1, 0, 5}));
   EXPECT_EQ(host.room.currentPlayers, 6);
 }
 
@@ -200,10 +204,10 @@ TEST_F(Faults, FloodIsTakenInAtABoundedRateInOrderAndOnce) {
   host.frame();
   // One frame takes in at most the per-guest budget of messages.
   SDL_Delay(20);
-  EXPECT_LE(watcher.pending(), 144u * net::kMessageBudgetPerPoll);
+  EXPECT_LE(watcher.pending(), kRecordFromHost * net::kMessageBudgetPerPoll);
   EXPECT_GT(watcher.pending(), 0u);
   EXPECT_EQ(watcher.take(expected.size(), frames({&host})), expected);
-  for (int i = 0; i < 10; ++i) host.frame();
+  host.frames(10);
   EXPECT_EQ(watcher.pending(), 0u);
   EXPECT_STREQ(host.players[2].name.data(), "Flood59");
 }
@@ -211,7 +215,8 @@ TEST_F(Faults, FloodIsTakenInAtABoundedRateInOrderAndOnce) {
 // Host frames from a stream of host frames: (from, type) in order.
 std::vector<std::pair<uint8_t, uint8_t>> framesIn(const Bytes& stream) {
   std::vector<std::pair<uint8_t, uint8_t>> out;
-  for (size_t at = 0; at + 4 <= stream.size(); at += 4 + (stream[at + 2] | stream[at + 3] << 8)) {
+  for (size_t at = 0; at + kHostHeader <= stream.size();
+       at += kHostHeader + (stream[at + 2] | stream[at + 3] << 8)) {
     out.emplace_back(stream[at], stream[at + 1]);
   }
   return out;
@@ -255,7 +260,7 @@ TEST_F(Faults, AFloodingGuestThatLeavesIsGoneWithinTwoSecondsAndNothingOfItFollo
   ASSERT_NE(goneAfter, 0u) << "the flooding guest was still counted 10 s later";
   EXPECT_LE(goneAfter, 2000u);
   EXPECT_EQ(host.room.currentPlayers, 2);
-  for (int i = 0; i < 30; ++i) host.frame();
+  host.frames(30);
   const auto relayed = framesIn(watcher.take(watcher.pending(), [] {}));
   const auto leave =
       std::find(relayed.begin(), relayed.end(), std::make_pair(uint8_t{2}, uint8_t{net::Leave}));
@@ -266,7 +271,6 @@ TEST_F(Faults, AFloodingGuestThatLeavesIsGoneWithinTwoSecondsAndNothingOfItFollo
 }
 
 TEST_F(Faults, GuestThatStopsReadingIsDroppedAndHoldsNobodyUp) {
-  std::signal(SIGPIPE, SIG_DFL);
   Lobby host;
   ASSERT_TRUE(host.host(21009));
   RawSocket watcher, flooder;
@@ -288,7 +292,7 @@ TEST_F(Faults, GuestThatStopsReadingIsDroppedAndHoldsNobodyUp) {
   }
   std::printf("dropped after %d frames\n", frame);
   ASSERT_EQ(host.link.peerSocket(3), nullptr);
-  for (int i = 0; i < 3; ++i) host.frame();
+  host.frames(3);
   EXPECT_EQ(host.leaves[3], 1);
   EXPECT_EQ(host.room.currentPlayers, 3);
   EXPECT_NE(host.link.peerSocket(1), nullptr);
@@ -308,10 +312,7 @@ TEST_F(Faults, ConnectionAttemptsToASilentHostGiveUp) {
   RoomRecord room = nettest::listedRoom(21010);
   EXPECT_FALSE(net::queryRoom(room, 60, 1));
   Lobby guest;
-  guest.link.reset();
-  guest.link.setMode(net::Guest);
-  guest.room = nettest::listedRoom(21010);
-  EXPECT_FALSE(net::openLobby(guest.link, guest.room));
+  EXPECT_FALSE(guest.guest(21010, "Me"));
   const std::string errors = testing::internal::GetCapturedStderr();
   std::printf("three attempts returned after %u ms\n", SDL_GetTicks() - start);
   EXPECT_NE(errors.find("SDLNet_TCP_Open: "), std::string::npos);
@@ -425,7 +426,7 @@ TEST_F(Faults, AFullRoomStaysFullAndTurnsNewcomersAway) {
   ASSERT_TRUE(runUntil([&] { return host.arrivals[5] == 1; }, {&host, &last}));
   EXPECT_EQ(host.room.currentPlayers, 6);
   // The others saw the newcomer's record and nothing else.
-  EXPECT_EQ(guests[0].take(144, frames({&host, &last})),
+  EXPECT_EQ(guests[0].take(kRecordFromHost, frames({&host, &last})),
             hostFrame(5, net::PlayerInfo, recordBytes(player("Last"))));
 
   // Full: a further guest is turned away, a query is not served.
@@ -438,32 +439,31 @@ TEST_F(Faults, AFullRoomStaysFullAndTurnsNewcomersAway) {
     Background running(host);
     EXPECT_FALSE(net::queryRoom(room, 30, 2));
   }
-  for (int i = 0; i < 10; ++i) host.frame();
+  host.frames(10);
   EXPECT_EQ(host.room.currentPlayers, 6);
   EXPECT_EQ(host.leaves, (std::array<int, kPlayerSlots>{}));
   EXPECT_EQ(extra.link.ownSlot(), 0);
-  EXPECT_EQ(guests[0].take(144, frames({&host})), probe(host));
+  EXPECT_EQ(guests[0].take(kRecordFromHost, frames({&host})), probe(host));
 }
 
 TEST_F(Faults, GuestSendingToAVanishedHostDoesNotEndTheProgram) {
-  std::signal(SIGPIPE, SIG_DFL);
   RawSocket listener = RawSocket::listenOn(21012);
   Lobby guest;
   ASSERT_TRUE(guest.guest(21012, "Me"));
   RawSocket host = listener.accept();
-  ASSERT_EQ(host.take(3, [] { SDL_Delay(1); }), (Bytes{1, 0, 0}));
+  ASSERT_EQ(host.take(kJoinRequest, [] { SDL_Delay(1); }), (Bytes{1, 0, 0}));
   host.closeHard();
   SDL_Delay(20);
   // Sends before the loss is noticed by a receive, then frames.
   const Bytes record = recordBytes(player("Me"));
   for (int i = 0; i < 20; ++i) {
-    guest.link.queueMessage(net::PlayerInfo, 140, record.data(), 0, net::ToAll, 0);
+    guest.link.queueMessage(net::PlayerInfo, kRecordSize, record.data(), 0, net::ToAll, 0);
     guest.link.flush();
   }
-  for (int i = 0; i < 5; ++i) guest.frame();
+  guest.frames(5);
   EXPECT_EQ(guest.hostLost, 1);
   net::closeLobby(guest.link);
-  guest.link.queueMessage(net::PlayerInfo, 140, record.data(), 0, net::ToAll, 0);
+  guest.link.queueMessage(net::PlayerInfo, kRecordSize, record.data(), 0, net::ToAll, 0);
   guest.frame();
 }
 

@@ -3,8 +3,6 @@
 // declared lengths that can never fit; sends to peers that have gone away.
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 #include "support/net_test_peers.h"
 
 namespace {
@@ -13,13 +11,18 @@ using nettest::Bytes;
 using nettest::frames;
 using nettest::guestFrame;
 using nettest::hostFrame;
+using nettest::kJoinAnswer;
+using nettest::kJoinRequest;
+using nettest::kLeaveFrame;
+using nettest::kRecordFromHost;
+using nettest::kRecordSize;
 using nettest::Lobby;
 using nettest::player;
 using nettest::RawSocket;
 using nettest::recordBytes;
 using nettest::runUntil;
 
-class Framing : public ::testing::Test {
+class Framing : public nettest::NetTest {
  protected:
   // Joins a raw guest; the records that follow the Join answer stay unread.
   int joinRaw(Lobby& host, RawSocket& client) { return nettest::joinRaw(host, client, false); }
@@ -31,7 +34,7 @@ TEST_F(Framing, GuestJoinIsThreeBytes) {
   Lobby guest;
   ASSERT_TRUE(guest.guest(20101, "Guest"));
   RawSocket host = listener.accept();
-  EXPECT_EQ(host.take(3, [] { SDL_Delay(1); }), (Bytes{0x01, 0x00, 0x00}));
+  EXPECT_EQ(host.take(kJoinRequest, [] { SDL_Delay(1); }), (Bytes{0x01, 0x00, 0x00}));
 }
 
 TEST_F(Framing, JoinAnswerRecordsInSlotOrderAndRelayOnce) {
@@ -40,8 +43,8 @@ TEST_F(Framing, JoinAnswerRecordsInSlotOrderAndRelayOnce) {
   RawSocket alice = RawSocket::connectTo(20102);
   ASSERT_TRUE(alice.send(guestFrame(net::Join)));
   // k 01 01 00 k, then the host's own record from slot 0.
-  EXPECT_EQ(alice.take(5, frames({&host})), (Bytes{1, 1, 1, 0, 1}));
-  EXPECT_EQ(alice.take(144, frames({&host})),
+  EXPECT_EQ(alice.take(kJoinAnswer, frames({&host})), (Bytes{1, 1, 1, 0, 1}));
+  EXPECT_EQ(alice.take(kRecordFromHost, frames({&host})),
             hostFrame(0, net::PlayerInfo, recordBytes(host.players[0])));
   ASSERT_TRUE(alice.send(guestFrame(net::PlayerInfo, recordBytes(player("Alice")))));
   ASSERT_TRUE(runUntil([&] { return host.arrivals[1] == 1; }, {&host}));
@@ -49,16 +52,16 @@ TEST_F(Framing, JoinAnswerRecordsInSlotOrderAndRelayOnce) {
 
   RawSocket bob = RawSocket::connectTo(20102);
   ASSERT_TRUE(bob.send(guestFrame(net::Join)));
-  EXPECT_EQ(bob.take(5, frames({&host})), (Bytes{2, 1, 1, 0, 2}));
-  EXPECT_EQ(bob.take(288, frames({&host})),
+  EXPECT_EQ(bob.take(kJoinAnswer, frames({&host})), (Bytes{2, 1, 1, 0, 2}));
+  EXPECT_EQ(bob.take(2 * kRecordFromHost, frames({&host})),
             nettest::join(hostFrame(0, net::PlayerInfo, recordBytes(host.players[0])),
                           hostFrame(1, net::PlayerInfo, recordBytes(player("Alice")))));
   ASSERT_TRUE(bob.send(guestFrame(net::PlayerInfo, recordBytes(player("Bob")))));
   // Alice gets Bob's record once, then Bob's Leave when his socket closes.
-  EXPECT_EQ(alice.take(144, frames({&host})),
+  EXPECT_EQ(alice.take(kRecordFromHost, frames({&host})),
             hostFrame(2, net::PlayerInfo, recordBytes(player("Bob"))));
   bob.close();
-  EXPECT_EQ(alice.take(4, frames({&host})), hostFrame(2, net::Leave));
+  EXPECT_EQ(alice.take(kLeaveFrame, frames({&host})), hostFrame(2, net::Leave));
   EXPECT_EQ(host.room.currentPlayers, 2);
   EXPECT_EQ(host.players[2].present, 0);
 }
@@ -68,22 +71,22 @@ TEST_F(Framing, SplitAndJoinedMessagesAreHandledOnceInOrder) {
   ASSERT_TRUE(host.host(20103));
   RawSocket watcher;  // sees every record the host takes in, as relays
   ASSERT_EQ(joinRaw(host, watcher), 1);
-  watcher.take(144, frames({&host}));
+  watcher.take(kRecordFromHost, frames({&host}));
   RawSocket client = RawSocket::connectTo(20103);
   // Join and a record in one send.
   ASSERT_TRUE(client.send(nettest::join(guestFrame(net::Join),
                                         guestFrame(net::PlayerInfo, recordBytes(player("One"))))));
-  EXPECT_EQ(client.take(5, frames({&host})), (Bytes{2, 1, 1, 0, 2}));
-  EXPECT_EQ(watcher.take(144, frames({&host})),
+  EXPECT_EQ(client.take(kJoinAnswer, frames({&host})), (Bytes{2, 1, 1, 0, 2}));
+  EXPECT_EQ(watcher.take(kRecordFromHost, frames({&host})),
             hostFrame(2, net::PlayerInfo, recordBytes(player("One"))));
 
   // A record in three pieces, sent frames apart, its end joined with two
   // more records.
   const Bytes two = guestFrame(net::PlayerInfo, recordBytes(player("Two")));
   ASSERT_TRUE(client.send(Bytes(two.begin(), two.begin() + 2)));
-  for (int i = 0; i < 5; ++i) host.frame();
+  host.frames(5);
   ASSERT_TRUE(client.send(Bytes(two.begin() + 2, two.begin() + 100)));
-  for (int i = 0; i < 5; ++i) host.frame();
+  host.frames(5);
   EXPECT_STREQ(host.players[2].name.data(), "One");  // a partial message waits
   ASSERT_TRUE(client.send(
       nettest::join(Bytes(two.begin() + 100, two.end()),
@@ -92,10 +95,10 @@ TEST_F(Framing, SplitAndJoinedMessagesAreHandledOnceInOrder) {
   Bytes expected = hostFrame(2, net::PlayerInfo, recordBytes(player("Two")));
   expected = nettest::join(expected, hostFrame(2, net::PlayerInfo, recordBytes(player("Three"))));
   expected = nettest::join(expected, hostFrame(2, net::PlayerInfo, recordBytes(player("Four"))));
-  EXPECT_EQ(watcher.take(3 * 144, frames({&host})), expected);
+  EXPECT_EQ(watcher.take(3 * kRecordFromHost, frames({&host})), expected);
   // Nothing was taken in twice: the next bytes are the Leave of slot 2.
   client.close();
-  EXPECT_EQ(watcher.take(4, frames({&host})), hostFrame(2, net::Leave));
+  EXPECT_EQ(watcher.take(kLeaveFrame, frames({&host})), hostFrame(2, net::Leave));
   EXPECT_STREQ(host.players[2].name.data(), "Four");
   EXPECT_EQ(host.room.currentPlayers, 2);
 }
@@ -107,16 +110,15 @@ TEST_F(Framing, DeclaredLengthThatCanNeverFitClosesTheGuest) {
   RawSocket liar;
   ASSERT_EQ(joinRaw(host, other), 1);
   ASSERT_EQ(joinRaw(host, liar), 2);
-  other.take(144, frames({&host}));  // the host's record
+  other.take(kRecordFromHost, frames({&host}));  // the host's record
   ASSERT_TRUE(liar.send(Bytes{net::PlayerInfo, 0xFF, 0xFF, 'x'}));
   EXPECT_TRUE(liar.waitClosed(frames({&host})));
-  EXPECT_EQ(other.take(4, frames({&host})), hostFrame(2, net::Leave));
+  EXPECT_EQ(other.take(kLeaveFrame, frames({&host})), hostFrame(2, net::Leave));
   EXPECT_EQ(host.room.currentPlayers, 2);
   EXPECT_EQ(host.link.peerSocket(2), nullptr);
 }
 
 TEST_F(Framing, SendsToVanishedPeersDoNotEndTheProgram) {
-  std::signal(SIGPIPE, SIG_DFL);
   Lobby host;
   ASSERT_TRUE(host.host(20105));
   RawSocket client;
@@ -125,17 +127,17 @@ TEST_F(Framing, SendsToVanishedPeersDoNotEndTheProgram) {
   // Without polling, the link still believes in the peer and keeps sending.
   const Bytes record = recordBytes(player("x"));
   for (int i = 0; i < 5; ++i) {
-    host.link.queueMessage(net::PlayerInfo, 140, record.data(), 0, net::ToAll, 0);
+    host.link.queueMessage(net::PlayerInfo, kRecordSize, record.data(), 0, net::ToAll, 0);
     host.link.flush();
-    host.link.sendRaw(1, record.data(), 140);
+    host.link.sendRaw(1, record.data(), kRecordSize);
     SDL_Delay(1);
   }
-  EXPECT_FALSE(host.link.sendRaw(1, record.data(), 140));
+  EXPECT_FALSE(host.link.sendRaw(1, record.data(), kRecordSize));
   // The failed send dropped the guest: nothing stays queued for it, and its
   // Leave, pushed by the next poll, is handled once.
   EXPECT_EQ(host.link.queuedCount(), 0);
   EXPECT_EQ(host.link.peerSocket(1), nullptr);
-  for (int i = 0; i < 3; ++i) host.frame();
+  host.frames(3);
   EXPECT_EQ(host.leaves[1], 1);
   EXPECT_EQ(host.room.currentPlayers, 1);
 }

@@ -16,6 +16,10 @@ using nettest::Bytes;
 using nettest::frames;
 using nettest::guestFrame;
 using nettest::hostFrame;
+using nettest::kJoinRequest;
+using nettest::kRecordFromGuest;
+using nettest::kRecordSize;
+using nettest::kRoomSize;
 using nettest::Lobby;
 using nettest::player;
 using nettest::RawSocket;
@@ -24,7 +28,7 @@ using nettest::runUntil;
 
 const auto pause = [] { SDL_Delay(1); };
 
-class GuestSide : public ::testing::Test {
+class GuestSide : public nettest::NetTest {
  protected:
   // A guest connected to a raw host that has read its Join.
   void connect(uint16_t port) {
@@ -32,11 +36,9 @@ class GuestSide : public ::testing::Test {
     ASSERT_TRUE(listener_.valid());
     ASSERT_TRUE(guest_.guest(port, "Me"));
     host_ = listener_.accept();
-    ASSERT_EQ(host_.take(3, pause), (Bytes{1, 0, 0}));
+    ASSERT_EQ(host_.take(kJoinRequest, pause), (Bytes{1, 0, 0}));
   }
-  void frames(int count) {
-    for (int i = 0; i < count; ++i) guest_.frame();
-  }
+  void frames(int count) { guest_.frames(count); }
 
   RawSocket listener_;
   RawSocket host_;
@@ -62,7 +64,8 @@ TEST_F(GuestSide, LearnsItsSlotAndTheRecordsInPieces) {
   EXPECT_STREQ(guest_.players[3].name.data(), "Me");
   EXPECT_EQ(guest_.arrivals[3], 1);
   // Its own record goes to the host: 02 8C 00 and 140 bytes.
-  EXPECT_EQ(host_.take(143, pause), guestFrame(net::PlayerInfo, recordBytes(player("Me"))));
+  EXPECT_EQ(host_.take(kRecordFromGuest, pause),
+            guestFrame(net::PlayerInfo, recordBytes(player("Me"))));
 }
 
 TEST_F(GuestSide, BadFramesAreNotApplied) {
@@ -97,7 +100,9 @@ TEST_F(GuestSide, DeclaredLengthThatCanNeverFitLosesTheHost) {
   EXPECT_EQ(guest_.hostLost, 1);
 }
 
-TEST(GuestsOfAHost, RecordsMeetAndClosingTheRoomGivesEachALocalLeave) {
+class GuestsOfAHost : public nettest::NetTest {};
+
+TEST_F(GuestsOfAHost, RecordsMeetAndClosingTheRoomGivesEachALocalLeave) {
   Lobby host, a, b;
   ASSERT_TRUE(host.host(20304, "Host"));
   ASSERT_TRUE(a.guest(20304, "Alice"));
@@ -121,7 +126,8 @@ TEST(GuestsOfAHost, RecordsMeetAndClosingTheRoomGivesEachALocalLeave) {
   EXPECT_EQ(a.hostLost, 1);
   EXPECT_EQ(b.hostLost, 1);
   // Sending to the closed host fails quietly.
-  a.link.queueMessage(net::PlayerInfo, 140, recordBytes(a.players[0]).data(), 0, net::ToAll, 0);
+  a.link.queueMessage(net::PlayerInfo, kRecordSize, recordBytes(a.players[0]).data(), 0, net::ToAll,
+                      0);
   a.frame();
 }
 
@@ -133,7 +139,7 @@ class QueryServer {
   QueryServer(uint16_t port, Bytes answer, size_t piece)
       : listener_(RawSocket::listenOn(port)), thread_([this, answer, piece] {
           RawSocket peer = listener_.accept();
-          query_ = peer.take(3, pause);
+          query_ = peer.take(kJoinRequest, pause);
           for (size_t at = 0; at < answer.size(); at += piece) {
             const size_t end = at + piece < answer.size() ? at + piece : answer.size();
             peer.send(Bytes(answer.begin() + static_cast<long>(at),
@@ -170,7 +176,7 @@ RoomRecord listed(const char* host, uint16_t port) {
 }
 
 TEST_F(GuestSide, RoomQueryCollectsAnAnswerInPiecesAndTerminatesItsText) {
-  Bytes answer(712, 'A');
+  Bytes answer(kRoomSize, 'A');
   answer[704] = 3;
   answer[705] = 6;
   answer[708] = 0x39;  // port 6201, little-endian
@@ -207,11 +213,7 @@ TEST_F(GuestSide, AnyAndBroadcastAddressesAreUnreachable) {
     testing::internal::CaptureStderr();
     EXPECT_FALSE(net::queryRoom(room, 5, 1));
     Lobby guest;
-    copyField(guest.room.hostAddress, host);
-    guest.link.reset();
-    guest.link.setMode(net::Guest);
-    guest.room.port = 20307;
-    EXPECT_FALSE(net::openLobby(guest.link, guest.room));
+    EXPECT_FALSE(guest.guest(20307, "Me", host));
     EXPECT_FALSE(guest.link.isOpen());
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("SDLNet_ResolveHost: "), std::string::npos) << host;

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <string>
 
-#include "app/records.h"
 #include "net/room_files.h"
 #include "platform/platform.h"
+#include "records/records.h"
 #include "text/sjis_strings.h"
 
 namespace {

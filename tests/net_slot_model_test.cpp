@@ -97,7 +97,7 @@ struct Model {
   }
 };
 
-class SlotModel : public ::testing::Test {
+class SlotModel : public nettest::NetTest {
  protected:
   void startSequence() {
     host_ = std::make_unique<Lobby>();

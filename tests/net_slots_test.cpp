@@ -14,18 +14,20 @@ using nettest::Bytes;
 using nettest::frames;
 using nettest::guestFrame;
 using nettest::hostFrame;
+using nettest::joinRaw;
+using nettest::kJoinAnswer;
+using nettest::kLeaveFrame;
+using nettest::kRecordFromHost;
+using nettest::kRoomSize;
+using nettest::listedRoom;
 using nettest::Lobby;
 using nettest::player;
+using nettest::probe;
 using nettest::RawSocket;
 using nettest::recordBytes;
 using nettest::runUntil;
 
-class Slots : public ::testing::Test {
- protected:
-  int joinRaw(Lobby& host, RawSocket& client) { return nettest::joinRaw(host, client); }
-  Bytes probe(Lobby& host) { return nettest::probe(host); }
-  RoomRecord listed(uint16_t port) { return nettest::listedRoom(port); }
-};
+class Slots : public nettest::NetTest {};
 
 TEST_F(Slots, LowestFreeSlotFirstAndReusedAfterLeaving) {
   Lobby host;
@@ -65,7 +67,7 @@ TEST_F(Slots, ANewcomerInALowGapIsSentEveryRecordUpToTheLastSlot) {
 TEST_F(Slots, RoomQueryReportsTheCountAndChangesNothing) {
   Lobby host;
   ASSERT_TRUE(host.host(20202));
-  RoomRecord room = listed(20202);
+  RoomRecord room = listedRoom(20202);
   {
     Background running(host);
     ASSERT_TRUE(net::queryRoom(room, 200, 2));
@@ -83,10 +85,10 @@ TEST_F(Slots, RoomQueryReportsTheCountAndChangesNothing) {
     ASSERT_TRUE(net::queryRoom(room, 200, 2));
   }
   EXPECT_EQ(room.currentPlayers, 2);
-  for (int i = 0; i < 5; ++i) host.frame();
+  host.frames(5);
   EXPECT_EQ(host.room.currentPlayers, 2);
   EXPECT_EQ(host.leaves, (std::array<int, kPlayerSlots>{}));
-  EXPECT_EQ(guest.take(144, frames({&host})), probe(host));  // and no Leave before it
+  EXPECT_EQ(guest.take(kRecordFromHost, frames({&host})), probe(host));  // and no Leave before it
 }
 
 TEST_F(Slots, AQueryingConnectionGetsTheRoomAloneAndNothingElse) {
@@ -100,7 +102,8 @@ TEST_F(Slots, AQueryingConnectionGetsTheRoomAloneAndNothingElse) {
   // A query with a Join behind it in the same send: the Join is never read.
   ASSERT_TRUE(asking.send(nettest::join(Bytes{0, 0, 0}, guestFrame(net::Join))));
   const net::RoomBytes room = net::toBytes(host.room);
-  EXPECT_EQ(asking.take(713, frames({&host})), Bytes(room.begin(), room.end()));
+  // One byte more is asked for than the room: nothing follows it.
+  EXPECT_EQ(asking.take(kRoomSize + 1, frames({&host})), Bytes(room.begin(), room.end()));
   EXPECT_TRUE(asking.waitClosed(frames({&host})));
   EXPECT_EQ(host.room.currentPlayers, 2);
   EXPECT_EQ(host.leaves[2], 0);
@@ -114,7 +117,7 @@ TEST_F(Slots, RoomQueryThatArrivesWithItsConnectionIsAnsweredInThatFrame) {
   SDL_Delay(20);  // both the connection and the query are waiting now
   host.frame();
   const net::RoomBytes room = net::toBytes(host.room);
-  EXPECT_EQ(asking.take(712, [] { SDL_Delay(1); }), Bytes(room.begin(), room.end()));
+  EXPECT_EQ(asking.take(kRoomSize, [] { SDL_Delay(1); }), Bytes(room.begin(), room.end()));
 }
 
 TEST_F(Slots, SixthConnectionIsClosedAtOnce) {
@@ -127,12 +130,12 @@ TEST_F(Slots, SixthConnectionIsClosedAtOnce) {
   EXPECT_TRUE(sixth.waitClosed(frames({&host})));
   EXPECT_EQ(sixth.pending(), 0u);  // no slot, no Join answer
   EXPECT_EQ(host.room.currentPlayers, 6);
-  RoomRecord room = listed(20203);
+  RoomRecord room = listedRoom(20203);
   {
     Background running(host);
     EXPECT_FALSE(net::queryRoom(room, 50, 2));  // a full room is not served
   }
-  EXPECT_EQ(guests[0].take(144, frames({&host})), probe(host));
+  EXPECT_EQ(guests[0].take(kRecordFromHost, frames({&host})), probe(host));
 }
 
 TEST_F(Slots, OnlyAJoinedConnectionCountsAndSpeaks) {
@@ -142,18 +145,18 @@ TEST_F(Slots, OnlyAJoinedConnectionCountsAndSpeaks) {
   // A record and a Leave before joining are ignored.
   ASSERT_TRUE(x.send(nettest::join(guestFrame(net::PlayerInfo, recordBytes(player("Early"))),
                                    guestFrame(net::Leave))));
-  for (int i = 0; i < 10; ++i) host.frame();
+  host.frames(10);
   EXPECT_EQ(host.players[1].present, 0);
   EXPECT_EQ(host.leaves[1], 0);
   EXPECT_EQ(host.room.currentPlayers, 1);
   // The same connection joins once; its second Join changes nothing.
   ASSERT_TRUE(x.send(guestFrame(net::Join)));
-  EXPECT_EQ(x.take(5, frames({&host})), (Bytes{1, 1, 1, 0, 1}));
-  x.take(144, frames({&host}));
+  EXPECT_EQ(x.take(kJoinAnswer, frames({&host})), (Bytes{1, 1, 1, 0, 1}));
+  x.take(kRecordFromHost, frames({&host}));
   ASSERT_TRUE(x.send(guestFrame(net::Join)));
-  for (int i = 0; i < 10; ++i) host.frame();
+  host.frames(10);
   EXPECT_EQ(host.room.currentPlayers, 2);
-  EXPECT_EQ(x.take(144, frames({&host})), probe(host));
+  EXPECT_EQ(x.take(kRecordFromHost, frames({&host})), probe(host));
   // A connection that closes before joining goes silently.
   RawSocket quiet = RawSocket::connectTo(20204);
   ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(2) != nullptr; }, {&host}));
@@ -161,7 +164,7 @@ TEST_F(Slots, OnlyAJoinedConnectionCountsAndSpeaks) {
   ASSERT_TRUE(runUntil([&] { return host.link.peerSocket(2) == nullptr; }, {&host}));
   EXPECT_EQ(host.leaves[2], 0);
   EXPECT_EQ(host.room.currentPlayers, 2);
-  EXPECT_EQ(x.take(144, frames({&host})), probe(host));
+  EXPECT_EQ(x.take(kRecordFromHost, frames({&host})), probe(host));
 }
 
 TEST_F(Slots, LeaveIsAnnouncedOnceWhateverFollows) {
@@ -173,20 +176,21 @@ TEST_F(Slots, LeaveIsAnnouncedOnceWhateverFollows) {
   ASSERT_EQ(joinRaw(host, z), 3);
   // A Leave over the wire, then the connection closes.
   ASSERT_TRUE(y.send(guestFrame(net::Leave)));
-  EXPECT_EQ(x.take(4, frames({&host})), hostFrame(2, net::Leave));
+  EXPECT_EQ(x.take(kLeaveFrame, frames({&host})), hostFrame(2, net::Leave));
   y.close();
-  for (int i = 0; i < 10; ++i) host.frame();
+  host.frames(10);
   EXPECT_EQ(host.leaves[2], 1);
   EXPECT_EQ(host.room.currentPlayers, 3);
   const Bytes probed = probe(host);
-  EXPECT_EQ(x.take(144, frames({&host})), probed);
-  EXPECT_EQ(z.take(148, frames({&host})), nettest::join(hostFrame(2, net::Leave), probed));
+  EXPECT_EQ(x.take(kRecordFromHost, frames({&host})), probed);
+  EXPECT_EQ(z.take(kLeaveFrame + kRecordFromHost, frames({&host})),
+            nettest::join(hostFrame(2, net::Leave), probed));
   // A joined guest asking for the room is taken as gone: its slot is freed
   // and announced, and it gets no room record.
   ASSERT_TRUE(z.send(Bytes{0, 0, 0}));
   EXPECT_TRUE(z.waitClosed(frames({&host})));
   EXPECT_EQ(z.pending(), 0u);
-  EXPECT_EQ(x.take(4, frames({&host})), hostFrame(3, net::Leave));
+  EXPECT_EQ(x.take(kLeaveFrame, frames({&host})), hostFrame(3, net::Leave));
   EXPECT_EQ(host.room.currentPlayers, 2);
   // The count never drops below the host itself.
   host.link.pushLocal(1, net::Leave, 0, nullptr);

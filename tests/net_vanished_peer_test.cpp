@@ -49,9 +49,10 @@ class InNamespace {
 
 // Machines: a host with a guest on a live link and a guest whose link goes
 // down; a second host, whose own link goes down, with its guest.
-class VanishedPeer : public ::testing::Test {
+class VanishedPeer : public nettest::NetTest {
  protected:
   void SetUp() override {
+    NetTest::SetUp();
     const std::string tag = std::to_string(::getpid());
     for (const char* role : {"h1", "q", "x", "h2", "y"})
       names_.push_back(std::string("vl") + role + tag);

@@ -31,23 +31,23 @@ class CharacterSelect : public ::testing::Test {
   }
   // Runs the banner sweep and the opening until the icon row takes input.
   void openRow() {
-    framesUntil(*ctx, *scene, "the banner sweep", [] { return scene->bannerDone != 0; });
-    ASSERT_EQ(scene->bannerDone, 1);
-    framesUntil(*ctx, *scene, "the icon row", [] { return scene->turnProgress >= 1; });
-    ASSERT_GE(scene->panelProgress, 2);
+    framesUntil(*ctx, *scene, "the banner sweep", [] { return scene->visit.bannerDone != 0; });
+    ASSERT_EQ(scene->visit.bannerDone, 1);
+    framesUntil(*ctx, *scene, "the icon row", [] { return scene->visit.turnProgress >= 1; });
+    ASSERT_GE(scene->visit.panelProgress, 2);
   }
   // Confirms the highlighted character for the participant whose turn it
   // is: Confirm opens the dialog, Left picks "yes", Confirm answers.
   void choose(int player) {
     frame(*ctx, *scene, {ButtonConfirm}, player);
-    ASSERT_EQ(scene->confirmOpen, 1);
+    ASSERT_EQ(scene->visit.confirmOpen, 1);
     frame(*ctx, *scene, {ButtonLeft}, player);
     frame(*ctx, *scene, {ButtonConfirm}, player);
-    ASSERT_EQ(scene->confirmOpen, 0);
+    ASSERT_EQ(scene->visit.confirmOpen, 0);
   }
   void waitForTurn(int turn) {
     framesUntil(*ctx, *scene, "the next participant's turn",
-                [turn] { return scene->turn == turn && scene->turnProgress >= 1; });
+                [turn] { return scene->visit.turn == turn && scene->visit.turnProgress >= 1; });
   }
 
   static GameContext* ctx;
@@ -60,47 +60,47 @@ TEST_F(CharacterSelect, IconRowSkipsSlotsThatAreNotOffered) {
   start(NetBattle);
   openRow();
   frame(*ctx, *scene, {ButtonRight});
-  EXPECT_EQ(scene->selCursor, 10);
+  EXPECT_EQ(scene->visit.selCursor, 10);
   frame(*ctx, *scene, {ButtonRight});
-  EXPECT_EQ(scene->selCursor, 10);
+  EXPECT_EQ(scene->visit.selCursor, 10);
   frame(*ctx, *scene, {ButtonLeft});
-  EXPECT_EQ(scene->selCursor, 0);
+  EXPECT_EQ(scene->visit.selCursor, 0);
   frame(*ctx, *scene, {ButtonLeft});
-  EXPECT_EQ(scene->selCursor, 0);
+  EXPECT_EQ(scene->visit.selCursor, 0);
 }
 
 TEST_F(CharacterSelect, InputIsIgnoredDuringTheSweepAndTheOpening) {
   start(NetBattle);
   frame(*ctx, *scene, {ButtonRight});
   frame(*ctx, *scene, {ButtonConfirm});
-  EXPECT_EQ(scene->selCursor, 0);
-  EXPECT_EQ(scene->confirmOpen, 0);
-  framesUntil(*ctx, *scene, "the banner sweep", [] { return scene->bannerDone != 0; });
+  EXPECT_EQ(scene->visit.selCursor, 0);
+  EXPECT_EQ(scene->visit.confirmOpen, 0);
+  framesUntil(*ctx, *scene, "the banner sweep", [] { return scene->visit.bannerDone != 0; });
   frames(*ctx, *scene, 30);  // panelProgress 1.5
   frame(*ctx, *scene, {ButtonRight});
-  EXPECT_EQ(scene->selCursor, 0);
+  EXPECT_EQ(scene->visit.selCursor, 0);
 }
 
 TEST_F(CharacterSelect, DialogStartsOnNoAndTheSameParticipantChoosesAgain) {
   start(NetBattle);
   openRow();
   frame(*ctx, *scene, {ButtonConfirm});
-  EXPECT_EQ(scene->confirmOpen, 1);
+  EXPECT_EQ(scene->visit.confirmOpen, 1);
   EXPECT_EQ(widgets::state().dialogChoice, 0);
   frame(*ctx, *scene, {ButtonRight});  // in the dialog: no effect on the row
-  EXPECT_EQ(scene->selCursor, 0);
+  EXPECT_EQ(scene->visit.selCursor, 0);
   frame(*ctx, *scene, {ButtonConfirm});
-  EXPECT_EQ(scene->confirmOpen, 0);
-  EXPECT_LT(scene->turnProgress, 1.1f);
+  EXPECT_EQ(scene->visit.confirmOpen, 0);
+  EXPECT_LT(scene->visit.turnProgress, 1.1f);
   frame(*ctx, *scene, {ButtonRight});
-  EXPECT_EQ(scene->selCursor, 10);
+  EXPECT_EQ(scene->visit.selCursor, 10);
 }
 
 TEST_F(CharacterSelect, NetBattleCopiesTheChoiceIntoTheProfile) {
   copyField(ctx->profile.name, "Tester");
   ctx->profile.stats = {1, 2, 3, 4};
   start(NetBattle);
-  EXPECT_EQ(scene->playerCount, 1);
+  EXPECT_EQ(scene->visit.playerCount, 1);
   EXPECT_STREQ(ctx->players[0].name.data(), "Tester");
   EXPECT_EQ(ctx->players[0].present, 1);
   openRow();
@@ -108,7 +108,7 @@ TEST_F(CharacterSelect, NetBattleCopiesTheChoiceIntoTheProfile) {
   choose(0);
   // Input is ignored once the choice is confirmed.
   frame(*ctx, *scene, {ButtonLeft});
-  EXPECT_EQ(scene->selCursor, 10);
+  EXPECT_EQ(scene->visit.selCursor, 10);
   framesUntil(*ctx, *scene, "the next scene", [] { return ctx->sceneId != kSceneCharacterSelect; });
   EXPECT_EQ(ctx->sceneId, kSceneRoomList);
   EXPECT_EQ(ctx->profile.stats, (std::array<uint16_t, 4>{1000, 1000, 1000, 1000}));
@@ -118,7 +118,7 @@ TEST_F(CharacterSelect, NetBattleCopiesTheChoiceIntoTheProfile) {
 TEST_F(CharacterSelect, FreeBattleHasSixTurnsWithComputerPlayersOnPlayerZerosKeys) {
   ctx->hostRoom.maxPlayers = 6;
   start(FreeBattle);
-  EXPECT_EQ(scene->playerCount, 6);
+  EXPECT_EQ(scene->visit.playerCount, 6);
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(ctx->players[i].present, 1);
     EXPECT_EQ(ctx->players[i].isCpu, i == 0 ? 0 : 1);
@@ -127,7 +127,7 @@ TEST_F(CharacterSelect, FreeBattleHasSixTurnsWithComputerPlayersOnPlayerZerosKey
   choose(0);  // Sorane for the human player
   for (int turn = 1; turn < 6; ++turn) {
     waitForTurn(turn);
-    ASSERT_EQ(scene->turn, turn);
+    ASSERT_EQ(scene->visit.turn, turn);
     // The computer player's buttons are player 0's.
     EXPECT_EQ(ctx->binding(turn, ButtonConfirm).key, SDLK_z);
     if (turn % 2 == 1) frame(*ctx, *scene, {ButtonRight});
@@ -144,17 +144,17 @@ TEST_F(CharacterSelect, BarsGlideFivePointsPerFrame) {
   start(NetBattle);
   openRow();
   frames(*ctx, *scene, 120);
-  EXPECT_EQ(scene->shownStats[0], 550);
+  EXPECT_EQ(scene->visit.shownStats[0], 550);
   // The panel is drawn before the row reads the press, so the bars start
   // toward the new character on the next frame.
   frame(*ctx, *scene, {ButtonRight});
-  EXPECT_EQ(scene->shownStats[0], 550);
+  EXPECT_EQ(scene->visit.shownStats[0], 550);
   frame(*ctx, *scene);
-  EXPECT_EQ(scene->shownStats[0], 555);
+  EXPECT_EQ(scene->visit.shownStats[0], 555);
   frames(*ctx, *scene, 88);
-  EXPECT_EQ(scene->shownStats[0], 995);
+  EXPECT_EQ(scene->visit.shownStats[0], 995);
   frame(*ctx, *scene);
-  EXPECT_EQ(scene->shownStats[0], 1000);
+  EXPECT_EQ(scene->visit.shownStats[0], 1000);
 }
 
 TEST_F(CharacterSelect, DrawnSceneWithTheDialogOpen) {

@@ -64,8 +64,8 @@ class Lobby : public ::testing::Test {
   }
   void runUntilActive(std::initializer_list<nettest::Lobby*> peers = {}) {
     stepsUntil(
-        "the lobby to open", [] { return scene->state == Active; }, peers);
-    ASSERT_EQ(scene->state, Active);
+        "the lobby to open", [] { return scene->visit.state == Active; }, peers);
+    ASSERT_EQ(scene->visit.state, Active);
   }
 
   static GameContext* ctx;
@@ -88,15 +88,15 @@ TEST_F(Lobby, FreeBattleNamesThePanelsAndEndsOnTheTitle) {
   EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
   EXPECT_STREQ(ctx->players[0].name.data(), sjis::kPlayerLabel);
   for (int i = 1; i < kPlayerSlots; ++i) EXPECT_STREQ(ctx->players[i].name.data(), "CPU");
-  const int opening = stepsUntil("the lobby to open", [] { return scene->state != Opening; });
+  const int opening = stepsUntil("the lobby to open", [] { return scene->visit.state != Opening; });
   EXPECT_GE(opening, 80);
   EXPECT_LE(opening, 82);
   // Free battle starts on "start": the room has no guests to count.
-  EXPECT_EQ(scene->button, 0);
+  EXPECT_EQ(scene->visit.button, 0);
   for (int i = 0; i < 5; ++i) step({ButtonRight});
-  EXPECT_EQ(scene->button, 3);
+  EXPECT_EQ(scene->visit.button, 3);
   step({ButtonConfirm});
-  EXPECT_EQ(scene->state, Leaving);
+  EXPECT_EQ(scene->visit.state, Leaving);
   const int leaving = stepsUntil("the title", [] { return ctx->sceneId != kSceneRoomLobby; });
   EXPECT_EQ(ctx->sceneId, kSceneTitle);
   EXPECT_GE(leaving, 58);
@@ -106,22 +106,22 @@ TEST_F(Lobby, FreeBattleNamesThePanelsAndEndsOnTheTitle) {
 TEST_F(Lobby, InputIsReadOnlyOnceActive) {
   enterAs(net::Host);
   for (int i = 0; i < 70; ++i) step({ButtonRight, ButtonConfirm});
-  EXPECT_EQ(scene->state, Opening);
-  EXPECT_EQ(scene->button, 1);  // moved by the alone-host rule only
+  EXPECT_EQ(scene->visit.state, Opening);
+  EXPECT_EQ(scene->visit.button, 1);  // moved by the alone-host rule only
 }
 
 TEST_F(Lobby, HostAloneCannotRestOnStart) {
   enterAs(net::Host);
   EXPECT_EQ(ctx->currentRoom.currentPlayers, 1);
   for (int i = 0; i < 58; ++i) step();
-  EXPECT_EQ(scene->button, 0);  // the bar is not shown yet
+  EXPECT_EQ(scene->visit.button, 0);  // the bar is not shown yet
   // Progress reaches 3 in float steps of 0.05 only after 61 frames; the
   // bar is first shown on the frame after.
   for (int i = 0; i < 4; ++i) step();
-  EXPECT_EQ(scene->button, 1);
+  EXPECT_EQ(scene->visit.button, 1);
   runUntilActive();
   step({ButtonLeft});
-  EXPECT_EQ(scene->button, 1);
+  EXPECT_EQ(scene->visit.button, 1);
 }
 
 TEST_F(Lobby, HostWithAGuestShowsItAndCanRestOnStart) {
@@ -135,15 +135,15 @@ TEST_F(Lobby, HostWithAGuestShowsItAndCanRestOnStart) {
   EXPECT_STREQ(ctx->players[1].name.data(), "Guest");
   EXPECT_STREQ(guest.players[0].name.data(), "Me");
   step({ButtonLeft}, {&guest});
-  EXPECT_EQ(scene->button, 0);
+  EXPECT_EQ(scene->visit.button, 0);
   step({ButtonConfirm}, {&guest});  // "start" does nothing here
-  EXPECT_EQ(scene->state, Active);
+  EXPECT_EQ(scene->visit.state, Active);
   // The guest leaves: its panel empties and the count drops.
   net::closeLobby(guest.link);
   for (int i = 0; i < 20; ++i) step();
   EXPECT_EQ(ctx->players[1].present, 0);
   EXPECT_EQ(ctx->currentRoom.currentPlayers, 1);
-  EXPECT_EQ(scene->button, 1);
+  EXPECT_EQ(scene->visit.button, 1);
 }
 
 TEST_F(Lobby, GuestLearnsItsSlotAndFoldsUpWhenTheHostGoes) {
@@ -160,7 +160,7 @@ TEST_F(Lobby, GuestLearnsItsSlotAndFoldsUpWhenTheHostGoes) {
   EXPECT_STREQ(ctx->players[1].name.data(), "Me");
   EXPECT_STREQ(host.players[1].name.data(), "Me");
   // A guest may rest on its first button ("ready").
-  EXPECT_EQ(scene->button, 0);
+  EXPECT_EQ(scene->visit.button, 0);
   net::closeLobby(host.link);
   const int frames = stepsUntil("the room list", [] { return ctx->sceneId != kSceneRoomLobby; });
   EXPECT_EQ(ctx->sceneId, kSceneRoomList);
@@ -191,10 +191,10 @@ TEST_F(Lobby, GameButtonOpensTheGameSelectOverTheRunningLobby) {
   enterAs(net::Host);
   runUntilActive();
   step({ButtonConfirm});  // on "game": the host is alone
-  EXPECT_EQ(scene->state, ToGameSelect);
+  EXPECT_EQ(scene->visit.state, ToGameSelect);
   stepsUntil("the game select", [] { return ctx->sceneId != kSceneRoomLobby; });
   EXPECT_EQ(ctx->sceneId, kSceneGameSelect);
-  EXPECT_EQ(scene->state, Passive);
+  EXPECT_EQ(scene->visit.state, Passive);
   gameSelect->enter();
   // A guest arriving now is still taken in by the lobby underneath.
   nettest::Lobby guest;
@@ -207,7 +207,7 @@ TEST_F(Lobby, GameButtonOpensTheGameSelectOverTheRunningLobby) {
   EXPECT_STREQ(ctx->players[1].name.data(), "Late");
   EXPECT_EQ(guest.link.ownSlot(), 1);
   EXPECT_EQ(ctx->sceneId, kSceneGameSelect);  // no button of its own
-  EXPECT_GT(gameSelect->selectProgress, 1.4f);
+  EXPECT_GT(gameSelect->visit.selectProgress, 1.4f);
 }
 
 TEST_F(Lobby, GuestInGameSelectReturnsToTheRoomListWhenTheHostGoes) {

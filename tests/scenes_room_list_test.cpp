@@ -63,8 +63,8 @@ RoomListScene* RoomList::scene = nullptr;
 TEST_F(RoomList, WithoutAnsweredRoomsDownDoesNothingAndTheGridIsEmpty) {
   testsupport::setDrawing(true);
   frame(*ctx, *scene, {ButtonDown});
-  EXPECT_EQ(scene->browsing, 0);
-  EXPECT_EQ(scene->selected, 0);
+  EXPECT_EQ(scene->visit.browsing, 0);
+  EXPECT_EQ(scene->visit.selected, 0);
   EXPECT_FALSE(isCell(readGlPixel(120, 130)));
 }
 
@@ -82,9 +82,9 @@ TEST_F(RoomList, AnsweredRoomsPackTogetherOnTheirPage) {
 TEST_F(RoomList, HighlightNeverRestsOnPageButtonsWithOnePage) {
   answer({0, 1, 2});
   frame(*ctx, *scene, {ButtonRight});
-  EXPECT_EQ(scene->button, RoomListScene::ButtonCreate);
+  EXPECT_EQ(scene->visit.button, RoomListScene::ButtonCreate);
   frame(*ctx, *scene, {ButtonRight});  // lands on "previous", turned back at once
-  EXPECT_EQ(scene->button, RoomListScene::ButtonCreate);
+  EXPECT_EQ(scene->visit.button, RoomListScene::ButtonCreate);
 }
 
 TEST_F(RoomList, PagesMoveByNineAndBack) {
@@ -92,18 +92,18 @@ TEST_F(RoomList, PagesMoveByNineAndBack) {
   answer({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
   frame(*ctx, *scene, {ButtonRight});
   frame(*ctx, *scene, {ButtonRight});  // skips "previous" to "next"
-  EXPECT_EQ(scene->button, RoomListScene::ButtonNext);
+  EXPECT_EQ(scene->visit.button, RoomListScene::ButtonNext);
   frame(*ctx, *scene, {ButtonConfirm});
-  EXPECT_EQ(scene->selected, 9);
-  EXPECT_EQ(scene->browsing, 0);
+  EXPECT_EQ(scene->visit.selected, 9);
+  EXPECT_EQ(scene->visit.browsing, 0);
   frame(*ctx, *scene);
   // No page after this one: the highlight falls back to "previous".
-  EXPECT_EQ(scene->button, RoomListScene::ButtonPrevious);
+  EXPECT_EQ(scene->visit.button, RoomListScene::ButtonPrevious);
   EXPECT_TRUE(isCell(readGlPixel(120, 130)));  // entries 9..11 in the top row
   EXPECT_TRUE(isCell(readGlPixel(520, 130)));
   EXPECT_FALSE(isCell(readGlPixel(120, 230)));
   frame(*ctx, *scene, {ButtonConfirm});
-  EXPECT_EQ(scene->selected, 0);
+  EXPECT_EQ(scene->visit.selected, 0);
   frame(*ctx, *scene);
   EXPECT_TRUE(isCell(readGlPixel(120, 330)));  // rows of three: 0..8
 }
@@ -111,35 +111,35 @@ TEST_F(RoomList, PagesMoveByNineAndBack) {
 TEST_F(RoomList, NextFromTheLastFullPageReachesTheHundredthRoom) {
   answer({90, 92, 95, 99});
   for (const uint16_t from : {90, 95, 98}) {
-    scene->selected = from;
-    scene->button = RoomListScene::ButtonNext;
+    scene->visit.selected = from;
+    scene->visit.button = RoomListScene::ButtonNext;
     frame(*ctx, *scene, {ButtonConfirm});
-    EXPECT_EQ(scene->selected, 99) << "from " << from;
+    EXPECT_EQ(scene->visit.selected, 99) << "from " << from;
     frame(*ctx, *scene);  // no page after the last: the highlight moves off "next"
-    EXPECT_EQ(scene->button, RoomListScene::ButtonPrevious);
+    EXPECT_EQ(scene->visit.button, RoomListScene::ButtonPrevious);
   }
 }
 
 TEST_F(RoomList, GridMovesAndUpFromTheTopRowReturnsToTheBar) {
   answer({2, 3, 4, 5, 6});
   frame(*ctx, *scene, {ButtonDown});
-  EXPECT_EQ(scene->browsing, 1);
-  EXPECT_EQ(scene->selected, 2);  // the first answered entry
+  EXPECT_EQ(scene->visit.browsing, 1);
+  EXPECT_EQ(scene->visit.selected, 2);  // the first answered entry
   EXPECT_EQ(scene->lastCommentIndex, 2);
   frame(*ctx, *scene, {ButtonDown});
-  EXPECT_EQ(scene->selected, 5);
+  EXPECT_EQ(scene->visit.selected, 5);
   frame(*ctx, *scene, {ButtonDown});  // entry 8 did not answer
-  EXPECT_EQ(scene->selected, 5);
+  EXPECT_EQ(scene->visit.selected, 5);
   frame(*ctx, *scene, {ButtonRight});
-  EXPECT_EQ(scene->selected, 6);
+  EXPECT_EQ(scene->visit.selected, 6);
   frame(*ctx, *scene, {ButtonRight});
-  EXPECT_EQ(scene->selected, 6);
+  EXPECT_EQ(scene->visit.selected, 6);
   frame(*ctx, *scene, {ButtonUp});
-  EXPECT_EQ(scene->selected, 3);
+  EXPECT_EQ(scene->visit.selected, 3);
   frame(*ctx, *scene, {ButtonLeft});
   frame(*ctx, *scene, {ButtonUp});
-  EXPECT_EQ(scene->browsing, 0);
-  EXPECT_EQ(scene->selected, 2);
+  EXPECT_EQ(scene->visit.browsing, 0);
+  EXPECT_EQ(scene->visit.selected, 2);
 }
 
 TEST_F(RoomList, ConfirmOnARoomJoinsItAsGuest) {
@@ -191,7 +191,7 @@ TEST_F(RoomList, RefreshShowsTheRoomsThatAnswered) {
   // Frames go on while the rooms are asked, taking no input; the refresh
   // ends by itself.
   frame(*ctx, *scene, {ButtonRight});
-  EXPECT_EQ(scene->button, RoomListScene::ButtonRefresh);
+  EXPECT_EQ(scene->visit.button, RoomListScene::ButtonRefresh);
   for (int i = 0; i < 600 && scene->refreshing(); ++i) {
     frame(*ctx, *scene);
     SDL_Delay(5);
@@ -209,7 +209,7 @@ TEST_F(RoomList, RefreshShowsTheRoomsThatAnswered) {
   EXPECT_GT(scene->entries[2].countLabel.pixelWidth(), 0);
   EXPECT_EQ(widgets::state().dialogMessage, nullptr);
   frame(*ctx, *scene, {ButtonDown});
-  EXPECT_EQ(scene->selected, 2);
+  EXPECT_EQ(scene->visit.selected, 2);
 }
 
 }  // namespace

@@ -42,9 +42,9 @@ TEST(TitleCopy, EveryFrameShowsThePlainPixels) {
     testsupport::paintBackground();
     step(ctx, copied, confirm);
     ASSERT_EQ(firstDifference(readFrame(), want), "") << "frame " << f;
-    ASSERT_EQ(copied.barScrollY, plain.barScrollY);
+    ASSERT_EQ(copied.visit.barScrollY, plain.visit.barScrollY);
   }
-  EXPECT_EQ(copied.phase, MainMenu);
+  EXPECT_EQ(copied.visit.phase, MainMenu);
 }
 
 }  // namespace

@@ -28,10 +28,10 @@ class Title : public ::testing::Test {
   void openMenu() {
     frames(*ctx, *title, 20);
     frame(*ctx, *title, {ButtonConfirm});
-    framesUntil(*ctx, *title, "the main menu", [] { return title->phase == MainMenu; });
-    ASSERT_EQ(title->phase, MainMenu);
+    framesUntil(*ctx, *title, "the main menu", [] { return title->visit.phase == MainMenu; });
+    ASSERT_EQ(title->visit.phase, MainMenu);
     frames(*ctx, *title, 60);
-    ASSERT_GE(title->menuAlpha, 1);
+    ASSERT_GE(title->visit.menuAlpha, 1);
   }
 
   static GameContext* ctx;
@@ -41,28 +41,28 @@ GameContext* Title::ctx = nullptr;
 TitleScene* Title::title = nullptr;
 
 TEST_F(Title, EnterResetsTheScene) {
-  EXPECT_EQ(title->phase, PressStart);
-  EXPECT_EQ(title->menuClosing, 1);
-  EXPECT_EQ(title->bubbleRetract, 1);
-  EXPECT_FLOAT_EQ(title->barScrollY, -25);
-  EXPECT_LT(title->frameScrollX, -319);
-  EXPECT_FLOAT_EQ(title->framePulse, 1);
+  EXPECT_EQ(title->visit.phase, PressStart);
+  EXPECT_EQ(title->visit.menuClosing, 1);
+  EXPECT_EQ(title->visit.bubbleRetract, 1);
+  EXPECT_FLOAT_EQ(title->visit.barScrollY, -25);
+  EXPECT_LT(title->visit.frameScrollX, -319);
+  EXPECT_FLOAT_EQ(title->visit.framePulse, 1);
 }
 
 TEST_F(Title, PromptIgnoresConfirmWhileFadingInThenFadesOut) {
   frame(*ctx, *title, {ButtonConfirm});
   frames(*ctx, *title, 10);
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->phase, PressStart);
+  EXPECT_EQ(title->visit.phase, PressStart);
   frames(*ctx, *title, 12);
-  EXPECT_GE(title->startAlpha, 1);
+  EXPECT_GE(title->visit.startAlpha, 1);
   frames(*ctx, *title, 30);
-  EXPECT_EQ(title->phase, PressStart);  // stays lit, no blinking, no timeout
+  EXPECT_EQ(title->visit.phase, PressStart);  // stays lit, no blinking, no timeout
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->phase, StartPressed);
+  EXPECT_EQ(title->visit.phase, StartPressed);
   const int fade =
-      framesUntil(*ctx, *title, "the fade out", [] { return title->phase != StartPressed; });
-  EXPECT_EQ(title->phase, MainMenu);
+      framesUntil(*ctx, *title, "the fade out", [] { return title->visit.phase != StartPressed; });
+  EXPECT_EQ(title->visit.phase, MainMenu);
   EXPECT_GE(fade, 20);
   EXPECT_LE(fade, 22);
 }
@@ -70,45 +70,45 @@ TEST_F(Title, PromptIgnoresConfirmWhileFadingInThenFadesOut) {
 TEST_F(Title, ConfirmOnTheFirstMenuFrameChoosesAtOnce) {
   frames(*ctx, *title, 20);
   frame(*ctx, *title, {ButtonConfirm});
-  framesUntil(*ctx, *title, "the main menu", [] { return title->phase != StartPressed; });
+  framesUntil(*ctx, *title, "the main menu", [] { return title->visit.phase != StartPressed; });
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->phase, ProduceChosen);
+  EXPECT_EQ(title->visit.phase, ProduceChosen);
 }
 
 TEST_F(Title, CursorStopsAtBothEnds) {
   openMenu();
   frame(*ctx, *title, {ButtonUp});
-  EXPECT_EQ(title->menuCursor, 0);
+  EXPECT_EQ(title->visit.menuCursor, 0);
   for (int i = 0; i < 6; ++i) frame(*ctx, *title, {ButtonDown});
-  EXPECT_EQ(title->menuCursor, 4);
+  EXPECT_EQ(title->visit.menuCursor, 4);
   frame(*ctx, *title, {ButtonUp});
   frame(*ctx, *title, {ButtonUp, ButtonDown});
-  EXPECT_EQ(title->menuCursor, 3);
+  EXPECT_EQ(title->visit.menuCursor, 3);
 }
 
 TEST_F(Title, ConfirmWhileThePanelMovesIsIgnored) {
   frames(*ctx, *title, 20);
   frame(*ctx, *title, {ButtonConfirm});
-  framesUntil(*ctx, *title, "the main menu", [] { return title->phase != StartPressed; });
+  framesUntil(*ctx, *title, "the main menu", [] { return title->visit.phase != StartPressed; });
   frame(*ctx, *title);  // first menu frame: the panel starts opening
   frames(*ctx, *title, 10);
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->phase, MainMenu);
+  EXPECT_EQ(title->visit.phase, MainMenu);
 }
 
 TEST_F(Title, ProduceClosesAndReopensTheMenu) {
   openMenu();
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->phase, ProduceChosen);
-  const int closing =
-      framesUntil(*ctx, *title, "the menu to close", [] { return title->phase != ProduceChosen; });
-  EXPECT_EQ(title->phase, MainMenu);
+  EXPECT_EQ(title->visit.phase, ProduceChosen);
+  const int closing = framesUntil(*ctx, *title, "the menu to close",
+                                  [] { return title->visit.phase != ProduceChosen; });
+  EXPECT_EQ(title->visit.phase, MainMenu);
   EXPECT_EQ(ctx->playMode, Produce);
   EXPECT_GE(closing, 50);
   EXPECT_LE(closing, 54);
   frames(*ctx, *title, 60);
-  EXPECT_GE(title->menuAlpha, 1);
-  EXPECT_EQ(title->menuCursor, 0);
+  EXPECT_GE(title->visit.menuAlpha, 1);
+  EXPECT_EQ(title->visit.menuCursor, 0);
   EXPECT_EQ(ctx->sceneId, kSceneTitle);
 }
 
@@ -136,14 +136,14 @@ TEST_F(Title, QuitFadesToBlackAndEndsTheProgram) {
   frame(*ctx, *title, {ButtonConfirm});
   framesUntil(*ctx, *title, "the end of the program", [] { return ctx->sceneId != kSceneTitle; });
   EXPECT_EQ(ctx->sceneId, kSceneQuit);
-  EXPECT_EQ(title->phase, QuitChosen);
-  EXPECT_GE(title->screenFade, 2);
+  EXPECT_EQ(title->visit.phase, QuitChosen);
+  EXPECT_GE(title->visit.screenFade, 2);
 }
 
 TEST_F(Title, BubbleFollowsItsGrowthAndRetractsOnChoice) {
   openMenu();
   frames(*ctx, *title, 100);
-  EXPECT_FLOAT_EQ(title->bubbleGrow, 1);
+  EXPECT_FLOAT_EQ(title->visit.bubbleGrow, 1);
   EXPECT_GE(title->bubbleX, 160);
   EXPECT_GE(title->bubbleY, 320);
   const int x = title->bubbleX;

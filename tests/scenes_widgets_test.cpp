@@ -2,6 +2,8 @@
 // and banner timings, and the dialog's handling of presses.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "render/draw.h"
 #include "render/image.h"
 #include "render/video.h"
@@ -89,6 +91,33 @@ TEST_F(Widgets, FrameAlphaMinusOneIsEightyPercentOfTheCurrentAlpha) {
   widgets::drawWindow(*ctx, 200, 200, 100, 100, 1, 1, 1, -1);
   const Rgba rim = readGlPixel(250, 200);
   EXPECT_NEAR(rim.r, 0.4 * 255, 3);
+}
+
+TEST_F(Widgets, PanelFrameIsBlackAtEightyPercentOfTheFillAlpha) {
+  testsupport::clearGl(1, 1, 1);
+  render::setDrawColor(1, 1, 1, 0.5f);
+  widgets::drawPanel(*ctx, 200, 200, 100, 100);
+  EXPECT_NEAR(readGlPixel(250, 200).r, 0.6 * 255, 3);  // white under black at 0.4
+}
+
+TEST_F(Widgets, ButtonTakesTheLookOfItsHighlight) {
+  GfxImage label;  // a white 20 x 10 picture
+  label.surface = render::createSurface(20, 10, 1);
+  render::setDrawColor(1, 1, 1, 1);
+  render::fillRectOn(label.surface, 0, 0, 20, 10);
+  render::loadImage(label, nullptr);
+  // Interiors x 110..170 and 310..370, y 110..130; labels at 130 and 330.
+  widgets::drawButton(*ctx, 100, 100, 80, 40, label, 130, 115, false);
+  widgets::drawButton(*ctx, 300, 100, 80, 40, label, 330, 115, true);
+  const auto near = [](Rgba got, int r, int g, int b) {
+    return std::abs(got.r - r) <= 2 && std::abs(got.g - g) <= 2 && std::abs(got.b - b) <= 2;
+  };
+  EXPECT_TRUE(near(readGlPixel(115, 120), 153, 230, 102));  // plain fill
+  EXPECT_TRUE(near(readGlPixel(140, 120), 77, 128, 51));    // plain label
+  EXPECT_TRUE(near(readGlPixel(315, 120), 128, 230, 0));    // highlighted fill
+  EXPECT_TRUE(near(readGlPixel(340, 120), 255, 255, 255));  // highlighted label
+  // The colour stays at the label's, for more pictures on the button.
+  EXPECT_FLOAT_EQ(render::drawState().color[2], 1);
 }
 
 TEST_F(Widgets, HeadingOpensInSixtyOneCallsAndPlateShowsFromTheSixth) {

@@ -1,4 +1,5 @@
 // Shift-JIS conversion and the fonts folder.
+#include <SDL_ttf.h>
 #include <gtest/gtest.h>
 
 #include <array>

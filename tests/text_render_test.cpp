@@ -122,6 +122,28 @@ TEST_F(RenderText, EachLineIsCopiedWholeDirectlyBelowTheOneAbove) {
   EXPECT_EQ(top, image.pixelHeight());
 }
 
+TEST_F(RenderText, RendersInTheStyleAskedAndLeavesTheFontItsOwn) {
+  TTF_SetFontStyle(font, TTF_STYLE_BOLD);
+  SDL_Surface* const bold = TTF_RenderUTF8_Blended(font, "Style", kWhite);
+  TTF_SetFontStyle(font, TTF_STYLE_NORMAL);
+  SDL_Surface* const normal = TTF_RenderUTF8_Blended(font, "Style", kWhite);
+
+  GfxImage boldImage;
+  text::renderText("Style", boldImage, font, kWhite, false, text::FontStyle::Bold);
+  EXPECT_TRUE(samePixels(boldImage.surface, bold));
+  EXPECT_EQ(TTF_GetFontStyle(font), TTF_STYLE_NORMAL);
+  // A font that is bold for its whole life is still bold after a normal
+  // render.
+  TTF_SetFontStyle(font, TTF_STYLE_BOLD);
+  GfxImage normalImage;
+  render("Style", normalImage);
+  EXPECT_TRUE(samePixels(normalImage.surface, normal));
+  EXPECT_EQ(TTF_GetFontStyle(font), TTF_STYLE_BOLD);
+  TTF_SetFontStyle(font, TTF_STYLE_NORMAL);
+  SDL_FreeSurface(bold);
+  SDL_FreeSurface(normal);
+}
+
 TEST_F(RenderText, TabsAreRemovedAndTrailingBreakChangesNothing) {
   GfxImage tabbed, plain, trailing;
   render("\tA\t\tB", tabbed);

@@ -1,4 +1,6 @@
 // Opening fonts from the system's fonts folder.
+#include <SDL_ttf.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>

@@ -74,6 +74,28 @@ SDL_Surface* stackLines(RenderedLines& lines) {
   return stacked;
 }
 
+// Gives a font the style of one render and its own style back afterwards:
+// the fonts are shared by every scene.
+class StyleForRender {
+ public:
+  StyleForRender(TTF_Font* font, FontStyle style)
+      : font_(font),
+        own_(TTF_GetFontStyle(font)),
+        wanted_(style == FontStyle::Bold ? TTF_STYLE_BOLD : TTF_STYLE_NORMAL) {
+    if (wanted_ != own_) TTF_SetFontStyle(font_, wanted_);
+  }
+  ~StyleForRender() {
+    if (wanted_ != own_) TTF_SetFontStyle(font_, own_);
+  }
+  StyleForRender(const StyleForRender&) = delete;
+  StyleForRender& operator=(const StyleForRender&) = delete;
+
+ private:
+  TTF_Font* font_;
+  int own_;
+  int wanted_;
+};
+
 void replaceSurface(GfxImage& image, SDL_Surface* surface) {
   if (image.surface != nullptr) SDL_FreeSurface(image.surface);
   image.surface = surface;
@@ -81,8 +103,8 @@ void replaceSurface(GfxImage& image, SDL_Surface* surface) {
 
 }  // namespace
 
-void renderText(const char* text, GfxImage& image, TTF_Font* font, SDL_Color color,
-                bool isShiftJis) {
+void renderText(const char* text, GfxImage& image, TTF_Font* font, SDL_Color color, bool isShiftJis,
+                FontStyle style) {
   if (text == nullptr || font == nullptr) return;
   // Sized by asking the conversion first, so that no text is cut (half-width
   // katakana grows from one byte to three).
@@ -96,7 +118,10 @@ void renderText(const char* text, GfxImage& image, TTF_Font* font, SDL_Color col
     utf8 = converted.data();
   }
   RenderedLines lines;
-  renderLines(utf8, font, color, lines);
+  {
+    const StyleForRender styled(font, style);
+    renderLines(utf8, font, color, lines);
+  }
   if (lines.count == 0) return;
   SDL_Surface* const surface = lines.count == 1 ? lines.takeSingle() : stackLines(lines);
   if (surface == nullptr) return;
@@ -162,16 +187,8 @@ void makeKnockoutLabel(const char* text, GfxImage& image, TTF_Font* font, SDL_Co
 
 void renderHeading(HeadingLabels& heading, const char* title, const char* subtitle,
                    TTF_Font* titleFont, TTF_Font* subtitleFont, SDL_Color color) {
-  if (titleFont != nullptr) {
-    TTF_SetFontStyle(titleFont, TTF_STYLE_BOLD);
-    renderText(title, heading.title, titleFont, color, true);
-    TTF_SetFontStyle(titleFont, TTF_STYLE_NORMAL);
-  }
-  if (subtitleFont != nullptr) {
-    TTF_SetFontStyle(subtitleFont, TTF_STYLE_BOLD);
-    renderText(subtitle, heading.subtitle, subtitleFont, color, true);
-    TTF_SetFontStyle(subtitleFont, TTF_STYLE_NORMAL);
-  }
+  renderText(title, heading.title, titleFont, color, true, FontStyle::Bold);
+  renderText(subtitle, heading.subtitle, subtitleFont, color, true, FontStyle::Bold);
 }
 
 }  // namespace text

@@ -3,10 +3,16 @@
 #pragma once
 
 #include <SDL.h>
-#include <SDL_ttf.h>
+
+#include <cstdint>
 
 #include "render/image.h"
 #include "text/line_split.h"
+
+// SDL_ttf's font handle. Only text/ and the context's start-up and shut-down
+// call SDL_ttf; everybody else passes fonts along.
+struct _TTF_Font;
+typedef struct _TTF_Font TTF_Font;
 
 namespace text {
 
@@ -32,10 +38,13 @@ int convertText(const char* source, char* destination, int size, bool toUtf8);
 int shiftJisToUtf8(const char* source, char* destination, int size);
 int utf8ToShiftJis(const char* source, char* destination, int size);
 
-// Renders text (Shift-JIS when isShiftJis) into image, one line per "\n".
-// A null font or a text without any non-empty line leaves image unchanged.
-void renderText(const char* text, GfxImage& image, TTF_Font* font, SDL_Color color,
-                bool isShiftJis);
+enum class FontStyle : uint8_t { Normal, Bold };
+
+// Renders text (Shift-JIS when isShiftJis) into image, one line per "\n",
+// in the given style; the font keeps the style it had before. A null font
+// or a text without any non-empty line leaves image unchanged.
+void renderText(const char* text, GfxImage& image, TTF_Font* font, SDL_Color color, bool isShiftJis,
+                FontStyle style = FontStyle::Normal);
 // Gives a 32-bit surface a vertical alpha fade and converts it to a texture.
 // Refuses (returns false, image untouched) a surface that is not 32-bit,
 // under 2 rows or of 65536 bytes or more.
@@ -43,8 +52,7 @@ bool makeFadeBand(GfxImage& image);
 // A white plate 640 pixels wider than the word, 240 high, with the word cut
 // out 320 pixels from its left edge.
 void makeKnockoutLabel(const char* text, GfxImage& image, TTF_Font* font, SDL_Color color);
-// Renders title in titleFont and subtitle in subtitleFont, both bold for the
-// render and normal again afterwards.
+// Renders title in titleFont and subtitle in subtitleFont, both bold.
 void renderHeading(HeadingLabels& heading, const char* title, const char* subtitle,
                    TTF_Font* titleFont, TTF_Font* subtitleFont, SDL_Color color);
 // The frame-rate readout at the bottom-right corner; once per main-loop pass.

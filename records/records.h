@@ -1,7 +1,9 @@
 // Records shared by the whole program: the participant record and the room
-// description. Both travel over the network; their byte layout on the wire is
-// fixed in net/protocol.h and written field by field by net/wire.h, so the
-// in-memory layout here is free.
+// description, with the helpers that fill their text fields. Both travel
+// over the network; their byte layout on the wire is fixed in
+// net/protocol.h and written field by field by net/wire.h, so the in-memory
+// layout here is free. Nothing here depends on any other part of the
+// program: the link, the room files and the scenes all build on it.
 #pragma once
 
 #include <array>
@@ -38,17 +40,6 @@ struct RoomRecord {
   uint16_t port = 0;
   std::array<uint8_t, 2> reserved2{};
 };
-
-enum PlayMode : int32_t { Produce = 0, FreeBattle = 1, NetBattle = 2 };
-
-// Scene numbers; 0 ends the main loop.
-using SceneId = uint8_t;
-inline constexpr SceneId kSceneQuit = 0;
-inline constexpr SceneId kSceneTitle = 1;
-inline constexpr SceneId kSceneCharacterSelect = 2;
-inline constexpr SceneId kSceneRoomList = 3;
-inline constexpr SceneId kSceneRoomLobby = 4;
-inline constexpr SceneId kSceneGameSelect = 5;
 
 // Copies text into a fixed field, cutting it so the terminator always fits.
 // Returns false when the text had to be cut.

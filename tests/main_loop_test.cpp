@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_loop.h"
+#include "main/main_loop.h"
 #include "support/test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/main_loop.h"
+#include "main/main_loop.h"
 
 #include <SDL.h>
 

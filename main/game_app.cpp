@@ -1,0 +1,44 @@
+#include "main/game_app.h"
+
+#include <SDL_mixer.h>
+
+namespace {
+constexpr float kMusicVolume = 1.0f;
+constexpr float kEffectVolume = 0.8f;
+constexpr int kMixChannels = 64;
+}  // namespace
+
+bool GameApp::startUp() {
+  if (!context.initContext()) {
+    // No orderly way on without SDL, the network library, audio or a window.
+    context.shutdownContext();
+    return false;
+  }
+  link.reset();
+  lobby.emplace(context, link);
+  title.emplace(context);
+  characterSelect.emplace(context);
+  roomList.emplace(context, link);
+  gameSelect.emplace(context, *lobby);
+  registerScenes();
+  context.changeScene(kSceneTitle);
+  setDefaultBindings(context.bindings.data());
+  setVolumes();
+  return true;
+}
+
+void GameApp::registerScenes() {
+  loop.setScene(kSceneTitle, &*title);
+  loop.setScene(kSceneCharacterSelect, &*characterSelect);
+  loop.setScene(kSceneRoomList, &*roomList);
+  loop.setScene(kSceneRoomLobby, &*lobby);
+  loop.setScene(kSceneGameSelect, &*gameSelect);
+}
+
+void GameApp::setVolumes() {
+  context.musicVolume = kMusicVolume;
+  context.effectVolume = kEffectVolume;
+  Mix_AllocateChannels(kMixChannels);
+  Mix_Volume(-1, static_cast<int>(context.effectVolume * 128));
+  Mix_VolumeMusic(static_cast<int>(context.musicVolume * 128));
+}

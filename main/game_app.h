@@ -1,0 +1,53 @@
+// The application object: holds the shared context, the network link and
+// every scene, brings them up in a fixed order, runs the frame loop, and
+// takes everything down in reverse order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "app/context.h"
+#include "main/main_loop.h"
+#include "net/net_link.h"
+#include "scenes/character_select_scene.h"
+#include "scenes/game_select_scene.h"
+#include "scenes/room_list_scene.h"
+#include "scenes/room_lobby_scene.h"
+#include "scenes/title_scene.h"
+
+class GameApp {
+ public:
+  static constexpr int kStartUpFailed = 2;
+
+  GameApp() = default;
+  ~GameApp() = default;
+  GameApp(const GameApp&) = delete;
+  GameApp& operator=(const GameApp&) = delete;
+
+  // Brings the program up: the context (SDL, network, audio, window,
+  // pictures, fonts, RoomConfig.txt), the link, the lobby, the other scenes,
+  // the first scene, the bindings and the volumes. False after a failed
+  // step of the context, whose message is printed and whatever it acquired
+  // released; the program should then end with kStartUpFailed. A missing
+  // picture ends the process with status 1 from inside a step.
+  bool startUp();
+  // Runs until the program ends; only after startUp succeeded.
+  uint8_t runMainLoop() { return loop.runMainLoop(); }
+
+ private:
+  void registerScenes();
+  void setVolumes();
+
+  // Members go in reverse order of declaration: the scenes first (game
+  // select, room list, character select, title, then the lobby), then the
+  // link and the context. The scenes are made by startUp once the context
+  // is up, because they render with its fonts and pictures.
+  GameContext context;
+  net::NetLink link;
+  std::optional<RoomLobbyScene> lobby;
+  std::optional<TitleScene> title;
+  std::optional<CharacterSelectScene> characterSelect;
+  std::optional<RoomListScene> roomList;
+  std::optional<GameSelectScene> gameSelect;
+  MainLoop loop{context};
+};
