@@ -26,6 +26,13 @@ bool run(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// The ip command run inside a namespace. nsenter enters the network
+// namespace alone; `ip -n` would also remount /sys in a mount namespace of
+// its own, which fails where / is not a mount point (a chroot).
+bool ipIn(const std::string& ns, const std::string& arguments) {
+  return run("nsenter --net=/var/run/netns/" + ns + " ip " + arguments);
+}
+
 // Runs the calling thread in a namespace while it lives; sockets made
 // meanwhile belong to that namespace for good.
 class InNamespace {
@@ -73,10 +80,10 @@ class VanishedPeer : public nettest::NetTest {
                    const std::string& b, const char* bEnd, const char* bAddress) {
     return run("ip link add " + std::string(aEnd) + " netns " + a + " type veth peer name " + bEnd +
                " netns " + b) &&
-           run("ip -n " + a + " addr add " + aAddress + "/24 dev " + aEnd) &&
-           run("ip -n " + b + " addr add " + bAddress + "/24 dev " + bEnd) &&
-           run("ip -n " + a + " link set " + aEnd + " up") &&
-           run("ip -n " + b + " link set " + bEnd + " up");
+           ipIn(a, "addr add " + std::string(aAddress) + "/24 dev " + aEnd) &&
+           ipIn(b, "addr add " + std::string(bAddress) + "/24 dev " + bEnd) &&
+           ipIn(a, "link set " + std::string(aEnd) + " up") &&
+           ipIn(b, "link set " + std::string(bEnd) + " up");
   }
   bool host(Lobby& lobby, const std::string& role) {
     const InNamespace in(ns(role));
@@ -104,8 +111,8 @@ TEST_F(VanishedPeer, EachSideNoticesWithinThirtySecondsAndAQuietLivePeerStays) {
   const int quietSlot = quiet.link.ownSlot();
   ASSERT_EQ(host1.room.currentPlayers, 3);
 
-  ASSERT_TRUE(run("ip -n " + ns("x") + " link set up0 down"));   // the guest's link
-  ASSERT_TRUE(run("ip -n " + ns("h2") + " link set toy down"));  // the other host's link
+  ASSERT_TRUE(ipIn(ns("x"), "link set up0 down"));   // the guest's link
+  ASSERT_TRUE(ipIn(ns("h2"), "link set toy down"));  // the other host's link
   const Uint32 cutAt = SDL_GetTicks();
   Uint32 guestGone = 0;
   Uint32 hostGone = 0;
