@@ -27,11 +27,15 @@ need_packages debootstrap git
 
 mounted_under() { grep -q -F " $(realpath -m "$1")/" /proc/mounts; }
 
+# Everything mounted under the root, deepest first: the binds made here and
+# whatever the tests made inside (ip netns mounts /run/netns, say).
 unmount_all() {
     local dir
     for dir in tmp/.X11-unix sys dev proc; do
         mountpoint -q "$root/$dir" 2>/dev/null && umount -R "$root/$dir"
     done
+    awk -v top="$(realpath -m "$root")/" 'index($2, top) == 1 {print $2}' /proc/mounts | sort -r |
+        while read -r dir; do umount -l "$dir"; done
     return 0
 }
 
