@@ -31,8 +31,10 @@ inline constexpr uint32_t kJoinTimeoutMs = 5000;
 // connection); one that has sent part of a message keeps its slot. While a
 // slot is about to be free (its connection asked for the room, or arrived
 // in this poll and has not been read yet) newcomers wait in the system's
-// backlog; otherwise a full room closes them at once. Connections accepted per poll, so that a
-// burst is shed in a few frames, and connections the system may hold meanwhile.
+// backlog; otherwise a full room closes them at once.
+//
+// Connections accepted per poll, so that a burst is shed in a few frames,
+// and connections the system may hold meanwhile.
 inline constexpr int kMaxAcceptsPerPoll = 8;
 inline constexpr int kListenBacklog = 64;
 // Work one guest can cause per poll: bytes read from its connection and

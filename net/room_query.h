@@ -26,9 +26,9 @@ class RoomRefresh {
   RoomRefresh& operator=(const RoomRefresh&) = delete;
 
   // Starts asking each room of rooms[0..count) that has a host (the first
-  // kMaxRefreshRooms of them); answerMs is
-  // how long a room that took the connection has to answer. Whatever an
-  // earlier refresh still had open is dropped.
+  // kMaxRefreshRooms of them); answerMs is how long a room that took the
+  // connection has to answer. Whatever an earlier refresh still had open is
+  // dropped.
   void start(const RoomRecord* rooms, size_t count, uint32_t answerMs);
   // Advances every query without waiting. True once every room has
   // answered or given up (at once when none was asked).

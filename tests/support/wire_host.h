@@ -9,10 +9,10 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "net/wire.h"
@@ -41,13 +41,13 @@ class WireHost {
   // One poll: accept one connection, then one receive per ready slot.
   void step() {
     pollfd waiting{listener_.fd(), POLLIN, 0};
-    if (::poll(&waiting, 1, 0) == 1) seat(::accept(listener_.fd(), nullptr, nullptr));
+    if (::poll(&waiting, 1, 0) == 1) seat(RawSocket(::accept(listener_.fd(), nullptr, nullptr)));
     for (int k = 1; k < kPlayerSlots; ++k) {
-      if (slots_[k].fd < 0) continue;
-      pollfd ready{slots_[k].fd, POLLIN, 0};
+      if (!slots_[k].socket.valid()) continue;
+      pollfd ready{slots_[k].socket.fd(), POLLIN, 0};
       if (::poll(&ready, 1, 0) != 1) continue;
       std::array<uint8_t, net::kBufferSize> chunk;
-      const ssize_t got = ::recv(slots_[k].fd, chunk.data(), chunk.size(), 0);
+      const ssize_t got = ::recv(slots_[k].socket.fd(), chunk.data(), chunk.size(), 0);
       if (got <= 0) {
         leave(k);
         continue;
@@ -58,43 +58,35 @@ class WireHost {
     }
   }
 
-  ~WireHost() {
-    for (Slot& slot : slots_) {
-      if (slot.fd >= 0) ::close(slot.fd);
-    }
-  }
-
  private:
   struct Slot {
-    int fd = -1;
+    RawSocket socket;
     int connection = -1;
   };
 
-  void seat(int fd) {
+  // A connection with no free slot is closed as it goes out of scope.
+  void seat(RawSocket incoming) {
     for (int k = 1; k < kPlayerSlots; ++k) {
-      if (slots_[k].fd >= 0) continue;
-      slots_[k] = Slot{fd, accepted()};
+      if (slots_[k].socket.valid()) continue;
+      slots_[k] = Slot{std::move(incoming), accepted()};
       received_.emplace_back();
       return;
     }
-    ::close(fd);
   }
 
   void send(int k, const Bytes& bytes) const {
-    ::send(slots_[k].fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    ::send(slots_[k].socket.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
   }
 
-  void close(int k) {
-    ::close(slots_[k].fd);
-    slots_[k] = Slot{};
-  }
+  void close(int k) { slots_[k] = Slot{}; }
 
   void leave(int k) {
     close(k);
     players_[k].present = 0;
     --room_.currentPlayers;
     for (int i = 1; i < kPlayerSlots; ++i) {
-      if (i != k && slots_[i].fd >= 0) send(i, hostFrame(static_cast<uint8_t>(k), net::Leave));
+      if (i != k && slots_[i].socket.valid())
+        send(i, hostFrame(static_cast<uint8_t>(k), net::Leave));
     }
   }
 
@@ -119,7 +111,7 @@ class WireHost {
       std::copy(payload, payload + length, bytes.begin());
       net::readPlayerRecord(bytes, players_[k]);
       for (int i = 1; i < kPlayerSlots; ++i) {
-        if (i != k && slots_[i].fd >= 0) {
+        if (i != k && slots_[i].socket.valid()) {
           send(i, hostFrame(from, net::PlayerInfo, recordBytes(players_[k])));
         }
       }
