@@ -132,7 +132,7 @@ Socket acceptWaiting(const Socket& listener) {
 }
 
 Socket startConnect(const Address& address) {
-  if (address.host == 0 || address.host == 0xFFFFFFFF) {
+  if (isWildcardOrBroadcast(address)) {
     fake::misuse("connection to an address that is no host");
   }
   if (!fake::world().reachable) return Socket();
@@ -245,7 +245,10 @@ Lookup HostLookup::result(LookupAnswer& answer, uint32_t) {
 void HostLookup::abandon() { job_.reset(); }
 
 // No local network here: datagrams go nowhere and none arrive.
-Socket openDatagram(uint16_t, bool) { return Socket(); }
+Socket openDatagram(uint16_t, bool) {
+  fake::Connection* made = nullptr;
+  return fake::make(&made);
+}
 
 int sendDatagram(const Socket&, const Address&, const void*, size_t) { return -1; }
 

@@ -122,6 +122,9 @@ bool NetLink::open(const char* host, uint16_t port) {
   settings_.port = port;
   if (mode() == Offline) return false;
   session_.socket = openSocket(mode() == Guest ? settings_.hostName.data() : nullptr, port);
+  // A room is found on the local network too; without the search port it
+  // is still found through the room files.
+  if (mode() == Host && isOpen()) session_.beacon.open(port);
   return isOpen();
 }
 
@@ -345,6 +348,9 @@ void NetLink::pollHost() {
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     if (!receiveFromGuest(slot)) break;
   }
+  // The room is served only while a slot is free; a search is answered
+  // the same way.
+  session_.beacon.poll(freeSlot() >= 0);
 }
 
 bool NetLink::receiveFromGuest(int slot) {

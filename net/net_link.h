@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "net/discovery.h"
 #include "net/protocol.h"
 #include "platform/net_socket.h"
 #include "records/records.h"
@@ -208,6 +209,7 @@ class NetLink {
   // Cleared as a whole.
   struct Session {
     platform::Socket socket;               // guest: the connection to the host; host: the listener
+    RoomBeacon beacon;                     // host: answers the local network's searches
     std::array<Peer, kPlayerSlots> peers;  // host: one per slot
     Peer host;                             // guest: its connection's streams
     // Host: one row per queued message, one byte per slot: 1 = delivered or

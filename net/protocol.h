@@ -98,10 +98,42 @@ inline constexpr size_t kHostReceiveStop = 8192;   // stop reading guests past t
 inline constexpr int kMaxGuests = 5;
 inline constexpr uint16_t kDefaultPort = 6247;
 
+// Finding rooms on the local network: UDP datagrams on a port of their own,
+// beside the TCP lobby, which they leave as it is. A guest broadcasts a
+// request on kDiscoveryPort; every host there answers, to the sender, with
+// its room's TCP port; the guest then asks each room over TCP as it asks a
+// listed one. An answer is never larger than the request it answers, so a
+// host cannot be used to multiply a spoofed sender's traffic.
+//
+// Request (kDiscoverySize bytes):
+//   0 4 magic "VLRQ"   4 1 version   5 3 zero   8 4 nonce (u32)   12 4 zero
+// Answer (kDiscoverySize bytes):
+//   0 4 magic "VLRA"   4 1 version   5 1 zero   6 2 room port (u16)
+//   8 4 the request's nonce (u32)   12 4 host instance (u32, random per room)
+inline constexpr uint16_t kDiscoveryPort = 6248;
+inline constexpr size_t kDiscoverySize = 16;
+inline constexpr uint8_t kDiscoveryVersion = 1;
+inline constexpr char kDiscoveryRequestMagic[4] = {'V', 'L', 'R', 'Q'};
+inline constexpr char kDiscoveryAnswerMagic[4] = {'V', 'L', 'R', 'A'};
+inline constexpr size_t kDiscoveryVersionOffset = 4;
+inline constexpr size_t kDiscoveryPortOffset = 6;
+inline constexpr size_t kDiscoveryNonceOffset = 8;
+inline constexpr size_t kDiscoveryInstanceOffset = 12;
+// Datagrams a host reads per poll, answered or not; the rest wait in the
+// system's buffer (which drops what overflows it).
+inline constexpr int kDiscoveryReadsPerPoll = 8;
+
 inline void putU16(uint8_t* out, uint16_t value) {
   out[0] = static_cast<uint8_t>(value & 0xFF);
   out[1] = static_cast<uint8_t>(value >> 8);
 }
 inline uint16_t getU16(const uint8_t* in) { return static_cast<uint16_t>(in[0] | (in[1] << 8)); }
+inline void putU32(uint8_t* out, uint32_t value) {
+  putU16(out, static_cast<uint16_t>(value & 0xFFFF));
+  putU16(out + 2, static_cast<uint16_t>(value >> 16));
+}
+inline uint32_t getU32(const uint8_t* in) {
+  return static_cast<uint32_t>(getU16(in)) | static_cast<uint32_t>(getU16(in + 2)) << 16;
+}
 
 }  // namespace net

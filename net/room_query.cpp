@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "net/net_link.h"
 #include "net/protocol.h"
@@ -18,13 +19,15 @@ bool elapsed(uint32_t now, uint32_t start, uint32_t ms) { return now - start >= 
 
 }  // namespace
 
-void RoomRefresh::start(const RoomRecord* rooms, size_t count, uint32_t answerMs) {
+void RoomRefresh::start(const RoomRecord* rooms, size_t count, uint32_t answerMs,
+                        bool searchLocal) {
   cancel();
   if (count > kMaxRefreshRooms) count = kMaxRefreshRooms;
-  queries_ = std::make_unique<Query[]>(count);
-  count_ = count;
+  queries_ = std::make_unique<Query[]>(kMaxRefreshRooms);
+  count_ = listed_ = count;
   answerMs_ = answerMs;
   const uint32_t now = SDL_GetTicks();
+  if (searchLocal && search_.start()) searchStart_ = now;
   for (size_t i = 0; i < count; ++i) {
     Query& query = queries_[i];
     query.room = rooms[i];
@@ -40,8 +43,39 @@ void RoomRefresh::start(const RoomRecord* rooms, size_t count, uint32_t answerMs
 
 void RoomRefresh::cancel() {
   queries_.reset();
-  count_ = 0;
+  count_ = listed_ = 0;
   running_ = false;
+  search_.stop();
+}
+
+void RoomRefresh::collectFound(uint32_t now) {
+  if (!search_.isOpen()) return;
+  search_.newStep();
+  platform::Address address;
+  uint32_t instance = 0;
+  while (search_.next(address, instance)) addFound(address, instance, now);
+  if (elapsed(now, searchStart_, kSearchWindowMs)) search_.stop();
+}
+
+// A host answers once per request it hears: on several interfaces, or
+// through several of its addresses, it is still one room.
+void RoomRefresh::addFound(const platform::Address& address, uint32_t instance, uint32_t now) {
+  if (count_ == kMaxRefreshRooms) return;
+  for (size_t i = listed_; i < count_; ++i) {
+    const Query& other = queries_[i];
+    if (other.instance == instance && other.port == address.port) return;
+    if (other.addresses.count > 0 && other.addresses.addresses[0] == address) return;
+  }
+  Query& query = queries_[count_++];
+  const std::string text = platform::formatAddress(address);
+  copyField(query.room.hostAddress, text.c_str());
+  query.room.port = address.port;
+  query.port = address.port;
+  query.instance = instance;
+  query.addresses.addresses[0] = address;
+  query.addresses.count = 1;
+  query.stageStart = now;
+  query.stage = connectNext(query) ? Stage::Connecting : Stage::GaveUp;
 }
 
 // One readiness poll for every connection under way, then each query moves
@@ -57,7 +91,8 @@ bool RoomRefresh::step() {
     items[i].wantWrite = query.stage == Stage::Connecting;
   }
   platform::pollSockets(items.data(), count_, 0);
-  running_ = false;
+  collectFound(now);
+  running_ = search_.isOpen();
   for (size_t i = 0; i < count_; ++i) {
     Query& query = queries_[i];
     if (query.stage == Stage::LookingUp) lookUp(query, now);
@@ -107,6 +142,7 @@ void RoomRefresh::connect(Query& query, bool writable, uint32_t now) {
   if (writable) {
     switch (platform::connectState(query.socket, 0)) {
       case platform::ConnectState::Connected:
+        query.connected = query.addresses.addresses[query.nextAddress - 1];
         query.stage = Stage::Waiting;
         query.stageStart = now;
         converse(query, now);
@@ -167,7 +203,14 @@ void RoomRefresh::giveUp(Query& query) {
 }
 
 bool RoomRefresh::answered(size_t i) const {
-  return i < count_ && queries_[i].stage == Stage::Answered;
+  if (i >= count_ || queries_[i].stage != Stage::Answered) return false;
+  if (i < listed_) return true;
+  for (size_t j = 0; j < listed_; ++j) {
+    if (queries_[j].stage == Stage::Answered && queries_[j].connected == queries_[i].connected) {
+      return false;
+    }
+  }
+  return true;
 }
 
 const RoomRecord& RoomRefresh::answer(size_t i) const { return queries_[i].room; }

@@ -10,14 +10,19 @@
 #include <cstdint>
 #include <memory>
 
+#include "net/discovery.h"
 #include "net/wire.h"
 #include "platform/net_socket.h"
 #include "records/records.h"
 
 namespace net {
 
-// The most rooms one refresh asks (the room list's length).
+// The most rooms one refresh asks (the room list's length), listed and found
+// together.
 inline constexpr size_t kMaxRefreshRooms = 100;
+// How long a refresh that searches the local network takes answers to its
+// request; the rooms that answered are then asked like listed ones.
+inline constexpr uint32_t kSearchWindowMs = 500;
 
 class RoomRefresh {
  public:
@@ -27,17 +32,25 @@ class RoomRefresh {
 
   // Starts asking each room of rooms[0..count) that has a host (the first
   // kMaxRefreshRooms of them); answerMs is how long a room that took the
-  // connection has to answer. Whatever an earlier refresh still had open is
-  // dropped.
-  void start(const RoomRecord* rooms, size_t count, uint32_t answerMs);
+  // connection has to answer. With searchLocal, the rooms of the local
+  // network are searched for too, and each one found is asked after the
+  // listed ones (while fewer than kMaxRefreshRooms are asked). Whatever an
+  // earlier refresh still had open is dropped.
+  void start(const RoomRecord* rooms, size_t count, uint32_t answerMs, bool searchLocal = false);
   // Advances every query without waiting. True once every room has
   // answered or given up (at once when none was asked).
   bool step();
   bool running() const { return running_; }
   // Drops every query still open.
   void cancel();
+  // The rooms asked: the listed ones (as given to start), then those the
+  // search found, in the order their hosts answered it.
+  size_t size() const { return count_; }
   // After the refresh: whether room i answered with a whole record, and
-  // that record, with the room's own host address kept.
+  // that record, with the room's own host address kept (for a room found
+  // by the search, its address as text). A found room that a listed one
+  // answered for over the same address and port counts as not answered, so
+  // it is shown once.
   bool answered(size_t i) const;
   const RoomRecord& answer(size_t i) const;
 
@@ -49,6 +62,8 @@ class RoomRefresh {
     platform::HostLookup lookup;
     platform::LookupAnswer addresses;  // to try in turn, once looked up
     size_t nextAddress = 0;
+    platform::Address connected;  // the address that took the connection
+    uint32_t instance = 0;        // found rooms: the host's instance
     platform::Socket socket;
     uint32_t stageStart = 0;  // SDL_GetTicks when this stage began
     uint16_t port = 0;
@@ -65,11 +80,18 @@ class RoomRefresh {
   void connect(Query& query, bool writable, uint32_t now);
   void converse(Query& query, uint32_t now);
   static void giveUp(Query& query);
+  // Takes the answers to the search that are waiting; closes it when its
+  // window is over.
+  void collectFound(uint32_t now);
+  void addFound(const platform::Address& address, uint32_t instance, uint32_t now);
 
   std::unique_ptr<Query[]> queries_;
-  size_t count_ = 0;
+  size_t count_ = 0;   // queries in use
+  size_t listed_ = 0;  // of which the listed rooms
   uint32_t answerMs_ = 0;
   bool running_ = false;
+  RoomSearch search_;
+  uint32_t searchStart_ = 0;
 };
 
 // Asks one room and waits for the outcome: true with room become the host's

@@ -41,6 +41,14 @@ void RoomListScene::readRoomList() {
 
 void RoomListScene::enter() { visit = Visit{}; }
 
+int RoomListScene::listedEntries() const {
+  int listed = 0;
+  for (int i = 0; i < kEntries; ++i) {
+    if (hasHost(entries[i]) && !entries[i].found) listed = i + 1;
+  }
+  return listed;
+}
+
 bool RoomListScene::answered(int index) const {
   return index >= 0 && index < kEntries && entries[index].unanswered == 0;
 }
@@ -188,35 +196,55 @@ void RoomListScene::stepRefresh() {
       widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogMessage, 0) == kDialogYes;
   if (refreshStage == RefreshOpening) {
     if (!open) return;
-    // Every room is asked at once; each has its own bounded time.
+    // Every room is asked at once, each with its own bounded time, and the
+    // local network is searched for rooms of its own.
     std::array<RoomRecord, kEntries> rooms;
-    for (int i = 0; i < kEntries; ++i) rooms[i] = entries[i].room;
+    const int listed = listedEntries();
+    for (int i = 0; i < listed; ++i) rooms[i] = entries[i].room;
     const render::VideoState& video = render::video();
-    refresh.start(rooms.data(), rooms.size(), video.targetFrameRate * video.frameDelayMs);
+    refresh.start(rooms.data(), static_cast<size_t>(listed),
+                  video.targetFrameRate * video.frameDelayMs, true);
     refreshStage = RefreshAsking;
   }
   if (refresh.step()) finishRefresh();
 }
 
 // Every asked entry is marked by its outcome at once, so the list shows
-// what asking the rooms one after the other would have shown.
+// what asking the rooms one after the other would have shown; the rooms
+// found on the local network follow the listed ones, packed.
 void RoomListScene::finishRefresh() {
   widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogMessage, 0);
   refreshStage = RefreshIdle;
+  const int listed = listedEntries();
   for (int i = 0; i < kEntries; ++i) {
     RoomListEntry& entry = entries[i];
-    if (!hasHost(entry)) continue;
+    if (i >= listed) {
+      entry.room = RoomRecord{};
+      entry.found = false;
+    } else if (!hasHost(entry)) {
+      continue;
+    }
     entry.unanswered = 1;
     render::releaseImage(entry.nameLabel);
     render::releaseImage(entry.countLabel);
+    if (i < listed && refresh.answered(static_cast<size_t>(i)))
+      showAnswer(entry, refresh.answer(i));
+  }
+  int next = listed;
+  for (size_t i = static_cast<size_t>(listed); i < refresh.size() && next < kEntries; ++i) {
     if (!refresh.answered(i)) continue;
-    entry.unanswered = 0;
-    entry.room = refresh.answer(i);
-    text::renderText(entry.room.roomName.data(), entry.nameLabel, ctx.fonts[kLabelFont],
-                     ctx.textColor, true);
-    const char count[4] = {static_cast<char>(entry.room.currentPlayers + '0'), '/',
-                           static_cast<char>(entry.room.maxPlayers + '0'), '\0'};
-    text::renderText(count, entry.countLabel, ctx.fonts[kLabelFont], ctx.textColor, true);
+    entries[next].found = true;
+    showAnswer(entries[next++], refresh.answer(i));
   }
   refresh.cancel();
+}
+
+void RoomListScene::showAnswer(RoomListEntry& entry, const RoomRecord& answer) {
+  entry.unanswered = 0;
+  entry.room = answer;
+  text::renderText(entry.room.roomName.data(), entry.nameLabel, ctx.fonts[kLabelFont],
+                   ctx.textColor, true);
+  const char count[4] = {static_cast<char>(entry.room.currentPlayers + '0'), '/',
+                         static_cast<char>(entry.room.maxPlayers + '0'), '\0'};
+  text::renderText(count, entry.countLabel, ctx.fonts[kLabelFont], ctx.textColor, true);
 }

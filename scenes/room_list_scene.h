@@ -13,6 +13,7 @@
 
 struct RoomListEntry {
   uint8_t unanswered = 1;  // only answered entries are shown
+  bool found = false;      // found on the local network, not listed in RoomList.txt
   RoomRecord room;
   GfxImage nameLabel;
   GfxImage countLabel;  // "current/max"
@@ -40,6 +41,10 @@ class RoomListScene : public Scene {
   static bool hasHost(const RoomListEntry& entry) { return entry.room.hostAddress[0] != '\0'; }
   // Reads RoomList.txt into the entries, in file order.
   void readRoomList();
+  // The entries that belong to RoomList.txt: up to the last one with a host
+  // that was not found on the local network. The rooms a refresh finds
+  // there follow them.
+  int listedEntries() const;
   // Indexes of 100 or more count as not answered.
   bool answered(int index) const;
 
@@ -64,6 +69,8 @@ class RoomListScene : public Scene {
   // into the entries once every room has answered or given up.
   void stepRefresh();
   void finishRefresh();
+  // Marks entry answered with the room's record and renders its labels.
+  void showAnswer(RoomListEntry& entry, const RoomRecord& answer);
   void drawButtonBar();
   void drawRoomGrid();
 
