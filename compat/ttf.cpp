@@ -19,9 +19,8 @@ namespace {
 int floorPixels(FT_Pos value) { return static_cast<int>((value & -64) / 64); }
 int ceilPixels(FT_Pos value) { return static_cast<int>(((value + 63) & -64) / 64); }
 
-constexpr Uint32 kReplacement = 0xFFFD;
-constexpr Uint32 kByteOrderMark = 0xFEFF;
-constexpr Uint32 kSwappedByteOrderMark = 0xFFFE;
+constexpr Uint16 kByteOrderMark = 0xFEFF;
+constexpr Uint16 kSwappedByteOrderMark = 0xFFFE;
 
 // One glyph as it is drawn: pixel metrics relative to the pen and the
 // baseline, and its coverage (bold already applied).
@@ -109,32 +108,61 @@ const Glyph* findGlyph(TTF_Font& font, Uint32 ch) {
   return &font.glyphs.emplace(ch, std::move(glyph)).first->second;
 }
 
-// Decodes one character and advances p, never past end. A malformed
-// sequence gives U+FFFD and consumes only its first byte.
-Uint32 nextCharacter(const unsigned char*& p, const unsigned char* end) {
-  const unsigned char lead = *p++;
-  if (lead < 0x80) return lead;
-  int more = 0;
-  Uint32 ch = 0;
-  Uint32 least = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    more = 1, ch = lead & 0x1F, least = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    more = 2, ch = lead & 0x0F, least = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    more = 3, ch = lead & 0x07, least = 0x10000;
-  } else {
-    return kReplacement;
+// The text as SDL_ttf 2.0.11 sees it: UCS-2, each UTF-8 sequence decoded
+// by its lead byte alone (continuation bytes are not checked, overlong forms
+// are accepted), code points above U+FFFF cut to 16 bits, and a character
+// that comes out as 0 ending the text. Bytes a sequence would take past the
+// end count as 0 (the library reads past the terminator there).
+std::vector<Uint16> toUcs2(const char* text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const size_t length = std::strlen(text);
+  const auto byteAt = [&](size_t i) -> Uint32 { return i < length ? p[i] : 0; };
+  std::vector<Uint16> out;
+  for (size_t i = 0; i < length; ++i) {
+    Uint32 ch = p[i];
+    if (ch >= 0xF0) {
+      ch = ((ch & 0x07) << 18) | ((byteAt(i + 1) & 0x3F) << 12) | ((byteAt(i + 2) & 0x3F) << 6) |
+           (byteAt(i + 3) & 0x3F);
+      i += 3;
+    } else if (ch >= 0xE0) {
+      ch = ((ch & 0x0F) << 12) | ((byteAt(i + 1) & 0x3F) << 6) | (byteAt(i + 2) & 0x3F);
+      i += 2;
+    } else if (ch >= 0xC0) {
+      ch = ((ch & 0x1F) << 6) | (byteAt(i + 1) & 0x3F);
+      i += 1;
+    }
+    const auto unit = static_cast<Uint16>(ch);
+    if (unit == 0) break;
+    out.push_back(unit);
   }
-  const unsigned char* q = p;
-  for (int i = 0; i < more; ++i, ++q) {
-    if (q == end || (*q & 0xC0) != 0x80) return kReplacement;
-    ch = (ch << 6) | (*q & 0x3F);
-  }
-  p = q;
-  if (ch < least || ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF)) return kReplacement;
-  return ch;
+  return out;
 }
+
+// Walks the characters to draw: byte order marks are skipped, and a swapped
+// one swaps the bytes of every character after it.
+class Characters {
+ public:
+  explicit Characters(const char* text) : units_(toUcs2(text)) {}
+  bool next(Uint32& ch) {
+    while (at_ < units_.size()) {
+      Uint16 unit = units_[at_++];
+      if (unit == kByteOrderMark) continue;
+      if (unit == kSwappedByteOrderMark) {
+        swapped_ = !swapped_;
+        continue;
+      }
+      if (swapped_) unit = static_cast<Uint16>((unit << 8) | (unit >> 8));
+      ch = unit;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::vector<Uint16> units_;
+  size_t at_ = 0;
+  bool swapped_ = false;
+};
 
 int kerningBetween(const TTF_Font& font, FT_UInt previous, FT_UInt next) {
   if (!font.kerning || previous == 0 || next == 0) return 0;
@@ -143,18 +171,14 @@ int kerningBetween(const TTF_Font& font, FT_UInt previous, FT_UInt next) {
   return static_cast<int>(delta.x >> 6);
 }
 
-bool skipped(Uint32 ch) { return ch == kByteOrderMark || ch == kSwappedByteOrderMark; }
-
 // The width of the text's line: from the leftmost ink or pen position to the
 // rightmost ink or advance. Returns -1 if a glyph cannot be loaded.
 int lineWidth(TTF_Font& font, const char* text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text);
-  const unsigned char* const end = p + std::strlen(text);
+  Characters characters(text);
   int minX = 0, maxX = 0, x = 0;
   FT_UInt previous = 0;
-  while (p < end) {
-    const Uint32 ch = nextCharacter(p, end);
-    if (skipped(ch)) continue;
+  Uint32 ch = 0;
+  while (characters.next(ch)) {
     const Glyph* const glyph = findGlyph(font, ch);
     if (glyph == nullptr) return -1;
     x += kerningBetween(font, previous, glyph->index);
@@ -282,14 +306,12 @@ extern "C" SDL_Surface* SDLCALL TTF_RenderUTF8_Blended(TTF_Font* font, const cha
   if (surface == nullptr) return nullptr;
   const Uint32 colour = (Uint32{fg.r} << 16) | (Uint32{fg.g} << 8) | fg.b;
   SDL_FillRect(surface, nullptr, colour);
-  const auto* p = reinterpret_cast<const unsigned char*>(text);
-  const unsigned char* const end = p + std::strlen(text);
+  Characters characters(text);
   int x = 0;
   FT_UInt previous = 0;
   bool first = true;
-  while (p < end) {
-    const Uint32 ch = nextCharacter(p, end);
-    if (skipped(ch)) continue;
+  Uint32 ch = 0;
+  while (characters.next(ch)) {
     const Glyph* const glyph = findGlyph(*font, ch);
     if (glyph == nullptr) {
       SDL_FreeSurface(surface);
