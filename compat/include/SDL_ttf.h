@@ -25,8 +25,8 @@ extern int SDLCALL TTF_WasInit(void);
 extern void SDLCALL TTF_Quit(void);
 
 /* Face 0 of the file at ptsize points (72 dpi), or NULL with SDL's error
-   text set. Only the italic, underline and strikethrough styles are not
-   drawn. */
+   text set. Scalable (TrueType, OpenType) faces only; of the styles, only
+   bold is drawn. */
 extern TTF_Font* SDLCALL TTF_OpenFont(const char* file, int ptsize);
 extern void SDLCALL TTF_CloseFont(TTF_Font* font);
 extern int SDLCALL TTF_GetFontStyle(const TTF_Font* font);
