@@ -278,8 +278,12 @@ namespace {
 
 // Source offsets in 16.16 fixed point for each target column or row, as
 // SDL_gfx accumulates them: entry n + 1 minus the fraction of entry n.
-std::vector<Uint32> zoomSteps(int source, int target) {
-  const Uint32 step = static_cast<Uint32>(65536.0 * source / target);
+// Smoothing puts the first and last target pixels on the first and last
+// source pixels and interpolates between.
+std::vector<Uint32> zoomSteps(int source, int target, bool smooth) {
+  double span = static_cast<double>(source) / target;
+  if (smooth) span = target > 1 ? static_cast<double>(source - 1) / (target - 1) : 0;
+  const auto step = static_cast<Uint32>(65536.0 * span);
   std::vector<Uint32> steps(static_cast<size_t>(target) + 1);
   Uint32 at = 0;
   for (Uint32& s : steps) {
@@ -295,33 +299,66 @@ int zoomedSize(int size, double zoom) {
   return zoomed < 1 ? 1 : zoomed;
 }
 
-// Nearest-neighbour copy of 32-bit pixels; flips walk the source backwards.
-void zoomPixels(const SDL_Surface* src, SDL_Surface* dst, bool flipX, bool flipY) {
-  const std::vector<Uint32> columns = zoomSteps(src->w, dst->w);
-  const std::vector<Uint32> rows = zoomSteps(src->h, dst->h);
-  int sy = flipY ? src->h - 1 : 0;
+const Uint32* sourceRow(const SDL_Surface* src, int y) {
+  return reinterpret_cast<const Uint32*>(static_cast<const Uint8*>(src->pixels) + y * src->pitch);
+}
+
+// Source position of a target pixel, walked as SDL_gfx walks it; a flip
+// walks backwards from the far edge.
+struct Walk {
+  Walk(int size, bool backwards) : at(backwards ? size - 1 : 0), last(size - 1), flip(backwards) {}
+  void advance(int by) { at += flip ? -by : by; }
+  // The neighbour the interpolation takes, kept inside the source.
+  int next() const {
+    const int n = flip ? at - 1 : at + 1;
+    return n < 0 ? 0 : (n > last ? last : n);
+  }
+  int at;
+  int last;
+  bool flip;
+};
+
+// Bilinear blend of four 32-bit pixels, byte by byte, with 16-bit
+// fractions ex (across) and ey (down), as SDL_gfx rounds it.
+Uint32 interpolate(Uint32 c00, Uint32 c01, Uint32 c10, Uint32 c11, int ex, int ey) {
+  Uint32 out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const int p00 = (c00 >> shift) & 0xFF, p01 = (c01 >> shift) & 0xFF;
+    const int p10 = (c10 >> shift) & 0xFF, p11 = (c11 >> shift) & 0xFF;
+    const int t1 = ((((p01 - p00) * ex) >> 16) + p00) & 0xFF;
+    const int t2 = ((((p11 - p10) * ex) >> 16) + p10) & 0xFF;
+    out |= static_cast<Uint32>(((((t2 - t1) * ey) >> 16) + t1) & 0xFF) << shift;
+  }
+  return out;
+}
+
+void zoomPixels(const SDL_Surface* src, SDL_Surface* dst, bool flipX, bool flipY, bool smooth) {
+  const std::vector<Uint32> columns = zoomSteps(src->w, dst->w, smooth);
+  const std::vector<Uint32> rows = zoomSteps(src->h, dst->h, smooth);
+  Walk sy(src->h, flipY);
   for (int y = 0; y < dst->h; ++y) {
-    const Uint32* const from =
-        reinterpret_cast<const Uint32*>(static_cast<const Uint8*>(src->pixels) + sy * src->pitch);
+    const Uint32* const from = sourceRow(src, sy.at);
+    const Uint32* const below = sourceRow(src, sy.next());
     Uint32* const to = reinterpret_cast<Uint32*>(static_cast<Uint8*>(dst->pixels) + y * dst->pitch);
-    int sx = flipX ? src->w - 1 : 0;
+    Walk sx(src->w, flipX);
     for (int x = 0; x < dst->w; ++x) {
-      to[x] = from[sx];
-      const int advance = static_cast<int>(columns[x + 1] >> 16);
-      sx += flipX ? -advance : advance;
+      if (smooth) {
+        to[x] =
+            interpolate(from[sx.at], from[sx.next()], below[sx.at], below[sx.next()],
+                        static_cast<int>(columns[x] & 0xFFFF), static_cast<int>(rows[y] & 0xFFFF));
+      } else {
+        to[x] = from[sx.at];
+      }
+      sx.advance(static_cast<int>(columns[x + 1] >> 16));
     }
-    const int advance = static_cast<int>(rows[y + 1] >> 16);
-    sy += flipY ? -advance : advance;
+    sy.advance(static_cast<int>(rows[y + 1] >> 16));
   }
 }
 
 }  // namespace
 
-// Sources other than 32-bit are converted to 32-bit RGBA first. smooth is
-// accepted and the zoom stays nearest-neighbour: the game zooms only with it
-// off.
+// Sources other than 32-bit are converted to 32-bit RGBA first.
 extern "C" SDL_Surface* zoomSurface(SDL_Surface* src, double zoomx, double zoomy, int smooth) {
-  (void)smooth;
   if (src == nullptr) return nullptr;
   SDL_Surface* source = src;
   if (src->format->BitsPerPixel != 32) {
@@ -338,7 +375,7 @@ extern "C" SDL_Surface* zoomSurface(SDL_Surface* src, double zoomx, double zoomy
       zoomedSize(source->h, std::fabs(zoomy)), 32, f->Rmask, f->Gmask, f->Bmask, f->Amask);
   if (dst != nullptr) {
     if (SDL_MUSTLOCK(source)) SDL_LockSurface(source);
-    zoomPixels(source, dst, flipX, flipY);
+    zoomPixels(source, dst, flipX, flipY, smooth != 0);
     if (SDL_MUSTLOCK(source)) SDL_UnlockSurface(source);
     SDL_SetAlpha(dst, SDL_SRCALPHA, 255);
   }
