@@ -253,8 +253,12 @@ extern "C" TTF_Font* SDLCALL TTF_OpenFont(const char* file, int ptsize) {
     SDL_SetError("Library not initialized");
     return nullptr;
   }
+  // Opened through SDL first for SDL_ttf's message about a missing file.
+  SDL_RWops* const probe = SDL_RWFromFile(file, "rb");
+  if (probe == nullptr) return nullptr;
+  SDL_RWclose(probe);
   FT_Face face = nullptr;
-  if (file == nullptr || FT_New_Face(library.freetype, file, 0, &face) != 0) {
+  if (FT_New_Face(library.freetype, file, 0, &face) != 0) {
     SDL_SetError("Couldn't load font file");
     return nullptr;
   }

@@ -12,9 +12,10 @@ extern "C" {
 #define SMOOTHING_OFF 0
 #define SMOOTHING_ON 1
 
-/* A new 32-bit surface (8-bit for an 8-bit source) of src scaled by zoomx
-   and zoomy; a negative factor mirrors. smooth selects bilinear filtering
-   of 32-bit sources. NULL if src is NULL or no surface can be made. */
+/* A new 32-bit surface of src scaled by zoomx and zoomy (a source of
+   another depth is converted to 32-bit RGBA first); a negative factor
+   mirrors. smooth selects bilinear filtering. NULL if src is NULL or no
+   surface can be made. */
 extern SDL_Surface* zoomSurface(SDL_Surface* src, double zoomx, double zoomy, int smooth);
 
 #ifdef __cplusplus

@@ -173,12 +173,22 @@ TEST_F(CompatTtf, EmptyAndMalformedTextAsTheLibraryDoes) {
     std::printf("malformed, style %d: %d differing pixels, alpha max %d\n", style, d.differing,
                 d.maxAlpha);
   }
+  EXPECT_EQ(TTF_OpenFont("Graphic/NoSuchFont.ttc", 18), nullptr);
+  const std::string expected = SDL_GetError();
   EXPECT_EQ(compat_TTF_OpenFont("Graphic/NoSuchFont.ttc", 18), nullptr);
+  EXPECT_EQ(SDL_GetError(), expected);
+  SDL_Color white = {255, 255, 255, 0};
+  TTF_Font* real = TTF_OpenFont(path_.c_str(), 18);
+  EXPECT_EQ(TTF_RenderUTF8_Blended(real, "", white), nullptr);
+  const std::string emptyText = SDL_GetError();
+  TTF_CloseFont(real);
   // A sequence cut off by the end: the installed library reads the missing
   // bytes from past the terminator (what it draws then is undefined); the
   // companion takes them as 0, which here ends the text.
   TTF_Font* font = compat_TTF_OpenFont(path_.c_str(), 18);
-  EXPECT_EQ(compat_TTF_RenderUTF8_Blended(font, "\xFF", SDL_Color{255, 255, 255, 0}), nullptr);
+  EXPECT_EQ(compat_TTF_RenderUTF8_Blended(font, "", white), nullptr);
+  EXPECT_EQ(SDL_GetError(), emptyText);
+  EXPECT_EQ(compat_TTF_RenderUTF8_Blended(font, "\xFF", white), nullptr);
   compat_TTF_CloseFont(font);
 }
 
