@@ -1,0 +1,25 @@
+/* Surface scaling with SDL_gfx's interface: the part of it the game uses. */
+#ifndef _SDL_rotozoom_h
+#define _SDL_rotozoom_h
+
+#include "SDL.h"
+#include "compat_names.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define SMOOTHING_OFF 0
+#define SMOOTHING_ON 1
+
+/* A new 32-bit surface of src scaled by zoomx and zoomy (a source of
+   another depth is converted to 32-bit RGBA first); a negative factor
+   mirrors. smooth selects bilinear filtering. NULL if src is NULL or no
+   surface can be made. */
+extern SDL_Surface* zoomSurface(SDL_Surface* src, double zoomx, double zoomy, int smooth);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
