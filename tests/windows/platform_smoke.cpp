@@ -145,20 +145,36 @@ void codePage() {
   check(platform::convertCodePage(sjis, 10, out, 4, true) == 15, "full length past the end");
 }
 
+bool exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void touch(const std::string& path) {
+  CloseHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+}
+
+// In a prefix with one of the fonts installed (as the Windows build's tests
+// install one), only that it is found; otherwise the order, with stand-in
+// files that are removed again.
 void fonts() {
-  check(platform::fontFilePath("MSGOTHIC.TTC").empty(), "no font in a fresh prefix");
   char folder[MAX_PATH] = {};
   check(SHGetSpecialFolderPathA(nullptr, folder, CSIDL_FONTS, FALSE) != FALSE, "fonts folder");
-  const std::string meiryo = std::string(folder) + "\\meiryo.ttc";
-  const std::string gothic = std::string(folder) + "\\MSGOTHIC.TTC";
-  CloseHandle(CreateFileA(meiryo.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  check(platform::fontFilePath("MSGOTHIC.TTC") == meiryo, "Meiryo stands in");
-  CloseHandle(CreateFileA(gothic.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  check(platform::fontFilePath("msgothic.ttc") == std::string(folder) + "\\msgothic.ttc" ||
-            platform::fontFilePath("MSGOTHIC.TTC") == gothic,
-        "MS Gothic first");
-  DeleteFileA(meiryo.c_str());
-  DeleteFileA(gothic.c_str());
+  const std::string prefix = std::string(folder) + "\\";
+  for (const char* name : {"MSGOTHIC.TTC", "YuGothR.ttc", "YuGothM.ttc", "meiryo.ttc"}) {
+    if (!exists(prefix + name)) continue;
+    check(exists(platform::fontFilePath("MSGOTHIC.TTC")), "an installed font found");
+    return;
+  }
+  check(platform::fontFilePath("MSGOTHIC.TTC").empty(), "no font, no path");
+  touch(prefix + "meiryo.ttc");
+  check(platform::fontFilePath("MSGOTHIC.TTC") == prefix + "meiryo.ttc", "Meiryo stands in");
+  touch(prefix + "YuGothM.ttc");
+  check(platform::fontFilePath("MSGOTHIC.TTC") == prefix + "YuGothM.ttc", "Yu Gothic first");
+  touch(prefix + "MSGOTHIC.TTC");
+  check(platform::fontFilePath("MSGOTHIC.TTC") == prefix + "MSGOTHIC.TTC", "MS Gothic first");
+  for (const char* name : {"MSGOTHIC.TTC", "YuGothM.ttc", "meiryo.ttc"}) {
+    DeleteFileA((prefix + name).c_str());
+  }
 }
 
 }  // namespace
