@@ -73,6 +73,23 @@ if start_game second; then
     size=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')
     [ "$size" = 1280x960 ] || fail "picture not 1280x960 after Right: $size"
     shot "$win" "$artifacts/05-options-2x.png"
+    # 1920 x 1440 does not fit 1080 rows: the next step is full screen, the
+    # doubled frame centred at (320, 60) with black bars.
+    press "$win" Right
+    sleep 1
+    xwd -silent -root | convert xwd:- "png:$artifacts/06-fullscreen.png"
+    for at in "5 5" "1914 1074" "160 540" "960 30"; do
+        [ "$(pixel "$artifacts/06-fullscreen.png" $at)" = 0,0,0 ] ||
+            fail "full screen: no black bar at $at"
+    done
+    # A still part of the screen (the first rows' labels) is the doubled
+    # picture's, moved by the bars.
+    convert "$artifacts/05-options-2x.png" -crop 1000x16+80+204 +repage "$artifacts/rows-2x.png"
+    convert "$artifacts/06-fullscreen.png" -crop 1000x16+400+264 +repage "$artifacts/rows-full.png"
+    differ=$(compare -metric AE "$artifacts/rows-2x.png" "$artifacts/rows-full.png" null: 2>&1)
+    [ "$differ" = 0 ] || fail "full screen: the rows differ from the doubled window ($differ pixels)"
+    press "$win" Left
+    sleep 1
     press "$win" Up
     press "$win" a
     presses "$win" Down 2

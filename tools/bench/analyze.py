@@ -33,6 +33,8 @@ SCENES = [
     ("character_select", "solo", "character select"),
     ("room_list", "host", "room list"),
     ("free_lobby", "solo", "free-battle lobby"),
+    ("title_2x", "solo2x", "title, menu open, picture doubled (1280 x 960)"),
+    ("free_lobby_2x", "solo2x", "free-battle lobby, picture doubled (1280 x 960)"),
     ("net_lobby", "host", "network lobby with a guest (host)"),
     ("net_lobby", "guest", "network lobby (the guest copy)"),
     ("game_select", "host", "game select over the host's lobby"),
