@@ -23,21 +23,15 @@ constexpr uint16_t kFpsCountStart = 2;
 // rest.
 VideoState state;
 
-uint32_t sdlTicks() {
-  return SDL_GetTicks();
-}
-void sdlDelay(uint32_t ms) {
-  SDL_Delay(ms);
-}
+uint32_t sdlTicks() { return SDL_GetTicks(); }
+void sdlDelay(uint32_t ms) { SDL_Delay(ms); }
 
 // A one-texel texture made in each new GL context: after a change of mode
 // it still being a texture tells that the context (and every texture in it)
 // was kept.
 GLuint contextSentinel = 0;
 
-bool contextKept() {
-  return contextSentinel != 0 && glIsTexture(contextSentinel) == GL_TRUE;
-}
+bool contextKept() { return contextSentinel != 0 && glIsTexture(contextSentinel) == GL_TRUE; }
 
 void makeSentinel() {
   const uint8_t texel[4] = {0, 0, 0, 0};
@@ -63,8 +57,8 @@ void ensureUpscaleTexture() {
 }
 
 bool scaled() {
-  return glMode() && (state.windowWidth != state.screenWidth ||
-                      state.windowHeight != state.screenHeight);
+  return glMode() &&
+         (state.windowWidth != state.screenWidth || state.windowHeight != state.screenHeight);
 }
 
 // The frame as drawn in the bottom-left corner, copied into a texture and
@@ -83,8 +77,11 @@ void composeScaled() {
   glLoadIdentity();
   glOrtho(0, state.windowWidth, state.windowHeight, 0, 0, 1);
   glMatrixMode(GL_MODELVIEW);
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
+  // The bars, where the frame does not cover the window.
+  if (state.frameLeft != 0 || state.frameTop != 0) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
   glDisable(GL_BLEND);
   glColor4f(1, 1, 1, 1);
   const int left = state.frameLeft;
@@ -183,9 +180,7 @@ void present() {
 
 }  // namespace
 
-const VideoState& video() {
-  return state;
-}
+const VideoState& video() { return state; }
 
 FramePlacement placeFrame(int frameW, int frameH, int windowW, int windowH) {
   int scale = 1;
@@ -281,13 +276,9 @@ bool paceFrame() {
   return state.drawEnabled;
 }
 
-uint16_t measuredFps() {
-  return state.measuredFps100;
-}
+uint16_t measuredFps() { return state.measuredFps100; }
 
-bool glMode() {
-  return (state.videoFlags & kOpenGl) != 0 && state.glContextLive;
-}
+bool glMode() { return (state.videoFlags & kOpenGl) != 0 && state.glContextLive; }
 
 void videoShutdown() {
   state.glContextLive = false;
@@ -296,9 +287,7 @@ void videoShutdown() {
 
 namespace testing {
 
-VideoState& mutableVideo() {
-  return state;
-}
+VideoState& mutableVideo() { return state; }
 
 void setClock(uint32_t (*ticks)(), void (*delay)(uint32_t)) {
   ticksNow = ticks;
