@@ -78,7 +78,8 @@ void composeScaled() {
   glOrtho(0, state.windowWidth, state.windowHeight, 0, 0, 1);
   glMatrixMode(GL_MODELVIEW);
   // The bars, where the frame does not cover the window.
-  if (state.frameLeft != 0 || state.frameTop != 0) {
+  if (state.screenWidth * state.frameScale != state.windowWidth ||
+      state.screenHeight * state.frameScale != state.windowHeight) {
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
   }
