@@ -208,7 +208,7 @@ def main():
     for run in runs:
         windows, launches = read_marks(run)
         taps = {c: read_tap(os.path.join(run, c + ".tap"))
-                for c in ("solo", "host", "guest", "refresh")}
+                for c in ("solo", "solo2x", "host", "guest", "refresh")}
         for tap in taps.values():
             renderer = renderer or tap["renderer"]
         for scene, copy, start, end, hwm in windows:
