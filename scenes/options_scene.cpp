@@ -77,6 +77,10 @@ OptionsScene::OptionsScene(GameContext& shared) : ctx(shared) {
   refreshLabels();
 }
 
+OptionsScene::~OptionsScene() {
+  if (unsaved) writeOptions(kOptionsFile, ctx.options);
+}
+
 void OptionsScene::enter() {
   visit = Visit{};
   refreshLabels();
@@ -127,6 +131,7 @@ void OptionsScene::handleInput() {
     ctx.options.window = window;
     applyOptionBindings(ctx.options, ctx.bindings.data());
     refreshLabels();
+    unsaved = true;
   } else if (visit.cursor == kBackRow) {
     leave();
   }
@@ -185,6 +190,7 @@ void OptionsScene::bindSource(const ButtonSource& source, bool joystick) {
     rebind(ctx.options, static_cast<Button>(visit.waitingFor), source, joystick);
     applyOptionBindings(ctx.options, ctx.bindings.data());
     refreshLabels();
+    unsaved = true;
   }
   // The source just pressed is held down now: it must not count as a press
   // of the button it was bound to until it has been let go.
@@ -201,10 +207,12 @@ void OptionsScene::stepPicture(int direction) {
            !GameContext::windowModeFits(static_cast<WindowMode>(mode)));
   if (mode < 0 || mode >= kWindowModeCount) return;
   ctx.options.window = ctx.applyWindowMode(static_cast<WindowMode>(mode));
+  unsaved = true;
 }
 
 void OptionsScene::leave() {
   writeOptions(kOptionsFile, ctx.options);
+  unsaved = false;
   visit.leaving = true;
 }
 

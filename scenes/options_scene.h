@@ -20,6 +20,11 @@ class OptionsScene : public Scene {
   static constexpr int kRows = kButtonsPerPlayer + 3;
 
   explicit OptionsScene(GameContext& shared);
+  // The program ending (Escape, the window closed) while changes are not yet
+  // written leaves the scene too: they are written then.
+  ~OptionsScene() override;
+  OptionsScene(const OptionsScene&) = delete;
+  OptionsScene& operator=(const OptionsScene&) = delete;
   void enter() override;
   void update() override;
 
@@ -56,4 +61,5 @@ class OptionsScene : public Scene {
   std::array<uint8_t, 512> heldKeys{};
   uint32_t heldJoystickButtons = 0;
   uint8_t heldStick = 0;
+  bool unsaved = false;  // options changed since Options.txt was last written
 };
