@@ -26,6 +26,8 @@ runs=${BENCH_RUNS:-3}
 export SDL_AUDIODRIVER=dummy
 
 trap stop_display EXIT
+# Large enough for the doubled picture (1280 x 960).
+export XVFB_SCREEN=${XVFB_SCREEN:-1920x1080x24}
 start_display "${BENCH_DISPLAY:-}"
 out=$ROOT/out/bench
 rm -rf "$out"
@@ -40,6 +42,7 @@ for i in $(seq "$runs"); do
     mkdir -p "$RUN_DIR"
     echo "Run $i of $runs..."
     scenario_solo
+    scenario_solo solo2x 2x
     scenario_net
     scenario_refresh
     run_dirs+=("$RUN_DIR")

@@ -60,12 +60,16 @@ bool GameContext::initContext() {
   text::shiftJisToUtf8(kProductTitle, caption, sizeof caption);
   SDL_WM_SetCaption(caption, nullptr);
 
+  // Key names are SDL's video's: read once video is up.
+  options = defaultOptions();
+  readOptions(kOptionsFile, options);
   displayFlags = 0;
   if (!applyDisplaySettings(kStartToggles)) {
     std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());
     return false;
   }
   startStage = VideoUp;
+  options.window = applyWindowMode(options.window);
 
   render::loadImage(frameImages[0], kFrameFiles[0]);
   render::loadImage(frameImages[1], kFrameFiles[1]);
@@ -120,6 +124,36 @@ bool GameContext::applyDisplaySettings(uint32_t toggles) {
     SDL_SetCursor(mouseCursor);
   }
   return render::setVideoMode(640, 480, colorDepth, displayFlags);
+}
+
+bool GameContext::windowModeFits(WindowMode mode) {
+  const render::VideoState& v = render::video();
+  if (mode == WindowMode::Fullscreen || mode == WindowMode::Scale1) return true;
+  const int scale = static_cast<int>(mode) + 1;
+  return v.desktopWidth == 0 || (640 * scale <= v.desktopWidth && 480 * scale <= v.desktopHeight);
+}
+
+WindowMode GameContext::applyWindowMode(WindowMode mode) {
+  const render::VideoState& v = render::video();
+  if (mode == WindowMode::Scale1 && v.windowWidth == 640 && v.windowHeight == 480 &&
+      (v.videoFlags & render::kFullscreen) == 0) {
+    return mode;
+  }
+  bool ok = windowModeFits(mode);
+  if (ok) {
+    const bool full = mode == WindowMode::Fullscreen;
+    const int scale = static_cast<int>(mode) + 1;
+    const uint16_t w = full ? v.desktopWidth : static_cast<uint16_t>(640 * scale);
+    const uint16_t h = full ? v.desktopHeight : static_cast<uint16_t>(480 * scale);
+    const uint32_t flags = full ? displayFlags | render::kFullscreen : displayFlags;
+    ok = w != 0 && render::setVideoMode(640, 480, colorDepth, flags, w, h);
+  }
+  if (ok) return mode;
+  std::printf("%s: the screen cannot show it; using the 640x480 window\n", windowModeName(mode));
+  if (!render::setVideoMode(640, 480, colorDepth, displayFlags)) {
+    std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());
+  }
+  return WindowMode::Scale1;
 }
 
 void GameContext::shutdownContext() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "app/input.h"
+#include "app/settings.h"
 #include "records/records.h"
 #include "render/image.h"
 #include "text/text.h"
@@ -31,6 +32,7 @@ inline constexpr SceneId kSceneCharacterSelect = 2;
 inline constexpr SceneId kSceneRoomList = 3;
 inline constexpr SceneId kSceneRoomLobby = 4;
 inline constexpr SceneId kSceneGameSelect = 5;
+inline constexpr SceneId kSceneOptions = 6;  // behind the title menu's "options"
 
 // The two window-frame sheets loaded a second time for the plain window; they
 // live from before main until after it returns.
@@ -53,6 +55,13 @@ class GameContext {
   bool applyDisplaySettings(uint32_t toggles);
   void shutdownContext();
   void changeScene(SceneId id);
+  // Shows the frame in the given window mode at once, keeping every picture.
+  // A mode that cannot be had (larger than the screen, full screen refused)
+  // gives the 640 x 480 window, with a line on standard output. Returns the
+  // mode in force.
+  WindowMode applyWindowMode(WindowMode mode);
+  // Whether the screen is large enough for the mode.
+  static bool windowModeFits(WindowMode mode);
   // Reads RoomConfig.txt into hostRoom and profile.
   bool readRoomConfig();
   // Sets the room and profile defaults that RoomConfig.txt may replace.
@@ -85,6 +94,9 @@ class GameContext {
   std::array<uint8_t, kCharacterSlots> characterAvailable{};
   uint8_t gameAvailable = 0;
   PlayMode playMode = Produce;
+  // The options read from Options.txt at start-up, changed by the options
+  // scene and written when it is left.
+  Options options;
 
   InputBinding& binding(int player, Button button) {
     return bindings[bindingIndex(player, button)];

@@ -20,9 +20,12 @@ bool GameApp::startUp() {
   characterSelect.emplace(context);
   roomList.emplace(context, link);
   gameSelect.emplace(context, *lobby);
+  optionsScene.emplace(context);
   registerScenes();
   context.changeScene(kSceneTitle);
   setDefaultBindings(context.bindings.data());
+  // Player 0's keys as Options.txt gave them (the defaults when it did not).
+  applyOptionBindings(context.options, context.bindings.data());
   setVolumes();
   return true;
 }
@@ -33,6 +36,7 @@ void GameApp::registerScenes() {
   loop.setScene(kSceneRoomList, &*roomList);
   loop.setScene(kSceneRoomLobby, &*lobby);
   loop.setScene(kSceneGameSelect, &*gameSelect);
+  loop.setScene(kSceneOptions, &*optionsScene);
 }
 
 void GameApp::setVolumes() {

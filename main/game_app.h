@@ -11,6 +11,7 @@
 #include "net/net_link.h"
 #include "scenes/character_select_scene.h"
 #include "scenes/game_select_scene.h"
+#include "scenes/options_scene.h"
 #include "scenes/room_list_scene.h"
 #include "scenes/room_lobby_scene.h"
 #include "scenes/title_scene.h"
@@ -38,8 +39,8 @@ class GameApp {
   void registerScenes();
   void setVolumes();
 
-  // Members go in reverse order of declaration: the scenes first (game
-  // select, room list, character select, title, then the lobby), then the
+  // Members go in reverse order of declaration: the scenes first (options,
+  // game select, room list, character select, title, then the lobby), then the
   // link and the context. The scenes are made by startUp once the context
   // is up, because they render with its fonts and pictures.
   GameContext context;
@@ -49,5 +50,6 @@ class GameApp {
   std::optional<CharacterSelectScene> characterSelect;
   std::optional<RoomListScene> roomList;
   std::optional<GameSelectScene> gameSelect;
+  std::optional<OptionsScene> optionsScene;
   MainLoop loop{context};
 };

@@ -9,7 +9,7 @@
 
 class MainLoop {
  public:
-  static constexpr int kSceneCount = 6;  // indexed by SceneId; 0 is none
+  static constexpr int kSceneCount = 7;  // indexed by SceneId; 0 is none
 
   explicit MainLoop(GameContext& shared) : context(shared) {}
 

@@ -52,3 +52,21 @@ const char* noDisplayAdvice();
 int SDL_SetIMValues(int item, ...);
 int IMM_Init();
 const char* IMM_GetCompStr();
+
+namespace platform {
+
+// Replaces the file at path with contents so that a crash, a full disk or a
+// folder that cannot be written leaves either the old file or the new one
+// whole, never a part: the text goes to a file beside it (path + ".new"),
+// is forced to the disk, and only then takes the old file's name. Returns
+// false when anything failed; the old file is then untouched and the file
+// beside it removed.
+bool replaceFile(const char* path, const std::string& contents);
+
+namespace testing {
+// Makes the next replaceFile stop writing after this many bytes, as a full
+// disk would (negative: no limit, the default).
+void failWritesAfter(long bytes);
+}  // namespace testing
+
+}  // namespace platform

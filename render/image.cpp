@@ -125,9 +125,69 @@ void noteVisiblePixels(GfxImage& image) {
   SDL_UnlockSurface(surface);
 }
 
+// Every GfxImage alive, so that a change of video mode reaches them all.
+// Function-local so that images made before main (sharedFrameImages) find it
+// built.
+std::vector<GfxImage*>& liveImages() {
+  static std::vector<GfxImage*> images;
+  return images;
+}
+
+void forget(GfxImage* image) {
+  auto& images = liveImages();
+  for (size_t i = 0; i < images.size(); ++i) {
+    if (images[i] == image) {
+      images[i] = images.back();
+      images.pop_back();
+      return;
+    }
+  }
+}
+
+// Pixels read back while a mode change is under way: (image, copy of the
+// texture's picture at the image's size).
+std::vector<std::pair<GfxImage*, SDL_Surface*>> heldPixels;
+
+// The texture's picture as an RGBA surface of the image's size; alpha
+// textures (white text) come back white with their alpha.
+SDL_Surface* readTexture(const GfxImage& image) {
+  GLint potW = 0, potH = 0, format = 0;
+  glBindTexture(GL_TEXTURE_2D, image.texture);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &potW);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &potH);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT, &format);
+  if (potW < image.width || potH < image.height || image.width == 0 || image.height == 0)
+    return nullptr;
+  std::vector<uint8_t> pixels(static_cast<size_t>(potW) * static_cast<size_t>(potH) * 4);
+  GLint alignment = 4;
+  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  const bool alphaOnly = format == GL_ALPHA || format == GL_ALPHA8;
+  glGetTexImage(GL_TEXTURE_2D, 0, alphaOnly ? GL_ALPHA : GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+  SDL_Surface* const out = createRgbaSurface(image.width, image.height, kDefaultDepth, 0);
+  if (out == nullptr) return nullptr;
+  for (int y = 0; y < image.height; ++y) {
+    auto* row = static_cast<uint8_t*>(out->pixels) + y * out->pitch;
+    for (int x = 0; x < image.width; ++x) {
+      const size_t at = static_cast<size_t>(y) * potW + x;
+      if (alphaOnly) {
+        row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = 255;
+        row[4 * x + 3] = pixels[at];
+      } else {
+        std::memcpy(row + 4 * x, &pixels[4 * at], 4);
+      }
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
+GfxImage::GfxImage() { liveImages().push_back(this); }
+
 GfxImage::~GfxImage() {
+  forget(this);
   freeSurface(surface);
   deleteTexture(texture);
 }
@@ -140,7 +200,9 @@ GfxImage::GfxImage(GfxImage&& other) noexcept
       width(other.width),
       height(other.height),
       stale(other.stale),
-      visibleRows(std::move(other.visibleRows)) {}
+      visibleRows(std::move(other.visibleRows)) {
+  liveImages().push_back(this);
+}
 
 GfxImage& GfxImage::operator=(GfxImage&& other) noexcept {
   if (this == &other) return *this;
@@ -269,6 +331,33 @@ void refreshTexture(GfxImage& image) {
                 potHeight);
   noteVisiblePixels(image);
 }
+
+void holdTextures() {
+  if (!heldPixels.empty() || !glMode()) return;
+  for (GfxImage* image : liveImages()) {
+    if (image->texture == 0 || image->surface != nullptr) continue;
+    if (SDL_Surface* copy = readTexture(*image)) heldPixels.emplace_back(image, copy);
+  }
+}
+
+void restoreTextures(bool contextLost) {
+  if (contextLost && glMode()) {
+    for (GfxImage* image : liveImages()) {
+      if (image->texture != 0 && image->surface != nullptr) {
+        image->texture = 0;
+        refreshTexture(*image);
+      }
+    }
+    for (auto& [image, copy] : heldPixels) {
+      float extents[2] = {image->texExtentU, image->texExtentV};
+      image->texture = createTexture(copy, extents);
+    }
+  }
+  for (auto& held : heldPixels) SDL_FreeSurface(held.second);
+  heldPixels.clear();
+}
+
+int liveImageCount() { return static_cast<int>(liveImages().size()); }
 
 int nextPowerOfTwo(int n) {
   constexpr int kLargest = 1 << 30;

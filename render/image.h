@@ -23,7 +23,7 @@ struct GfxImage {
   // drawing may leave out). Empty for other pictures.
   std::vector<uint64_t> visibleRows;
 
-  GfxImage() = default;
+  GfxImage();
   ~GfxImage();
   GfxImage(const GfxImage&) = delete;
   GfxImage& operator=(const GfxImage&) = delete;
@@ -36,6 +36,17 @@ struct GfxImage {
   int pixelHeight() const;
   bool empty() const { return surface == nullptr && texture == 0; }
 };
+
+// A change of video mode may take the GL context with every texture (it
+// always does on Windows; X11 keeps it). Before the change holdTextures
+// reads every live image's texture back into a surface of its own; after it
+// restoreTextures uploads them again when the context was lost (the old
+// names are then dropped, never deleted) or simply drops the copies when it
+// was kept. Pictures that keep their surface are uploaded from it.
+void holdTextures();
+void restoreTextures(bool contextLost);
+// Live images, for checking that a mode change keeps every one.
+int liveImageCount();
 
 // Largest side of a picture whose visible pixels are kept in visibleRows.
 inline constexpr int kMaxMaskedSide = 64;

@@ -7,6 +7,7 @@
 #include <SDL.h>
 
 #include "render/draw.h"
+#include "render/image.h"
 
 namespace render {
 namespace {
@@ -22,19 +23,100 @@ constexpr uint16_t kFpsCountStart = 2;
 // rest.
 VideoState state;
 
-uint32_t sdlTicks() {
-  return SDL_GetTicks();
+uint32_t sdlTicks() { return SDL_GetTicks(); }
+void sdlDelay(uint32_t ms) { SDL_Delay(ms); }
+
+// A one-texel texture made in each new GL context: after a change of mode
+// it still being a texture tells that the context (and every texture in it)
+// was kept.
+GLuint contextSentinel = 0;
+
+bool contextKept() { return contextSentinel != 0 && glIsTexture(contextSentinel) == GL_TRUE; }
+
+void makeSentinel() {
+  const uint8_t texel[4] = {0, 0, 0, 0};
+  glGenTextures(1, &contextSentinel);
+  glBindTexture(GL_TEXTURE_2D, contextSentinel);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, texel);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  state.upscaleTexture = 0;
 }
-void sdlDelay(uint32_t ms) {
-  SDL_Delay(ms);
+
+// The frame's texture for scaling: a power-of-two square-ish texture the
+// frame fits in, made once per context.
+void ensureUpscaleTexture() {
+  if (state.upscaleTexture != 0) return;
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, nextPowerOfTwo(state.screenWidth),
+               nextPowerOfTwo(state.screenHeight), 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+  state.upscaleTexture = name;
+}
+
+bool scaled() {
+  return glMode() &&
+         (state.windowWidth != state.screenWidth || state.windowHeight != state.screenHeight);
+}
+
+// The frame as drawn in the bottom-left corner, copied into a texture and
+// drawn back frameScale times larger with nearest-neighbour sampling (every
+// window pixel takes exactly one frame pixel), unblended, on black. Leaves
+// the frame's viewport, projection, blending and binding as the scenes
+// expect them.
+void composeScaled() {
+  ensureUpscaleTexture();
+  const float u = static_cast<float>(state.screenWidth) / nextPowerOfTwo(state.screenWidth);
+  const float v = static_cast<float>(state.screenHeight) / nextPowerOfTwo(state.screenHeight);
+  glBindTexture(GL_TEXTURE_2D, state.upscaleTexture);
+  glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, state.screenWidth, state.screenHeight);
+  glViewport(0, 0, state.windowWidth, state.windowHeight);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0, state.windowWidth, state.windowHeight, 0, 0, 1);
+  glMatrixMode(GL_MODELVIEW);
+  // The bars, where the frame does not cover the window.
+  if (state.screenWidth * state.frameScale != state.windowWidth ||
+      state.screenHeight * state.frameScale != state.windowHeight) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+  glDisable(GL_BLEND);
+  glColor4f(1, 1, 1, 1);
+  const int left = state.frameLeft;
+  const int top = state.frameTop;
+  const int right = left + state.screenWidth * state.frameScale;
+  const int bottom = top + state.screenHeight * state.frameScale;
+  glBegin(GL_TRIANGLE_STRIP);
+  glTexCoord2f(0, v);
+  glVertex2i(left, top);
+  glTexCoord2f(u, v);
+  glVertex2i(right, top);
+  glTexCoord2f(0, 0);
+  glVertex2i(left, bottom);
+  glTexCoord2f(u, 0);
+  glVertex2i(right, bottom);
+  glEnd();
+  glEnable(GL_BLEND);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  glViewport(0, 0, state.screenWidth, state.screenHeight);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0, state.screenWidth, state.screenHeight, 0, 0, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glClearColor(0, 0, 0, 0);
 }
 
 // SDL's clock, replaceable so that tests can drive the pacing tick by tick.
 uint32_t (*ticksNow)() = sdlTicks;
 void (*delayFor)(uint32_t) = sdlDelay;
 
-void setUpGlState(uint16_t width, uint16_t height) {
-  glPushAttrib(GL_ENABLE_BIT);  // never popped: this is the state for the whole run
+void setUpGlState(uint16_t width, uint16_t height, bool newContext) {
+  // Never popped: this is the state for the whole run (pushed once per
+  // context, so that a kept context's stack does not grow).
+  if (newContext) glPushAttrib(GL_ENABLE_BIT);
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_CULL_FACE);
   glEnable(GL_TEXTURE_2D);
@@ -90,6 +172,7 @@ void countFrame() {
 
 void present() {
   if (glMode()) {
+    if (scaled()) composeScaled();
     SDL_GL_SwapBuffers();
   } else if (state.screenSurface != nullptr) {
     SDL_Flip(state.screenSurface);
@@ -98,14 +181,41 @@ void present() {
 
 }  // namespace
 
-const VideoState& video() {
-  return state;
+const VideoState& video() { return state; }
+
+FramePlacement placeFrame(int frameW, int frameH, int windowW, int windowH) {
+  int scale = 1;
+  while (frameW * (scale + 1) <= windowW && frameH * (scale + 1) <= windowH) ++scale;
+  const int left = windowW > frameW * scale ? (windowW - frameW * scale) / 2 : 0;
+  const int top = windowH > frameH * scale ? (windowH - frameH * scale) / 2 : 0;
+  return {scale, left, top};
 }
 
-bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags) {
+void windowToFrame(int& x, int& y) {
+  const int scale = state.frameScale > 0 ? state.frameScale : 1;
+  const int fx = (x - state.frameLeft) / scale;
+  const int fy = (y - state.frameTop) / scale;
+  x = x < state.frameLeft ? 0 : (fx >= state.screenWidth ? state.screenWidth - 1 : fx);
+  y = y < state.frameTop ? 0 : (fy >= state.screenHeight ? state.screenHeight - 1 : fy);
+}
+
+bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags,
+                  uint16_t windowWidth, uint16_t windowHeight) {
+  if (state.desktopWidth == 0) {
+    if (const SDL_VideoInfo* info = SDL_GetVideoInfo()) {
+      state.desktopWidth = static_cast<uint16_t>(info->current_w);
+      state.desktopHeight = static_cast<uint16_t>(info->current_h);
+    }
+  }
+  const bool gl = (flags & kOpenGl) != 0;
+  if (!gl || windowWidth < width || windowHeight < height) {
+    windowWidth = width;
+    windowHeight = height;
+  }
+  // Pixels of the old context's textures, in case the new mode loses it.
+  holdTextures();
   state.videoFlags = flags;
   state.videoDepth = depth;
-  const bool gl = (flags & kOpenGl) != 0;
   if (gl) {
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
@@ -117,18 +227,31 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
   if (state.screenSurface != nullptr) SDL_FreeSurface(state.screenSurface);
   // Any previous GL context goes away with the old mode.
   state.glContextLive = false;
-  state.screenSurface = SDL_SetVideoMode(width, height, depth, flags);
+  state.screenSurface = SDL_SetVideoMode(windowWidth, windowHeight, depth, flags);
   // Without a screen or a context nothing can be drawn; the caller reports
   // and ends the program. The state is left with no screen and no context,
   // so every primitive draws nothing meanwhile.
   if (state.screenSurface == nullptr) return false;
   state.screenWidth = width;
   state.screenHeight = height;
+  state.windowWidth = windowWidth;
+  state.windowHeight = windowHeight;
+  const FramePlacement placement = placeFrame(width, height, windowWidth, windowHeight);
+  state.frameScale = static_cast<uint8_t>(placement.scale);
+  state.frameLeft = static_cast<uint16_t>(placement.left);
+  state.frameTop = static_cast<uint16_t>(placement.top);
   if (gl) {
     state.screenSurface = nullptr;
     state.glContextLive = true;
-    ++state.glGeneration;
-    setUpGlState(width, height);
+    const bool kept = contextKept();
+    if (!kept) {
+      ++state.glGeneration;
+      makeSentinel();
+    }
+    setUpGlState(width, height, !kept);
+    restoreTextures(!kept);
+  } else {
+    restoreTextures(true);
   }
   resetDrawState();
   return true;
@@ -154,13 +277,9 @@ bool paceFrame() {
   return state.drawEnabled;
 }
 
-uint16_t measuredFps() {
-  return state.measuredFps100;
-}
+uint16_t measuredFps() { return state.measuredFps100; }
 
-bool glMode() {
-  return (state.videoFlags & kOpenGl) != 0 && state.glContextLive;
-}
+bool glMode() { return (state.videoFlags & kOpenGl) != 0 && state.glContextLive; }
 
 void videoShutdown() {
   state.glContextLive = false;
@@ -169,9 +288,7 @@ void videoShutdown() {
 
 namespace testing {
 
-VideoState& mutableVideo() {
-  return state;
-}
+VideoState& mutableVideo() { return state; }
 
 void setClock(uint32_t (*ticks)(), void (*delay)(uint32_t)) {
   ticksNow = ticks;
@@ -181,6 +298,10 @@ void setClock(uint32_t (*ticks)(), void (*delay)(uint32_t)) {
 void resetClock() {
   ticksNow = sdlTicks;
   delayFor = sdlDelay;
+}
+
+void composeWindow() {
+  if (scaled()) composeScaled();
 }
 
 }  // namespace testing

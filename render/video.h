@@ -37,13 +37,40 @@ struct VideoState {
   // Counts the GL contexts made: GL names kept from an earlier context are
   // not valid in the current one.
   uint32_t glGeneration = 0;
+  // The window the frame is shown in, in window pixels: the frame is drawn
+  // at screenWidth x screenHeight in the window's bottom-left corner, then
+  // shown frameScale times larger, nearest-neighbour, with its top-left
+  // corner at (frameLeft, frameTop) and black around it.
+  uint16_t windowWidth = 0;
+  uint16_t windowHeight = 0;
+  uint8_t frameScale = 1;
+  uint16_t frameLeft = 0;
+  uint16_t frameTop = 0;
+  // The desktop's size as SDL saw it before the first mode was set.
+  uint16_t desktopWidth = 0;
+  uint16_t desktopHeight = 0;
+  uint32_t upscaleTexture = 0;  // the frame copied for scaling, this context's
 };
 
 const VideoState& video();
 
 // Opens the window's surface. Returns false when SDL could not set the mode;
 // the caller decides how to end.
-bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags);
+// The scenes draw in width x height; a window of windowWidth x windowHeight
+// (0: the frame's size) shows the frame at the largest whole scale that fits,
+// centred (GL mode only; the software back end always opens width x height).
+// Textures of GfxImages survive a change of mode (see image.h).
+bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags,
+                  uint16_t windowWidth = 0, uint16_t windowHeight = 0);
+// The scale and placement that fit a frame into a window: the largest whole
+// scale (at least 1), centred.
+struct FramePlacement {
+  int scale, left, top;
+};
+FramePlacement placeFrame(int frameW, int frameH, int windowW, int windowH);
+// A point of the window (a mouse position) in frame pixels; points on the
+// bars are clamped to the frame's edge.
+void windowToFrame(int& x, int& y);
 void setFrameRate(uint8_t fps);
 // Waits for the frame slot, decides whether the coming frame is skipped and
 // presents the picture. Returns drawEnabled.
@@ -61,6 +88,9 @@ namespace testing {
 VideoState& mutableVideo();
 void setClock(uint32_t (*ticks)(), void (*delay)(uint32_t));
 void resetClock();
+// Draws the window's picture (the scaled frame and black bars) into the back
+// buffer without presenting it, as the next paceFrame would.
+void composeWindow();
 }  // namespace testing
 
 }  // namespace render

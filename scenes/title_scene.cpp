@@ -73,7 +73,7 @@ void TitleScene::update() {
       visit.bubbleRetract = 0;
       break;
     case OptionChosen:
-      visit.phase = MainMenu;
+      ctx.changeScene(kSceneOptions);
       break;
     case QuitChosen:
       fadeOut(0, 0, 0, kSceneQuit);

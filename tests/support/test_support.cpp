@@ -53,6 +53,14 @@ void clearGl(float r, float g, float b) {
   glClear(GL_COLOR_BUFFER_BIT);
 }
 
+std::vector<uint8_t> readGlRect(int x, int y, int w, int h) {
+  glFinish();
+  std::vector<uint8_t> pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(x, y, w, h, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  return pixels;
+}
+
 Rgba readGlPixel(int x, int y) {
   glFinish();
   uint8_t p[4] = {0, 0, 0, 0};

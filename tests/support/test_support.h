@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -25,6 +26,9 @@ void closeVideo();
 void clearGl(float r, float g, float b);
 // A pixel of the GL back buffer in window coordinates (origin top-left).
 Rgba readGlPixel(int x, int y);
+// RGBA bytes of a rectangle of the GL back buffer in GL's own window
+// coordinates (origin bottom-left), rows bottom first.
+std::vector<uint8_t> readGlRect(int x, int y, int w, int h);
 // A pixel of a 32-bit surface, as red, green, blue, alpha.
 Rgba readSurfacePixel(SDL_Surface* surface, int x, int y);
 // Saves the GL back buffer as a BMP in the build folder's artifacts/.

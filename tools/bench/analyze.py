@@ -33,6 +33,8 @@ SCENES = [
     ("character_select", "solo", "character select"),
     ("room_list", "host", "room list"),
     ("free_lobby", "solo", "free-battle lobby"),
+    ("title_2x", "solo2x", "title, menu open, picture doubled (1280 x 960)"),
+    ("free_lobby_2x", "solo2x", "free-battle lobby, picture doubled (1280 x 960)"),
     ("net_lobby", "host", "network lobby with a guest (host)"),
     ("net_lobby", "guest", "network lobby (the guest copy)"),
     ("game_select", "host", "game select over the host's lobby"),
@@ -206,7 +208,7 @@ def main():
     for run in runs:
         windows, launches = read_marks(run)
         taps = {c: read_tap(os.path.join(run, c + ".tap"))
-                for c in ("solo", "host", "guest", "refresh")}
+                for c in ("solo", "solo2x", "host", "guest", "refresh")}
         for tap in taps.values():
             renderer = renderer or tap["renderer"]
         for scene, copy, start, end, hwm in windows:

@@ -89,20 +89,23 @@ to_net_room_list() {
 }
 
 # Free battle: title, character select, the free-battle lobby.
+# scenario_solo [COPY SUFFIX]: with a suffix the picture is doubled (an
+# Options.txt of window=1280x960) and the scenes are measured as NAME_SUFFIX.
 scenario_solo() {
-    local dir win pid
-    dir=$(copy_dir solo "$PORT" Solo SoloRoom)
-    launch solo "$dir"
+    local dir win pid copy=${1:-solo} sfx=${2:+_$2}
+    dir=$(copy_dir "$copy" "$PORT" Solo SoloRoom)
+    [ -n "$sfx" ] && echo "window=1280x960" > "$dir/Options.txt"
+    launch "$copy" "$dir"
     pid=$COPY_PID
     win=$(wait_window) || { echo "no window" >&2; kill "$pid"; return 1; }
     title_menu "$win"
-    measure title solo "$pid"
-    snap "$win" title
+    measure "title$sfx" "$copy" "$pid"
+    snap "$win" "title$sfx"
     press "$win" Down
     press "$win" z
     sleep 7.5
-    measure character_select solo "$pid"
-    snap "$win" character_select
+    measure "character_select$sfx" "$copy" "$pid"
+    snap "$win" "character_select$sfx"
     local turn
     for turn in 1 2 3 4 5 6; do
         press "$win" z
@@ -112,8 +115,8 @@ scenario_solo() {
         sleep 1.4
     done
     sleep 3
-    measure free_lobby solo "$pid"
-    snap "$win" free_lobby
+    measure "free_lobby$sfx" "$copy" "$pid"
+    snap "$win" "free_lobby$sfx"
     press "$win" Escape
     wait_exit "$pid" 10 > /dev/null
 }
