@@ -37,6 +37,7 @@ class RoomList : public ::testing::Test {
     setDefaultBindings(ctx->bindings.data());
     for (RoomListEntry& entry : scene->entries) {
       entry.unanswered = 1;
+      entry.found = false;
       entry.room = RoomRecord{};
     }
     ctx->sceneId = kSceneRoomList;
@@ -140,6 +141,30 @@ TEST_F(RoomList, GridMovesAndUpFromTheTopRowReturnsToTheBar) {
   frame(*ctx, *scene, {ButtonUp});
   EXPECT_EQ(scene->visit.browsing, 0);
   EXPECT_EQ(scene->visit.selected, 2);
+}
+
+// While the cursor is in the grid, the bar's highlighted button keeps its
+// white label but loses its lit window.
+TEST_F(RoomList, WhileBrowsingTheBarLightsTheLabelNotTheWindow) {
+  testsupport::setDrawing(true);
+  answer({0});
+  const auto whiteInLabel = [] {
+    for (int y = 20; y < 40; ++y) {
+      for (int x = 50; x < 130; ++x) {
+        const testsupport::Rgba p = readGlPixel(x, y);
+        if (p.r > 220 && p.g > 220 && p.b > 220) return true;
+      }
+    }
+    return false;
+  };
+  frame(*ctx, *scene);
+  EXPECT_TRUE(whiteInLabel());
+  EXPECT_LT(readGlPixel(45, 30).b, 40) << "the window is lit on the bar";
+  frame(*ctx, *scene, {ButtonDown});
+  ASSERT_EQ(scene->visit.browsing, 1);
+  frame(*ctx, *scene);
+  EXPECT_TRUE(whiteInLabel()) << "the highlighted label went dim while browsing";
+  EXPECT_GT(readGlPixel(45, 30).b, 60) << "the window is still lit while browsing";
 }
 
 TEST_F(RoomList, ConfirmOnARoomJoinsItAsGuest) {
