@@ -31,6 +31,7 @@ using nettest::Lobby;
 
 constexpr uint16_t kSearchPort = 6248;  // UDP, as a peer knows it
 constexpr size_t kDatagram = 16;        // request and answer
+constexpr int kReadsPerFrame = 8;       // datagrams a host's beacon takes per poll
 constexpr uint16_t kPortOne = 23511;
 constexpr uint16_t kPortTwo = 23512;
 constexpr uint16_t kPortFar = 23513;
@@ -289,9 +290,9 @@ TEST_F(LanDiscovery, BeaconAnswersExactRequestsOnlyAndNeverWithMoreBytes) {
   }
   EXPECT_GE(exact, 13);  // size 16, and the nonce's bytes changed
 
-  // A flood, nine requests in ten: the beacon takes at most 8 datagrams a
-  // frame, so a few frames answer at most 8 each, and the room still takes
-  // a guest meanwhile.
+  // A flood, nine requests in ten: the beacon takes at most kReadsPerFrame
+  // datagrams a frame, so a few frames answer at most that many each; the
+  // room still takes a guest meanwhile.
   constexpr int kFlood = 10000;
   int requests = 0;
   for (int i = 0; i < kFlood; ++i) {
@@ -308,7 +309,7 @@ TEST_F(LanDiscovery, BeaconAnswersExactRequestsOnlyAndNeverWithMoreBytes) {
   std::printf("%d datagrams sent (%d requests): %d answered in %d frames\n", kFlood, requests,
               answers, kFrames);
   EXPECT_GT(answers, 0);
-  EXPECT_LE(answers, kFrames * 8);
+  EXPECT_LE(answers, kFrames * kReadsPerFrame);
   Lobby guest;
   ASSERT_TRUE(guest.guest(kPortOne, "Tabi", "10.213.7.1"));
   EXPECT_TRUE(nettest::runUntil([&] { return one.room.currentPlayers == 2; }, {&one, &guest}));
