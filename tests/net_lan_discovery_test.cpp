@@ -180,7 +180,9 @@ TEST_F(LanDiscovery, GuestListsEachHostOfItsSegmentOnceAndJoinsOne) {
   ASSERT_EQ(listed.count("10.213.7.1:" + std::to_string(kPortOne)), 1u);
   ASSERT_EQ(listed.count("10.213.7.2:" + std::to_string(kPortTwo)), 1u);
   const RoomRecord& kaze = *listed["10.213.7.2:" + std::to_string(kPortTwo)];
-  EXPECT_STREQ(listed["10.213.7.1:" + std::to_string(kPortOne)]->roomName.data(), "Ame");
+  const RoomRecord& ame = *listed["10.213.7.1:" + std::to_string(kPortOne)];
+  EXPECT_STREQ(ame.roomName.data(), "Ame");
+  EXPECT_EQ(ame.currentPlayers, 1);
   EXPECT_STREQ(kaze.roomName.data(), "Kaze");
   EXPECT_EQ(kaze.currentPlayers, 1);
 
@@ -188,14 +190,14 @@ TEST_F(LanDiscovery, GuestListsEachHostOfItsSegmentOnceAndJoinsOne) {
   const RoomRecord fileRoom = nettest::listedRoom(kPortOne, "10.213.7.1");
   net::RoomRefresh both;
   ASSERT_TRUE(refresh(both, &fileRoom, 1, true, {&one, &two, &far}));
-  int ame = 0;
+  int ameListed = 0;
   int answered = 0;
   for (size_t i = 0; i < both.size(); ++i) {
     answered += both.answered(i);
-    ame += both.answered(i) && std::strcmp(both.answer(i).roomName.data(), "Ame") == 0;
+    ameListed += both.answered(i) && std::strcmp(both.answer(i).roomName.data(), "Ame") == 0;
   }
   EXPECT_TRUE(both.answered(0));
-  EXPECT_EQ(ame, 1);
+  EXPECT_EQ(ameListed, 1);
   EXPECT_EQ(answered, 2);
 
   // Joining the room found, at the address and port the search gave.
