@@ -320,9 +320,26 @@ size_t broadcastAddresses(Address* addresses, size_t capacity) {
     if ((flags & IFF_UP) == 0 || (flags & IFF_LOOPBACK) != 0 || (flags & IFF_BROADCAST) == 0) {
       continue;
     }
-    if (it->ifa_broadaddr == nullptr || it->ifa_broadaddr->sa_family != AF_INET) continue;
+    if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) continue;
+    sockaddr_in own{};
+    std::memcpy(&own, it->ifa_addr, sizeof own);
+    sockaddr_in broadcast{};
+    if (it->ifa_broadaddr != nullptr && it->ifa_broadaddr->sa_family == AF_INET) {
+      std::memcpy(&broadcast, it->ifa_broadaddr, sizeof broadcast);
+    }
+    // An address given without a broadcast one (`ip addr add` without
+    // `brd`) comes with its own address in that place: the broadcast of its
+    // subnet is used instead, which the interface still takes.
+    if (broadcast.sin_addr.s_addr == own.sin_addr.s_addr || broadcast.sin_addr.s_addr == 0) {
+      if (it->ifa_netmask == nullptr || it->ifa_netmask->sa_family != AF_INET) continue;
+      sockaddr_in mask{};
+      std::memcpy(&mask, it->ifa_netmask, sizeof mask);
+      if (mask.sin_addr.s_addr == INADDR_BROADCAST) continue;  // a single address
+      broadcast = own;
+      broadcast.sin_addr.s_addr |= ~mask.sin_addr.s_addr;
+    }
     sockaddr_storage storage{};
-    std::memcpy(&storage, it->ifa_broadaddr, sizeof(sockaddr_in));
+    std::memcpy(&storage, &broadcast, sizeof broadcast);
     Address found = fromSystem(storage);
     found.port = 0;
     bool seen = false;
