@@ -74,7 +74,7 @@ cmake_cross() {
 }
 
 configure_cross() {
-  PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig PKG_CONFIG_PATH= \
+  PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig:$prefix/share/pkgconfig PKG_CONFIG_PATH= \
   CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" \
     ./configure --host=$host --prefix="$prefix" "$@"
 }

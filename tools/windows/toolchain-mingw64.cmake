@@ -24,7 +24,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # pkg-config answers for the prefix only, never for the Linux libraries.
 if(VELLORA_WIN_PREFIX)
-  set(ENV{PKG_CONFIG_LIBDIR} ${VELLORA_WIN_PREFIX}/lib/pkgconfig)
+  set(ENV{PKG_CONFIG_LIBDIR} ${VELLORA_WIN_PREFIX}/lib/pkgconfig:${VELLORA_WIN_PREFIX}/share/pkgconfig)
   set(ENV{PKG_CONFIG_PATH} "")
   set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 endif()
