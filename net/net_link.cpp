@@ -12,9 +12,6 @@ namespace {
 // What the receive path lets into recvBuffer; the rest is kept for pushLocal.
 constexpr size_t kReceivedLimit = kBufferSize - kLocalReserve;
 
-constexpr uint32_t kAnyHost = 0x00000000;        // 0.0.0.0
-constexpr uint32_t kBroadcastHost = 0xFFFFFFFF;  // 255.255.255.255
-
 bool validSlot(int slot) { return slot >= 0 && slot < kPlayerSlots; }
 
 bool printResolveError(const char* text) {
@@ -24,11 +21,12 @@ bool printResolveError(const char* text) {
 
 }  // namespace
 
-bool acceptRoomAddress(const char* host, platform::Lookup lookup, uint32_t found, uint16_t port,
-                       platform::Address& address) {
+bool acceptRoomAddresses(const char* host, platform::Lookup lookup, platform::LookupAnswer& found,
+                         uint16_t port) {
   char text[kHostAddressSize + 64];
   switch (lookup) {
     case platform::Lookup::Pending:
+    case platform::Lookup::TimedOut:
       std::snprintf(text, sizeof text, "looking up %s took too long", host);
       return printResolveError(text);
     case platform::Lookup::NotFound:
@@ -37,21 +35,26 @@ bool acceptRoomAddress(const char* host, platform::Lookup lookup, uint32_t found
     case platform::Lookup::Found:
       break;
   }
-  if (found == kAnyHost || found == kBroadcastHost) {
+  size_t kept = 0;
+  for (size_t i = 0; i < found.count; ++i) {
+    if (platform::isWildcardOrBroadcast(found.addresses[i])) continue;
+    found.addresses[kept] = found.addresses[i];
+    found.addresses[kept++].port = port;
+  }
+  found.count = kept;
+  if (kept == 0) {
     std::snprintf(text, sizeof text, "%s is not a host that can be reached", host);
     return printResolveError(text);
   }
-  address = platform::Address{found, port};
   return true;
 }
 
-bool resolveRoomHost(const char* host, uint16_t port, platform::Address& address) {
+bool resolveRoomHost(const char* host, uint16_t port, platform::LookupAnswer& addresses) {
   if (host == nullptr || host[0] == '\0') return printResolveError("no host address given");
   platform::HostLookup lookup;
   lookup.start(host);
-  uint32_t found = 0;
-  const platform::Lookup result = lookup.result(found, kLookupTimeoutMs);
-  return acceptRoomAddress(host, result, found, port, address);
+  const platform::Lookup result = lookup.result(addresses, kLookupTimeoutMs);
+  return acceptRoomAddresses(host, result, addresses, port);
 }
 
 void printConnectError(const char* text) {
@@ -59,23 +62,25 @@ void printConnectError(const char* text) {
 }
 
 platform::Socket connectTo(const char* host, uint16_t port) {
-  platform::Address address;
-  if (!resolveRoomHost(host, port, address)) return platform::Socket();
-  platform::Socket connection = platform::startConnect(address);
-  if (!connection.valid()) {
-    printConnectError();
-    return connection;
-  }
-  switch (platform::connectState(connection, kConnectTimeoutMs)) {
-    case platform::ConnectState::Connected:
-      return connection;
-    case platform::ConnectState::Pending:
-      printConnectError(kNoConnectAnswer);
+  platform::LookupAnswer addresses;
+  if (!resolveRoomHost(host, port, addresses)) return platform::Socket();
+  const uint32_t start = SDL_GetTicks();
+  bool timedOut = false;
+  for (size_t i = 0; i < addresses.count; ++i) {
+    const uint32_t spent = SDL_GetTicks() - start;
+    if (spent >= kConnectTimeoutMs) {
+      timedOut = true;
       break;
-    case platform::ConnectState::Failed:
-      printConnectError();
-      break;
+    }
+    platform::Socket connection = platform::startConnect(addresses.addresses[i]);
+    if (!connection.valid()) continue;
+    const platform::ConnectState state =
+        platform::connectState(connection, kConnectTimeoutMs - spent);
+    if (state == platform::ConnectState::Connected) return connection;
+    timedOut = state == platform::ConnectState::Pending;
+    if (timedOut) break;
   }
+  printConnectError(timedOut ? kNoConnectAnswer : nullptr);
   return platform::Socket();
 }
 
@@ -134,8 +139,8 @@ void NetLink::acceptPending() {
 // With all five guest slots taken by guests the connection is closed at
 // once, so a newcomer or a room query learns at once that the room is full
 // instead of waiting on a connection nobody serves. A connection seated is
-// read at once: a room query arrives with its connection and is answered in
-// the same frame.
+// read in the same poll: a room query arrives with its connection and is
+// answered in the same frame.
 void NetLink::seat(platform::Socket incoming) {
   int slot = freeSlot();
   if (slot < 0) {
@@ -147,9 +152,8 @@ void NetLink::seat(platform::Socket incoming) {
   peer.socket = std::move(incoming);
   peer.state = PeerState::Connected;
   peer.acceptedAt = SDL_GetTicks();
-  peer.acceptedPoll = session_.pollCount;
+  peer.arrival = ++session_.arrivals;
   peer.messageBudget = kMessageBudgetPerPoll;
-  receiveFromGuest(slot);
 }
 
 int NetLink::freeSlot() const {
@@ -160,28 +164,29 @@ int NetLink::freeSlot() const {
 }
 
 // A connection that has sent part of a message is on its way to speaking
-// and is never pushed out; nor is one accepted in this poll, whose Join may
-// still be on its way.
+// and is never pushed out; nor is one still within kQuietGraceMs of its
+// accept, whose first bytes may still be on their way. Unsigned arithmetic
+// keeps the ages right across the wrap of the tick count.
 int NetLink::silentSlot() const {
+  const uint32_t now = SDL_GetTicks();
   int oldest = -1;
-  uint32_t oldestPolls = 0;
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     const Peer& peer = session_.peers[slot];
     if (peer.state != PeerState::Connected || peer.heardFrom) continue;
-    const uint32_t polls = session_.pollCount - peer.acceptedPoll;
-    if (polls == 0) continue;
-    if (oldest < 0 || polls > oldestPolls) {
-      oldest = slot;
-      oldestPolls = polls;
-    }
+    if (now - peer.acceptedAt < settings_.quietGraceMs) continue;
+    if (oldest < 0 || peer.arrival < session_.peers[oldest].arrival) oldest = slot;
   }
   return oldest;
 }
 
 bool NetLink::slotPending() const {
+  const uint32_t now = SDL_GetTicks();
   for (const Peer& peer : session_.peers) {
     if (peer.state == PeerState::Queried) return true;
-    if (peer.state == PeerState::Connected && peer.acceptedPoll == session_.pollCount) return true;
+    if (peer.state == PeerState::Connected && !peer.heardFrom &&
+        now - peer.acceptedAt < settings_.quietGraceMs) {
+      return true;
+    }
   }
   return false;
 }
@@ -324,22 +329,22 @@ void NetLink::pollGuest() {
   drainHostStream();
 }
 
-// Connections are read before new ones are accepted, so a slot freed by a
-// connection that closed is free again for the connection that follows it.
+// New connections are accepted before the seated ones are read, so a
+// newcomer is read in the poll it arrives in, and one arriving in the poll a
+// guest drops gets the next free slot, not the one being freed.
 void NetLink::pollHost() {
   Session& s = session_;
-  ++s.pollCount;
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     Peer& peer = s.peers[slot];
     if (peer.leavePending) pushLocal(static_cast<uint8_t>(slot), Leave, 0, nullptr);
     peer.leavePending = false;
     peer.messageBudget = kMessageBudgetPerPoll;
   }
+  closeSilentConnections();
+  acceptPending();
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     if (!receiveFromGuest(slot)) break;
   }
-  closeSilentConnections();
-  acceptPending();
 }
 
 bool NetLink::receiveFromGuest(int slot) {

@@ -26,11 +26,11 @@ inline constexpr size_t kLocalReserve =
 // A joined guest may stay quiet as long as it likes.
 inline constexpr uint32_t kJoinTimeoutMs = 5000;
 // A newcomer that finds every guest slot taken takes the slot of the oldest
-// connection that has sent nothing at all, once that one has had a poll to
-// be read in (a guest's Join arrives with the first bytes of its
-// connection); one that has sent part of a message keeps its slot. While a
-// slot is about to be free (its connection asked for the room, or arrived
-// in this poll and has not been read yet) newcomers wait in the system's
+// connection that has sent nothing at all, once that one has been quiet for
+// kQuietGraceMs (a guest's Join and a room query arrive with the first bytes
+// of their connections); one that has sent part of a message keeps its
+// slot. While a slot may be about to be free (its connection asked for the
+// room, or is still within its grace) newcomers wait in the system's
 // backlog; otherwise a full room closes them at once.
 //
 // Connections accepted per poll, so that a burst is shed in a few frames,
@@ -52,30 +52,39 @@ inline constexpr uint32_t kFloodLimitMs = 1000;
 // reading, and the system's own buffers are full too) is dropped like a lost
 // connection; a host that stops reading is taken as lost.
 inline constexpr size_t kOutboxSize = kBufferSize;
-// Longest wait for a host's name to be looked up, then for a connection to
-// it to be made (room query, joining).
-inline constexpr uint32_t kLookupTimeoutMs = 1000;
+// Longest wait for a host's name to be looked up (the lookup gives up by
+// itself after as long), then for a connection to it to be made (room
+// query, joining), over however many of its addresses are tried.
+inline constexpr uint32_t kLookupTimeoutMs = platform::kLookupLimitMs;
 inline constexpr uint32_t kConnectTimeoutMs = 1500;
+// A connection that has sent nothing at all gives way to a newcomer in a
+// full room only once it has been quiet this long since it was accepted.
+// Every client speaks as soon as its connection is made (a room query's
+// three bytes, a guest's Join), so its first bytes trail the connection by
+// at most a frame or two of the client and a packet's trip: half a second
+// covers a slow machine on a long link.
+inline constexpr uint32_t kQuietGraceMs = 500;
 
-// The address of a listed room's host, or false. Addresses that would mean
-// "this machine, any interface" or "everybody" (0.0.0.0, 255.255.255.255)
-// and an empty host are refused, so a bad room file line can never make the
-// program listen. A numeric address is taken at once; a name is looked up
-// without waiting longer than kLookupTimeoutMs. Prints
-// "SDLNet_ResolveHost: %s\n" on standard error on failure.
-bool resolveRoomHost(const char* host, uint16_t port, platform::Address& address);
-// The same for a name whose lookup has been started (by the caller) and
-// has now settled.
-bool acceptRoomAddress(const char* host, platform::Lookup lookup, uint32_t found, uint16_t port,
-                       platform::Address& address);
+// The addresses to try for a listed room's host once its lookup has
+// settled: found keeps those that name one host, each given port. Addresses
+// that would mean "this machine, any interface" or "everybody" (0.0.0.0,
+// ::, 255.255.255.255) are refused, so a bad room file line can never make
+// the program listen. False, with "SDLNet_ResolveHost: %s\n" printed on
+// standard error, when nothing is left to try.
+bool acceptRoomAddresses(const char* host, platform::Lookup lookup, platform::LookupAnswer& found,
+                         uint16_t port);
+// Looks host up (a numeric address, in brackets or not, is taken at once;
+// a name waits at most kLookupTimeoutMs) and accepts its addresses as
+// above.
+bool resolveRoomHost(const char* host, uint16_t port, platform::LookupAnswer& addresses);
 // Prints "SDLNet_TCP_Open: %s\n" with text, or the platform's error text
 // when text is null.
 void printConnectError(const char* text = nullptr);
 inline constexpr char kNoConnectAnswer[] = "no answer to the connection attempt";
 
-// Resolves host:port and connects to it with one connection, waiting at most
-// kConnectTimeoutMs (after the lookup). Prints the failure and returns an
-// invalid socket.
+// Resolves host:port and connects to it, trying its addresses in turn until
+// one takes the connection, waiting at most kConnectTimeoutMs in all (after
+// the lookup). Prints the failure and returns an invalid socket.
 platform::Socket connectTo(const char* host, uint16_t port);
 
 class NetLink {
@@ -140,8 +149,9 @@ class NetLink {
   bool slotJoined(int8_t slot) const;
   // Host: the connection in slot asked for the room and waits for it.
   bool slotQueried(int8_t slot) const;
-  // Replaces kJoinTimeoutMs until the next reset (tests).
+  // Replace kJoinTimeoutMs and kQuietGraceMs until the next reset (tests).
   void setJoinTimeout(uint32_t timeoutMs) { settings_.joinTimeoutMs = timeoutMs; }
+  void setQuietGrace(uint32_t graceMs) { settings_.quietGraceMs = graceMs; }
   // Messages and bytes queued since the last flush.
   uint8_t queuedCount() const { return session_.queuedCount; }
   uint16_t sendLength() const { return session_.sendLength; }
@@ -173,7 +183,7 @@ class NetLink {
     platform::Socket socket;
     PeerState state = PeerState::Empty;
     uint32_t acceptedAt = 0;     // SDL_GetTicks at accept
-    uint32_t acceptedPoll = 0;   // pollCount at accept
+    uint32_t arrival = 0;        // order of accept, within the session
     bool heardFrom = false;      // it has sent at least one byte
     bool lost = false;           // guest: the Leave from 255 has been pushed
     bool leavePending = false;   // host: dropped by flush, Leave not pushed yet
@@ -190,6 +200,7 @@ class NetLink {
     std::array<char, kHostAddressSize + 1> hostName{};  // last passed to open
     uint16_t port = 0;                                  // last passed to open
     uint32_t joinTimeoutMs = kJoinTimeoutMs;
+    uint32_t quietGraceMs = kQuietGraceMs;
   };
 
   // Everything that lives from one open to the next close: the sockets,
@@ -208,7 +219,7 @@ class NetLink {
     uint8_t queuedCount = 0;
     uint16_t sendLength = 0;
     uint16_t recvLength = 0;
-    uint32_t pollCount = 0;
+    uint32_t arrivals = 0;  // connections accepted so far
   };
 
   void pollGuest();
@@ -240,11 +251,11 @@ class NetLink {
   void seat(platform::Socket incoming);
   // Host: the lowest slot without a connection, or -1.
   int freeSlot() const;
-  // Host: the slot of the oldest connection that has sent nothing and has
-  // been read at least once since it was accepted, or -1.
+  // Host: the slot of the oldest connection that has sent nothing for
+  // kQuietGraceMs since it was accepted, or -1.
   int silentSlot() const;
-  // Host: a slot will be free soon (its connection was accepted in this
-  // poll and not read yet, or asked for the room and is being answered).
+  // Host: a slot may be free soon (its connection asked for the room and is
+  // being answered, or has not spoken yet and is still within its grace).
   bool slotPending() const;
   // Host: closes connections that have not joined within the time-out.
   void closeSilentConnections();

@@ -113,15 +113,20 @@ size_t shiftJisFitLength(const char* text, size_t length, size_t maxBytes) {
 
 // Every byte of the read line is scanned, not only a first part of it.
 void scanLine(const char* text, size_t length, char separator, size_t firstMax, size_t secondMax,
-              ScannedLine& line) {
+              ScannedLine& line, bool bracketed) {
   line = ScannedLine{};
   firstMax = firstMax < kScanPartSize ? firstMax : kScanPartSize - 1;
   secondMax = secondMax < kScanPartSize ? secondMax : kScanPartSize - 1;
+  bool inBrackets = false;
   for (size_t i = 0; i < length; ++i) {
     const char c = text[i];
     if (c == '\0' || c == '#') break;
     if (c == '\t' || c == '\n' || c == ' ') continue;
-    if (c == separator) {
+    if (bracketed && !line.separatorSeen) {
+      if (c == '[' && line.firstLength == 0) inBrackets = true;
+      if (c == ']') inBrackets = false;
+    }
+    if (c == separator && !inBrackets) {
       line.separatorSeen = true;
       line.secondLength = 0;
     } else if (!line.separatorSeen) {
@@ -207,7 +212,7 @@ int readRoomList(std::FILE* file, RoomRecord* rooms, int capacity) {
   int count = 0;
   ScannedLine line;
   while (count < capacity && reader.next()) {
-    scanLine(reader.text(), reader.length(), ':', kListHostMax, kListPortMax, line);
+    scanLine(reader.text(), reader.length(), ':', kListHostMax, kListPortMax, line, true);
     if (!line.separatorSeen) continue;
     RoomRecord& room = rooms[count++];
     copyCut(room.hostAddress, line.first.data(), line.firstLength, kListHostMax);

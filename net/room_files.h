@@ -39,8 +39,10 @@ struct ScannedLine {
 // line feed and space anywhere, and restarts the second part at every
 // separator. A part keeps at most firstMax / secondMax bytes (both at most
 // kScanPartSize - 1), never ending on half of a two-byte Shift-JIS character.
+// With bracketed, a first part that begins with '[' keeps every separator
+// up to its ']' (an IPv6 address in "[2001:db8::7]:6247").
 void scanLine(const char* text, size_t length, char separator, size_t firstMax, size_t secondMax,
-              ScannedLine& line);
+              ScannedLine& line, bool bracketed = false);
 
 // The leading decimal integer of text (optional sign; no digits gives 0),
 // kept to its low 16 bits.

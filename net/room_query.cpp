@@ -61,44 +61,58 @@ bool RoomRefresh::step() {
   for (size_t i = 0; i < count_; ++i) {
     Query& query = queries_[i];
     if (query.stage == Stage::LookingUp) lookUp(query, now);
-    if (query.stage == Stage::Connecting) connect(query, items[i].writable, now);
-    if (query.stage == Stage::Waiting) converse(query, now);
+    if (query.stage == Stage::Connecting) {
+      connect(query, items[i].writable, now);
+    } else if (query.stage == Stage::Waiting) {
+      converse(query, now);
+    }
     running_ = running_ || query.stage == Stage::LookingUp || query.stage == Stage::Connecting ||
                query.stage == Stage::Waiting;
   }
   return !running_;
 }
 
+// The lookup gives up by itself (platform::kLookupLimitMs); a lookup still
+// queued behind others that are being answered waits its turn.
 void RoomRefresh::lookUp(Query& query, uint32_t now) {
-  uint32_t host = 0;
-  const platform::Lookup result = query.lookup.result(host);
-  if (result == platform::Lookup::Pending && !elapsed(now, query.stageStart, kLookupTimeoutMs)) {
-    return;
-  }
+  const platform::Lookup result = query.lookup.result(query.addresses);
+  if (result == platform::Lookup::Pending) return;
   query.lookup.abandon();
-  platform::Address address;
-  if (!acceptRoomAddress(query.room.hostAddress.data(), result, host, query.port, address)) {
+  if (!acceptRoomAddresses(query.room.hostAddress.data(), result, query.addresses, query.port)) {
     giveUp(query);
     return;
   }
-  query.socket = platform::startConnect(address);
-  if (!query.socket.valid()) {
+  query.nextAddress = 0;
+  query.stageStart = now;
+  if (!connectNext(query)) {
     printConnectError();
     giveUp(query);
     return;
   }
   query.stage = Stage::Connecting;
-  query.stageStart = now;
 }
 
+bool RoomRefresh::connectNext(Query& query) {
+  while (query.nextAddress < query.addresses.count) {
+    query.socket = platform::startConnect(query.addresses.addresses[query.nextAddress++]);
+    if (query.socket.valid()) return true;
+  }
+  return false;
+}
+
+// A connection that fails moves on to the room's next address while the
+// room's time to connect lasts. One that is made is sent the query at once,
+// so the host never sees it silent.
 void RoomRefresh::connect(Query& query, bool writable, uint32_t now) {
   if (writable) {
     switch (platform::connectState(query.socket, 0)) {
       case platform::ConnectState::Connected:
         query.stage = Stage::Waiting;
         query.stageStart = now;
+        converse(query, now);
         return;
       case platform::ConnectState::Failed:
+        if (!elapsed(now, query.stageStart, kConnectTimeoutMs) && connectNext(query)) return;
         printConnectError();
         giveUp(query);
         return;

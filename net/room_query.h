@@ -47,6 +47,8 @@ class RoomRefresh {
   struct Query {
     Stage stage = Stage::Unasked;
     platform::HostLookup lookup;
+    platform::LookupAnswer addresses;  // to try in turn, once looked up
+    size_t nextAddress = 0;
     platform::Socket socket;
     uint32_t stageStart = 0;  // SDL_GetTicks when this stage began
     uint16_t port = 0;
@@ -57,6 +59,9 @@ class RoomRefresh {
   };
 
   void lookUp(Query& query, uint32_t now);
+  // Starts a connection to the query's next address; false when none is
+  // left that could be started.
+  bool connectNext(Query& query);
   void connect(Query& query, bool writable, uint32_t now);
   void converse(Query& query, uint32_t now);
   static void giveUp(Query& query);

@@ -1,124 +1,108 @@
-// Host name lookups that nobody waits for on Linux: getaddrinfo on a thread
-// of its own, since the C library offers no lookup that gives up after a
-// while.
+// The resolver call and the numeric address forms on Linux: getaddrinfo,
+// inet_aton and inet_pton.
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <cstdlib>
+#include <cstring>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "platform/net_socket.h"
 
 namespace platform {
-
-// What a lookup thread and its HostLookup share. The thread keeps its own
-// reference, so a lookup that was given up leaves nothing dangling.
-struct HostLookup::Job {
-  std::string name;
-  NameLookup lookup = nullptr;
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  bool found = false;
-  uint32_t host = 0;
-};
-
 namespace {
 
-std::atomic<int> pending{0};
+Address fromSockaddr(const sockaddr* address) {
+  Address out;
+  if (address->sa_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+    out.family = Family::V6;
+    std::memcpy(out.bytes.data(), &v6->sin6_addr, 16);
+    out.scope = v6->sin6_scope_id;
+  } else {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+    std::memcpy(out.bytes.data(), &v4->sin_addr, 4);
+  }
+  return out;
+}
 
 }  // namespace
 
-void HostLookup::run(const std::shared_ptr<Job>& job) {
-  uint32_t host = 0;
-  const bool found = job->lookup(job->name.c_str(), host);
-  {
-    const std::lock_guard<std::mutex> lock(job->mutex);
-    job->done = true;
-    job->found = found;
-    job->host = host;
-  }
-  job->finished.notify_all();
-  pending.fetch_sub(1);
-}
-
-bool systemNameLookup(const char* name, uint32_t& host) {
+bool systemNameLookup(const char* name, LookupAnswer& answer) {
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* results = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &results) != 0 || results == nullptr) return false;
-  host = ntohl(reinterpret_cast<const sockaddr_in*>(results->ai_addr)->sin_addr.s_addr);
+  answer = LookupAnswer{};
+  if (getaddrinfo(name, nullptr, &hints, &results) != 0) return false;
+  for (const addrinfo* it = results; it != nullptr && answer.count < kMaxLookupAddresses;
+       it = it->ai_next) {
+    if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
+    const Address found = fromSockaddr(it->ai_addr);
+    bool seen = false;
+    for (size_t i = 0; i < answer.count; ++i) seen = seen || answer.addresses[i] == found;
+    if (!seen) answer.addresses[answer.count++] = found;
+  }
   freeaddrinfo(results);
-  return true;
+  return answer.count > 0;
 }
 
-// inet_aton's forms, which also tell 255.255.255.255 apart from a failure.
-bool parseNumericHost(const char* text, uint32_t& host) {
-  in_addr numeric{};
-  if (text == nullptr || inet_aton(text, &numeric) == 0) return false;
-  host = ntohl(numeric.s_addr);
-  return true;
-}
-
-int pendingLookups() { return pending.load(); }
-
-HostLookup::~HostLookup() = default;
-
-void HostLookup::start(const char* name, NameLookup lookup) {
-  abandon();
-  if (name == nullptr || name[0] == '\0') {
-    settled_ = Lookup::NotFound;
-    return;
+bool parseNumericAddress(const char* text, Address& address) {
+  if (text == nullptr) return false;
+  std::string bare = text;
+  if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') {
+    bare = bare.substr(1, bare.size() - 2);
   }
-  if (parseNumericHost(name, host_)) {
-    settled_ = Lookup::Found;
-    return;
+  const uint16_t port = address.port;
+  in_addr v4{};
+  // inet_aton's forms, which also tell 255.255.255.255 apart from a failure.
+  if (bare.find(':') == std::string::npos && inet_aton(bare.c_str(), &v4) != 0) {
+    address = Address{};
+    std::memcpy(address.bytes.data(), &v4, 4);
+    address.port = port;
+    return true;
   }
-  // Too many lookups outstanding: this one stays pending until its caller
-  // gives up on it, as if the resolver had not answered.
-  if (pending.fetch_add(1) >= kMaxPendingLookups) {
-    pending.fetch_sub(1);
-    return;
-  }
-  auto job = std::make_shared<Job>();
-  job->name = name;
-  job->lookup = lookup;
-  try {
-    std::thread(run, job).detach();
-  } catch (const std::system_error&) {
-    pending.fetch_sub(1);
-    settled_ = Lookup::NotFound;
-    return;
-  }
-  job_ = std::move(job);
-  settled_ = Lookup::Pending;
-}
-
-Lookup HostLookup::result(uint32_t& host, uint32_t timeoutMs) {
-  if (settled_ == Lookup::Pending && job_ != nullptr) {
-    std::unique_lock<std::mutex> lock(job_->mutex);
-    if (job_->finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                [this] { return job_->done; })) {
-      settled_ = job_->found ? Lookup::Found : Lookup::NotFound;
-      host_ = job_->host;
+  // An IPv6 address, with "%zone" for a link-local one.
+  uint32_t scope = 0;
+  const size_t percent = bare.find('%');
+  if (percent != std::string::npos) {
+    const std::string zone = bare.substr(percent + 1);
+    scope = if_nametoindex(zone.c_str());
+    if (scope == 0) {
+      char* end = nullptr;
+      const unsigned long number = std::strtoul(zone.c_str(), &end, 10);
+      if (zone.empty() || *end != '\0' || number > 0xFFFFFFFFul) return false;
+      scope = static_cast<uint32_t>(number);
     }
+    bare.resize(percent);
   }
-  if (settled_ == Lookup::Found) host = host_;
-  return settled_;
+  in6_addr v6{};
+  if (inet_pton(AF_INET6, bare.c_str(), &v6) != 1) return false;
+  address = Address{};
+  address.family = Family::V6;
+  std::memcpy(address.bytes.data(), &v6, 16);
+  address.scope = scope;
+  address.port = port;
+  return true;
 }
 
-void HostLookup::abandon() {
-  job_.reset();
-  settled_ = Lookup::Pending;
-  host_ = 0;
+std::string formatAddress(const Address& address) {
+  char text[INET6_ADDRSTRLEN + IF_NAMESIZE + 2] = {};
+  if (address.family == Family::V4) {
+    inet_ntop(AF_INET, address.bytes.data(), text, sizeof text);
+    return text;
+  }
+  inet_ntop(AF_INET6, address.bytes.data(), text, sizeof text);
+  std::string out = text;
+  if (address.scope != 0) {
+    char zone[IF_NAMESIZE] = {};
+    out += '%';
+    out += if_indextoname(address.scope, zone) != nullptr ? zone : std::to_string(address.scope);
+  }
+  return out;
 }
 
 }  // namespace platform

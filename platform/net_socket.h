@@ -1,32 +1,63 @@
-// TCP sockets of the link, owned by the platform layer: listening, accepting,
+// Sockets of the link and of the room search, owned by the platform layer.
+// TCP: listening, accepting,
 // connecting without waiting (or waiting a bounded time), sends and receives
 // that never wait, and readiness polling. Every connection is non-blocking,
 // sends without delay (TCP_NODELAY) and notices a peer that vanished without
 // a word (keep-alive with short timers, and a bound on how long sent data may
 // stay unacknowledged): invisible on the wire, nothing asked of the peer.
-// One implementation per platform (net_socket_linux.cpp; a Winsock twin
-// would sit beside it, with Winsock started by the network library's step of
-// the program's start-up); nothing else includes a system socket header.
+// UDP: datagrams for finding rooms on the local network. Name lookups that
+// never hold up the caller.
+// One implementation per platform (net_socket_linux.cpp and
+// host_lookup_linux.cpp; a Winsock twin beside them, with Winsock started by
+// the network library's step of the program's start-up); nothing else
+// includes a system socket header.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace platform {
 
-// An IPv4 address and port, both in host byte order (127.0.0.1 is
-// 0x7F000001).
+// An IPv4 or IPv6 address and a port. bytes hold the address in network
+// order (an IPv4 address in the first four); port is in host order; scope is
+// the interface an IPv6 link-local address belongs to (0 otherwise).
+enum class Family : uint8_t { V4, V6 };
 struct Address {
-  uint32_t host = 0;
+  Family family = Family::V4;
+  std::array<uint8_t, 16> bytes{};
   uint16_t port = 0;
+  uint32_t scope = 0;
+
+  // An IPv4 address given in host byte order (127.0.0.1 is 0x7F000001).
+  static Address v4(uint32_t host, uint16_t port);
+  // The IPv4 address in host byte order (0 for an IPv6 address).
+  uint32_t v4Host() const;
+  bool operator==(const Address& other) const;
+  bool operator!=(const Address& other) const { return !(*this == other); }
 };
+
+// True for the addresses that name no one host: 0.0.0.0, ::, and the
+// IPv4 broadcast 255.255.255.255.
+bool isWildcardOrBroadcast(const Address& address);
+// True for 127.0.0.0/8, ::1 and ::ffff:127.0.0.0/104.
+bool isLoopback(const Address& address);
+
+// Parses the numeric forms of an address: IPv4 as inet_aton takes them
+// ("192.168.1.20", "127.1"), IPv6 ("2001:db8::7", "fe80::1%eth0"), either
+// one in square brackets ("[::1]"). The port is left as it was.
+bool parseNumericAddress(const char* text, Address& address);
+// The address as text, without the port: "192.168.1.20", "2001:db8::7"
+// (with "%scope" for a link-local one).
+std::string formatAddress(const Address& address);
 
 // The system's handle of a socket: a descriptor here, a SOCKET on Windows.
 using SocketHandle = intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
 
-// A TCP socket; closed when it is destroyed or replaced. Move-only.
+// A socket; closed when it is destroyed or replaced. Move-only.
 class Socket {
  public:
   Socket() = default;
@@ -65,7 +96,9 @@ inline constexpr unsigned kUnacknowledgedLimitMs = 15000;
 // refused", say).
 const char* socketError();
 
-// Listens on all interfaces. Invalid on failure (the port in use, say).
+// Listens on all interfaces, IPv6 and IPv4 alike (one dual-stack socket;
+// IPv4 alone where the system has no IPv6). Invalid on failure (the port in
+// use, say).
 Socket listenOn(uint16_t port, int backlog);
 
 // A connection waiting on listener, or an invalid socket when none is.
@@ -104,23 +137,55 @@ struct PollItem {
 // socket are skipped.
 int pollSockets(PollItem* items, size_t count, uint32_t timeoutMs);
 
-// How a host name was looked up.
-enum class Lookup { Pending, Found, NotFound };
+// Datagram sockets, for finding rooms on the local network: IPv4, non-blocking,
+// allowed to send to broadcast addresses.
+//
+// Bound to port on all interfaces (0: a port the system picks). shared lets
+// several programs on one machine bind the same port and each receive the
+// broadcasts sent to it. Invalid on failure.
+Socket openDatagram(uint16_t port, bool shared);
+// Sends one datagram without waiting. Returns the bytes sent, or -1 when
+// it could not be sent (no route, say, or the system's buffer is full).
+int sendDatagram(const Socket& socket, const Address& to, const void* bytes, size_t length);
+// Takes the next waiting datagram without waiting: returns its length
+// (datagrams longer than capacity are cut to it; an empty datagram is 0)
+// and fills from with its sender, or kNoDatagram when none is waiting (or
+// the socket failed).
+inline constexpr int kNoDatagram = -1;
+int receiveDatagram(const Socket& socket, void* bytes, size_t capacity, Address& from);
+// The broadcast addresses of this machine's IPv4 interfaces that are up
+// (loopback excluded), at most capacity of them, port 0. Returns how many
+// were written.
+size_t broadcastAddresses(Address* addresses, size_t capacity);
 
-// Asks the system for the IPv4 address of a host name (host byte order).
-// May wait as long as the system's resolver does.
-using NameLookup = bool (*)(const char* name, uint32_t& host);
-bool systemNameLookup(const char* name, uint32_t& host);
+// How a host name was looked up. TimedOut: the system did not answer in
+// time (see HostLookup).
+enum class Lookup { Pending, Found, NotFound, TimedOut };
 
-// Parses the numeric forms of an IPv4 address ("192.168.1.20", "127.1").
-bool parseNumericHost(const char* text, uint32_t& host);
+// The addresses a name stands for, in the order the system prefers them.
+inline constexpr size_t kMaxLookupAddresses = 4;
+struct LookupAnswer {
+  std::array<Address, kMaxLookupAddresses> addresses{};
+  size_t count = 0;
+};
 
-// A host name looked up on a thread of its own, so that nobody waits for a
-// resolver that has stopped answering. A lookup given up is left to finish
-// by itself; while kMaxPendingLookups of them are outstanding no new one
-// starts (it stays Pending until given up), so a resolver that has stopped
-// answering costs a few threads, not one wait per name.
-inline constexpr int kMaxPendingLookups = 16;
+// Asks the system for the IPv4 and IPv6 addresses of a host name (ports 0).
+// May wait as long as the system's resolver does; false when it found none.
+using NameLookup = bool (*)(const char* name, LookupAnswer& answer);
+bool systemNameLookup(const char* name, LookupAnswer& answer);
+
+// Host name lookups that nobody waits for: each runs on one of at most
+// kLookupThreads threads of the platform layer; lookups started while all
+// of them are busy wait in a queue, in order, and none is dropped. A lookup
+// gives up (TimedOut) once it has run for kLookupLimitMs without an answer,
+// or has waited in the queue kLookupLimitMs since any lookup last finished
+// (the resolver has stopped answering: its threads are all held by lookups
+// already given up). A lookup given up is left to finish by itself on its
+// thread; one given up while still queued never runs.
+inline constexpr int kLookupThreads = 16;
+inline constexpr uint32_t kLookupLimitMs = 1000;
+// Lookups started and not yet finished or dropped from the queue (running,
+// queued, or given up and still running).
 int pendingLookups();
 
 class HostLookup {
@@ -130,22 +195,22 @@ class HostLookup {
   HostLookup(const HostLookup&) = delete;
   HostLookup& operator=(const HostLookup&) = delete;
 
-  // Starts looking name up; a numeric address is taken at once.
+  // Starts looking name up; a numeric address (parseNumericAddress) is
+  // taken at once, an empty name is NotFound at once.
   void start(const char* name, NameLookup lookup = systemNameLookup);
-  // Where the lookup stands, waiting at most timeoutMs for it (0: not at
-  // all). Found fills host.
-  Lookup result(uint32_t& host, uint32_t timeoutMs = 0);
-  // Forgets the lookup (it finishes by itself).
+  // Where the lookup stands, waiting at most timeoutMs for it to settle
+  // (0: not at all). Found fills answer.
+  Lookup result(LookupAnswer& answer, uint32_t timeoutMs = 0);
+  // Forgets the lookup (a running one finishes by itself).
   void abandon();
 
- private:
+  // One lookup as the queue and its threads see it.
   struct Job;
-  // The lookup thread's body.
-  static void run(const std::shared_ptr<Job>& job);
 
-  std::shared_ptr<Job> job_;  // shared with the lookup thread
+ private:
+  std::shared_ptr<Job> job_;  // shared with the lookup threads' queue
   Lookup settled_ = Lookup::Pending;
-  uint32_t host_ = 0;
+  LookupAnswer answer_;
 };
 
 }  // namespace platform

@@ -1,8 +1,10 @@
-// The link's TCP sockets on Linux: POSIX sockets, non-blocking from the
-// start, with the keep-alive and unacknowledged-data bounds set on every
-// connection.
+// The link's and the room search's sockets on Linux: POSIX sockets,
+// non-blocking from the start, with the keep-alive and unacknowledged-data
+// bounds set on every connection.
 #include <errno.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -28,13 +30,50 @@ void noteError(int code) {
 
 int fdOf(const Socket& socket) { return static_cast<int>(socket.handle()); }
 
-sockaddr_in toSockaddr(const Address& address) {
-  sockaddr_in out{};
-  out.sin_family = AF_INET;
-  out.sin_addr.s_addr = htonl(address.host);
-  out.sin_port = htons(address.port);
+// A system socket address of either family, and its size.
+struct SystemAddress {
+  sockaddr_storage storage{};
+  socklen_t size = 0;
+
+  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
+
+SystemAddress toSystem(const Address& address) {
+  SystemAddress out;
+  if (address.family == Family::V6) {
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&out.storage);
+    v6->sin6_family = AF_INET6;
+    std::memcpy(&v6->sin6_addr, address.bytes.data(), 16);
+    v6->sin6_port = htons(address.port);
+    v6->sin6_scope_id = address.scope;
+    out.size = sizeof *v6;
+  } else {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&out.storage);
+    v4->sin_family = AF_INET;
+    std::memcpy(&v4->sin_addr, address.bytes.data(), 4);
+    v4->sin_port = htons(address.port);
+    out.size = sizeof *v4;
+  }
   return out;
 }
+
+Address fromSystem(const sockaddr_storage& storage) {
+  Address out;
+  if (storage.ss_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&storage);
+    out.family = Family::V6;
+    std::memcpy(out.bytes.data(), &v6->sin6_addr, 16);
+    out.port = ntohs(v6->sin6_port);
+    out.scope = v6->sin6_scope_id;
+  } else {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&storage);
+    std::memcpy(out.bytes.data(), &v4->sin_addr, 4);
+    out.port = ntohs(v4->sin_port);
+  }
+  return out;
+}
+
+int familyOf(const Address& address) { return address.family == Family::V6 ? AF_INET6 : AF_INET; }
 
 void setOption(int fd, int level, int name, int value) {
   ::setsockopt(fd, level, name, &value, sizeof value);
@@ -83,18 +122,42 @@ void Socket::close() {
 
 const char* socketError() { return lastError.data(); }
 
-Socket listenOn(uint16_t port, int backlog) {
-  Socket listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!listener.valid()) return failWith(errno);
+namespace {
+
+// Binds and listens; false with the error noted.
+bool bindAndListen(const Socket& listener, const Address& any, int backlog) {
   const int fd = fdOf(listener);
   // A room closed and opened again must not wait for the old connections'
   // TIME_WAIT to pass.
   setOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
-  const sockaddr_in address = toSockaddr(Address{INADDR_ANY, port});
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, backlog) != 0) {
-    return failWith(errno);
+  const SystemAddress address = toSystem(any);
+  if (::bind(fd, address.get(), address.size) == 0 && ::listen(fd, backlog) == 0) return true;
+  noteError(errno);
+  return false;
+}
+
+}  // namespace
+
+// One listener for both families: an IPv6 socket that also takes IPv4
+// connections (as ::ffff:a.b.c.d). Where the system has no IPv6 the
+// listener is IPv4 alone.
+Socket listenOn(uint16_t port, int backlog) {
+  Address any;
+  any.port = port;
+  Socket dual(::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (dual.valid()) {
+    setOption(fdOf(dual), IPPROTO_IPV6, IPV6_V6ONLY, 0);
+    any.family = Family::V6;
+    if (bindAndListen(dual, any, backlog)) return dual;
+    // The port in use is in use for IPv4 too; anything else may be IPv6
+    // being switched off.
+    if (errno == EADDRINUSE) return Socket();
+    dual.close();
   }
+  Socket listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!listener.valid()) return failWith(errno);
+  any.family = Family::V4;
+  if (!bindAndListen(listener, any, backlog)) return Socket();
   return listener;
 }
 
@@ -113,13 +176,12 @@ Socket acceptWaiting(const Socket& listener) {
 }
 
 Socket startConnect(const Address& address) {
-  Socket connection(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  Socket connection(::socket(familyOf(address), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!connection.valid()) return failWith(errno);
   const int fd = fdOf(connection);
   tuneConnection(fd);
-  const sockaddr_in target = toSockaddr(address);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 &&
-      errno != EINPROGRESS) {
+  const SystemAddress target = toSystem(address);
+  if (::connect(fd, target.get(), target.size) != 0 && errno != EINPROGRESS) {
     return failWith(errno);
   }
   return connection;
@@ -200,6 +262,75 @@ int pollSockets(PollItem* items, size_t count, uint32_t timeoutMs) {
     found += item.readable || item.writable ? 1 : 0;
   }
   return found;
+}
+
+Socket openDatagram(uint16_t port, bool shared) {
+  Socket socket(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!socket.valid()) return failWith(errno);
+  const int fd = fdOf(socket);
+  setOption(fd, SOL_SOCKET, SO_BROADCAST, 1);
+  // Every room on this machine hears the broadcasts sent to the port.
+  if (shared) setOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+  const SystemAddress address = toSystem(Address::v4(INADDR_ANY, port));
+  if (::bind(fd, address.get(), address.size) != 0) return failWith(errno);
+  return socket;
+}
+
+int sendDatagram(const Socket& socket, const Address& to, const void* bytes, size_t length) {
+  if (!socket.valid() || to.family != Family::V4) return -1;
+  const SystemAddress target = toSystem(to);
+  for (;;) {
+    const ssize_t sent = ::sendto(fdOf(socket), bytes, length, MSG_DONTWAIT | MSG_NOSIGNAL,
+                                  target.get(), target.size);
+    if (sent >= 0) return static_cast<int>(sent);
+    if (errno == EINTR) continue;
+    noteError(errno);
+    return -1;
+  }
+}
+
+int receiveDatagram(const Socket& socket, void* bytes, size_t capacity, Address& from) {
+  if (!socket.valid()) return kNoDatagram;
+  for (;;) {
+    sockaddr_storage sender{};
+    socklen_t size = sizeof sender;
+    const ssize_t got = ::recvfrom(fdOf(socket), bytes, capacity, MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&sender), &size);
+    if (got >= 0) {
+      from = fromSystem(sender);
+      return static_cast<int>(got);
+    }
+    // An earlier datagram's "port unreachable" is reported on the next
+    // receive; it says nothing of the datagrams still waiting.
+    if (errno == EINTR || errno == ECONNREFUSED) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) noteError(errno);
+    return kNoDatagram;
+  }
+}
+
+size_t broadcastAddresses(Address* addresses, size_t capacity) {
+  ifaddrs* interfaces = nullptr;
+  if (::getifaddrs(&interfaces) != 0) {
+    noteError(errno);
+    return 0;
+  }
+  size_t count = 0;
+  for (const ifaddrs* it = interfaces; it != nullptr && count < capacity; it = it->ifa_next) {
+    const unsigned flags = it->ifa_flags;
+    if ((flags & IFF_UP) == 0 || (flags & IFF_LOOPBACK) != 0 || (flags & IFF_BROADCAST) == 0) {
+      continue;
+    }
+    if (it->ifa_broadaddr == nullptr || it->ifa_broadaddr->sa_family != AF_INET) continue;
+    sockaddr_storage storage{};
+    std::memcpy(&storage, it->ifa_broadaddr, sizeof(sockaddr_in));
+    Address found = fromSystem(storage);
+    found.port = 0;
+    bool seen = false;
+    for (size_t i = 0; i < count; ++i) seen = seen || addresses[i] == found;
+    if (!seen) addresses[count++] = found;
+  }
+  ::freeifaddrs(interfaces);
+  return count;
 }
 
 }  // namespace platform

@@ -130,8 +130,9 @@ void RoomListScene::drawButtonBar() {
   const int y = 20;
   for (int i = 0; i < kButtons; ++i) {
     GfxImage& label = buttonLabels[i];
-    widgets::drawButton(ctx, x - 10, y - 10, label.pixelWidth() + 20, label.pixelHeight() + 20,
-                        label, x, y, i == visit.button && visit.browsing == 0);
+    widgets::drawButtonLitApart(
+        ctx, x - 10, y - 10, label.pixelWidth() + 20, label.pixelHeight() + 20, label, x, y,
+        i == visit.button && visit.browsing == 0, i == visit.button, palette::kButton);
     x += label.pixelWidth() + 20;
   }
 }

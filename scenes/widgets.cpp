@@ -88,13 +88,28 @@ void drawPanel(GameContext& ctx, int x, int y, int w, int h) {
   drawWindow(ctx, x, y, w, h, 0, 0, 0, kFrameAlphaFromFill);
 }
 
+namespace {
+
+void drawLitButton(GameContext& ctx, int x, int y, int w, int h, GfxImage& image, int imageX,
+                   int imageY, const palette::Rgb& fill, const palette::Rgb& text, float alpha) {
+  render::setDrawColor(fill.r, fill.g, fill.b, alpha);
+  drawPanel(ctx, x, y, w, h);
+  render::setDrawColor(text.r, text.g, text.b, alpha);
+  render::drawImage(imageX, imageY, image);
+}
+
+}  // namespace
+
 void drawButton(GameContext& ctx, int x, int y, int w, int h, GfxImage& image, int imageX,
                 int imageY, bool highlighted, float alpha, const palette::Style& style) {
   const palette::Look& look = style.pick(highlighted);
-  render::setDrawColor(look.fill.r, look.fill.g, look.fill.b, alpha);
-  drawPanel(ctx, x, y, w, h);
-  render::setDrawColor(look.text.r, look.text.g, look.text.b, alpha);
-  render::drawImage(imageX, imageY, image);
+  drawLitButton(ctx, x, y, w, h, image, imageX, imageY, look.fill, look.text, alpha);
+}
+
+void drawButtonLitApart(GameContext& ctx, int x, int y, int w, int h, GfxImage& image, int imageX,
+                        int imageY, bool litWindow, bool litLabel, const palette::Style& style) {
+  drawLitButton(ctx, x, y, w, h, image, imageX, imageY, style.pick(litWindow).fill,
+                style.pick(litLabel).text, 1);
 }
 
 void drawPlainWindow(int x, int y, int w, int h) {

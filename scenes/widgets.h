@@ -55,6 +55,11 @@ void drawPanel(GameContext& ctx, int x, int y, int w, int h);
 void drawButton(GameContext& ctx, int x, int y, int w, int h, GfxImage& image, int imageX,
                 int imageY, bool highlighted, float alpha = 1,
                 const palette::Style& style = palette::kButton);
+// The same with the window and the label lit apart: the room list's bar
+// keeps the label of its highlighted button lit while the cursor is in the
+// grid, and lights its window only while the cursor is on the bar.
+void drawButtonLitApart(GameContext& ctx, int x, int y, int w, int h, GfxImage& image, int imageX,
+                        int imageY, bool litWindow, bool litLabel, const palette::Style& style);
 // The same with the program-wide sheets and a half-alpha black frame.
 void drawPlainWindow(int x, int y, int w, int h);
 void drawBackdrop(GameContext& ctx);
