@@ -3,7 +3,6 @@
 // guests that flood or stop reading, hosts that never answer a connection
 // attempt; and the platform's socket services under them.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -91,10 +90,7 @@ TEST_F(Faults, ListenerHoldsABurstOfConnectionsUntilAccepted) {
   std::array<RawSocket, 20> waiting;
   for (RawSocket& s : waiting) s = RawSocket::startConnect(21013);
   int made = 0;
-  for (RawSocket& s : waiting) {
-    pollfd p{s.fd(), POLLOUT, 0};
-    made += ::poll(&p, 1, 1000) == 1 ? 1 : 0;
-  }
+  for (RawSocket& s : waiting) made += s.ready(true, 1000) ? 1 : 0;
   EXPECT_EQ(made, 20);
 }
 
@@ -241,8 +237,7 @@ TEST_F(Faults, AFloodingGuestThatLeavesIsGoneWithinTwoSecondsAndNothingOfItFollo
     }
     const Uint32 start = SDL_GetTicks();
     while (SDL_GetTicks() - start < 200) {
-      const ssize_t sent =
-          ::send(flooder.fd(), burst.data(), burst.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      const long sent = flooder.sendNow(burst);
       if (sent > 0) flooded += sent;
     }
     flooder.close();

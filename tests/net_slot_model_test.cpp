@@ -39,21 +39,12 @@ unsigned long argument(const char* name, unsigned long fallback) {
   return fallback;
 }
 
-uint16_t localPort(int fd) {
-  sockaddr_in address{};
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  return ntohs(address.sin_port);
-}
+uint16_t localPort(nettest::sys::Native fd) { return nettest::sys::localPort(fd); }
 
-// The far end's port of one of the host's connections (on Linux the
-// platform's handle is the descriptor).
+// The far end's port of one of the host's connections (the platform's handle
+// is the descriptor, or the SOCKET on Windows).
 uint16_t peerPort(const platform::Socket* socket) {
-  const int fd = static_cast<int>(socket->handle());
-  sockaddr_in address{};
-  socklen_t size = sizeof address;
-  getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  return ntohs(address.sin_port);
+  return nettest::sys::peerPort(static_cast<nettest::sys::Native>(socket->handle()));
 }
 
 struct Client {

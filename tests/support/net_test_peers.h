@@ -1,16 +1,8 @@
 // Helpers of the network tests: their fixture, the sizes of what goes over
-// the wire, a raw POSIX socket that plays the other end of a connection and
+// the wire, a raw socket (POSIX or Winsock) that plays the other end of a connection and
 // checks exact bytes, and small lobbies (a NetLink with its players and
 // room) driven frame by frame on the test's thread.
 #pragma once
-
-#include <arpa/inet.h>
-#include <errno.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -28,6 +20,7 @@
 #include "net/net_link.h"
 #include "net/wire.h"
 #include "records/records.h"
+#include "support/socket_calls.h"
 
 namespace nettest {
 
@@ -53,9 +46,14 @@ inline constexpr size_t kRecordFromGuest = kGuestHeader + kRecordSize;  // 143
 // The fixture of the tests that use sockets. A send to a peer that has gone
 // must fail, not end the program, so SIGPIPE keeps its default action
 // (ending the process) in all of them: a send that raises it fails the run.
+// Windows has no such signal.
 class NetTest : public ::testing::Test {
  protected:
-  void SetUp() override { std::signal(SIGPIPE, SIG_DFL); }
+  void SetUp() override {
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_DFL);
+#endif
+  }
 };
 
 inline PlayerRecord player(const char* name, uint16_t vocal = 500) {
@@ -96,18 +94,22 @@ inline Bytes join(const Bytes& a, const Bytes& b) {
 class RawSocket {
  public:
   RawSocket() = default;
-  explicit RawSocket(int fd) : fd_(fd) {}
+  explicit RawSocket(sys::Native fd, bool blocking = true) : fd_(fd), blocking_(blocking) {}
   ~RawSocket() { close(); }
   RawSocket(RawSocket&& other) noexcept
-      : fd_(other.fd_), inbox_(std::move(other.inbox_)), closed_(other.closed_) {
-    other.fd_ = -1;
+      : fd_(other.fd_),
+        blocking_(other.blocking_),
+        inbox_(std::move(other.inbox_)),
+        closed_(other.closed_) {
+    other.fd_ = sys::kNone;
   }
   RawSocket& operator=(RawSocket&& other) noexcept {
     close();
     fd_ = other.fd_;
+    blocking_ = other.blocking_;
     inbox_ = std::move(other.inbox_);
     closed_ = other.closed_;
-    other.fd_ = -1;
+    other.fd_ = sys::kNone;
     return *this;
   }
   RawSocket(const RawSocket&) = delete;
@@ -123,14 +125,11 @@ class RawSocket {
   // receiveBuffer > 0 shrinks the socket's receive buffer first, so that a
   // peer that never reads fills it soon.
   static RawSocket connectTo(uint16_t port, int receiveBuffer = 0) {
-    RawSocket s(::socket(AF_INET, SOCK_STREAM, 0));
-    if (receiveBuffer > 0) {
-      ::setsockopt(s.fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    }
+    RawSocket s(sys::openStream(false));
+    if (receiveBuffer > 0) sys::setInt(s.fd_, SOL_SOCKET, SO_RCVBUF, receiveBuffer);
     // Each send leaves at once, as the program's own small messages do
     // once the host is reading: no waiting on acknowledgements.
-    const int on = 1;
-    ::setsockopt(s.fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    sys::setInt(s.fd_, IPPROTO_TCP, TCP_NODELAY, 1);
     const sockaddr_in address = loopback(port);
     if (::connect(s.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
       s.close();
@@ -141,15 +140,17 @@ class RawSocket {
   // backlog is full would hold a blocking connect). For silent peers: the
   // socket stays non-blocking.
   static RawSocket startConnect(uint16_t port) {
-    RawSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    RawSocket s(sys::openStream(true), false);
     const sockaddr_in address = loopback(port);
     ::connect(s.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return s;
   }
   static RawSocket listenOn(uint16_t port, int backlog = 8) {
-    RawSocket s(::socket(AF_INET, SOCK_STREAM, 0));
-    const int on = 1;
-    ::setsockopt(s.fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    RawSocket s(sys::openStream(false));
+#ifndef _WIN32
+    // On Windows the option would let a second listener take the port.
+    sys::setInt(s.fd_, SOL_SOCKET, SO_REUSEADDR, 1);
+#endif
     const sockaddr_in address = loopback(port);
     if (::bind(s.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(s.fd_, backlog) != 0) {
@@ -158,35 +159,42 @@ class RawSocket {
     return s;
   }
   // Waits (bounded) for a connection on a listening socket.
-  RawSocket accept() const {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 5000) <= 0) return RawSocket();
-    return RawSocket(::accept(fd_, nullptr, nullptr));
-  }
+  RawSocket accept() const { return ready(false, 5000) ? acceptNow() : RawSocket(); }
+  // A connection waiting on a listening socket that is ready.
+  RawSocket acceptNow() const { return RawSocket(::accept(fd_, nullptr, nullptr)); }
+  // Whether the socket is ready to read (or, with write, to write, or its
+  // connect has failed) within timeoutMs.
+  bool ready(bool write, int timeoutMs) const { return sys::waitReady(fd_, write, timeoutMs) == 1; }
   // Waits (bounded) for the first bytes or the end of the connection; true
   // when it ended with nothing sent. Nothing is taken from the connection.
   bool closedBeforeSending() const {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 5000) <= 0) return false;
+    if (!ready(false, 5000)) return false;
     uint8_t byte = 0;
-    return ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    return sys::receiveOnce(fd_, &byte, 1, true, true) == 0;
   }
 
-  bool valid() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool valid() const { return fd_ != sys::kNone; }
+  sys::Native fd() const { return fd_; }
   bool send(const Bytes& bytes) const {
-    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(bytes.size());
+    return sys::sendOnce(fd_, bytes.data(), bytes.size(), false, blocking_) ==
+           static_cast<long>(bytes.size());
+  }
+  // Sends what the system takes now; the bytes taken, or -1.
+  long sendNow(const Bytes& bytes) const {
+    return sys::sendOnce(fd_, bytes.data(), bytes.size(), true, blocking_);
+  }
+  // One receive, waiting for it on a blocking socket: the bytes received, 0
+  // at the end of the connection, -1 on its failure.
+  long receive(uint8_t* bytes, size_t capacity) const {
+    return sys::receiveOnce(fd_, bytes, capacity, false, false);
   }
   // Takes whatever has arrived, without waiting. Sets closed_ on end of file.
   void drain() {
     std::array<uint8_t, 4096> chunk;
     for (;;) {
-      const ssize_t got = ::recv(fd_, chunk.data(), chunk.size(), MSG_DONTWAIT);
+      const long got = sys::receiveOnce(fd_, chunk.data(), chunk.size(), true, false);
       // The end of the connection, or its reset.
-      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        closed_ = true;
-      }
+      if (got == 0 || (got < 0 && !sys::wouldBlock())) closed_ = true;
       if (got <= 0) return;
       inbox_.insert(inbox_.end(), chunk.begin(), chunk.begin() + got);
     }
@@ -219,17 +227,17 @@ class RawSocket {
   }
   // Closes with a reset, as a crashed peer or a pulled cable would.
   void closeHard() {
-    const linger hard{1, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    sys::lingerHard(fd_);
     close();
   }
   void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (fd_ != sys::kNone) sys::closeNative(fd_);
+    fd_ = sys::kNone;
   }
 
  private:
-  int fd_ = -1;
+  sys::Native fd_ = sys::kNone;
+  bool blocking_ = true;
   Bytes inbox_;
   bool closed_ = false;
 };

@@ -7,9 +7,6 @@
 // shows up here as a wrong count. Stepped by the test, one poll per call.
 #pragma once
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <array>
 #include <cstdint>
 #include <utility>
@@ -40,14 +37,11 @@ class WireHost {
 
   // One poll: accept one connection, then one receive per ready slot.
   void step() {
-    pollfd waiting{listener_.fd(), POLLIN, 0};
-    if (::poll(&waiting, 1, 0) == 1) seat(RawSocket(::accept(listener_.fd(), nullptr, nullptr)));
+    if (listener_.ready(false, 0)) seat(listener_.acceptNow());
     for (int k = 1; k < kPlayerSlots; ++k) {
-      if (!slots_[k].socket.valid()) continue;
-      pollfd ready{slots_[k].socket.fd(), POLLIN, 0};
-      if (::poll(&ready, 1, 0) != 1) continue;
+      if (!slots_[k].socket.valid() || !slots_[k].socket.ready(false, 0)) continue;
       std::array<uint8_t, net::kBufferSize> chunk;
-      const ssize_t got = ::recv(slots_[k].socket.fd(), chunk.data(), chunk.size(), 0);
+      const long got = slots_[k].socket.receive(chunk.data(), chunk.size());
       if (got <= 0) {
         leave(k);
         continue;
@@ -74,9 +68,7 @@ class WireHost {
     }
   }
 
-  void send(int k, const Bytes& bytes) const {
-    ::send(slots_[k].socket.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  }
+  void send(int k, const Bytes& bytes) const { slots_[k].socket.send(bytes); }
 
   void close(int k) { slots_[k] = Slot{}; }
 
