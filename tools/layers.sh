@@ -3,12 +3,13 @@
 # includes its own headers and those of folders below it, never those of a
 # folder above. Prints, per folder, the folders its includes name, and fails
 # with the offending lines when an include points upward. Only grep, cut and
-# sort are needed. (tests/, fuzz/ and tools/ stand beside the program and
+# sort are needed. compat/ stands in for system libraries on Windows and so
+# lies below everything. (tests/, fuzz/ and tools/ stand beside the program and
 # may include any folder.)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-layers=(platform records render text net app scenes main)
+layers=(compat platform records render text net app scenes main)
 
 # The folders named by the includes of one folder, one per line.
 uses() {
