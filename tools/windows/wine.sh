@@ -44,3 +44,16 @@ client_crop() {
     border=$(( (w - 640) / 2 ))
     convert "$1" -crop "640x480+$border+$(( h - 480 - border ))" +repage "$2"
 }
+
+# Wine picks the foreground one of its unmanaged windows itself, so focusing
+# a Wine window from outside does not give it the keys once another window
+# had them; a click does. The game ignores mouse buttons, so every press
+# (tools/xsession.sh's, wrapped here) clicks its window first. Source this
+# file after tools/xsession.sh.
+if declare -f press >/dev/null && ! declare -f x11_press >/dev/null; then
+    eval "$(declare -f press | sed '1s/^press/x11_press/')"
+    press() {
+        xdotool mousemove --window "$1" 320 300 click 1 2>/dev/null
+        x11_press "$@"
+    }
+fi
