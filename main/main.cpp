@@ -1,12 +1,25 @@
+#include <SDL.h>
+
 #include <cstdio>
 #include <memory>
 
 #include "main/game_app.h"
 
+// On Windows <SDL.h> renames this function SDL_main: SDL's start-up wrapper
+// (SDLmain) provides WinMain, sends stdout and stderr to stdout.txt and
+// stderr.txt beside the program, and ends the process with the status
+// returned here.
 int main(int, char**) {
+#ifdef _WIN32
+  // The Windows C library has no line buffering (_IOLBF means full
+  // buffering there, and a size of 0 is refused), so the start-up lines go
+  // out unbuffered to reach stdout.txt as they are printed, in order.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
   // Line-buffered, so the start-up lines reach a pipe or a log as they are
   // printed, in order.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+#endif
   auto app = std::make_unique<GameApp>();
   if (!app->startUp()) return GameApp::kStartUpFailed;
   const uint8_t result = app->runMainLoop();

@@ -7,6 +7,11 @@
 #include <SDL.h>
 #include <SDL_gfxPrimitives.h>
 #include <SDL_rotozoom.h>
+#ifdef DrawState
+// MinGW's <GL/gl.h> brings in <windows.h>, whose DrawState macro would rename
+// render::DrawState.
+#undef DrawState
+#endif
 
 #include <algorithm>
 #include <array>

@@ -8,6 +8,7 @@
 
 #include "app/cursor.h"
 #include "app/input.h"
+#include "support/test_support.h"
 
 namespace {
 

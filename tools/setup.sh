@@ -9,6 +9,11 @@ DISPLAY_PACKAGES="xvfb xdotool libgl1-mesa-dri x11-apps imagemagick"
 # the ip command, for tests that make network namespaces.
 TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git iproute2 libpng-dev libfreetype-dev"
 
+# The Windows release build and its checks under Wine (tools/windows/build.sh);
+# dpkg-dev unpacks the Debian source packages the DLLs are built from.
+WINDOWS_PACKAGES="cmake make pkg-config patch dpkg-dev g++-mingw-w64-x86-64-posix
+  mingw-w64-tools wine wine64 googletest zip unzip fonts-ipafont-gothic fontconfig"
+
 # need_packages PKG... : installs those of PKG that are not installed yet.
 need_packages() {
     local missing=()
@@ -28,7 +33,7 @@ need_packages() {
         sudo="sudo"
     fi
     export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null ||
+    $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "${missing[@]}" >/dev/null ||
         { $sudo apt-get update -q >/dev/null && \
-          $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null; }
+          $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "${missing[@]}" >/dev/null; }
 }

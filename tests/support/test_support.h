@@ -6,8 +6,16 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+// The POSIX environment calls the tests use, on the Windows C library (which
+// SDL's DLL shares): an empty value removes the variable there.
+inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
 
 namespace testsupport {
 

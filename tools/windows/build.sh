@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds the Windows release from a clean checkout on Debian 12:
+# out/windows/vellora-windows-x64.zip with vellora.exe, every DLL it needs,
+# Graphic/ and README.txt. Installs what is missing, cross-builds the
+# libraries from Debian's source packages into build-windows/prefix (only
+# those not built yet), then the game and its unit tests.
+#   --check  then runs the checks under Wine (tools/windows/check.sh) and
+#            leaves screenshots of every scene in out/windows/shots/.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+. tools/setup.sh
+
+check=0
+for arg in "$@"; do
+  case $arg in
+    --check) check=1 ;;
+    *) echo "usage: $0 [--check]" >&2; exit 2 ;;
+  esac
+done
+
+started=$SECONDS
+need_packages $WINDOWS_PACKAGES
+
+build=$root/build-windows
+prefix=$build/prefix
+# Anything below that could start Wine (libtool's winepath, CTest) must find
+# the build's own Wine prefix, never create ~/.wine.
+export WINEPREFIX=$build/wine WINEDEBUG=-all
+tools/windows/deps.sh "$build"
+
+game=$build/game
+cmake -S . -B "$game" -DCMAKE_TOOLCHAIN_FILE="$root/tools/windows/toolchain-mingw64.cmake" \
+  -DVELLORA_WIN_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DVELLORA_TESTS=ON >/dev/null
+cmake --build "$game" -j2
+tools/windows/dlls.sh "$prefix" "$game/bin" "$game"/bin/*.exe
+
+# The release: one folder inside the zip, so unpacking it puts nothing loose.
+out=$root/out/windows
+stage=$out/stage/Vellora
+rm -rf "$out/stage" "$out/vellora-windows-x64.zip"
+mkdir -p "$stage"
+cp "$game/bin/vellora.exe" "$stage/"
+tools/windows/dlls.sh "$prefix" "$stage" "$stage/vellora.exe"
+cp -r Graphic "$stage/Graphic"
+# Windows reads the player's text files with CR LF line ends.
+sed 's/$/\r/' tools/windows/README.txt >"$stage/README.txt"
+(cd "$out/stage" && zip -q -r -9 "$out/vellora-windows-x64.zip" Vellora)
+rm -rf "$out/stage"
+echo "Wrote $out/vellora-windows-x64.zip ($(du -k "$out/vellora-windows-x64.zip" | cut -f1) KB) in $((SECONDS - started)) s"
+
+if [ $check -eq 1 ]; then
+  tools/windows/check.sh
+fi

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Checks the Windows build under Wine on a virtual display (run by
+# tools/windows/build.sh --check, after the build): the cross-built unit
+# tests through CTest with Wine as its emulator, the released vellora.exe
+# beside the Linux build, and a net battle across the two platforms both
+# ways. Screenshots of every scene land in out/windows/shots/. The Linux
+# build is VELLORA_LINUX_GAME when set (test.sh passes its own), else it is
+# built in build-wbl/.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+. tools/setup.sh
+. tools/xsession.sh
+need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $WINDOWS_PACKAGES || exit 1
+
+build=$root/build-windows
+export WINEPREFIX=$build/wine SDL_AUDIODRIVER=dummy
+. tools/windows/wine.sh
+zip=$root/out/windows/vellora-windows-x64.zip
+shots=$root/out/windows/shots
+[ -f "$zip" ] || { echo "No $zip: run tools/windows/build.sh first." >&2; exit 1; }
+
+linux=${VELLORA_LINUX_GAME:-}
+if [ -z "$linux" ]; then
+    cmake -S . -B build-wbl -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLORA_TESTS=OFF >/dev/null &&
+        cmake --build build-wbl -j2 --target vellora || exit 1
+    linux=$root/build-wbl/vellora
+fi
+
+started_display=0
+if [ -z "${DISPLAY:-}" ]; then start_display || exit 1; started_display=1; fi
+cleanup() {
+    wine_server_stop
+    [ $started_display -eq 1 ] && stop_display
+}
+trap cleanup EXIT
+
+# The same font file the Linux build finds through fontconfig.
+font=$(realpath "$(fc-match -f '%{file}' 'MS Gothic:lang=ja')")
+wine_prepare "$font"
+wine_server_start
+
+status=0
+step() {
+    local name=$1 began=$SECONDS
+    shift
+    echo "== Windows: $name =="
+    "$@" || status=1
+    echo "   ($((SECONDS - began)) s)"
+}
+step "unit tests under Wine" \
+    ctest --test-dir "$build/game" --output-on-failure --timeout 120
+release=$build/release
+rm -rf "$release" "$shots"
+mkdir -p "$release"
+unzip -q "$zip" -d "$release"
+step "vellora.exe under Wine beside the Linux build" \
+    bash tests/windows/game_under_wine_test.sh "$release/Vellora" "$linux" "$shots"
+step "net battle across platforms" \
+    bash tests/windows/net_cross_test.sh "$release/Vellora" "$linux" "$shots/net"
+exit $status
