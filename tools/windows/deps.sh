@@ -27,9 +27,9 @@ apt_opts=(-o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourceparts=$apt_dir/s
           -o "Dir::State::Lists=$apt_dir/lists" -o Dir::Cache::archives="$apt_dir/archives")
 
 fetch_sources() {
-  local need=0 spec name
-  for spec in $SOURCES; do
-    name=${spec%%=*}
+  local need=0 entry name
+  for entry in $SOURCES; do
+    name=${entry%%=*}
     [ -f "$src/$name.fetched" ] || need=1
   done
   [ $need -eq 0 ] && return 0
@@ -43,10 +43,10 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
   echo "Fetching Debian source packages"
   apt-get "${apt_opts[@]}" update -q >/dev/null
-  for spec in $SOURCES; do
-    name=${spec%%=*}
+  for entry in $SOURCES; do
+    name=${entry%%=*}
     [ -f "$src/$name.fetched" ] && continue
-    (cd "$src" && apt-get "${apt_opts[@]}" source -q "$spec" >/dev/null)
+    (cd "$src" && apt-get "${apt_opts[@]}" source -q "$entry" >/dev/null)
     touch "$src/$name.fetched"
   done
 }
