@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -90,6 +91,29 @@ class ScratchNamespace {
   std::string folder_;
   std::string why_;
   bool made_ = false;
+};
+
+// Runs the calling thread in the network namespace name while it lives;
+// sockets made meanwhile belong to that namespace for good.
+class ThreadInNamespace {
+ public:
+  explicit ThreadInNamespace(const std::string& name)
+      : home_(::open("/proc/thread-self/ns/net", O_RDONLY)) {
+    const int target = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY);
+    entered_ = target >= 0 && ::setns(target, CLONE_NEWNET) == 0;
+    if (target >= 0) ::close(target);
+  }
+  ~ThreadInNamespace() {
+    if (entered_) ::setns(home_, CLONE_NEWNET);
+    ::close(home_);
+  }
+  ThreadInNamespace(const ThreadInNamespace&) = delete;
+  ThreadInNamespace& operator=(const ThreadInNamespace&) = delete;
+  bool entered() const { return entered_; }
+
+ private:
+  int home_;
+  bool entered_ = false;
 };
 
 // tests/support/slow_dns.py on 127.0.0.1:53 of the current namespace,
