@@ -119,8 +119,9 @@ TEST_F(Ipv6, ListedAddressesAndNamesOfEitherFamilyOrNeither) {
   EXPECT_NE(errors.find("SDLNet_ResolveHost: [2001:db8::zz]"), std::string::npos) << errors;
   EXPECT_NE(errors.find("SDLNet_ResolveHost: exa mple"), std::string::npos) << errors;
   EXPECT_EQ(errors.find("SDLNet_TCP_Open"), std::string::npos) << errors;
+  // Only the AAAA-only name reached the name server.
   for (const auto& [query, count] : names.queries()) {
-    EXPECT_EQ(query.find("v6only.vellora.test"), query.size() - 19) << "asked for " << query;
+    EXPECT_NE(query.find(" v6only.vellora.test"), std::string::npos) << "asked for " << query;
   }
 }
 
