@@ -42,6 +42,7 @@ for i in $(seq "$runs"); do
     scenario_solo
     scenario_net
     scenario_refresh
+    scenario_names
     run_dirs+=("$RUN_DIR")
 done
 
