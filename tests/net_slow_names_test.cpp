@@ -22,7 +22,7 @@ constexpr uint16_t kFirstPort = 24100;
 constexpr int kRooms = 40;
 
 std::string roomHost(int i) {
-  char text[32];
+  char text[40];
   std::snprintf(text, sizeof text, "room%02d.vellora.test", i);
   return text;
 }

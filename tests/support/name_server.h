@@ -200,7 +200,7 @@ class CountingRooms {
   int taken(int room) const { return taken_[room]; }
   int asked(int room) const { return asked_[room]; }
   static std::string name(int room) {
-    char text[8];
+    char text[16];
     std::snprintf(text, sizeof text, "Room%02d", room);
     return text;
   }
