@@ -45,6 +45,7 @@ for i in $(seq "$runs"); do
     scenario_solo solo2x 2x
     scenario_net
     scenario_refresh
+    scenario_names
     run_dirs+=("$RUN_DIR")
 done
 

@@ -30,7 +30,10 @@ bool acceptRoomAddresses(const char* host, platform::Lookup lookup, platform::Lo
       std::snprintf(text, sizeof text, "looking up %s took too long", host);
       return printResolveError(text);
     case platform::Lookup::NotFound:
-      std::snprintf(text, sizeof text, "%s could not be found", host);
+      std::snprintf(text, sizeof text,
+                    platform::isHostName(host) ? "%s could not be found"
+                                               : "%s is neither an address nor a host name",
+                    host);
       return printResolveError(text);
     case platform::Lookup::Found:
       break;

@@ -100,8 +100,9 @@ void HostLookup::start(const char* name, NameLookup lookup) {
     settled_ = Lookup::Found;
     return;
   }
-  // Brackets hold a numeric address, never a name.
-  if (name[0] == '[') {
+  // Brackets hold a numeric address, never a name; text that cannot be a
+  // name is not worth the system's resolver (nor a query on the network).
+  if (!isHostName(name)) {
     settled_ = Lookup::NotFound;
     return;
   }

@@ -57,4 +57,23 @@ bool isLoopback(const Address& address) {
   return allZero(address.bytes.data(), 15) && address.bytes[15] == 1;
 }
 
+bool isHostName(const char* text) {
+  if (text == nullptr) return false;
+  size_t total = 0;
+  size_t label = 0;
+  for (const char* c = text; *c != '\0'; ++c, ++total) {
+    const unsigned char byte = static_cast<unsigned char>(*c);
+    if (byte == '.') {
+      if (label == 0) return false;  // an empty label: "a..b", ".a"
+      label = 0;
+      continue;
+    }
+    const bool letterOrDigit = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                               (byte >= '0' && byte <= '9');
+    if (!letterOrDigit && byte != '-' && byte != '_') return false;
+    if (++label > 63) return false;
+  }
+  return total > 0 && total <= 253;
+}
+
 }  // namespace platform

@@ -49,6 +49,10 @@ bool isLoopback(const Address& address);
 // ("192.168.1.20", "127.1"), IPv6 ("2001:db8::7", "fe80::1%eth0"), either
 // one in square brackets ("[::1]"). The port is left as it was.
 bool parseNumericAddress(const char* text, Address& address);
+// True for text that can be a host name to look up: dot-separated labels of
+// 1 to 63 letters, digits, '-' or '_', 253 bytes at most, a final dot
+// allowed. A space, a bracket or a colon makes it none.
+bool isHostName(const char* text);
 // The address as text, without the port: "192.168.1.20", "2001:db8::7"
 // (with "%scope" for a link-local one).
 std::string formatAddress(const Address& address);
@@ -196,7 +200,8 @@ class HostLookup {
   HostLookup& operator=(const HostLookup&) = delete;
 
   // Starts looking name up; a numeric address (parseNumericAddress) is
-  // taken at once, an empty name is NotFound at once.
+  // taken at once; an empty name, or one that is not a host name
+  // (isHostName), is NotFound at once, without asking the system.
   void start(const char* name, NameLookup lookup = systemNameLookup);
   // Where the lookup stands, waiting at most timeoutMs for it to settle
   // (0: not at all). Found fills answer.

@@ -24,11 +24,18 @@ copy_dir() {
     echo "$dir"
 }
 
-# launch COPY DIR: starts the program in DIR with the tap; sets COPY_PID.
+# launch COPY DIR [NETNS]: starts the program in DIR with the tap (inside
+# the network namespace NETNS, through `ip netns exec`, when given); sets
+# COPY_PID.
 launch() {
     echo "launch $1 $(date +%s%N)" >> "$RUN_DIR/marks"
-    (cd "$2" && VELLORA_TAP_OUT="$RUN_DIR/$1.tap" LD_PRELOAD="$TAP" \
-        exec "$GAME" > "$RUN_DIR/$1.log" 2>&1) &
+    if [ -n "${3:-}" ]; then
+        (cd "$2" && exec ip netns exec "$3" env VELLORA_TAP_OUT="$RUN_DIR/$1.tap" \
+            LD_PRELOAD="$TAP" "$GAME" > "$RUN_DIR/$1.log" 2>&1) &
+    else
+        (cd "$2" && VELLORA_TAP_OUT="$RUN_DIR/$1.tap" LD_PRELOAD="$TAP" \
+            exec "$GAME" > "$RUN_DIR/$1.log" 2>&1) &
+    fi
     COPY_PID=$!
 }
 
@@ -201,5 +208,66 @@ scenario_refresh() {
     wait_exit "$pid" 10 > /dev/null
     kill "$rooms" 2>/dev/null
     wait "$rooms" 2>/dev/null || true  # it ends by the signal
+    return 0
+}
+
+# The room list's refresh with a RoomList.txt of 40 host names
+# (room00.vellora.test ...), each looked up through a name server that takes
+# 150 ms an answer (tests/support/slow_dns.py), and 40 stand-in rooms that
+# answer (tools/bench/rooms.py). All of it runs in a network namespace of
+# its own ("dnsbench" and the shell's id), whose resolv.conf names that
+# server; the namespace and its folder under /etc/netns are removed after.
+# Two refreshes, measured as in scenario_refresh. Skipped (saying so) where
+# no namespace can be made.
+scenario_names() {
+    local ns=dnsbench$$ dir win pid names rooms i start end
+    if ! ip netns add "$ns" 2> /dev/null; then
+        echo "no network namespace here: the 40-name refresh is skipped" >&2
+        return 0
+    fi
+    ip -n "$ns" link set lo up 2> /dev/null ||
+        nsenter --net="/var/run/netns/$ns" ip link set lo up
+    mkdir -p "/etc/netns/$ns"
+    echo "nameserver 127.0.0.1" > "/etc/netns/$ns/resolv.conf"
+    dir=$(copy_dir names "$((PORT + 3))" Names NamesRoom)
+    for i in $(seq 0 39); do
+        printf 'room%02d.vellora.test:%s\n' "$i" "$((PORT + 200 + i))"
+    done > "$dir/RoomList.txt"
+    ip netns exec "$ns" python3 "$ROOT/tests/support/slow_dns.py" 53 150 \
+        > "$RUN_DIR/names-dns.log" 2>&1 &
+    names=$!
+    ip netns exec "$ns" python3 "$ROOT/tools/bench/rooms.py" "$((PORT + 200))" 0 40 \
+        "$RUN_DIR/names-rooms.txt" 0 > "$RUN_DIR/names-rooms.log" 2>&1 &
+    rooms=$!
+    for i in $(seq 50); do
+        grep -q ready "$RUN_DIR/names-rooms.log" 2>/dev/null &&
+            grep -q ready "$RUN_DIR/names-dns.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    launch names "$dir" "$ns"
+    pid=$COPY_PID
+    if win=$(wait_window); then
+        title_menu "$win"
+        to_net_room_list "$win"
+        for i in 1 2; do
+            start=$(date +%s%N)
+            press "$win" z
+            sleep "${REFRESH_WINDOW:-4}"
+            end=$(date +%s%N)
+            echo "window names names $start $end $(hwm_kb "$pid") $(cut -d' ' -f1 /proc/loadavg)" \
+                >> "$RUN_DIR/marks"
+        done
+        snap "$win" room_list_40_names
+        press "$win" Escape
+        wait_exit "$pid" 10 > /dev/null
+    else
+        echo "no window" >&2
+        kill "$pid"
+    fi
+    kill "$names" "$rooms" 2>/dev/null
+    wait "$names" "$rooms" 2>/dev/null || true  # they end by the signal
+    rm -rf "/etc/netns/$ns"
+    rmdir /etc/netns 2>/dev/null || true
+    ip netns del "$ns"
     return 0
 }
