@@ -12,23 +12,10 @@
 #include <string>
 
 #include "platform/net_socket.h"
+#include "platform/socket_address.h"
 
 namespace platform {
 namespace {
-
-Address fromSockaddr(const sockaddr* address) {
-  Address out;
-  if (address->sa_family == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
-    out.family = Family::V6;
-    std::memcpy(out.bytes.data(), &v6->sin6_addr, 16);
-    out.scope = v6->sin6_scope_id;
-  } else {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
-    std::memcpy(out.bytes.data(), &v4->sin_addr, 4);
-  }
-  return out;
-}
 
 // One part of an inet_aton address: decimal, octal after a leading 0,
 // hexadecimal after 0x. False when there are no digits or it passes 32 bits.
@@ -95,10 +82,9 @@ bool systemNameLookup(const char* name, LookupAnswer& answer) {
   for (const addrinfo* it = results; it != nullptr && answer.count < kMaxLookupAddresses;
        it = it->ai_next) {
     if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
-    const Address found = fromSockaddr(it->ai_addr);
-    bool seen = false;
-    for (size_t i = 0; i < answer.count; ++i) seen = seen || answer.addresses[i] == found;
-    if (!seen) answer.addresses[answer.count++] = found;
+    Address found = fromSystem(it->ai_addr);
+    found.port = 0;
+    addUnique(answer, found);
   }
   freeaddrinfo(results);
   return answer.count > 0;

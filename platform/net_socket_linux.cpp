@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "platform/net_socket.h"
+#include "platform/socket_address.h"
 
 namespace platform {
 namespace {
@@ -29,49 +30,6 @@ void noteError(int code) {
 }
 
 int fdOf(const Socket& socket) { return static_cast<int>(socket.handle()); }
-
-// A system socket address of either family, and its size.
-struct SystemAddress {
-  sockaddr_storage storage{};
-  socklen_t size = 0;
-
-  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
-};
-
-SystemAddress toSystem(const Address& address) {
-  SystemAddress out;
-  if (address.family == Family::V6) {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&out.storage);
-    v6->sin6_family = AF_INET6;
-    std::memcpy(&v6->sin6_addr, address.bytes.data(), 16);
-    v6->sin6_port = htons(address.port);
-    v6->sin6_scope_id = address.scope;
-    out.size = sizeof *v6;
-  } else {
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&out.storage);
-    v4->sin_family = AF_INET;
-    std::memcpy(&v4->sin_addr, address.bytes.data(), 4);
-    v4->sin_port = htons(address.port);
-    out.size = sizeof *v4;
-  }
-  return out;
-}
-
-Address fromSystem(const sockaddr_storage& storage) {
-  Address out;
-  if (storage.ss_family == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&storage);
-    out.family = Family::V6;
-    std::memcpy(out.bytes.data(), &v6->sin6_addr, 16);
-    out.port = ntohs(v6->sin6_port);
-    out.scope = v6->sin6_scope_id;
-  } else {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&storage);
-    std::memcpy(out.bytes.data(), &v4->sin_addr, 4);
-    out.port = ntohs(v4->sin_port);
-  }
-  return out;
-}
 
 int familyOf(const Address& address) { return address.family == Family::V6 ? AF_INET6 : AF_INET; }
 
