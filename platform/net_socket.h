@@ -8,9 +8,8 @@
 // UDP: datagrams for finding rooms on the local network. Name lookups that
 // never hold up the caller.
 // One implementation per platform (net_socket_linux.cpp and
-// host_lookup_linux.cpp; a Winsock twin beside them, with Winsock started by
-// the network library's step of the program's start-up); nothing else
-// includes a system socket header.
+// host_lookup_linux.cpp, and their Winsock twins, which start Winsock on
+// first use); nothing else includes a system socket header.
 #pragma once
 
 #include <array>
