@@ -51,8 +51,11 @@ start() {
 round() {
     local hk=$1 gk=$2 port=$3 name="$1-hosts"
     local h="$work/$name/host" g="$work/$name/guest"
+    local side kind
     for side in "$h" "$g"; do
-        if [ "$side" = "$h" ] && [ "$hk" = windows ] || [ "$side" = "$g" ] && [ "$gk" = windows ]; then
+        kind=$gk
+        [ "$side" = "$h" ] && kind=$hk
+        if [ "$kind" = windows ]; then
             mkdir -p "$(dirname "$side")" && cp -r "$release" "$side"
         else
             mkdir -p "$side" && ln -s "$root/Graphic" "$side/Graphic"
