@@ -6,10 +6,9 @@
 # ways. Screenshots of every scene land in out/windows/shots/. The Linux
 # build is VELLORA_LINUX_GAME when set (test.sh passes its own), else it is
 # built in build-wbl/.
-#   --ci  the subset that ./test.sh runs, every step of it passing reliably:
-#         the unit tests, vellora.exe starting and quitting, the missing
-#         Graphic/ check and the net battle with the Linux build hosting
-#         (no scene walk, no Windows-hosted room).
+#   --ci  what ./test.sh runs: today every check above (all of them passed
+#         three runs in a row); a check that turns unreliable is left out of
+#         this mode, and only this mode, until it is fixed.
 set -uo pipefail
 ci=0
 for arg in "$@"; do
@@ -67,15 +66,8 @@ release=$build/release
 rm -rf "$release" "$shots"
 mkdir -p "$release"
 unzip -q "$zip" -d "$release"
-if [ $ci -eq 1 ]; then
-    step "vellora.exe under Wine: start-up, Escape, missing Graphic/" \
-        bash tests/windows/game_under_wine_test.sh --no-walk "$release/Vellora" "$linux" "$shots"
-    step "net battle, the Linux build hosting" \
-        bash tests/windows/net_cross_test.sh --linux-hosts "$release/Vellora" "$linux" "$shots/net"
-else
-    step "vellora.exe under Wine beside the Linux build" \
-        bash tests/windows/game_under_wine_test.sh "$release/Vellora" "$linux" "$shots"
-    step "net battle across platforms" \
-        bash tests/windows/net_cross_test.sh "$release/Vellora" "$linux" "$shots/net"
-fi
+step "vellora.exe under Wine beside the Linux build" \
+    bash tests/windows/game_under_wine_test.sh "$release/Vellora" "$linux" "$shots"
+step "net battle across platforms" \
+    bash tests/windows/net_cross_test.sh "$release/Vellora" "$linux" "$shots/net"
 exit $status
