@@ -43,6 +43,15 @@ UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 echo "== Fuzz harnesses (a few seconds each) =="
 fuzz/run.sh -max_total_time=3 || status=1
 
+echo "== Windows build under Wine =="
+# The Windows release and the reliable subset of its checks, with the Linux
+# build above as the other side of the net battle (tools/windows/check.sh).
+# Bounded as a whole, besides every wait inside it.
+windows_started=$SECONDS
+VELLORA_LINUX_GAME=$PWD/build/vellora timeout --kill-after=30 1800 \
+    tools/windows/build.sh --ci || status=1
+echo "   (Windows stage: $((SECONDS - windows_started)) s)"
+
 if [ $tree_checked -eq 1 ]; then
     left=$(comm -13 <(sort <<<"$tree_before") <(tree_state | sort))
     if [ -n "$left" ]; then

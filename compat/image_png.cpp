@@ -1,7 +1,8 @@
 // IMG_Load for PNG files over libpng, with the surface SDL_image makes:
 // 8-bit palette surfaces for palette and grey pictures, 24-bit RGB and
 // 32-bit RGBA with the bytes in file order, a colour key for a single
-// transparent palette entry or a tRNS colour.
+// transparent palette entry or a tRNS colour. BMP files go to SDL's own
+// reader, as they do in SDL_image.
 #include <png.h>
 
 #include <csetjmp>
@@ -183,6 +184,14 @@ bool isPng(SDL_RWops* source) {
   return png;
 }
 
+bool isBmp(SDL_RWops* source) {
+  char magic[2];
+  const int start = SDL_RWtell(source);
+  const bool bmp = SDL_RWread(source, magic, 1, 2) == 2 && magic[0] == 'B' && magic[1] == 'M';
+  SDL_RWseek(source, start, RW_SEEK_SET);
+  return bmp;
+}
+
 }  // namespace
 
 extern "C" SDL_Surface* SDLCALL IMG_Load(const char* file) {
@@ -191,6 +200,9 @@ extern "C" SDL_Surface* SDLCALL IMG_Load(const char* file) {
   SDL_Surface* surface = nullptr;
   if (isPng(source)) {
     surface = decode(source);
+  } else if (isBmp(source)) {
+    // SDL reads BMP itself, as SDL_image's IMG_Load does for these files.
+    surface = SDL_LoadBMP_RW(source, 0);
   } else {
     SDL_SetError("Unsupported image format");
   }

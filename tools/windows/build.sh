@@ -6,6 +6,8 @@
 # those not built yet), then the game and its unit tests.
 #   --check  then runs the checks under Wine (tools/windows/check.sh) and
 #            leaves screenshots of every scene in out/windows/shots/.
+#   --ci     then runs the subset of those checks that ./test.sh runs
+#            (tools/windows/check.sh --ci).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -15,7 +17,8 @@ check=0
 for arg in "$@"; do
   case $arg in
     --check) check=1 ;;
-    *) echo "usage: $0 [--check]" >&2; exit 2 ;;
+    --ci) check=2 ;;
+    *) echo "usage: $0 [--check|--ci]" >&2; exit 2 ;;
   esac
 done
 
@@ -51,4 +54,6 @@ echo "Wrote $out/vellora-windows-x64.zip ($(du -k "$out/vellora-windows-x64.zip"
 
 if [ $check -eq 1 ]; then
   tools/windows/check.sh
+elif [ $check -eq 2 ]; then
+  tools/windows/check.sh --ci
 fi

@@ -6,7 +6,17 @@
 # ways. Screenshots of every scene land in out/windows/shots/. The Linux
 # build is VELLORA_LINUX_GAME when set (test.sh passes its own), else it is
 # built in build-wbl/.
+#   --ci  what ./test.sh runs: today every check above (all of them passed
+#         three runs in a row); a check that turns unreliable is left out of
+#         this mode, and only this mode, until it is fixed.
 set -uo pipefail
+ci=0
+for arg in "$@"; do
+    case $arg in
+        --ci) ci=1 ;;
+        *) echo "usage: $0 [--ci]" >&2; exit 2 ;;
+    esac
+done
 cd "$(dirname "$0")/../.."
 root=$PWD
 . tools/setup.sh
@@ -34,6 +44,8 @@ cleanup() {
     [ $started_display -eq 1 ] && stop_display
 }
 trap cleanup EXIT
+# A caller's time-out or Ctrl-C still ends Wine's processes, through the exit.
+trap 'exit 143' TERM INT HUP
 
 # The same font file the Linux build finds through fontconfig.
 font=$(realpath "$(fc-match -f '%{file}' 'MS Gothic:lang=ja')")

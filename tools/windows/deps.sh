@@ -147,7 +147,11 @@ build_gtest() {
   cmake --install "$work/googletest"
 }
 
-fetch_sources
+# The sources are needed only for a library not built yet: a prefix that is
+# complete (or copied in whole) needs no network.
+for lib in zlib sdl libpng freetype sdl_mixer googletest; do
+  [ -f "$prefix/.built-$lib" ] || { fetch_sources; break; }
+done
 step zlib build_zlib
 step sdl build_sdl
 step libpng build_png

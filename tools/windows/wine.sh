@@ -48,11 +48,13 @@ client_crop() {
 # Wine picks the foreground one of its unmanaged windows itself, so focusing
 # a Wine window from outside does not give it the keys once another window
 # had them; a click does. The game ignores mouse buttons, so every press
-# (tools/xsession.sh's, wrapped here) clicks its window first. Source this
-# file after tools/xsession.sh.
+# (tools/xsession.sh's, wrapped here) clicks its window first, raised: the
+# windows of two copies overlap, and a click lands on the topmost one. Source
+# this file after tools/xsession.sh.
 if declare -f press >/dev/null && ! declare -f x11_press >/dev/null; then
     eval "$(declare -f press | sed '1s/^press/x11_press/')"
     press() {
+        xdotool windowraise "$1" 2>/dev/null
         xdotool mousemove --window "$1" 320 300 click 1 2>/dev/null
         x11_press "$@"
     }
