@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct SDL_Surface;
 
@@ -49,7 +50,15 @@ struct VideoState {
   // The desktop's size as SDL saw it before the first mode was set.
   uint16_t desktopWidth = 0;
   uint16_t desktopHeight = 0;
-  uint32_t upscaleTexture = 0;  // the frame copied for scaling, this context's
+  // While the window is larger than the frame: the texture that holds the
+  // frame (of frameTextureWidth x frameTextureHeight, the frame in its
+  // bottom-left corner) and the framebuffer object the scenes draw into,
+  // whose colour it is (0 where GL has no framebuffer objects: the frame is
+  // then drawn in the window and copied into the texture). This context's.
+  uint32_t frameTexture = 0;
+  uint32_t frameBuffer = 0;
+  uint16_t frameTextureWidth = 0;
+  uint16_t frameTextureHeight = 0;
 };
 
 const VideoState& video();
@@ -88,9 +97,11 @@ namespace testing {
 VideoState& mutableVideo();
 void setClock(uint32_t (*ticks)(), void (*delay)(uint32_t));
 void resetClock();
-// Draws the window's picture (the scaled frame and black bars) into the back
-// buffer without presenting it, as the next paceFrame would.
-void composeWindow();
+// Draws the window's picture (the scaled frame and black bars) into the
+// window's back buffer without presenting it, as the next paceFrame would,
+// and reads the rectangle (x, y, w, h) of it (GL's coordinates, bottom-up)
+// as RGBA bytes; drawing then goes on into the frame as before.
+std::vector<uint8_t> readWindow(int x, int y, int w, int h);
 }  // namespace testing
 
 }  // namespace render

@@ -54,10 +54,9 @@ void settle(GameContext& ctx, Scene& scene) {
       [&] {
         const render::VideoState& v = render::video();
         const std::vector<uint8_t> corner = readGlRect(639, 479, 1, 1);
-        render::testing::composeWindow();
         const int x = v.frameLeft + 640 * v.frameScale - 1;
         const int y = v.windowHeight - v.frameTop - 1;
-        return readGlRect(x, y, 1, 1) == corner;
+        return render::testing::readWindow(x, y, 1, 1) == corner;
       },
       [&] {
         render::paceFrame();
@@ -76,9 +75,8 @@ long checkScene(GameContext& ctx, Scene& scene) {
   settle(ctx, scene);
   testsupport::frames(ctx, scene, 70);
   const std::vector<uint8_t> frame = readGlRect(0, 0, 640, 480);
-  render::testing::composeWindow();
   const render::VideoState& v = render::video();
-  const std::vector<uint8_t> window = readGlRect(0, 0, v.windowWidth, v.windowHeight);
+  const std::vector<uint8_t> window = render::testing::readWindow(0, 0, v.windowWidth, v.windowHeight);
   return mismatches(frame, window, v.frameScale, v.frameLeft, v.frameTop);
 }
 
