@@ -155,8 +155,7 @@ const CopyProgram& copyProgramOfContext() {
   if (!hasExtension("GL_ARB_fragment_program")) return copyProgram;
   const auto gen = reinterpret_cast<GenProgramsFn>(SDL_GL_GetProcAddress("glGenProgramsARB"));
   const auto bind = reinterpret_cast<BindProgramFn>(SDL_GL_GetProcAddress("glBindProgramARB"));
-  const auto load =
-      reinterpret_cast<ProgramStringFn>(SDL_GL_GetProcAddress("glProgramStringARB"));
+  const auto load = reinterpret_cast<ProgramStringFn>(SDL_GL_GetProcAddress("glProgramStringARB"));
   if (gen == nullptr || bind == nullptr || load == nullptr) return copyProgram;
   while (glGetError() != GL_NO_ERROR) {
   }
