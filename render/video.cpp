@@ -54,7 +54,7 @@ void makeSentinel() {
 constexpr GLenum kFramebufferTarget = 0x8D40;  // GL_FRAMEBUFFER
 constexpr GLenum kColorAttachment0 = 0x8CE0;
 constexpr GLenum kFramebufferComplete = 0x8CD5;
-constexpr GLenum kBgra = 0x80E1;         // GL_BGRA (GL 1.2)
+constexpr GLint kRgba8 = 0x8058;         // GL_RGBA8
 constexpr GLenum kClampToEdge = 0x812F;  // GL_CLAMP_TO_EDGE (GL 1.2)
 // GL_ARB_fragment_program.
 constexpr GLenum kFragmentProgram = 0x8804;
@@ -133,10 +133,10 @@ const FramebufferCalls& framebufferCalls() {
 
 // The fragment program that draws the frame into the window: the texel, as
 // it is. Fixed-function texturing gives the same pixels, but divides every
-// texture coordinate by q; a plain texture read into a window without a
-// depth buffer is what lets a software rasteriser (llvmpipe) copy the frame
-// through its linear path, several times cheaper than shading every pixel.
-// 0 where the driver has no GL_ARB_fragment_program (fixed function then).
+// texture coordinate by q, which costs a software rasteriser a division a
+// pixel and keeps llvmpipe's linear path (for a texture and window in its
+// byte order, without a depth buffer) out of reach. 0 where the driver has
+// no GL_ARB_fragment_program (fixed function then).
 const char kCopyProgram[] =
     "!!ARBfp1.0\n"
     "TEX result.color, fragment.texcoord[0], texture[0], 2D;\n"
@@ -210,10 +210,11 @@ void releaseFrameTarget() {
 
 // The frame's texture: the frame's exact size where GL takes any size, else
 // the powers of two it fits in (the frame then in its bottom-left corner).
-// Nearest sampling, clamped at the edges. Unsized RGBA given as BGRA bytes,
-// so that the driver may keep it in the window's own byte order (blue,
-// green, red, alpha), which its copying fast paths want; the alpha channel
-// is never shown (no blend factor reads the destination's alpha).
+// Nearest sampling, clamped at the edges. RGBA8, so that the scenes are
+// drawn into it exactly as into the window: llvmpipe's linear rasteriser,
+// which rounds blended fills differently, takes only targets in the
+// window's byte order (blue, green, red) without a depth buffer. The alpha
+// channel is never shown (no blend factor reads the destination's alpha).
 void makeFrameTexture() {
   const bool anySize = anySizeTextures();
   const int width = anySize ? state.screenWidth : nextPowerOfTwo(state.screenWidth);
@@ -225,7 +226,7 @@ void makeFrameTexture() {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, kClampToEdge);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, kClampToEdge);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, kBgra, GL_UNSIGNED_BYTE, nullptr);
+  glTexImage2D(GL_TEXTURE_2D, 0, kRgba8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
   glBindTexture(GL_TEXTURE_2D, 0);
   state.frameTexture = name;
   state.frameTextureWidth = static_cast<uint16_t>(width);
@@ -471,11 +472,11 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
-    // No depth buffer: nothing is drawn with depth testing (setUpGlState
-    // turns it off for good). One would cost its whole size in memory (the
-    // software rasteriser zero-fills it: 8 MB for a full screen of
-    // 1920 x 1080) and keep that rasteriser off its linear path.
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+    // The colour depth doubles as the depth-buffer size. (It also keeps
+    // llvmpipe off its linear rasteriser, which rounds blended fills
+    // differently: without it the pictures would change by one step here
+    // and there.)
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depth);
     if ((flags & (kHwSurface | kAsyncBlit)) != 0) SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   }
   if (state.screenSurface != nullptr) SDL_FreeSurface(state.screenSurface);
