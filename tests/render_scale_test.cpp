@@ -49,10 +49,14 @@ void settle(GameContext& ctx, Scene& scene) {
   scene.enter();
   // The X server resizes the window in its own time; GL draws into the new
   // size once it has and a picture was presented. Settled when the window's
-  // top-right pixel of the frame shows the frame's top-right pixel.
+  // top-right pixel of the frame shows the frame's top-right pixel, once the
+  // scene has drawn a frame (a new frame is black, as a window pixel GL
+  // cannot reach reads).
+  bool drawn = false;
   testsupport::stepUntil(
       "the window's new size",
       [&] {
+        if (!drawn) return false;
         const render::VideoState& v = render::video();
         const std::vector<uint8_t> corner = readGlRect(639, 479, 1, 1);
         const int x = v.frameLeft + 640 * v.frameScale - 1;
@@ -67,6 +71,7 @@ void settle(GameContext& ctx, Scene& scene) {
         SDL_Delay(10);
         testsupport::setDrawing(true);
         testsupport::frames(ctx, scene, 1);
+        drawn = true;
       },
       200);
   testsupport::setDrawing(true);
