@@ -69,7 +69,6 @@ bool GameContext::initContext() {
     return false;
   }
   startStage = VideoUp;
-  options.window = applyWindowMode(options.window);
 
   render::loadImage(frameImages[0], kFrameFiles[0]);
   render::loadImage(frameImages[1], kFrameFiles[1]);
@@ -123,7 +122,27 @@ bool GameContext::applyDisplaySettings(uint32_t toggles) {
     mouseCursor = buildCursor(kArrowCursor);
     SDL_SetCursor(mouseCursor);
   }
+  // The picture of the options comes with the first mode: a later change of
+  // size only resizes the window, whose buffers stay as first made.
+  render::noteDesktopSize();
+  if (options.window != WindowMode::Scale1) {
+    if (setPicture(options.window)) return true;
+    std::printf("%s: the screen cannot show it; using the 640x480 window\n",
+                windowModeName(options.window));
+    options.window = WindowMode::Scale1;
+  }
   return render::setVideoMode(640, 480, colorDepth, displayFlags);
+}
+
+bool GameContext::setPicture(WindowMode mode) {
+  if (!windowModeFits(mode)) return false;
+  const render::VideoState& v = render::video();
+  const bool full = mode == WindowMode::Fullscreen;
+  const int scale = static_cast<int>(mode) + 1;
+  const uint16_t w = full ? v.desktopWidth : static_cast<uint16_t>(640 * scale);
+  const uint16_t h = full ? v.desktopHeight : static_cast<uint16_t>(480 * scale);
+  const uint32_t flags = full ? displayFlags | render::kFullscreen : displayFlags;
+  return w != 0 && render::setVideoMode(640, 480, colorDepth, flags, w, h);
 }
 
 bool GameContext::windowModeFits(WindowMode mode) {
@@ -139,16 +158,7 @@ WindowMode GameContext::applyWindowMode(WindowMode mode) {
       (v.videoFlags & render::kFullscreen) == 0) {
     return mode;
   }
-  bool ok = windowModeFits(mode);
-  if (ok) {
-    const bool full = mode == WindowMode::Fullscreen;
-    const int scale = static_cast<int>(mode) + 1;
-    const uint16_t w = full ? v.desktopWidth : static_cast<uint16_t>(640 * scale);
-    const uint16_t h = full ? v.desktopHeight : static_cast<uint16_t>(480 * scale);
-    const uint32_t flags = full ? displayFlags | render::kFullscreen : displayFlags;
-    ok = w != 0 && render::setVideoMode(640, 480, colorDepth, flags, w, h);
-  }
-  if (ok) return mode;
+  if (setPicture(mode)) return mode;
   std::printf("%s: the screen cannot show it; using the 640x480 window\n", windowModeName(mode));
   if (!render::setVideoMode(640, 480, colorDepth, displayFlags)) {
     std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());

@@ -45,16 +45,20 @@ void makeSentinel() {
   // The names of the context that went are not valid any more.
   state.frameTexture = 0;
   state.frameBuffer = 0;
+  state.frameDepthBuffer = 0;
 }
 
 // Framebuffer objects (GL 3.0, GL_ARB_framebuffer_object, or the older
 // GL_EXT_framebuffer_object with the same values and calls under an EXT
 // suffix). <GL/gl.h> is GL 1.1 on Windows, so the values and the calls'
 // types are spelled out here and the calls are looked up at run time.
-constexpr GLenum kFramebufferTarget = 0x8D40;  // GL_FRAMEBUFFER
+constexpr GLenum kFramebufferTarget = 0x8D40;   // GL_FRAMEBUFFER
+constexpr GLenum kRenderbufferTarget = 0x8D41;  // GL_RENDERBUFFER
 constexpr GLenum kColorAttachment0 = 0x8CE0;
+constexpr GLenum kDepthAttachment = 0x8D00;
+constexpr GLenum kDepthComponent16 = 0x81A5;
 constexpr GLenum kFramebufferComplete = 0x8CD5;
-constexpr GLint kRgba8 = 0x8058;         // GL_RGBA8
+constexpr GLenum kBgra = 0x80E1;         // GL_BGRA (GL 1.2, GL_EXT_bgra)
 constexpr GLenum kClampToEdge = 0x812F;  // GL_CLAMP_TO_EDGE (GL 1.2)
 // GL_ARB_fragment_program.
 constexpr GLenum kFragmentProgram = 0x8804;
@@ -68,6 +72,11 @@ using DeleteFramebuffersFn = void(APIENTRY*)(GLsizei, const GLuint*);
 using BindFramebufferFn = void(APIENTRY*)(GLenum, GLuint);
 using FramebufferTexture2DFn = void(APIENTRY*)(GLenum, GLenum, GLenum, GLuint, GLint);
 using CheckFramebufferStatusFn = GLenum(APIENTRY*)(GLenum);
+using GenRenderbuffersFn = void(APIENTRY*)(GLsizei, GLuint*);
+using DeleteRenderbuffersFn = void(APIENTRY*)(GLsizei, const GLuint*);
+using BindRenderbufferFn = void(APIENTRY*)(GLenum, GLuint);
+using RenderbufferStorageFn = void(APIENTRY*)(GLenum, GLenum, GLsizei, GLsizei);
+using FramebufferRenderbufferFn = void(APIENTRY*)(GLenum, GLenum, GLenum, GLuint);
 using GenProgramsFn = void(APIENTRY*)(GLsizei, GLuint*);
 using BindProgramFn = void(APIENTRY*)(GLenum, GLuint);
 using ProgramStringFn = void(APIENTRY*)(GLenum, GLenum, GLsizei, const void*);
@@ -78,9 +87,16 @@ struct FramebufferCalls {
   BindFramebufferFn bind = nullptr;
   FramebufferTexture2DFn attach = nullptr;
   CheckFramebufferStatusFn check = nullptr;
+  GenRenderbuffersFn genRenderbuffer = nullptr;
+  DeleteRenderbuffersFn removeRenderbuffer = nullptr;
+  BindRenderbufferFn bindRenderbuffer = nullptr;
+  RenderbufferStorageFn storeRenderbuffer = nullptr;
+  FramebufferRenderbufferFn attachRenderbuffer = nullptr;
   bool complete() const {
     return gen != nullptr && remove != nullptr && bind != nullptr && attach != nullptr &&
-           check != nullptr;
+           check != nullptr && genRenderbuffer != nullptr && removeRenderbuffer != nullptr &&
+           bindRenderbuffer != nullptr && storeRenderbuffer != nullptr &&
+           attachRenderbuffer != nullptr;
   }
 };
 FramebufferCalls framebuffers;
@@ -128,15 +144,21 @@ const FramebufferCalls& framebufferCalls() {
   framebuffers.bind = lookUp<BindFramebufferFn>("glBindFramebuffer", suffix);
   framebuffers.attach = lookUp<FramebufferTexture2DFn>("glFramebufferTexture2D", suffix);
   framebuffers.check = lookUp<CheckFramebufferStatusFn>("glCheckFramebufferStatus", suffix);
+  framebuffers.genRenderbuffer = lookUp<GenRenderbuffersFn>("glGenRenderbuffers", suffix);
+  framebuffers.removeRenderbuffer = lookUp<DeleteRenderbuffersFn>("glDeleteRenderbuffers", suffix);
+  framebuffers.bindRenderbuffer = lookUp<BindRenderbufferFn>("glBindRenderbuffer", suffix);
+  framebuffers.storeRenderbuffer = lookUp<RenderbufferStorageFn>("glRenderbufferStorage", suffix);
+  framebuffers.attachRenderbuffer =
+      lookUp<FramebufferRenderbufferFn>("glFramebufferRenderbuffer", suffix);
   return framebuffers;
 }
 
 // The fragment program that draws the frame into the window: the texel, as
 // it is. Fixed-function texturing gives the same pixels, but divides every
 // texture coordinate by q, which costs a software rasteriser a division a
-// pixel and keeps llvmpipe's linear path (for a texture and window in its
-// byte order, without a depth buffer) out of reach. 0 where the driver has
-// no GL_ARB_fragment_program (fixed function then).
+// pixel and keeps llvmpipe's linear path (a rectangle, a texture and target
+// in its byte order, no depth buffer) out of reach. 0 where the driver has no
+// GL_ARB_fragment_program (fixed function then).
 const char kCopyProgram[] =
     "!!ARBfp1.0\n"
     "TEX result.color, fragment.texcoord[0], texture[0], 2D;\n"
@@ -182,6 +204,10 @@ bool scaled() {
          (state.windowWidth != state.screenWidth || state.windowHeight != state.screenHeight);
 }
 
+// True while the scenes draw somewhere else than straight into the window:
+// the window's picture is then made from the frame when it is presented.
+bool frameApart() { return glMode() && state.frameTexture != 0; }
+
 // Drawing goes to the frame's framebuffer object while there is one, else
 // to the window.
 void bindFrameTarget() {
@@ -193,28 +219,32 @@ void bindWindow() {
 }
 
 void releaseFrameTarget() {
+  const FramebufferCalls& calls = framebufferCalls();
   if (state.frameBuffer != 0) {
-    const FramebufferCalls& calls = framebufferCalls();
     calls.bind(kFramebufferTarget, 0);
     const GLuint name = state.frameBuffer;
     calls.remove(1, &name);
+  }
+  if (state.frameDepthBuffer != 0) {
+    const GLuint name = state.frameDepthBuffer;
+    calls.removeRenderbuffer(1, &name);
   }
   if (state.frameTexture != 0) {
     const GLuint name = state.frameTexture;
     glDeleteTextures(1, &name);
   }
   state.frameBuffer = 0;
+  state.frameDepthBuffer = 0;
   state.frameTexture = 0;
   state.frameTextureWidth = state.frameTextureHeight = 0;
 }
 
 // The frame's texture: the frame's exact size where GL takes any size, else
 // the powers of two it fits in (the frame then in its bottom-left corner).
-// Nearest sampling, clamped at the edges. RGBA8, so that the scenes are
-// drawn into it exactly as into the window: llvmpipe's linear rasteriser,
-// which rounds blended fills differently, takes only targets in the
-// window's byte order (blue, green, red) without a depth buffer. The alpha
-// channel is never shown (no blend factor reads the destination's alpha).
+// Nearest sampling, clamped at the edges. Its bytes in the window's order
+// (blue, green, red, alpha), so that the copy into the window is a copy of
+// bytes to a software rasteriser. The alpha channel is never shown (no blend
+// factor reads the destination's alpha).
 void makeFrameTexture() {
   const bool anySize = anySizeTextures();
   const int width = anySize ? state.screenWidth : nextPowerOfTwo(state.screenWidth);
@@ -226,11 +256,50 @@ void makeFrameTexture() {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, kClampToEdge);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, kClampToEdge);
-  glTexImage2D(GL_TEXTURE_2D, 0, kRgba8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, kBgra, GL_UNSIGNED_BYTE, nullptr);
   glBindTexture(GL_TEXTURE_2D, 0);
   state.frameTexture = name;
   state.frameTextureWidth = static_cast<uint16_t>(width);
   state.frameTextureHeight = static_cast<uint16_t>(height);
+}
+
+// The framebuffer object of the frame: its colour is the frame's texture,
+// and it has a depth buffer, never tested, as the 640 x 480 window has one:
+// llvmpipe fills rectangles by a cheaper path of its own (of other rounding
+// when blended) in targets without one, and the scenes must come out in the
+// frame exactly as in that window. 0 when GL refuses it.
+GLuint makeFrameBuffer() {
+  const FramebufferCalls& calls = framebufferCalls();
+  if (!calls.complete()) return 0;
+  GLuint depth = 0;
+  calls.genRenderbuffer(1, &depth);
+  calls.bindRenderbuffer(kRenderbufferTarget, depth);
+  calls.storeRenderbuffer(kRenderbufferTarget, kDepthComponent16, state.frameTextureWidth,
+                          state.frameTextureHeight);
+  calls.bindRenderbuffer(kRenderbufferTarget, 0);
+  GLuint name = 0;
+  calls.gen(1, &name);
+  calls.bind(kFramebufferTarget, name);
+  calls.attach(kFramebufferTarget, kColorAttachment0, GL_TEXTURE_2D, state.frameTexture, 0);
+  calls.attachRenderbuffer(kFramebufferTarget, kDepthAttachment, kRenderbufferTarget, depth);
+  if (name != 0 && depth != 0 && calls.check(kFramebufferTarget) == kFramebufferComplete) {
+    state.frameDepthBuffer = depth;
+    return name;
+  }
+  calls.bind(kFramebufferTarget, 0);
+  if (name != 0) calls.remove(1, &name);
+  if (depth != 0) calls.removeRenderbuffer(1, &depth);
+  return 0;
+}
+
+// Whether the window's own framebuffer has a depth buffer. A window made for
+// a scaled frame has none, and keeps none when SDL only resizes it (keeping
+// the context) for the 640 x 480 window.
+bool windowHasDepthBuffer() {
+  bindWindow();
+  GLint bits = 0;
+  glGetIntegerv(GL_DEPTH_BITS, &bits);
+  return bits > 0;
 }
 
 // Sets up where the scenes draw for the mode just set: with the frame shown
@@ -238,9 +307,10 @@ void makeFrameTexture() {
 // scenes draw into it as into a 640 x 480 window, and presenting draws it
 // once, scaled, into the window); without framebuffer objects the frame is
 // drawn in the window's bottom-left corner and copied into the texture when
-// presented. Unscaled, the window itself.
+// presented. Unscaled, the window itself, or the framebuffer object copied
+// one to one where the window has no depth buffer.
 void prepareFrameTarget() {
-  if (!scaled()) {
+  if (!scaled() && windowHasDepthBuffer()) {
     releaseFrameTarget();
     return;
   }
@@ -251,20 +321,11 @@ void prepareFrameTarget() {
   }
   releaseFrameTarget();
   makeFrameTexture();
-  const FramebufferCalls& calls = framebufferCalls();
-  if (!calls.complete()) return;
-  GLuint name = 0;
-  calls.gen(1, &name);
-  calls.bind(kFramebufferTarget, name);
-  calls.attach(kFramebufferTarget, kColorAttachment0, GL_TEXTURE_2D, state.frameTexture, 0);
-  if (name == 0 || calls.check(kFramebufferTarget) != kFramebufferComplete) {
-    calls.bind(kFramebufferTarget, 0);
-    if (name != 0) calls.remove(1, &name);
-    return;
-  }
-  state.frameBuffer = name;
+  state.frameBuffer = makeFrameBuffer();
+  // Unscaled, a copy of the window into itself would change nothing.
+  if (state.frameBuffer == 0 && !scaled()) releaseFrameTarget();
   // The window's back buffer starts black; so does the frame.
-  glClear(GL_COLOR_BUFFER_BIT);
+  if (state.frameBuffer != 0) glClear(GL_COLOR_BUFFER_BIT);
 }
 
 void frameProjection() {
@@ -288,7 +349,6 @@ void quad(int left, int top, int right, int bottom) {
 // where it does not cover the window. Leaves the window bound with its
 // viewport and projection.
 void drawWindowPicture() {
-  if (state.frameTexture == 0) makeFrameTexture();
   if (state.frameBuffer != 0) {
     bindWindow();
   } else {
@@ -382,8 +442,9 @@ void setUpGlState(uint16_t width, uint16_t height, bool newContext) {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   // Every texture upload switches to GL_MODULATE, which is then in force
-  // whenever anything is drawn.
-  glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
+  // whenever anything is drawn. A kept context keeps it: its textures are
+  // not uploaded again.
+  if (newContext) glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
   glClearColor(0, 0, 0, 0);
 }
 
@@ -424,7 +485,7 @@ void countFrame() {
 
 void present() {
   if (glMode()) {
-    if (scaled()) composeScaled();
+    if (frameApart()) composeScaled();
     SDL_GL_SwapBuffers();
   } else if (state.screenSurface != nullptr) {
     SDL_Flip(state.screenSurface);
@@ -451,14 +512,17 @@ void windowToFrame(int& x, int& y) {
   y = y < state.frameTop ? 0 : (fy >= state.screenHeight ? state.screenHeight - 1 : fy);
 }
 
+void noteDesktopSize() {
+  if (state.desktopWidth != 0) return;
+  if (const SDL_VideoInfo* info = SDL_GetVideoInfo()) {
+    state.desktopWidth = static_cast<uint16_t>(info->current_w);
+    state.desktopHeight = static_cast<uint16_t>(info->current_h);
+  }
+}
+
 bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags,
                   uint16_t windowWidth, uint16_t windowHeight) {
-  if (state.desktopWidth == 0) {
-    if (const SDL_VideoInfo* info = SDL_GetVideoInfo()) {
-      state.desktopWidth = static_cast<uint16_t>(info->current_w);
-      state.desktopHeight = static_cast<uint16_t>(info->current_h);
-    }
-  }
+  noteDesktopSize();
   const bool gl = (flags & kOpenGl) != 0;
   if (!gl || windowWidth < width || windowHeight < height) {
     windowWidth = width;
@@ -472,11 +536,14 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
-    // The colour depth doubles as the depth-buffer size. (It also keeps
-    // llvmpipe off its linear rasteriser, which rounds blended fills
-    // differently: without it the pictures would change by one step here
-    // and there.)
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depth);
+    // The colour depth doubles as the depth-buffer size. (The depth buffer
+    // also keeps llvmpipe off its linear rasteriser, which rounds blended
+    // fills differently: without it the pictures would change by one step
+    // here and there.) A window larger than the frame has none: the scenes
+    // draw into a frame of their own that has one, and the window takes one
+    // unblended copy of it a frame, exact and much cheaper on that path.
+    const bool scaledWindow = windowWidth != width || windowHeight != height;
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, scaledWindow ? 0 : depth);
     if ((flags & (kHwSurface | kAsyncBlit)) != 0) SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   }
   if (state.screenSurface != nullptr) SDL_FreeSurface(state.screenSurface);
@@ -540,6 +607,7 @@ bool glMode() { return (state.videoFlags & kOpenGl) != 0 && state.glContextLive;
 void videoShutdown() {
   // The context goes with SDL_Quit, and its names with it.
   state.frameBuffer = 0;
+  state.frameDepthBuffer = 0;
   state.frameTexture = 0;
   state.glContextLive = false;
   state.screenSurface = nullptr;  // SDL_Quit frees the screen
@@ -561,11 +629,11 @@ void resetClock() {
 
 std::vector<uint8_t> readWindow(int x, int y, int w, int h) {
   std::vector<uint8_t> pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
-  if (scaled()) drawWindowPicture();
+  if (frameApart()) drawWindowPicture();
   glFinish();
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(x, y, w, h, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-  if (scaled()) backToFrame();
+  if (frameApart()) backToFrame();
   return pixels;
 }
 
