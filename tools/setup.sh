@@ -9,6 +9,10 @@ DISPLAY_PACKAGES="xvfb xdotool libgl1-mesa-dri x11-apps imagemagick"
 # the ip command, for tests that make network namespaces.
 TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git iproute2 libpng-dev libfreetype-dev"
 
+# The Debian package (tools/package/deb.sh): dpkg-shlibdeps, lintian, and
+# Pillow for the icon.
+PACKAGE_PACKAGES="dpkg-dev lintian python3-pil"
+
 # The Windows release build and its checks under Wine (tools/windows/build.sh);
 # dpkg-dev unpacks the Debian source packages the DLLs are built from.
 WINDOWS_PACKAGES="cmake make pkg-config patch dpkg-dev g++-mingw-w64-x86-64-posix
