@@ -1,6 +1,10 @@
 # Shared by run.sh, test.sh and bench.sh: installs the Debian packages the
 # project needs when any is missing. Source it, then call need_packages.
 
+# The release's version, held by the file VERSION alone: the Debian package's
+# version and the Windows zip's name.
+VELLORA_VERSION=$(tr -d '[:space:]' <"$(dirname "${BASH_SOURCE[0]}")/../VERSION")
+
 BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev
   libsdl-mixer1.2-dev libsdl-net1.2-dev libsdl-gfx1.2-dev libgl-dev libfontconfig-dev
   fonts-ipafont-gothic"

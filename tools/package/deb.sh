@@ -21,7 +21,7 @@ need_packages $BUILD_PACKAGES $PACKAGE_PACKAGES
 started=$SECONDS
 umask 022
 
-version=$(tr -d ' \n' <VERSION)
+version=$VELLORA_VERSION
 [[ $version =~ ^[0-9][0-9A-Za-z.+~]*$ ]] || { echo "VERSION holds no Debian version: '$version'" >&2; exit 1; }
 maintainer="Vellora developers <maintainers@users.noreply.c-seed-22456822.example>"
 arch=$(dpkg --print-architecture)
