@@ -63,7 +63,7 @@ if win=$(wait_window); then
     press "$win" x
     sleep 2
     press "$win" Escape
-    status=$(wait_exit "$pid" 10)
+    wait_status "$pid" 10
     [ "$status" = 0 ] || fail "ana: the game ended with $status after Escape"
 else
     fail "ana: no window \"Vellora\""
@@ -86,7 +86,7 @@ pid=$!
 if win=$(wait_window); then
     sleep 1
     press "$win" Escape
-    status=$(wait_exit "$pid" 10)
+    wait_status "$pid" 10
     [ "$status" = 0 ] || fail "ben: the game ended with $status after Escape"
 else
     fail "ben: no window \"Vellora\""

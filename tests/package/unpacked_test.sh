@@ -57,7 +57,7 @@ escape_ends() {
     sleep 1
     press "$win" Escape
     local status
-    status=$(wait_exit "$pid" 10)
+    wait_status "$pid" 10
     [ "$status" = 0 ] || fail "$1: the game ended with $status after Escape"
 }
 
