@@ -72,6 +72,24 @@ wait_exit() {
     echo timeout
 }
 
+# wait_status PID SECONDS: as wait_exit, but sets the variable status instead
+# of printing it. Call it in the shell that started PID, not inside $(...):
+# a command substitution is a subshell, which cannot collect the status of
+# a process that ends while it waits (wait_exit then prints -1).
+wait_status() {
+    local i
+    for i in $(seq $(( $2 * 20 ))); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$1" 2>/dev/null; then
+        kill "$1" 2>/dev/null; wait "$1" 2>/dev/null
+        status=timeout
+    else
+        wait "$1"; status=$?
+    fi
+}
+
 # bright_pixels FILE X Y W H: how many pixels of the area are near white
 # (every channel above 80 %): text drawn in white shows up here.
 bright_pixels() {
