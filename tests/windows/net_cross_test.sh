@@ -106,9 +106,9 @@ round() {
     [ "$(query_count "$port")" = 1 ] || fail "$name: after the leave the room does not report 1"
 
     press "$gw" Escape
-    [ "$(wait_exit "$gp" 10)" = 0 ] || fail "$name: guest exit status"
+    { wait_status "$gp" 10; [ "$status" = 0 ]; } || fail "$name: guest exit status"
     press "$hw" Escape
-    [ "$(wait_exit "$hp" 10)" = 0 ] || fail "$name: host exit status"
+    { wait_status "$hp" 10; [ "$status" = 0 ]; } || fail "$name: host exit status"
 }
 
 port=$((26000 + $$ % 1000))
