@@ -68,6 +68,21 @@ bool ConnectAttempt::collect(const platform::PollItem* items) {
   return failed;
 }
 
+// The poll waits for the first of: the caller's wait, the attempt's bound,
+// the next address's turn.
+uint32_t ConnectAttempt::pollWait(uint32_t now, uint32_t waitLeft) const {
+  uint32_t wait = waitLeft;
+  const uint32_t spent = now - startedAt_;
+  const uint32_t boundLeft = spent < limitMs_ ? limitMs_ - spent : 0;
+  if (wait > boundLeft) wait = boundLeft;
+  if (next_ < addresses_.count) {
+    const uint32_t sinceLast = now - lastStartAt_;
+    const uint32_t turnLeft = sinceLast < kNextAddressDelayMs ? kNextAddressDelayMs - sinceLast : 0;
+    if (wait > turnLeft) wait = turnLeft;
+  }
+  return wait;
+}
+
 ConnectAttempt::State ConnectAttempt::step(uint32_t waitMs) {
   const uint32_t begun = SDL_GetTicks();
   for (;;) {
@@ -75,24 +90,13 @@ ConnectAttempt::State ConnectAttempt::step(uint32_t waitMs) {
     const uint32_t now = SDL_GetTicks();
     startDue(now);
     if (state_ != State::Pending) return state_;
-    // The poll waits for the first of: this call's wait, the attempt's
-    // bound, the next address's turn.
-    const uint32_t spent = now - startedAt_;
-    const uint32_t waited = now - begun;
-    uint32_t wait = waited < waitMs ? waitMs - waited : 0;
-    const uint32_t boundLeft = spent < limitMs_ ? limitMs_ - spent : 0;
-    if (wait > boundLeft) wait = boundLeft;
-    if (next_ < addresses_.count) {
-      const uint32_t sinceLast = now - lastStartAt_;
-      const uint32_t turnLeft =
-          sinceLast < kNextAddressDelayMs ? kNextAddressDelayMs - sinceLast : 0;
-      if (wait > turnLeft) wait = turnLeft;
-    }
     std::array<platform::PollItem, platform::kMaxLookupAddresses> items{};
     for (size_t i = 0; i < next_; ++i) {
       items[i].socket = &sockets_[i];
       items[i].wantWrite = true;
     }
+    const uint32_t waited = now - begun;
+    const uint32_t wait = pollWait(now, waited < waitMs ? waitMs - waited : 0);
     const bool failed =
         platform::pollSockets(items.data(), next_, wait) > 0 && collect(items.data());
     if (state_ == State::Connected) return state_;

@@ -57,6 +57,9 @@ class ConnectAttempt {
   // Looks at the attempts the poll found ready, in the addresses' order;
   // true when one of them failed (the next address is then due at once).
   bool collect(const platform::PollItem* items);
+  // How long the poll of this step may wait, waitLeft of the caller's wait
+  // being left.
+  uint32_t pollWait(uint32_t now, uint32_t waitLeft) const;
   void noteFailure();
   size_t underWay() const;
 

@@ -69,7 +69,7 @@ class RoomRefresh {
     platform::Address connected;  // the address that took the connection
     uint32_t instance = 0;        // found rooms: the host's instance
     platform::Socket socket;      // once connected
-    uint32_t stageStart = 0;  // SDL_GetTicks when this stage began
+    uint32_t stageStart = 0;      // SDL_GetTicks when this stage began
     uint16_t port = 0;
     size_t sent = 0;      // bytes of the query the connection took
     size_t received = 0;  // bytes of the answer so far

@@ -104,8 +104,9 @@ TEST_F(ConnectSideBySide, AnAddressThatFailsMovesOnToTheNextAtOnce) {
   const RawSocket open = RawSocket::listenOn(kFirstPort);
   ASSERT_TRUE(open.valid());
   ConnectAttempt attempt;
-  attempt.start(answerOf({loopback(kFirstPort + 1), loopback(kFirstPort + 2), loopback(kFirstPort)}),
-                net::kConnectTimeoutMs);
+  attempt.start(
+      answerOf({loopback(kFirstPort + 1), loopback(kFirstPort + 2), loopback(kFirstPort)}),
+      net::kConnectTimeoutMs);
   uint32_t took = 0;
   uint32_t longest = 0;
   ASSERT_EQ(runFrames(attempt, took, longest), State::Connected);
