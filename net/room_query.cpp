@@ -244,23 +244,34 @@ bool RoomRefresh::isThisMachine(const platform::Address& address) const {
   return false;
 }
 
+namespace {
+
+// Calls visit with each address of the query's machine: those its host was
+// looked up to, and the one it connected to.
+template <typename Query, typename Visit>
+void eachAddress(const Query& query, const Visit& visit) {
+  for (size_t i = 0; i < query.addresses.count; ++i) visit(query.addresses.addresses[i]);
+  visit(query.connected);
+}
+
+}  // namespace
+
+bool RoomRefresh::onThisMachine(const Query& query) const {
+  if (query.thisMachine < 0) {
+    bool here = false;
+    eachAddress(query, [&](const platform::Address& x) { here = here || isThisMachine(x); });
+    query.thisMachine = here ? 1 : 0;
+  }
+  return query.thisMachine == 1;
+}
+
 bool RoomRefresh::sameRoom(const Query& a, const Query& b) const {
   if (a.port != b.port) return false;
-  // The machine's addresses: those looked up, and the one connected to.
-  const auto each = [](const Query& query, const auto& visit) {
-    for (size_t i = 0; i < query.addresses.count; ++i) visit(query.addresses.addresses[i]);
-    visit(query.connected);
-  };
   bool shared = false;
-  bool aHere = false;
-  bool bHere = false;
-  each(a, [&](const platform::Address& x) {
-    aHere = aHere || isThisMachine(x);
-    each(b, [&](const platform::Address& y) { shared = shared || sameHost(x, y); });
+  eachAddress(a, [&](const platform::Address& x) {
+    eachAddress(b, [&](const platform::Address& y) { shared = shared || sameHost(x, y); });
   });
-  if (shared) return true;
-  each(b, [&](const platform::Address& y) { bHere = bHere || isThisMachine(y); });
-  return aHere && bHere;
+  return shared || (onThisMachine(a) && onThisMachine(b));
 }
 
 const RoomRecord& RoomRefresh::answer(size_t i) const { return queries_[i].room; }

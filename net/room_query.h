@@ -74,7 +74,8 @@ class RoomRefresh {
     size_t sent = 0;      // bytes of the query the connection took
     size_t received = 0;  // bytes of the answer so far
     RoomBytes bytes{};
-    RoomRecord room;  // the listed room; its host's record once answered
+    RoomRecord room;                  // the listed room; its host's record once answered
+    mutable int8_t thisMachine = -1;  // its host is this machine: 1, 0, or -1 not known yet
   };
 
   void lookUp(Query& query, uint32_t now);
@@ -91,6 +92,7 @@ class RoomRefresh {
   // address, or when both are this machine (an address of loopback or of
   // one of its interfaces).
   bool sameRoom(const Query& a, const Query& b) const;
+  bool onThisMachine(const Query& query) const;
   bool isThisMachine(const platform::Address& address) const;
   void readOwnAddresses() const;
 
