@@ -3,7 +3,9 @@
 // connections without a word, so its address is a silent one (and a slow
 // one once the backlog frees: the system tries its connection again about a
 // second later); a port where nothing listens refuses at once. Also the
-// order the looked-up addresses take. Runs on both systems.
+// order the looked-up addresses take. Runs on both systems. The time bounds
+// keep a margin for a busy machine: they catch a wait of the wrong kind (the
+// whole bound instead of the delay, a step that waits), not a slow machine.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -128,7 +130,7 @@ TEST_F(ConnectSideBySide, TheNextAddressStartsBesideASilentOneAfterTheDelay) {
   EXPECT_EQ(attempt.address(), loopback(kFirstPort + 4));
   EXPECT_GE(took, net::kNextAddressDelayMs - 10);
   EXPECT_LT(took, net::kNextAddressDelayMs + 250);
-  EXPECT_LE(longest, 20u) << "a step waited";
+  EXPECT_LT(longest, 100u) << "a step waited";
   const RawSocket accepted = open.accept();
   EXPECT_TRUE(accepted.valid());
 }
@@ -171,8 +173,8 @@ TEST_F(ConnectSideBySide, TheWholeAttemptKeepsItsBoundAndAJoinWaitsNoLonger) {
   EXPECT_EQ(runFrames(attempt, took, longest), State::TimedOut);
   std::printf("%zu silent addresses: gave up after %u ms\n", all.count, took);
   EXPECT_GE(took, net::kConnectTimeoutMs);
-  EXPECT_LT(took, net::kConnectTimeoutMs + 150);
-  EXPECT_LE(longest, 20u) << "a step waited";
+  EXPECT_LT(took, net::kConnectTimeoutMs + 300);
+  EXPECT_LT(longest, 100u) << "a step waited";
 
   // The guest's join waits in one call, as long and no longer.
   testing::internal::CaptureStderr();
@@ -182,7 +184,7 @@ TEST_F(ConnectSideBySide, TheWholeAttemptKeepsItsBoundAndAJoinWaitsNoLonger) {
   const std::string errors = testing::internal::GetCapturedStderr();
   EXPECT_FALSE(joined.valid());
   EXPECT_GE(waited, net::kConnectTimeoutMs);
-  EXPECT_LT(waited, net::kConnectTimeoutMs + 150);
+  EXPECT_LT(waited, net::kConnectTimeoutMs + 300);
   EXPECT_EQ(errors, "SDLNet_TCP_Open: no answer to the connection attempt\n");
 }
 
