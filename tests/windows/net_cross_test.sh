@@ -86,6 +86,11 @@ round() {
         fail "$name: the guest's room list shows no room"
     [ "$(bright_pixels "$shots/$name-01-guest-room-list.png" 180 150 40 24)" -gt 10 ] ||
         fail "$name: the guest's room list shows no player count"
+    # One room, one cell: the listed line, not a second cell for the local
+    # network's search, which finds the room at this machine's own address.
+    IFS=, read -r red green blue <<<"$(pixel "$shots/$name-01-guest-room-list.png" 320 140)"
+    [ $((red + green + blue)) -gt 150 ] ||
+        fail "$name: the guest's room list shows the room a second time"
 
     press "$gw" Down
     press "$gw" z
