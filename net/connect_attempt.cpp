@@ -4,7 +4,25 @@
 
 #include <cstdio>
 
+#include "net/protocol.h"
+
 namespace net {
+
+namespace {
+
+// Closes an attempt that is not taken. One that has connected meanwhile is
+// first sent a room query: a host seats every connection it accepts, and one
+// that follows the wire format exactly counts a seated connection closed
+// without a word as a player leaving (its count would drop below the
+// players in the room), while it answers a query and closes it uncounted.
+void letGo(platform::Socket& socket) {
+  if (socket.valid() && platform::connectState(socket, 0) == platform::ConnectState::Connected) {
+    platform::sendSome(socket, kRoomQueryBytes, sizeof kRoomQueryBytes);
+  }
+  socket.close();
+}
+
+}  // namespace
 
 void ConnectAttempt::start(const platform::LookupAnswer& addresses, uint32_t limitMs) {
   cancel();
@@ -16,8 +34,8 @@ void ConnectAttempt::start(const platform::LookupAnswer& addresses, uint32_t lim
 }
 
 void ConnectAttempt::cancel() {
-  for (platform::Socket& socket : sockets_) socket.close();
-  won_.close();
+  for (platform::Socket& socket : sockets_) letGo(socket);
+  letGo(won_);
   next_ = 0;
   error_[0] = '\0';
   state_ = State::Idle;
@@ -53,7 +71,7 @@ bool ConnectAttempt::collect(const platform::PollItem* items) {
       case platform::ConnectState::Connected:
         won_ = std::move(sockets_[i]);
         connected_ = addresses_.addresses[i];
-        for (platform::Socket& other : sockets_) other.close();
+        for (platform::Socket& other : sockets_) letGo(other);
         state_ = State::Connected;
         return false;
       case platform::ConnectState::Failed:
@@ -105,7 +123,7 @@ ConnectAttempt::State ConnectAttempt::step(uint32_t waitMs) {
       // Out of time: with an attempt still under way nobody answered;
       // otherwise the last failure is the outcome.
       state_ = underWay() > 0 ? State::TimedOut : State::Failed;
-      for (platform::Socket& socket : sockets_) socket.close();
+      for (platform::Socket& socket : sockets_) letGo(socket);
       return state_;
     }
     // A failure moves on at once; otherwise this call is over once its

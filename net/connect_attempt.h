@@ -4,7 +4,8 @@
 // neither connected nor failed within kNextAddressDelayMs (the earlier
 // attempts go on meanwhile), or at once when every attempt under way has
 // failed. The first connection made is taken and the other attempts are
-// closed. The whole attempt has a bound of its own, however many addresses
+// closed (one that has connected meanwhile is sent a room query first, so a
+// host never counts it as a player who left). The whole attempt has a bound of its own, however many addresses
 // it tries. The room query steps it once per frame without waiting; a
 // guest's join waits on it.
 #pragma once
@@ -26,6 +27,7 @@ class ConnectAttempt {
   enum class State : uint8_t { Idle, Pending, Connected, Failed, TimedOut };
 
   ConnectAttempt() = default;
+  ~ConnectAttempt() { cancel(); }
   ConnectAttempt(const ConnectAttempt&) = delete;
   ConnectAttempt& operator=(const ConnectAttempt&) = delete;
 

@@ -15,6 +15,7 @@
 #include "net/connect_attempt.h"
 #include "net/net_link.h"
 #include "support/net_test_peers.h"
+#include "support/wire_host.h"
 
 namespace {
 
@@ -186,6 +187,29 @@ TEST_F(ConnectSideBySide, TheWholeAttemptKeepsItsBoundAndAJoinWaitsNoLonger) {
   EXPECT_GE(waited, net::kConnectTimeoutMs);
   EXPECT_LT(waited, net::kConnectTimeoutMs + 300);
   EXPECT_EQ(errors, "SDLNet_TCP_Open: no answer to the connection attempt\n");
+}
+
+// Both addresses connect before the attempt looks (the first while nobody
+// stepped, the second when its turn comes): the first is taken, and the
+// second, already connected, must not read as a player who left to a host
+// that counts every close of a seated connection as one.
+TEST_F(ConnectSideBySide, AConnectionNotTakenIsLetGoAsARoomQuery) {
+  nettest::WireHost host(kFirstPort + 19);
+  ASSERT_TRUE(host.listening());
+  ConnectAttempt attempt;
+  attempt.start(answerOf({loopback(kFirstPort + 19), loopback(kFirstPort + 19)}),
+                net::kConnectTimeoutMs);
+  SDL_Delay(net::kNextAddressDelayMs + 50);
+  ASSERT_EQ(attempt.step(200), State::Connected);
+  const platform::Socket taken = attempt.take();
+  for (int i = 0; i < 200 && host.accepted() < 2; ++i) {
+    host.step();
+    SDL_Delay(5);
+  }
+  ASSERT_EQ(host.accepted(), 2) << "the second address was not connected when the first won";
+  for (int i = 0; i < 20; ++i) host.step();
+  EXPECT_EQ(host.receivedOn(1), nettest::Bytes({0, 0, 0}));
+  EXPECT_EQ(host.count(), 1) << "the host counted the connection let go as a player leaving";
 }
 
 }  // namespace
