@@ -144,6 +144,13 @@ internet_start() {
     echo "$dir/$name.pid" >> "$dir/pids"
 }
 
+# internet_stop NAME: ends a server internet_start started.
+internet_stop() {
+    local pid
+    pid=$(cat "$(internet_dir)/$1.pid" 2>/dev/null) && kill "$pid" 2>/dev/null
+    return 0
+}
+
 # miniupnpd's chains on router 1, as Debian's iptables_init.sh makes them
 # (which refuses unless `iptables` on the PATH is the legacy one).
 internet_upnp_chains() {
