@@ -30,7 +30,8 @@ finish() {
     wine_server_stop
     internet_down
     rm -rf "$work"
-    wine_server_start
+    # Detached from our streams, or the server would hold a caller's pipe.
+    wine_server_start </dev/null >/dev/null 2>&1
 }
 trap finish EXIT
 internet_up || { echo "FAIL: the test's internet could not be made"; exit 1; }
