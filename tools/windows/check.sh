@@ -3,9 +3,9 @@
 # tools/windows/build.sh --check, after the build): the cross-built unit
 # tests through CTest with Wine as its emulator, the released vellora.exe
 # beside the Linux build, a net battle across the two platforms both ways,
-# and vellora.exe as a host on the test's own internet. Screenshots of every scene land in out/windows/shots/. The Linux
-# build is VELLORA_LINUX_GAME when set (test.sh passes its own), else it is
-# built in build-wbl/.
+# and vellora.exe as a host on the test's own internet. Screenshots of every
+# scene land in out/windows/shots/. The Linux build is VELLORA_LINUX_GAME
+# when set (test.sh passes its own), else it is built in build-wbl/.
 #   --ci  what ./test.sh runs: today every check above (all of them passed
 #         three runs in a row); a check that turns unreliable is left out of
 #         this mode, and only this mode, until it is fixed.
