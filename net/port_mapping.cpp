@@ -22,11 +22,9 @@ using Clock = std::chrono::steady_clock;
 // External ports tried after the room's own is taken on the router.
 constexpr int kOtherPorts = 4;
 // UPnP errors: the external port is mapped to another machine; the router
-// keeps only leases without end; it wants the same external and internal
-// port.
+// keeps only leases without end.
 constexpr int kConflictInMappingEntry = 718;
 constexpr int kOnlyPermanentLeases = 725;
-constexpr int kSamePortValuesRequired = 724;
 // Time the removal has in stop(), out of kStopLimitMs.
 constexpr uint32_t kRemoveLimitMs = 2500;
 
@@ -149,7 +147,6 @@ class Worker {
         sent_.erase(std::remove(sent_.begin(), sent_.end(), port), sent_.end());
       if (got != upnp::Outcome::Refused || error != kConflictInMappingEntry) break;
     }
-    if (error == kSamePortValuesRequired) error = kConflictInMappingEntry;
     return got;
   }
 
