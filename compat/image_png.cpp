@@ -194,8 +194,7 @@ bool isBmp(SDL_RWops* source) {
 
 }  // namespace
 
-extern "C" SDL_Surface* SDLCALL IMG_Load(const char* file) {
-  SDL_RWops* const source = SDL_RWFromFile(file, "rb");
+extern "C" SDL_Surface* SDLCALL IMG_Load_RW(SDL_RWops* source, int freesrc) {
   if (source == nullptr) return nullptr;
   SDL_Surface* surface = nullptr;
   if (isPng(source)) {
@@ -206,6 +205,12 @@ extern "C" SDL_Surface* SDLCALL IMG_Load(const char* file) {
   } else {
     SDL_SetError("Unsupported image format");
   }
-  SDL_RWclose(source);
+  if (freesrc != 0) SDL_RWclose(source);
   return surface;
+}
+
+extern "C" SDL_Surface* SDLCALL IMG_Load(const char* file) {
+  SDL_RWops* const source = SDL_RWFromFile(file, "rb");
+  if (source == nullptr) return nullptr;
+  return IMG_Load_RW(source, 1);
 }

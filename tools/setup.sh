@@ -6,8 +6,10 @@ BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libs
   fonts-ipafont-gothic"
 DISPLAY_PACKAGES="xvfb xdotool libgl1-mesa-dri x11-apps imagemagick"
 # git: test.sh checks that a run leaves the work tree as it was; iproute2:
-# the ip command, for tests that make network namespaces.
-TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git iproute2 libpng-dev libfreetype-dev"
+# the ip command, for tests that make network namespaces; the two font
+# packages carry embedded bitmap strikes for the text library comparisons.
+TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git iproute2 libpng-dev libfreetype-dev
+  fonts-arphic-uming fonts-wqy-zenhei"
 
 # The Windows release build and its checks under Wine (tools/windows/build.sh);
 # dpkg-dev unpacks the Debian source packages the DLLs are built from.
