@@ -30,6 +30,7 @@ struct Glyph {
   int minX = 0;
   int maxX = 0;
   int yOffset = 0;  // rows from the line's top to the coverage's top
+  int minY = 0;     // the lowest ink, in rows above the baseline (negative below)
   int advance = 0;
   int width = 0;  // coverage columns
   int rows = 0;
@@ -146,6 +147,7 @@ const Glyph* findGlyph(TTF_Font& font, Uint32 ch) {
   glyph.minX = floorPixels(metrics.horiBearingX);
   glyph.maxX = glyph.minX + ceilPixels(metrics.width);
   glyph.yOffset = font.ascent - floorPixels(metrics.horiBearingY);
+  glyph.minY = floorPixels(metrics.horiBearingY) - ceilPixels(metrics.height);
   glyph.advance = ceilPixels(metrics.horiAdvance);
   if ((font.style & TTF_STYLE_BOLD) != 0) glyph.maxX += font.boldOverhang;
   if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0) {
@@ -186,17 +188,17 @@ std::vector<Uint16> toUcs2(const char* text) {
   return out;
 }
 
-// Walks the characters to draw: byte order marks are skipped, and a swapped
-// one swaps the bytes of every character after it.
+// Walks the characters to draw: byte order marks are skipped; after a
+// swapped one the bytes of every character are swapped, after a native one
+// they are not.
 class Characters {
  public:
   explicit Characters(const char* text) : units_(toUcs2(text)) {}
   bool next(Uint32& ch) {
     while (at_ < units_.size()) {
       Uint16 unit = units_[at_++];
-      if (unit == kByteOrderMark) continue;
-      if (unit == kSwappedByteOrderMark) {
-        swapped_ = !swapped_;
+      if (unit == kByteOrderMark || unit == kSwappedByteOrderMark) {
+        swapped_ = unit == kSwappedByteOrderMark;
         continue;
       }
       if (swapped_) unit = static_cast<Uint16>((unit << 8) | (unit >> 8));
@@ -219,25 +221,34 @@ int kerningBetween(const TTF_Font& font, FT_UInt previous, FT_UInt next) {
   return static_cast<int>(delta.x >> 6);
 }
 
-// The width of the text's line: from the leftmost ink or pen position to the
-// rightmost ink or advance. Returns -1 if a glyph cannot be loaded.
-int lineWidth(TTF_Font& font, const char* text) {
+struct LineSize {
+  int width = 0;
+  int height = 0;
+};
+
+// The size of the text's line: from the leftmost ink or pen position to the
+// rightmost ink or advance, and the font's height or, when a glyph reaches
+// lower, down to its lowest ink. False if a glyph cannot be loaded.
+bool lineSize(TTF_Font& font, const char* text, LineSize& size) {
   Characters characters(text);
-  int minX = 0, maxX = 0, x = 0;
+  int minX = 0, maxX = 0, x = 0, minY = 0;
   FT_UInt previous = 0;
   Uint32 ch = 0;
   while (characters.next(ch)) {
     const Glyph* const glyph = findGlyph(font, ch);
-    if (glyph == nullptr) return -1;
+    if (glyph == nullptr) return false;
     x += kerningBetween(font, previous, glyph->index);
     if (x + glyph->minX < minX) minX = x + glyph->minX;
+    if (glyph->minY < minY) minY = glyph->minY;
     if ((font.style & TTF_STYLE_BOLD) != 0) x += font.boldOverhang;
     const int right = x + (glyph->advance > glyph->maxX ? glyph->advance : glyph->maxX);
     if (right > maxX) maxX = right;
     x += glyph->advance;
     previous = glyph->index;
   }
-  return maxX - minX;
+  size.width = maxX - minX;
+  size.height = font.ascent - minY > font.height ? font.ascent - minY : font.height;
+  return true;
 }
 
 // Adds one glyph's coverage to the ARGB surface at pen position x; alpha is
@@ -357,14 +368,14 @@ extern "C" SDL_Surface* SDLCALL TTF_RenderUTF8_Blended(TTF_Font* font, const cha
     SDL_SetError("Passed a NULL pointer");
     return nullptr;
   }
-  const int width = lineWidth(*font, text);
-  if (width < 0) return nullptr;
-  if (width == 0) {
+  LineSize size;
+  if (!lineSize(*font, text, size)) return nullptr;
+  if (size.width == 0) {
     SDL_SetError("Text has zero width");
     return nullptr;
   }
-  SDL_Surface* const surface = SDL_AllocSurface(SDL_SWSURFACE, width, font->height, 32, 0x00FF0000,
-                                                0x0000FF00, 0x000000FF, 0xFF000000);
+  SDL_Surface* const surface = SDL_AllocSurface(SDL_SWSURFACE, size.width, size.height, 32,
+                                                0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000);
   if (surface == nullptr) return nullptr;
   const Uint32 colour = (Uint32{fg.r} << 16) | (Uint32{fg.g} << 8) | fg.b;
   SDL_FillRect(surface, nullptr, colour);
