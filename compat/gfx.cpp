@@ -4,6 +4,7 @@
 // arithmetic and raise the destination's alpha to d | isqrt(a * 255).
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "SDL_gfxPrimitives.h"
@@ -293,10 +294,14 @@ std::vector<Uint32> zoomSteps(int source, int target, bool smooth) {
   return steps;
 }
 
+// The target size rounded to the nearest pixel, at least 1. A size that no
+// int holds (an infinite or NaN factor, a huge one) is 1: SDL_gfx's
+// conversion yields INT_MIN there, which its lower bound then raises.
 int zoomedSize(int size, double zoom) {
   if (zoom < 0.001) zoom = 0.001;
-  const int zoomed = static_cast<int>(std::floor(size * zoom + 0.5));
-  return zoomed < 1 ? 1 : zoomed;
+  const double zoomed = std::floor(size * zoom + 0.5);
+  if (!(zoomed >= 1 && zoomed <= static_cast<double>(std::numeric_limits<int>::max()))) return 1;
+  return static_cast<int>(zoomed);
 }
 
 const Uint32* sourceRow(const SDL_Surface* src, int y) {
@@ -355,11 +360,59 @@ void zoomPixels(const SDL_Surface* src, SDL_Surface* dst, bool flipX, bool flipY
   }
 }
 
+// Source steps of the palette zoom: exact integer ones, so target pixel i
+// takes source pixel floor(i * source / target).
+std::vector<int> indexedSteps(int source, int target) {
+  std::vector<int> steps(static_cast<size_t>(target));
+  int remainder = 0;
+  for (int& step : steps) {
+    remainder += source;
+    step = remainder / target;
+    remainder %= target;
+  }
+  return steps;
+}
+
+// Palette pictures keep their bytes: nearest neighbour, smoothing ignored.
+void zoomIndexed(const SDL_Surface* src, SDL_Surface* dst, bool flipX, bool flipY) {
+  const std::vector<int> columns = indexedSteps(src->w, dst->w);
+  const std::vector<int> rows = indexedSteps(src->h, dst->h);
+  Walk sy(src->h, flipY);
+  for (int y = 0; y < dst->h; ++y) {
+    const Uint8* const from = static_cast<const Uint8*>(src->pixels) + sy.at * src->pitch;
+    Uint8* const to = static_cast<Uint8*>(dst->pixels) + y * dst->pitch;
+    Walk sx(src->w, flipX);
+    for (int x = 0; x < dst->w; ++x) {
+      to[x] = from[sx.at];
+      sx.advance(columns[x]);
+    }
+    sy.advance(rows[y]);
+  }
+}
+
 }  // namespace
 
-// Sources other than 32-bit are converted to 32-bit RGBA first.
+// 8-bit sources give an 8-bit result with their palette and colour key;
+// other sources than 32-bit are converted to 32-bit RGBA first.
 extern "C" SDL_Surface* zoomSurface(SDL_Surface* src, double zoomx, double zoomy, int smooth) {
   if (src == nullptr) return nullptr;
+  const bool flipX = zoomx < 0;
+  const bool flipY = zoomy < 0;
+  if (src->format->BitsPerPixel == 8) {
+    SDL_Surface* const dst =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, zoomedSize(src->w, std::fabs(zoomx)),
+                             zoomedSize(src->h, std::fabs(zoomy)), 8, 0, 0, 0, 0);
+    if (dst == nullptr) return nullptr;
+    const SDL_Palette* const from = src->format->palette;
+    SDL_Palette* const to = dst->format->palette;
+    for (int i = 0; i < from->ncolors && i < to->ncolors; ++i) to->colors[i] = from->colors[i];
+    to->ncolors = from->ncolors;
+    if (SDL_MUSTLOCK(src)) SDL_LockSurface(src);
+    zoomIndexed(src, dst, flipX, flipY);
+    if (SDL_MUSTLOCK(src)) SDL_UnlockSurface(src);
+    SDL_SetColorKey(dst, SDL_SRCCOLORKEY | SDL_RLEACCEL, src->format->colorkey);
+    return dst;
+  }
   SDL_Surface* source = src;
   if (src->format->BitsPerPixel != 32) {
     source = SDL_CreateRGBSurface(SDL_SWSURFACE, src->w, src->h, 32, 0x000000FF, 0x0000FF00,
@@ -367,8 +420,6 @@ extern "C" SDL_Surface* zoomSurface(SDL_Surface* src, double zoomx, double zoomy
     if (source == nullptr) return nullptr;
     SDL_BlitSurface(src, nullptr, source, nullptr);
   }
-  const bool flipX = zoomx < 0;
-  const bool flipY = zoomy < 0;
   const SDL_PixelFormat* const f = source->format;
   SDL_Surface* const dst = SDL_CreateRGBSurface(
       SDL_SWSURFACE, zoomedSize(source->w, std::fabs(zoomx)),

@@ -29,6 +29,11 @@ Uint16 readLE16(SDL_RWops* src) {
 }
 bool readByte(SDL_RWops* src, Uint8& byte) { return SDL_RWread(src, &byte, 1, 1) == 1; }
 
+// A position in the stream as SDL_RWseek takes it: an int, wrapped.
+int offsetFrom(int start, Uint32 offset) {
+  return static_cast<int>(static_cast<Uint32>(start) + offset);
+}
+
 struct BmpHeader {
   Uint32 offBits = 0;
   Uint32 size = 0;
@@ -148,9 +153,15 @@ SDL_Surface* readBmp(SDL_RWops* src, int start) {
     header.compression = readLE32(src);
     for (int i = 0; i < 5; ++i) readLE32(src);  // image size, resolution, colours
   }
+  if (header.width <= 0 || header.height == 0) {
+    SDL_SetError("BMP file with bad dimensions (%dx%d)", header.width, header.height);
+    return nullptr;
+  }
   if (header.height < 0) {
     header.topDown = true;
-    header.height = -header.height;
+    // Negated as a 32-bit register does: the lowest height stays negative,
+    // and SDL then makes a surface without rows.
+    header.height = static_cast<Sint32>(0u - static_cast<Uint32>(header.height));
   }
   if (header.bitCount == 1 || header.bitCount == 4) {
     header.expand = header.bitCount;
@@ -178,6 +189,13 @@ SDL_Surface* readBmp(SDL_RWops* src, int start) {
       SDL_SWSURFACE, header.width, header.height, header.bitCount, rmask, gmask, bmask, amask);
   if (surface == nullptr) return nullptr;
   SDL_Palette* const palette = surface->format->palette;
+  // The palette follows the whole header, however long the header says it
+  // is (the masks above are read right after its first 40 bytes).
+  if (palette != nullptr && SDL_RWseek(src, offsetFrom(start, 14 + header.size), RW_SEEK_SET) < 0) {
+    SDL_Error(SDL_EFSEEK);
+    SDL_FreeSurface(surface);
+    return nullptr;
+  }
   if (palette != nullptr) {
     // Every entry the depth allows is read, whatever the header counts.
     const int colours = 1 << header.bitCount;
@@ -194,7 +212,7 @@ SDL_Surface* readBmp(SDL_RWops* src, int start) {
     palette->ncolors = colours;
   }
   bool read = false;
-  if (SDL_RWseek(src, start + static_cast<int>(header.offBits), RW_SEEK_SET) < 0) {
+  if (SDL_RWseek(src, offsetFrom(start, header.offBits), RW_SEEK_SET) < 0) {
     SDL_Error(SDL_EFSEEK);
   } else if (header.compression == kRle4 || header.compression == kRle8) {
     read = readRlePixels(surface, src, header.compression == kRle8);

@@ -119,7 +119,7 @@ void requireInsideClip(const SDL_Surface* before, const SDL_Surface* after) {
     const bool rowInside = y >= c.y && y < c.y + c.h;
     for (int x = 0; x < before->w; ++x) {
       if (rowInside && x >= c.x && x < c.x + c.w) continue;
-      require(std::memcmp(a + x * bytes, b + x * bytes, bytes) == 0, "drawn outside the clip");
+      requireWith(std::memcmp(a + x * bytes, b + x * bytes, bytes) == 0, "drawn outside the clip");
     }
     require(std::memcmp(a + before->w * bytes, b + before->w * bytes,
                         before->pitch - before->w * bytes) == 0,
@@ -136,6 +136,10 @@ void draw(InputBytes& in, SDL_Surface* real, SDL_Surface* ours) {
   // Opaque and nearly opaque colours are common in the game: weight them.
   const uint8_t alphaByte = in.byte();
   const Uint8 alpha = alphaByte < 64 ? 255 : alphaByte;
+  std::snprintf(failureContext, sizeof failureContext,
+                "operation %d at %d,%d with %d,%d in %d,%d,%d,%d on %dx%d, %d bits, clip %d,%d %dx%d",
+                op, x, y, a, b, r, g, bl, alpha, real->w, real->h, real->format->BitsPerPixel,
+                real->clip_rect.x, real->clip_rect.y, real->clip_rect.w, real->clip_rect.h);
   int realResult = 0, ourResult = 0;
   switch (op) {
     case 0:
@@ -155,10 +159,8 @@ void draw(InputBytes& in, SDL_Surface* real, SDL_Surface* ours) {
       ourResult = compat_filledEllipseRGBA(ours, x, y, a, b, r, g, bl, alpha);
       break;
   }
-  if (realResult != ourResult) {
-    std::fprintf(stderr, "operation %d: %d against %d\n", op, realResult, ourResult);
-  }
-  require(realResult == ourResult, "return value");
+  if (realResult != ourResult) std::fprintf(stderr, "%d against %d\n", realResult, ourResult);
+  requireWith(realResult == ourResult, "return value");
 }
 
 }  // namespace
@@ -175,6 +177,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const double zoomY = zoomFactor(in);
     const int smooth = in.byte() & 1;
     if (!zoomTooLarge(zoomX, original->w) && !zoomTooLarge(zoomY, original->h)) {
+      std::snprintf(failureContext, sizeof failureContext, "zoom of %dx%d, %d bits, by %g x %g, smooth %d",
+                    original->w, original->h, original->format->BitsPerPixel, zoomX, zoomY,
+                    smooth);
       requireSameSurface(zoomSurface(original, zoomX, zoomY, smooth),
                          compat_zoomSurface(original, zoomX, zoomY, smooth), "zoomSurface");
     }

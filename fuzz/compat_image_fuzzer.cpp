@@ -25,13 +25,12 @@ uint32_t bigEndian32(const uint8_t* p) {
 uint32_t littleEndian32(const uint8_t* p) {
   return static_cast<uint32_t>(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
 }
-uint64_t magnitude(int64_t v) { return static_cast<uint64_t>(v < 0 ? -v : v); }
+uint64_t magnitude(int32_t v) { return v < 0 ? 0u - static_cast<uint64_t>(v) : static_cast<uint64_t>(v); }
 
 // Whether the libraries are to be compared on the picture: its header asks
 // for at most kMaxPixels. A BMP file's header must be whole, with the four
 // masks after it: SDL_image reads its fields with SDL_ReadLE32, which leaves
-// a field it cannot read undefined. A negative width makes SDL ask for a
-// huge allocation.
+// a field it cannot read undefined.
 bool worthComparing(const uint8_t* data, size_t size, bool png) {
   if (png) {
     // IHDR is the first chunk: length, type, width, height.
@@ -48,7 +47,7 @@ bool worthComparing(const uint8_t* data, size_t size, bool png) {
   if (size < 14 + 40 + 16) return false;
   const auto width = static_cast<int32_t>(littleEndian32(data + 18));
   const auto height = static_cast<int32_t>(littleEndian32(data + 22));
-  return width >= 0 && magnitude(width) * magnitude(height) <= kMaxPixels;
+  return magnitude(width) * magnitude(height) <= kMaxPixels;
 }
 
 SDL_Surface* loadWith(SDL_Surface* (*load)(SDL_RWops*, int), const uint8_t* data, size_t size,

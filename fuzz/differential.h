@@ -15,6 +15,14 @@
 #include "fuzz/require.h"
 #include "tests/support/surface_compare.h"
 
+// What the harness is doing, printed when a check fails.
+inline char failureContext[256];
+
+inline void requireWith(bool holds, const char* what) {
+  if (!holds) std::fprintf(stderr, "while: %s\n", failureContext);
+  require(holds, what);
+}
+
 // Takes values from the front of the input; past its end every value is 0.
 class InputBytes {
  public:
@@ -38,12 +46,12 @@ inline void requireSameSurface(SDL_Surface* real, SDL_Surface* ours, const char*
   if (!d.format.empty() || d.differing != 0) {
     std::fprintf(stderr, "%s: %s, %d pixels differ\n", what, d.format.c_str(), d.differing);
   }
-  require(d.format.empty() && d.differing == 0, what);
+  requireWith(d.format.empty() && d.differing == 0, what);
   if (real != nullptr) SDL_FreeSurface(real);
   if (ours != nullptr) SDL_FreeSurface(ours);
 }
 
 inline void requireSameError(const std::string& real, const std::string& ours, const char* what) {
   if (real != ours) std::fprintf(stderr, "%s: \"%s\" against \"%s\"\n", what, real.c_str(), ours.c_str());
-  require(real == ours, what);
+  requireWith(real == ours, what);
 }
