@@ -34,15 +34,53 @@ Uint32 blend(const SDL_PixelFormat* f, Uint32 dc, const Paint& paint) {
   return out;
 }
 
+// A palette pixel blended through the palette: the destination's colour and
+// the palette colour the paint maps to, mixed per channel as
+// d + (s - d) * a / 256, then mapped back to the nearest entry.
+Uint8 blendIndexed(const SDL_PixelFormat* f, Uint8 dc, const Paint& paint) {
+  const SDL_Color d = f->palette->colors[dc];
+  const SDL_Color s = f->palette->colors[paint.mapped & 0xFF];
+  const auto mix = [&paint](int from, int to) {
+    return static_cast<Uint8>(from + ((to - from) * paint.alpha >> 8));
+  };
+  return static_cast<Uint8>(SDL_MapRGB(const_cast<SDL_PixelFormat*>(f), mix(d.r, s.r),
+                                       mix(d.g, s.g), mix(d.b, s.b)));
+}
+
+// A 24-bit pixel, byte by byte at each channel's byte (the alpha channel's
+// byte too, which is byte 0 for formats without alpha).
+void plot24(const SDL_PixelFormat* f, Uint8* p, const Paint& paint) {
+  const int shifts[4] = {f->Rshift, f->Gshift, f->Bshift, f->Ashift};
+  Uint8 blended[4];
+  for (int i = 0; i < 4; ++i) {
+    const auto s = static_cast<Uint8>(paint.mapped >> shifts[i]);
+    const int d = p[shifts[i] / 8];
+    blended[i] = paint.alpha == 255 ? s : static_cast<Uint8>(d + ((s - d) * paint.alpha >> 8));
+  }
+  for (int i = 0; i < 4; ++i) p[shifts[i] / 8] = blended[i];
+}
+
 // One pixel inside the clip rectangle; the caller has checked the bounds.
 void plot(SDL_Surface* dst, int x, int y, const Paint& paint) {
   Uint8* const row = static_cast<Uint8*>(dst->pixels) + y * dst->pitch;
-  if (dst->format->BytesPerPixel == 4) {
-    Uint32* const p = reinterpret_cast<Uint32*>(row) + x;
-    *p = paint.alpha == 255 ? paint.mapped : blend(dst->format, *p, paint);
-  } else {
-    Uint16* const p = reinterpret_cast<Uint16*>(row) + x;
-    *p = static_cast<Uint16>(paint.alpha == 255 ? paint.mapped : blend(dst->format, *p, paint));
+  switch (dst->format->BytesPerPixel) {
+    case 1:
+      row[x] = paint.alpha == 255 ? static_cast<Uint8>(paint.mapped)
+                                  : blendIndexed(dst->format, row[x], paint);
+      break;
+    case 2: {
+      Uint16* const p = reinterpret_cast<Uint16*>(row) + x;
+      *p = static_cast<Uint16>(paint.alpha == 255 ? paint.mapped : blend(dst->format, *p, paint));
+      break;
+    }
+    case 3:
+      plot24(dst->format, row + x * 3, paint);
+      break;
+    default: {
+      Uint32* const p = reinterpret_cast<Uint32*>(row) + x;
+      *p = paint.alpha == 255 ? paint.mapped : blend(dst->format, *p, paint);
+      break;
+    }
   }
 }
 
@@ -51,13 +89,22 @@ bool insideClip(const SDL_Surface* dst, int x, int y) {
   return x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + c.h;
 }
 
+// SDL_gfx takes and computes coordinates in 16 bits: a point or span end
+// past the 16-bit range wraps around, as it does there.
+int wrap16(int v) { return static_cast<Sint16>(static_cast<Uint16>(v)); }
+
 void pixel(SDL_Surface* dst, int x, int y, const Paint& paint) {
+  x = wrap16(x);
+  y = wrap16(y);
   if (insideClip(dst, x, y)) plot(dst, x, y, paint);
 }
 
 // Inclusive span from x1 to x2 on row y, clipped.
 void hline(SDL_Surface* dst, int x1, int x2, int y, const Paint& paint) {
   const SDL_Rect& c = dst->clip_rect;
+  x1 = wrap16(x1);
+  x2 = wrap16(x2);
+  y = wrap16(y);
   if (x1 > x2) std::swap(x1, x2);
   if (y < c.y || y >= c.y + c.h) return;
   if (x1 < c.x) x1 = c.x;
@@ -65,14 +112,31 @@ void hline(SDL_Surface* dst, int x1, int x2, int y, const Paint& paint) {
   for (int x = x1; x <= x2; ++x) plot(dst, x, y, paint);
 }
 
+// Inclusive span from y1 to y2 in column x, clipped.
+void vline(SDL_Surface* dst, int x, int y1, int y2, const Paint& paint) {
+  y1 = wrap16(y1);
+  y2 = wrap16(y2);
+  if (y1 > y2) std::swap(y1, y2);
+  for (int y = y1; y <= y2; ++y) pixel(dst, x, y, paint);
+}
+
+// Whether the bounding box of a shape of radii rx, ry at x, y, its edges
+// taken in 16 bits, reaches the clip rectangle; SDL_gfx draws nothing of a
+// shape whose box does not.
+bool boxReachesClip(const SDL_Surface* dst, int x, int y, int rx, int ry) {
+  const SDL_Rect& c = dst->clip_rect;
+  return wrap16(x + rx) >= c.x && wrap16(x - rx) <= c.x + c.w - 1 && wrap16(y + ry) >= c.y &&
+         wrap16(y - ry) <= c.y + c.h - 1;
+}
+
 // The surface locked for the drawing's lifetime, or not drawable at all
-// (no pixels, an empty clip, a depth other than 16 or 32 bits).
+// (no pixels, an empty clip, more than 4 bytes a pixel).
 class Canvas {
  public:
   Canvas(SDL_Surface* dst, Uint8 r, Uint8 g, Uint8 b, Uint8 a) : dst_(dst) {
     if (dst == nullptr || dst->clip_rect.w == 0 || dst->clip_rect.h == 0) return;
     const int bytes = dst->format->BytesPerPixel;
-    if (bytes != 2 && bytes != 4) return;
+    if (bytes < 1 || bytes > 4) return;
     if (SDL_MUSTLOCK(dst) && SDL_LockSurface(dst) < 0) return;
     locked_ = true;
     paint_ = Paint{SDL_MapRGBA(dst->format, r, g, b, a), a};
@@ -133,14 +197,16 @@ extern "C" int boxRGBA(SDL_Surface* dst, Sint16 x1, Sint16 y1, Sint16 x2, Sint16
 
 extern "C" int circleRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rad, Uint8 r, Uint8 g,
                           Uint8 b, Uint8 a) {
-  if (rad < 0) return -1;
+  // An empty clip rectangle is checked first, as SDL_gfx does.
   Canvas canvas(dst, r, g, b, a);
   if (!canvas.ready()) return dst == nullptr ? -1 : 0;
+  if (rad < 0) return -1;
   const Paint& p = canvas.paint();
   if (rad == 0) {
     pixel(dst, x, y, p);
     return 0;
   }
+  if (!boxReachesClip(dst, x, y, rad, rad)) return 0;
   MidpointCircle m(rad);
   do {
     if (m.cx > 0) {
@@ -170,14 +236,16 @@ extern "C" int circleRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rad, Uint
 // the spans at y +- cx when cx does.
 extern "C" int filledCircleRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rad, Uint8 r, Uint8 g,
                                 Uint8 b, Uint8 a) {
-  if (rad < 0) return -1;
+  // An empty clip rectangle is checked first, as SDL_gfx does.
   Canvas canvas(dst, r, g, b, a);
   if (!canvas.ready()) return dst == nullptr ? -1 : 0;
+  if (rad < 0) return -1;
   const Paint& p = canvas.paint();
   if (rad == 0) {
     pixel(dst, x, y, p);
     return 0;
   }
+  if (!boxReachesClip(dst, x, y, rad, rad)) return 0;
   MidpointCircle m(rad);
   int drawnCy = -1;
   int drawnCx = -1;
@@ -224,18 +292,20 @@ void mirroredSpans(SDL_Surface* dst, int x, int y, int half, int row, const Pain
 // Stepped in 1/64 pixel along the longer radius; the shorter one is scaled.
 extern "C" int filledEllipseRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rx, Sint16 ry,
                                  Uint8 r, Uint8 g, Uint8 b, Uint8 a) {
-  if (rx < 0 || ry < 0) return -1;
+  // An empty clip rectangle is checked first, as SDL_gfx does.
   Canvas canvas(dst, r, g, b, a);
   if (!canvas.ready()) return dst == nullptr ? -1 : 0;
+  if (rx < 0 || ry < 0) return -1;
   const Paint& p = canvas.paint();
   if (rx == 0) {
-    for (int row = y - ry; row <= y + ry; ++row) pixel(dst, x, row, p);
+    vline(dst, x, y - ry, y + ry, p);
     return 0;
   }
   if (ry == 0) {
     hline(dst, x - rx, x + rx, y, p);
     return 0;
   }
+  if (!boxReachesClip(dst, x, y, rx, ry)) return 0;
   const bool wide = rx > ry;
   const int major = wide ? rx : ry;
   const int minor = wide ? ry : rx;

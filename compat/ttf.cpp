@@ -21,6 +21,7 @@ int floorPixels(FT_Pos value) { return static_cast<int>((value & -64) / 64); }
 int ceilPixels(FT_Pos value) { return static_cast<int>(((value + 63) & -64) / 64); }
 
 constexpr Uint16 kByteOrderMark = 0xFEFF;
+constexpr size_t kMaxCachedGlyphs = 1024;
 constexpr Uint16 kSwappedByteOrderMark = 0xFFFE;
 
 // One glyph as it is drawn: pixel metrics relative to the pen and the
@@ -136,6 +137,10 @@ void takeCoverage(const TTF_Font& font, const FT_Bitmap& bitmap, Glyph& glyph) {
 const Glyph* findGlyph(TTF_Font& font, Uint32 ch) {
   const auto cached = font.glyphs.find(ch);
   if (cached != font.glyphs.end()) return &cached->second;
+  // Bounded: text of many different characters (names from other players)
+  // starts the cache afresh rather than growing it for ever. A line holds
+  // far fewer characters, so the glyphs of the line being drawn stay.
+  if (font.glyphs.size() >= kMaxCachedGlyphs) font.glyphs.clear();
   FT_Face face = font.face;
   Glyph glyph;
   glyph.index = FT_Get_Char_Index(face, ch);

@@ -37,8 +37,9 @@ struct FontPair {
 
 // Opened on first use; kept until the process ends.
 FontPair& fontsFor(int face, int size) {
-  static std::map<std::pair<int, int>, FontPair> open;
-  FontPair& pair = open[{face, size}];
+  // Never destroyed, so the fonts stay reachable to the end.
+  static auto* const open = new std::map<std::pair<int, int>, FontPair>;
+  FontPair& pair = (*open)[{face, size}];
   if (pair.real == nullptr) {
     pair.real = TTF_OpenFontIndex(kFaces[face].path, size, kFaces[face].index);
     pair.ours = compat_TTF_OpenFontIndex(kFaces[face].path, size, kFaces[face].index);
