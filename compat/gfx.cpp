@@ -1,7 +1,9 @@
 // SDL_gfx's boxes, circles, ellipse and nearest-neighbour zoom, drawn with
 // its pixel rules: opaque colours are stored as mapped, translucent ones
 // blend each colour channel as d + (c - d) * a / 256 in 32-bit unsigned
-// arithmetic and raise the destination's alpha to d | isqrt(a * 255).
+// arithmetic on the channel's own bits (16 bits: the alpha channel too) and raise a 32-bit
+// destination's alpha to d | isqrt(a * 255); 24-bit pixels blend byte by
+// byte, palette pixels through the palette.
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -18,15 +20,22 @@ struct Paint {
   Uint8 alpha;
 };
 
-Uint32 blendChannel(Uint32 dc, Uint32 colour, Uint32 mask, Uint32 alpha) {
-  return ((dc & mask) + ((((colour & mask) - (dc & mask)) * alpha) >> 8)) & mask;
+// One channel taken down to its own bits, blended in 32-bit unsigned
+// arithmetic, and put back.
+Uint32 blendChannel(Uint32 dc, Uint32 colour, Uint32 mask, Uint8 shift, Uint32 alpha) {
+  const Uint32 d = (dc & mask) >> shift;
+  const Uint32 c = (colour & mask) >> shift;
+  return ((d + (((c - d) * alpha) >> 8)) << shift) & mask;
 }
 
 Uint32 blend(const SDL_PixelFormat* f, Uint32 dc, const Paint& paint) {
-  Uint32 out = blendChannel(dc, paint.mapped, f->Rmask, paint.alpha) |
-               blendChannel(dc, paint.mapped, f->Gmask, paint.alpha) |
-               blendChannel(dc, paint.mapped, f->Bmask, paint.alpha);
-  if (f->Amask != 0) {
+  Uint32 out = blendChannel(dc, paint.mapped, f->Rmask, f->Rshift, paint.alpha) |
+               blendChannel(dc, paint.mapped, f->Gmask, f->Gshift, paint.alpha) |
+               blendChannel(dc, paint.mapped, f->Bmask, f->Bshift, paint.alpha);
+  if (f->Amask != 0 && f->BytesPerPixel == 2) {
+    // 16-bit alpha blends as the colours do.
+    out |= blendChannel(dc, paint.mapped, f->Amask, f->Ashift, paint.alpha);
+  } else if (f->Amask != 0) {
     const Uint32 raised = ((dc & f->Amask) >> f->Ashift) |
                           static_cast<Uint32>(std::sqrt(static_cast<double>(paint.alpha) * 255));
     out |= (raised << f->Ashift) & f->Amask;

@@ -166,6 +166,9 @@ SDL_Surface* readBmp(SDL_RWops* src, int start) {
   if (header.bitCount == 1 || header.bitCount == 4) {
     header.expand = header.bitCount;
     header.bitCount = 8;
+  } else if (header.bitCount > 0 && header.bitCount < 8) {
+    SDL_SetError("%d-bpp BMP images are not supported", header.bitCount);
+    return nullptr;
   }
   Uint32 rmask = 0, gmask = 0, bmask = 0, amask = 0;
   if (header.compression == kRgb && header.offBits == 14 + header.size) {

@@ -149,8 +149,9 @@ void draw(InputBytes& in, SDL_Surface* real, SDL_Surface* ours) {
   const uint8_t alphaByte = in.byte();
   const Uint8 alpha = alphaByte < 64 ? 255 : alphaByte;
   std::snprintf(failureContext, sizeof failureContext,
-                "operation %d at %d,%d with %d,%d in %d,%d,%d,%d on %dx%d, %d bits, clip %d,%d %dx%d",
+                "operation %d at %d,%d with %d,%d in %d,%d,%d,%d on %dx%d, %d bits %x %x %x %x, clip %d,%d %dx%d",
                 op, x, y, a, b, r, g, bl, alpha, real->w, real->h, real->format->BitsPerPixel,
+                real->format->Rmask, real->format->Gmask, real->format->Bmask, real->format->Amask,
                 real->clip_rect.x, real->clip_rect.y, real->clip_rect.w, real->clip_rect.h);
   int realResult = 0, ourResult = 0;
   switch (op) {
