@@ -55,9 +55,11 @@ SurfaceDifference compareSurfaces(SDL_Surface* expected, SDL_Surface* actual) {
     d.format = "palettes differ";
   }
   const SDL_PixelFormat* f = expected->format;
-  if (f->BitsPerPixel < 8) {
-    // Several pixels a byte: the rows' bytes are compared, each a "pixel".
-    const int rowBytes = (expected->w * f->BitsPerPixel + 7) / 8;
+  if (f->BitsPerPixel < 8 || expected->w * f->BytesPerPixel > expected->pitch) {
+    // Several pixels a byte, or a depth SDL cannot lay out (a loader asked
+    // for one): the rows' bytes are compared, each a "pixel".
+    int rowBytes = (expected->w * f->BitsPerPixel + 7) / 8;
+    if (rowBytes > expected->pitch) rowBytes = expected->pitch;
     for (int y = 0; y < expected->h; ++y) {
       const Uint8* a = static_cast<const Uint8*>(expected->pixels) + y * expected->pitch;
       const Uint8* b = static_cast<const Uint8*>(actual->pixels) + y * actual->pitch;

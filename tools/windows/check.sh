@@ -70,4 +70,6 @@ step "vellora.exe under Wine beside the Linux build" \
     bash tests/windows/game_under_wine_test.sh "$release/Vellora" "$linux" "$shots"
 step "net battle across platforms" \
     bash tests/windows/net_cross_test.sh "$release/Vellora" "$linux" "$shots/net"
+step "lobby heading with a bitmap-strike font" \
+    bash tests/windows/strike_font_heading_test.sh "$release/Vellora" "$linux" "$shots"
 exit $status
