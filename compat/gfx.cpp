@@ -52,8 +52,8 @@ Uint8 blendIndexed(const SDL_PixelFormat* f, Uint8 dc, const Paint& paint) {
   const auto mix = [&paint](int from, int to) {
     return static_cast<Uint8>(from + ((to - from) * paint.alpha >> 8));
   };
-  return static_cast<Uint8>(SDL_MapRGB(const_cast<SDL_PixelFormat*>(f), mix(d.r, s.r),
-                                       mix(d.g, s.g), mix(d.b, s.b)));
+  return static_cast<Uint8>(
+      SDL_MapRGB(const_cast<SDL_PixelFormat*>(f), mix(d.r, s.r), mix(d.g, s.g), mix(d.b, s.b)));
 }
 
 // A 24-bit pixel, byte by byte at each channel's byte (the alpha channel's

@@ -136,8 +136,8 @@ bool readRows(SDL_Surface* surface, SDL_RWops* src, const BmpHeader& header) {
 SDL_Surface* readBmp(SDL_RWops* src, int start) {
   BmpHeader header;
   readLE16(src);  // "BM", checked by the caller
-  readLE32(src);                   // file size
-  readLE32(src);                   // reserved
+  readLE32(src);  // file size
+  readLE32(src);  // reserved
   header.offBits = readLE32(src);
   header.size = readLE32(src);
   if (header.size == 12) {
@@ -188,8 +188,8 @@ SDL_Surface* readBmp(SDL_RWops* src, int start) {
     bmask = readLE32(src);
     if (header.bitCount == 32) amask = readLE32(src);
   }
-  SDL_Surface* const surface = SDL_CreateRGBSurface(
-      SDL_SWSURFACE, header.width, header.height, header.bitCount, rmask, gmask, bmask, amask);
+  SDL_Surface* const surface = SDL_CreateRGBSurface(SDL_SWSURFACE, header.width, header.height,
+                                                    header.bitCount, rmask, gmask, bmask, amask);
   if (surface == nullptr) return nullptr;
   SDL_Palette* const palette = surface->format->palette;
   // The palette follows the whole header, however long the header says it

@@ -133,7 +133,8 @@ SDL_Surface* createTarget(png_structp png, png_infop info, const PngLayout& layo
 
 // The rows go straight into the surface; libpng runs the interlace passes
 // itself. What follows the image data is not read, as in SDL_image: a
-// damaged chunk after it does not fail the picture. Every local the jump may cross is plain data or volatile.
+// damaged chunk after it does not fail the picture. Every local the jump may cross is plain data or
+// volatile.
 SDL_Surface* decode(SDL_RWops* source) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, quietWarning);
   if (png == nullptr) {

@@ -65,8 +65,8 @@ SDL_Surface* makeSurface(InputBytes& in) {
 
 SDL_Surface* copyOf(const SDL_Surface* s) {
   const SDL_PixelFormat* f = s->format;
-  SDL_Surface* const c = SDL_CreateRGBSurface(SDL_SWSURFACE, s->w, s->h, f->BitsPerPixel,
-                                              f->Rmask, f->Gmask, f->Bmask, f->Amask);
+  SDL_Surface* const c = SDL_CreateRGBSurface(SDL_SWSURFACE, s->w, s->h, f->BitsPerPixel, f->Rmask,
+                                              f->Gmask, f->Bmask, f->Amask);
   require(c != nullptr && c->pitch == s->pitch, "copy");
   std::memcpy(c->pixels, s->pixels, static_cast<size_t>(s->pitch) * s->h);
   if (f->palette != nullptr) SDL_SetColors(c, f->palette->colors, 0, f->palette->ncolors);
@@ -149,7 +149,8 @@ void draw(InputBytes& in, SDL_Surface* real, SDL_Surface* ours) {
   const uint8_t alphaByte = in.byte();
   const Uint8 alpha = alphaByte < 64 ? 255 : alphaByte;
   std::snprintf(failureContext, sizeof failureContext,
-                "operation %d at %d,%d with %d,%d in %d,%d,%d,%d on %dx%d, %d bits %x %x %x %x, clip %d,%d %dx%d",
+                "operation %d at %d,%d with %d,%d in %d,%d,%d,%d on %dx%d, %d bits %x %x %x %x, "
+                "clip %d,%d %dx%d",
                 op, x, y, a, b, r, g, bl, alpha, real->w, real->h, real->format->BitsPerPixel,
                 real->format->Rmask, real->format->Gmask, real->format->Bmask, real->format->Amask,
                 real->clip_rect.x, real->clip_rect.y, real->clip_rect.w, real->clip_rect.h);
@@ -190,9 +191,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const double zoomY = zoomFactor(in);
     const int smooth = in.byte() & 1;
     if (!zoomTooLarge(zoomX, original->w) && !zoomTooLarge(zoomY, original->h)) {
-      std::snprintf(failureContext, sizeof failureContext, "zoom of %dx%d, %d bits, by %g x %g, smooth %d",
-                    original->w, original->h, original->format->BitsPerPixel, zoomX, zoomY,
-                    smooth);
+      std::snprintf(failureContext, sizeof failureContext,
+                    "zoom of %dx%d, %d bits, by %g x %g, smooth %d", original->w, original->h,
+                    original->format->BitsPerPixel, zoomX, zoomY, smooth);
       SDL_Surface* ours = compat_zoomSurface(original, zoomX, zoomY, smooth);
       SDL_Surface* real = nullptr;
       if (original->format->BitsPerPixel == 8 && (zoomX < 0 || zoomY < 0)) {
@@ -200,8 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // arithmetic for a negative factor and crashes on 64-bit systems:
         // it zooms the mirrored picture instead.
         SDL_Surface* const mirrored = mirror(original, zoomX < 0, zoomY < 0);
-        real = zoomSurface(mirrored, zoomX < 0 ? -zoomX : zoomX, zoomY < 0 ? -zoomY : zoomY,
-                           smooth);
+        real =
+            zoomSurface(mirrored, zoomX < 0 ? -zoomX : zoomX, zoomY < 0 ? -zoomY : zoomY, smooth);
         SDL_FreeSurface(mirrored);
       } else {
         real = zoomSurface(original, zoomX, zoomY, smooth);

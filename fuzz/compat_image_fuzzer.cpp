@@ -25,7 +25,9 @@ uint32_t bigEndian32(const uint8_t* p) {
 uint32_t littleEndian32(const uint8_t* p) {
   return static_cast<uint32_t>(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
 }
-uint64_t magnitude(int32_t v) { return v < 0 ? 0u - static_cast<uint64_t>(v) : static_cast<uint64_t>(v); }
+uint64_t magnitude(int32_t v) {
+  return v < 0 ? 0u - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+}
 
 // Whether the libraries are to be compared on the picture: its header asks
 // for at most kMaxPixels. A BMP file's header must be whole, with the four
@@ -72,13 +74,16 @@ SDL_Surface* loadPng(SDL_RWops* source, int) {
 struct PaddedInput {
   const uint8_t* data;
   int size;
+  bool pad;  // zeros past the end (for SDL_image), or a short read (for the companion)
   int at = 0;
   bool ranPastEnd = false;
 };
 
 int paddedSeek(SDL_RWops* rw, int offset, int whence) {
   auto* in = static_cast<PaddedInput*>(rw->hidden.unknown.data1);
-  int to = whence == RW_SEEK_SET ? offset : whence == RW_SEEK_CUR ? in->at + offset : in->size + offset;
+  int to = whence == RW_SEEK_SET   ? offset
+           : whence == RW_SEEK_CUR ? in->at + offset
+                                   : in->size + offset;
   if (to < 0) to = 0;
   if (to > in->size) to = in->size;
   in->at = to;
@@ -94,7 +99,9 @@ int paddedRead(SDL_RWops* rw, void* out, int size, int count) {
   in->at += static_cast<int>(copied);
   if (copied < wanted) {
     in->ranPastEnd = true;
-    std::memset(static_cast<uint8_t*>(out) + copied, 0, static_cast<size_t>(wanted - copied));
+    if (in->pad) {
+      std::memset(static_cast<uint8_t*>(out) + copied, 0, static_cast<size_t>(wanted - copied));
+    }
   }
   return size > 0 ? static_cast<int>(copied / size) : 0;
 }
@@ -131,21 +138,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!worthComparing(data, size, png)) return 0;
   std::string realError;
-  PaddedInput input{data, length};
-  // IMG_Load_RW hands a file with either signature to the reader called
-  // here; the PNG one is called directly, so the reads it makes are the
-  // only ones of its input.
-  SDL_Surface* const real =
-      png ? loadWith(loadPng, paddedSource(input), realError)
-          : loadWith(IMG_Load_RW, SDL_RWFromConstMem(data, length), realError);
-  SDL_Surface* const ours =
-      loadWith(compat_IMG_Load_RW, SDL_RWFromConstMem(data, length), ourError);
-  if (input.ranPastEnd) {
-    // libpng asked for more than there is: the companion stops there.
-    if (real != nullptr) SDL_FreeSurface(real);
+  // The companion reads first: when libpng asks it for more than there is,
+  // SDL_image would be asked for the same and run past the end, and its
+  // result is not compared (nor waited for: a huge chunk length makes it
+  // read gigabytes of padding). The companion must then fail.
+  PaddedInput ourInput{data, length, false};
+  SDL_Surface* const ours = loadWith(compat_IMG_Load_RW, paddedSource(ourInput), ourError);
+  if (ourInput.ranPastEnd && png) {
     if (ours != nullptr) SDL_FreeSurface(ours);
     std::snprintf(failureContext, sizeof failureContext, "ours: %s", ourError.c_str());
     requireWith(ours == nullptr && ourError == "Error reading the PNG file.", "PNG cut short");
+    return 0;
+  }
+  // IMG_Load_RW hands a file with either signature to the reader called
+  // here; the PNG one is called directly, so the reads it makes are the
+  // only ones of its input.
+  PaddedInput realInput{data, length, true};
+  SDL_Surface* const real =
+      png ? loadWith(loadPng, paddedSource(realInput), realError)
+          : loadWith(IMG_Load_RW, SDL_RWFromConstMem(data, length), realError);
+  if (realInput.ranPastEnd) {
+    if (real != nullptr) SDL_FreeSurface(real);
+    if (ours != nullptr) SDL_FreeSurface(ours);
     return 0;
   }
   requireSameError(realError, ourError, "IMG_Load_RW error");

@@ -52,6 +52,7 @@ inline void requireSameSurface(SDL_Surface* real, SDL_Surface* ours, const char*
 }
 
 inline void requireSameError(const std::string& real, const std::string& ours, const char* what) {
-  if (real != ours) std::fprintf(stderr, "%s: \"%s\" against \"%s\"\n", what, real.c_str(), ours.c_str());
+  if (real != ours)
+    std::fprintf(stderr, "%s: \"%s\" against \"%s\"\n", what, real.c_str(), ours.c_str());
   requireWith(real == ours, what);
 }

@@ -14,7 +14,8 @@ TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git ipro
 # The Windows release build and its checks under Wine (tools/windows/build.sh);
 # dpkg-dev unpacks the Debian source packages the DLLs are built from.
 WINDOWS_PACKAGES="cmake make pkg-config patch dpkg-dev g++-mingw-w64-x86-64-posix
-  mingw-w64-tools wine wine64 googletest zip unzip fonts-ipafont-gothic fontconfig"
+  mingw-w64-tools wine wine64 googletest zip unzip fonts-ipafont-gothic fontconfig
+  fonts-arphic-uming"
 
 # need_packages PKG... : installs those of PKG that are not installed yet.
 need_packages() {

@@ -46,8 +46,8 @@ SDL_Surface* patterned(const Format& f, int w, int h) {
   if (s->format->palette != nullptr) {
     SDL_Color colours[256];
     for (int i = 0; i < 256; ++i) {
-      colours[i] = {static_cast<Uint8>(i * 7), static_cast<Uint8>(255 - i), static_cast<Uint8>(i * 3),
-                    0};
+      colours[i] = {static_cast<Uint8>(i * 7), static_cast<Uint8>(255 - i),
+                    static_cast<Uint8>(i * 3), 0};
     }
     SDL_SetColors(s, colours, 0, 256);
   }

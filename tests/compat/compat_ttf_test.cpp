@@ -151,8 +151,7 @@ class CompatTtf : public testing::Test {
       SDL_Surface* const a = TTF_RenderUTF8_Blended(real, line.c_str(), colour);
       SDL_Surface* const b = compat_TTF_RenderUTF8_Blended(ours, line.c_str(), colour);
       const test::SurfaceDifference d = test::compareSurfaces(a, b);
-      EXPECT_EQ(d.format, "") << face.name << " " << size << " px, style " << style << ": "
-                              << line;
+      EXPECT_EQ(d.format, "") << face.name << " " << size << " px, style " << style << ": " << line;
       EXPECT_EQ(d.differing, 0) << face.name << " " << size << " px, style " << style << ": "
                                 << line;
       if (d.maxAlpha > worst.maxAlpha) worst.maxAlpha = d.maxAlpha;

@@ -72,7 +72,8 @@ SurfaceDifference compareSurfaces(SDL_Surface* expected, SDL_Surface* actual) {
     for (int x = 0; x < expected->w; ++x) {
       const Uint32 a = pixelAt(expected, x, y);
       const Uint32 b = pixelAt(actual, x, y);
-      if (std::memcmp(pixelBytes(expected, x, y), pixelBytes(actual, x, y), f->BytesPerPixel) == 0) {
+      if (std::memcmp(pixelBytes(expected, x, y), pixelBytes(actual, x, y), f->BytesPerPixel) ==
+          0) {
         continue;
       }
       ++d.differing;
