@@ -2,15 +2,15 @@
 // face, size, style and colour; any difference in the result (surface or
 // none, format, pixels, error text) stops the run. Faces: the outline font
 // the game uses on Debian, two with 1-bit strikes, and the test font with
-// strikes of every bit depth. Each library's fonts are opened once per face
-// and size and kept.
+// strikes of every bit depth. Each library's fonts are opened once per face,
+// size and style and kept.
 #include <SDL.h>
 #include <SDL_ttf.h>
 
 #include <cstring>
 #include <map>
 #include <string>
-#include <utility>
+#include <tuple>
 
 #include "fuzz/differential.h"
 #include "tests/compat/compat_api.h"
@@ -35,11 +35,12 @@ struct FontPair {
   TTF_Font* ours = nullptr;
 };
 
-// Opened on first use; kept until the process ends.
-FontPair& fontsFor(int face, int size) {
+// Opened on first use, one pair per face, size and style (a style change
+// empties both libraries' glyph caches); kept until the process ends.
+FontPair& fontsFor(int face, int size, int style) {
   // Never destroyed, so the fonts stay reachable to the end.
-  static auto* const open = new std::map<std::pair<int, int>, FontPair>;
-  FontPair& pair = (*open)[{face, size}];
+  static auto* const open = new std::map<std::tuple<int, int, int>, FontPair>;
+  FontPair& pair = (*open)[{face, size, style}];
   if (pair.real == nullptr) {
     pair.real = TTF_OpenFontIndex(kFaces[face].path, size, kFaces[face].index);
     pair.ours = compat_TTF_OpenFontIndex(kFaces[face].path, size, kFaces[face].index);
@@ -48,6 +49,8 @@ FontPair& fontsFor(int face, int size) {
       std::abort();
     }
     require(pair.ours != nullptr, "the companion does not open a face the library opens");
+    TTF_SetFontStyle(pair.real, style);
+    compat_TTF_SetFontStyle(pair.ours, style);
   }
   return pair;
 }
@@ -72,9 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text.resize(std::strlen(text.c_str()));
   text.append(4, '\0');
 
-  FontPair& fonts = fontsFor(face, points);
-  TTF_SetFontStyle(fonts.real, style);
-  compat_TTF_SetFontStyle(fonts.ours, style);
+  FontPair& fonts = fontsFor(face, points, style);
   SDL_ClearError();
   SDL_Surface* const real = TTF_RenderUTF8_Blended(fonts.real, text.c_str(), colour);
   const std::string realError = real == nullptr ? SDL_GetError() : "";
