@@ -23,7 +23,7 @@ struct Face {
 };
 const Face kFaces[] = {{"/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf", 0},
                        {"/usr/share/fonts/truetype/arphic/uming.ttc", 0},
-                       {"/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc", 2},
+                       {VELLORA_WQY_FONT, 2},
                        {VELLORA_STRIKE_FONT, 0}};
 constexpr int kFaceCount = sizeof kFaces / sizeof kFaces[0];
 constexpr int kMinSize = 6;

@@ -22,6 +22,10 @@ if [ ${#harnesses[@]} -eq 0 ]; then
                compat_image compat_ttf compat_gfx)
 fi
 
+case " ${harnesses[*]} " in
+    *" compat_ttf "*) . tools/setup.sh && need_test_fonts ;;
+esac
+
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DVELLORA_FUZZ=ON -DVELLORA_TESTS=OFF >/dev/null
 targets=()

@@ -105,8 +105,8 @@ struct FontFace {
 const FontFace kSystemFaces[] = {
     {"IPAGothic", "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf", 0, "fonts-ipafont-gothic"},
     {"AR PL UMing", "/usr/share/fonts/truetype/arphic/uming.ttc", 0, "fonts-arphic-uming"},
-    {"WenQuanYi Zen Hei Sharp", "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc", 2,
-     "fonts-wqy-zenhei"},
+    {"WenQuanYi Zen Hei Sharp", VELLORA_WQY_FONT, 2,
+     "fonts-wqy-zenhei's font through tools/setup.sh's need_test_fonts (./test.sh runs it)"},
 };
 // Strikes of 1, 2, 4 and 8 bits a pixel at 10 to 17 and 20 to 23 px
 // (make_strike_font.py, written by the build).
