@@ -5,6 +5,7 @@
 // which the file's are read; 32-bit pictures without masks of their own
 // keep their fourth byte as alpha. Every write stays inside the surface's
 // pixels.
+#include <cstddef>
 #include <cstring>
 
 #include "SDL_image.h"
@@ -50,13 +51,13 @@ struct BmpHeader {
 // inside the surface; a run past a row's end goes on into the row above it.
 // False when the data ends before the end-of-picture escape.
 bool readRlePixels(SDL_Surface* surface, SDL_RWops* src, bool rle8) {
-  const long pitch = surface->pitch;
-  const long size = pitch * surface->h;
+  const ptrdiff_t pitch = surface->pitch;
+  const ptrdiff_t size = pitch * surface->h;
   Uint8* const pixels = static_cast<Uint8*>(surface->pixels);
-  long row = (surface->h - 1) * pitch;  // offset of the row being written
-  long column = 0;
+  ptrdiff_t row = (static_cast<ptrdiff_t>(surface->h) - 1) * pitch;  // the row being written
+  ptrdiff_t column = 0;
   const auto put = [&](Uint8 value) {
-    const long at = row + column++;
+    const ptrdiff_t at = row + column++;
     if (at >= 0 && at < size) pixels[at] = value;
   };
   for (;;) {
@@ -109,7 +110,8 @@ bool readRows(SDL_Surface* surface, SDL_RWops* src, const BmpHeader& header) {
   }
   Uint8* const pixels = static_cast<Uint8*>(surface->pixels);
   for (int i = 0; i < surface->h; ++i) {
-    Uint8* const bits = pixels + static_cast<long>(header.topDown ? i : surface->h - 1 - i) * pitch;
+    Uint8* const bits =
+        pixels + static_cast<ptrdiff_t>(header.topDown ? i : surface->h - 1 - i) * pitch;
     if (header.expand != 0) {
       const int perByte = 8 / header.expand;
       Uint8 pixel = 0;

@@ -264,16 +264,16 @@ bool lineSize(TTF_Font& font, const char* text, LineSize& size) {
 void drawGlyph(SDL_Surface* surface, const Glyph& glyph, int x, Uint32 colour) {
   int columns = glyph.width;
   if (columns > glyph.maxX - glyph.minX) columns = glyph.maxX - glyph.minX;
-  const long stride = surface->pitch / 4;
-  const long end = stride * surface->h;
+  const ptrdiff_t stride = surface->pitch / 4;
+  const ptrdiff_t end = stride * surface->h;
   Uint32* const pixels = static_cast<Uint32*>(surface->pixels);
   for (int row = 0; row < glyph.rows; ++row) {
     const int y = row + glyph.yOffset;
     if (y < 0 || y >= surface->h) continue;
     const Uint8* const source = &glyph.coverage[static_cast<size_t>(row) * glyph.pitch];
-    const long start = y * stride + x + glyph.minX;
+    const ptrdiff_t start = y * stride + x + glyph.minX;
     for (int col = 0; col < columns; ++col) {
-      const long at = start + col;
+      const ptrdiff_t at = start + col;
       if (at < 0) continue;
       if (at >= end) break;
       pixels[at] |= colour | (Uint32{source[col]} << 24);
