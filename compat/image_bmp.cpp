@@ -48,7 +48,8 @@ struct BmpHeader {
 
 // Run-length data from the bottom row up: runs, escapes for the end of a
 // line, of the picture, a move, and literal pixels. A pixel is stored only
-// inside the surface; a run past a row's end goes on into the row above it.
+// inside the surface; a run past a row's end goes on into the next row in
+// memory (the one below it in the picture, written before).
 // False when the data ends before the end-of-picture escape.
 bool readRlePixels(SDL_Surface* surface, SDL_RWops* src, bool rle8) {
   const ptrdiff_t pitch = surface->pitch;
