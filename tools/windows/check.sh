@@ -72,4 +72,6 @@ step "net battle across platforms" \
     bash tests/windows/net_cross_test.sh "$release/Vellora" "$linux" "$shots/net"
 step "Windows host on the test's internet" \
     bash tests/windows/internet_host_test.sh "$release/Vellora" "$shots/internet"
+step "lobby heading with a bitmap-strike font" \
+    bash tests/windows/strike_font_heading_test.sh "$release/Vellora" "$linux" "$shots"
 exit $status
