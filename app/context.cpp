@@ -115,23 +115,21 @@ bool GameContext::applyDisplaySettings(uint32_t toggles) {
   flip(render::kOpenGl);
   flip(render::kHwSurface);
   flip(render::kFullscreen);
-  if ((displayFlags & render::kFullscreen) != 0) {
-    SDL_ShowCursor(SDL_DISABLE);
-  } else {
-    if (mouseCursor != nullptr) SDL_FreeCursor(mouseCursor);
-    mouseCursor = buildCursor(kArrowCursor);
-    SDL_SetCursor(mouseCursor);
-  }
   // The picture of the options comes with the first mode: a later change of
   // size only resizes the window, whose buffers stay as first made.
   render::noteDesktopSize();
+  bool set = false;
   if (options.window != WindowMode::Scale1) {
-    if (setPicture(options.window)) return true;
-    std::printf("%s: the screen cannot show it; using the 640x480 window\n",
-                windowModeName(options.window));
-    options.window = WindowMode::Scale1;
+    set = setPicture(options.window);
+    if (!set) {
+      std::printf("%s: the screen cannot show it; using the 640x480 window\n",
+                  windowModeName(options.window));
+      options.window = WindowMode::Scale1;
+    }
   }
-  return render::setVideoMode(640, 480, colorDepth, displayFlags);
+  if (!set) set = render::setVideoMode(640, 480, colorDepth, displayFlags);
+  showCursorFor((render::video().videoFlags & render::kFullscreen) != 0);
+  return set;
 }
 
 bool GameContext::setPicture(WindowMode mode) {
@@ -143,6 +141,16 @@ bool GameContext::setPicture(WindowMode mode) {
   const uint16_t h = full ? v.desktopHeight : static_cast<uint16_t>(480 * scale);
   const uint32_t flags = full ? displayFlags | render::kFullscreen : displayFlags;
   return w != 0 && render::setVideoMode(640, 480, colorDepth, flags, w, h);
+}
+
+void GameContext::showCursorFor(bool fullScreen) {
+  if (fullScreen) {
+    SDL_ShowCursor(SDL_DISABLE);
+    return;
+  }
+  if (mouseCursor == nullptr) mouseCursor = buildCursor(kArrowCursor);
+  SDL_SetCursor(mouseCursor);
+  SDL_ShowCursor(SDL_ENABLE);
 }
 
 bool GameContext::windowModeFits(WindowMode mode) {
@@ -158,17 +166,20 @@ WindowMode GameContext::applyWindowMode(WindowMode mode) {
       (v.videoFlags & render::kFullscreen) == 0) {
     return mode;
   }
-  if (setPicture(mode)) return mode;
-  std::printf("%s: the screen cannot show it; using the 640x480 window\n", windowModeName(mode));
-  if (!render::setVideoMode(640, 480, colorDepth, displayFlags)) {
-    std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());
+  if (!setPicture(mode)) {
+    std::printf("%s: the screen cannot show it; using the 640x480 window\n", windowModeName(mode));
+    if (!render::setVideoMode(640, 480, colorDepth, displayFlags)) {
+      std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());
+    }
+    mode = WindowMode::Scale1;
   }
-  return WindowMode::Scale1;
+  // The cursor as the mode in force asks, however it was reached.
+  showCursorFor((v.videoFlags & render::kFullscreen) != 0);
+  return mode;
 }
 
 void GameContext::shutdownContext() {
-  if (startStage >= VideoUp && (displayFlags & render::kFullscreen) == 0 &&
-      mouseCursor != nullptr) {
+  if (startStage >= VideoUp && mouseCursor != nullptr) {
     SDL_FreeCursor(mouseCursor);
     mouseCursor = nullptr;
   }
@@ -200,13 +211,14 @@ void GameContext::changeScene(SceneId id) {
 }
 
 bool GameContext::readRoomConfig() {
-  return net::readRoomConfig(net::kRoomConfigFile, hostRoom, profile);
+  return net::readRoomConfig(net::kRoomConfigFile, hostRoom, profile, hostReach);
 }
 
 void GameContext::setRoomDefaults() {
   // Fields no setting gives a value (address, counts, owner, reserved bytes)
   // start zeroed.
   hostRoom = RoomRecord{};
+  hostReach = net::HostReachSettings{};
   hostRoom.port = 6247;
   hostRoom.maxPlayers = 6;
   copyField(hostRoom.roomName, sjis::kDefaultRoomName);

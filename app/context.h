@@ -10,6 +10,7 @@
 
 #include "app/input.h"
 #include "app/settings.h"
+#include "net/reachability.h"
 #include "records/records.h"
 #include "render/image.h"
 #include "text/text.h"
@@ -67,7 +68,11 @@ class GameContext {
   // Sets the video mode that shows the frame in the given window mode;
   // false when the screen is too small or SDL refused it.
   bool setPicture(WindowMode mode);
-  // Reads RoomConfig.txt into hostRoom and profile.
+  // The mouse cursor for a picture in full screen or not: none in full
+  // screen, the game's own arrow (mouseCursor, built on first use) over a
+  // window.
+  void showCursorFor(bool fullScreen);
+  // Reads RoomConfig.txt into hostRoom, profile and hostReach.
   bool readRoomConfig();
   // Sets the room and profile defaults that RoomConfig.txt may replace.
   void setRoomDefaults();
@@ -76,6 +81,8 @@ class GameContext {
   std::array<TTF_Font*, kFontCount> fonts{};
   SDL_Color textColor{255, 255, 255, 0};
   RoomRecord hostRoom;
+  // How the host's room is to be reached from the internet (RoomConfig.txt).
+  net::HostReachSettings hostReach;
   RoomRecord currentRoom;
   std::array<GfxImage, 2> frameImages;
   GfxImage yesLabel;

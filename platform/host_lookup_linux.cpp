@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -21,14 +22,16 @@ bool systemNameLookup(const char* name, LookupAnswer& answer) {
   addrinfo* results = nullptr;
   answer = LookupAnswer{};
   if (getaddrinfo(name, nullptr, &hints, &results) != 0) return false;
-  for (const addrinfo* it = results; it != nullptr && answer.count < kMaxLookupAddresses;
-       it = it->ai_next) {
+  std::array<Address, kMaxSystemAddresses> all{};
+  size_t count = 0;
+  for (const addrinfo* it = results; it != nullptr; it = it->ai_next) {
     if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
     Address found = fromSystem(it->ai_addr);
     found.port = 0;
-    addUnique(answer, found);
+    count = addUnique(all.data(), count, all.size(), found);
   }
   freeaddrinfo(results);
+  answer = interleaveFamilies(all.data(), count);
   return answer.count > 0;
 }
 
@@ -53,12 +56,7 @@ bool parseNumericAddress(const char* text, Address& address) {
   if (percent != std::string::npos) {
     const std::string zone = bare.substr(percent + 1);
     scope = if_nametoindex(zone.c_str());
-    if (scope == 0) {
-      char* end = nullptr;
-      const unsigned long number = std::strtoul(zone.c_str(), &end, 10);
-      if (zone.empty() || *end != '\0' || number > 0xFFFFFFFFul) return false;
-      scope = static_cast<uint32_t>(number);
-    }
+    if (scope == 0 && !parseZoneNumber(zone, scope)) return false;
     bare.resize(percent);
   }
   in6_addr v6{};

@@ -4,7 +4,9 @@
 // it.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "platform/net_socket.h"
 
@@ -58,12 +60,33 @@ inline Address fromSystem(const sockaddr_storage& storage) {
   return fromSystem(reinterpret_cast<const sockaddr*>(&storage));
 }
 
-// Adds address to answer unless it is there already or answer is full.
-inline void addUnique(LookupAnswer& answer, const Address& address) {
-  for (size_t i = 0; i < answer.count; ++i) {
-    if (answer.addresses[i] == address) return;
+// A zone given as the interface's number: 1 to 10 decimal digits, at most
+// 4294967295; no sign, no white space (strtoul's long is 32 bits on Windows
+// and 64 on Linux, so it would take different texts on each).
+inline bool parseZoneNumber(const std::string& zone, uint32_t& scope) {
+  if (zone.empty() || zone.size() > 10) return false;
+  uint64_t number = 0;
+  for (const char c : zone) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
   }
-  if (answer.count < kMaxLookupAddresses) answer.addresses[answer.count++] = address;
+  if (number > 0xFFFFFFFFu) return false;
+  scope = static_cast<uint32_t>(number);
+  return true;
+}
+
+// Most addresses of one lookup read from the system's answer, before
+// interleaveFamilies keeps the first kMaxLookupAddresses of them.
+inline constexpr size_t kMaxSystemAddresses = 64;
+
+// Appends address to list[0..count) unless it is there already or the list
+// holds capacity; returns the new count.
+inline size_t addUnique(Address* list, size_t count, size_t capacity, const Address& address) {
+  for (size_t i = 0; i < count; ++i) {
+    if (list[i] == address) return count;
+  }
+  if (count < capacity) list[count++] = address;
+  return count;
 }
 
 }  // namespace platform

@@ -85,6 +85,18 @@ STRINGS = [
     ("kButtonQuit", "終了"),
     ("kButtonCloseRoom", "閉鎖"),
     ("kButtonLeaveRoom", "退出"),
+    # Where the host's room can be reached (one line of the host's lobby).
+    ("kReachAsking", "ルーターにポートの転送を頼んでいます…"),
+    ("kReachInternet", "インターネットから参加できます：　"),
+    ("kReachBehindRouter", "で公開（外側に別のルーターがあれば届きません）"),
+    ("kReachLanOnly", "LANのみ（"),
+    ("kReachNoRouter", "ルーターの応答なし"),
+    ("kReachNoAnswer", "ルーターが無応答"),
+    ("kReachBadAnswer", "ルーターの返事が不正"),
+    ("kReachNotConnected", "ルーターが未接続"),
+    ("kReachRefused", "ルーターが転送を拒否"),
+    ("kReachForward", "）　TCP "),
+    ("kReachForwardEnd", " をこのPCへ転送してください"),
 ]
 
 HEX = set("0123456789abcdefABCDEF")

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # deps.sh BUILD_DIR : cross-builds the game's dependencies for 64-bit Windows
 # from Debian's source packages into BUILD_DIR/prefix. Each library is built
-# only when its stamp file is missing, so a second run costs seconds.
-# Versions are pinned to the main archive (the security archive's sources are
-# not served).
+# only when its stamp file is missing, so a second run costs seconds; a
+# prefix that is complete (or copied in whole) needs no network.
+# BUILD_DIR/prefix/sources.txt then names the source package versions the
+# libraries were built from (build.sh puts it in the release).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(mkdir -p "$1" && cd "$1" && pwd)
@@ -17,8 +18,18 @@ jobs=2
 export WINEPREFIX=${WINEPREFIX:-$build/wine} WINEDEBUG=-all
 mkdir -p "$prefix/lib/pkgconfig" "$prefix/include" "$src" "$work"
 
-SOURCES="zlib=1:1.2.13.dfsg-1 libsdl1.2=1.2.15+dfsg2-8 libpng1.6=1.6.39-2+deb12u5
-  freetype=2.12.1+dfsg-5+deb12u4 sdl-mixer1.2=1.2.12-17"
+# The source packages, one name a line. Each is fetched at the version the
+# archive serves for Debian 12 when it is fetched (bookworm, or
+# bookworm-updates when newer; the security archive's sources are not
+# served), so no pin goes stale at a point release.
+SOURCES="
+  zlib
+  libsdl1.2
+  libpng1.6
+  freetype
+  sdl-mixer1.2
+  miniupnpc
+"
 
 # A private apt configuration with a deb-src entry: the machine's own
 # sources list is left alone.
@@ -26,11 +37,11 @@ apt_dir=$build/apt
 apt_opts=(-o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourceparts=$apt_dir/sources.d"
           -o "Dir::State::Lists=$apt_dir/lists" -o Dir::Cache::archives="$apt_dir/archives")
 
+# src/NAME.fetched holds the version of the one tree of NAME under src/.
 fetch_sources() {
-  local need=0 entry name
-  for entry in $SOURCES; do
-    name=${entry%%=*}
-    [ -f "$src/$name.fetched" ] || need=1
+  local need=0 name
+  for name in $SOURCES; do
+    [ -s "$src/$name.fetched" ] || need=1
   done
   [ $need -eq 0 ] && return 0
   mkdir -p "$apt_dir/sources.d" "$apt_dir/lists/partial" "$apt_dir/archives/partial"
@@ -43,28 +54,40 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
   echo "Fetching Debian source packages"
   apt-get "${apt_opts[@]}" update -q >/dev/null
-  for entry in $SOURCES; do
-    name=${entry%%=*}
-    [ -f "$src/$name.fetched" ] && continue
-    (cd "$src" && apt-get "${apt_opts[@]}" source -q "$entry" >/dev/null)
-    touch "$src/$name.fetched"
+  for name in $SOURCES; do
+    [ -s "$src/$name.fetched" ] && continue
+    # What an earlier, unfinished fetch left goes first: one tree a name.
+    rm -rf "$src/$name"-[0-9]* "$src/${name}"_*
+    (cd "$src" && apt-get "${apt_opts[@]}" source -q "$name" >/dev/null)
+    dpkg-parsechangelog -l "$(find "$src" -maxdepth 1 -type d -name "$name-[0-9]*" |
+      head -n1)/debian/changelog" -S Version >"$src/$name.fetched.part"
+    mv "$src/$name.fetched.part" "$src/$name.fetched"
   done
 }
 
-# source_dir NAME : the unpacked tree of source package NAME.
-source_dir() { find "$src" -maxdepth 1 -type d -name "$1-*" | head -n1; }
+# source_dir NAME : the unpacked tree of source package NAME; its version
+# goes into the record of the library being built (see step).
+source_dir() {
+  echo "$1 $(cat "$src/$1.fetched")" >>"$work/used-sources"
+  find "$src" -maxdepth 1 -type d -name "$1-[0-9]*" | head -n1
+}
 
-# step NAME FUNCTION : runs FUNCTION once, logging to deps/NAME.log.
+# step NAME FUNCTION : runs FUNCTION once, logging to deps/NAME.log. The
+# stamp prefix/.built-NAME holds the sources FUNCTION built from, one
+# "package version" a line.
 step() {
   local name=$1 fn=$2 started=$SECONDS
   [ -f "$prefix/.built-$name" ] && return 0
+  # The sources are needed only for a library not built yet.
+  fetch_sources
   echo "Building $name for Windows"
+  : >"$work/used-sources"
   if ! "$fn" >"$work/$name.log" 2>&1; then
     echo "Building $name failed; the last lines of $work/$name.log:" >&2
     tail -n 30 "$work/$name.log" >&2
     exit 1
   fi
-  touch "$prefix/.built-$name"
+  sort -u "$work/used-sources" >"$prefix/.built-$name"
   echo "  $name: $((SECONDS - started)) s"
 }
 
@@ -139,6 +162,16 @@ build_mixer() {
   make install-hdrs install-lib
 }
 
+# The UPnP client, as a static library (its callers define MINIUPNP_STATICLIB
+# and link ws2_32 and iphlpapi).
+build_miniupnpc() {
+  rm -rf "$work/miniupnpc"
+  cmake_cross -S "$(source_dir miniupnpc)" -B "$work/miniupnpc" -DUPNPC_BUILD_SHARED=OFF \
+    -DUPNPC_BUILD_TESTS=OFF -DUPNPC_BUILD_SAMPLE=OFF
+  cmake --build "$work/miniupnpc" -j$jobs
+  cmake --install "$work/miniupnpc"
+}
+
 build_gtest() {
   rm -rf "$work/googletest"
   cmake_cross -S /usr/src/googletest -B "$work/googletest" -DBUILD_GMOCK=OFF \
@@ -147,14 +180,17 @@ build_gtest() {
   cmake --install "$work/googletest"
 }
 
-# The sources are needed only for a library not built yet: a prefix that is
-# complete (or copied in whole) needs no network.
-for lib in zlib sdl libpng freetype sdl_mixer googletest; do
-  [ -f "$prefix/.built-$lib" ] || { fetch_sources; break; }
-done
 step zlib build_zlib
 step sdl build_sdl
 step libpng build_png
 step freetype build_freetype
 step sdl_mixer build_mixer
+step miniupnpc build_miniupnpc
 step googletest build_gtest
+
+# The record of the prefix, from the stamps: GoogleTest (the machine's own
+# sources, linked into the unit tests only) is not in the release.
+for stamp in "$prefix"/.built-*; do
+  [ "$stamp" = "$prefix/.built-googletest" ] && continue
+  [ -s "$stamp" ] && cat "$stamp" || echo "${stamp##*/.built-}: version not recorded"
+done | sort -u >"$prefix/sources.txt"
