@@ -44,6 +44,11 @@ void chooseVideoDriver();
 // One line that tells the user what to do when SDL could not bring up
 // video: on this platform, that there is no display to open the window on.
 const char* noDisplayAdvice();
+// Whether a GL window may be asked for without a depth buffer. A scaled
+// window takes none where it may: the scenes draw into a frame of their own,
+// and a software rasteriser copies that frame into the window far more
+// cheaply when the window has none.
+bool glWindowWithoutDepthBuffer();
 
 }  // namespace platform
 

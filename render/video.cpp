@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "render/draw.h"
 #include "render/image.h"
 
@@ -539,11 +540,13 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
     // The colour depth doubles as the depth-buffer size. (The depth buffer
     // also keeps llvmpipe off its linear rasteriser, which rounds blended
     // fills differently: without it the pictures would change by one step
-    // here and there.) A window larger than the frame has none: the scenes
-    // draw into a frame of their own that has one, and the window takes one
-    // unblended copy of it a frame, exact and much cheaper on that path.
+    // here and there.) A window larger than the frame has none where the
+    // platform allows it: the scenes draw into a frame of their own that has
+    // one, and the window takes one unblended copy of it a frame, exact and
+    // much cheaper on that path.
     const bool scaledWindow = windowWidth != width || windowHeight != height;
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, scaledWindow ? 0 : depth);
+    const bool noDepth = scaledWindow && platform::glWindowWithoutDepthBuffer();
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, noDepth ? 0 : depth);
     if ((flags & (kHwSurface | kAsyncBlit)) != 0) SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   }
   if (state.screenSurface != nullptr) SDL_FreeSurface(state.screenSurface);
