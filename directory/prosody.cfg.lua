@@ -1,0 +1,115 @@
+-- Vellora's room directory: Debian's prosody (0.12) as it is, with this file
+-- as its whole configuration. No server code of the game's own.
+--
+--   VELLORA_DOMAIN=example.org prosody --config /path/to/prosody.cfg.lua
+--   VELLORA_DOMAIN=example.org prosodyctl --config /path/to/prosody.cfg.lua \
+--       shell "muc:create('vellora@rooms.example.org')"    # once, while it runs
+--
+-- Players write directory=example.org in RoomConfig.txt. What the game
+-- expects of every directory (README, "Playing over the internet"): anonymous
+-- sign-in (SASL ANONYMOUS) on DOMAIN, port 5222 unless the player names
+-- another, and the multi-user chat room vellora@rooms.DOMAIN, where every
+-- host's presence carries its room's announcement.
+--
+-- Settings read from the environment (prosody's own ENV_ lookup):
+--   VELLORA_DOMAIN        the domain (required)
+--   VELLORA_LISTEN        the address to listen on (every address when unset)
+--   VELLORA_DATA          the folder for the server's data, pid file, log and
+--                         admin socket (/var/lib/prosody when unset)
+--   VELLORA_CERTS         the folder holding DOMAIN.crt and DOMAIN.key, or
+--                         fullchain.pem and privkey.pem in DOMAIN/ (Let's
+--                         Encrypt's layout); /etc/prosody/certs when unset.
+--                         Without a certificate for the domain the server
+--                         offers no TLS, and the game still signs in.
+
+local domain = ENV_VELLORA_DOMAIN
+assert(domain and domain ~= "", "set VELLORA_DOMAIN to the directory's domain")
+local data = ENV_VELLORA_DATA or "/var/lib/prosody"
+
+-- The process ----------------------------------------------------------------
+daemonize = false
+pidfile = data .. "/prosody.pid"
+data_path = data
+log = { info = data .. "/prosody.log"; error = "*stderr" }
+admin_socket = data .. "/prosody.sock"
+if ENV_VELLORA_LISTEN and ENV_VELLORA_LISTEN ~= "" then
+	interfaces = { ENV_VELLORA_LISTEN }
+end
+certificates = ENV_VELLORA_CERTS or "/etc/prosody/certs"
+
+-- Client connections on 5222 only: no federation, no HTTP, no components
+-- from outside.
+c2s_ports = { 5222 }
+s2s_ports = { }
+http_ports = { }
+https_ports = { }
+component_ports = { }
+
+modules_enabled = {
+	"saslauth";     -- SASL, for ANONYMOUS
+	"tls";          -- STARTTLS, offered when a certificate is found
+	"disco";
+	"ping";         -- answers the hosts' pings (XEP-0199)
+	"smacks";       -- stream management (XEP-0198): how a vanished host is noticed
+	"limits";       -- rate limits per connection
+	"admin_shell";  -- prosodyctl shell, to create the room once
+}
+modules_disabled = { "s2s"; "offline"; "roster"; "vcard"; "private"; "register" }
+
+-- Nothing secret travels (anonymous sign-in, a public list): clients take
+-- TLS when it is offered, and the server lets in those that do not.
+c2s_require_encryption = false
+s2s_require_encryption = false
+allow_registration = false
+storage = "internal"
+
+-- Limits --------------------------------------------------------------------
+-- A stanza larger than this ends the sender's connection; an announcement
+-- is well under 1 KB.
+c2s_stanza_size_limit = 8 * 1024
+-- What the server reads from one client connection: a host's presence
+-- changes when a player comes or goes, a guest speaks a few stanzas per
+-- refresh.
+limits = {
+	c2s = { rate = "2kb/s"; burst = "4s" };
+	c2sunauthed = { rate = "1kb/s"; burst = "2s" };
+}
+
+-- A host that vanishes without a word (a cable pulled, Wi-Fi gone) -------
+-- A connection silent for read_timeout seconds is asked for an
+-- acknowledgement (XEP-0198 <r/>); one still silent read_timeout seconds
+-- later is closed, and its occupant leaves the room. The game's hosts ping
+-- the server every 10 s and answer at once, so a live host is never
+-- silent that long. A vanished host is gone 2 x 10 s after its last word,
+-- plus at most smacks_hibernation_time if its client asked to resume.
+network_settings = { read_timeout = 10 }
+smacks_hibernation_time = 5
+smacks_max_unacked_stanzas = 0
+
+-- Sign-in: anonymous only ------------------------------------------------
+VirtualHost (domain)
+	authentication = "anonymous"
+	allow_anonymous_s2s = false
+
+-- The chat service and its one room ---------------------------------------
+-- Nobody but the server's administrators (there are none here) creates a
+-- room: vellora@rooms.DOMAIN is made once with prosodyctl shell (above) and
+-- stays (persistent), with no owner, so no occupant can lock it (password,
+-- members only), rename it, change its subject, or gain any power over the
+-- others. Every occupant is a visitor (a moderated room): presences only,
+-- no chat messages.
+Component ("rooms." .. domain) "muc"
+	name = "Vellora rooms"
+	restrict_room_creation = true
+	muc_room_locking = false
+	muc_tombstones = false
+	muc_room_default_public = true
+	muc_room_default_persistent = true
+	muc_room_default_members_only = false
+	muc_room_default_moderated = true
+	muc_room_default_public_jids = false
+	muc_room_default_change_subject = false
+	muc_room_default_history_length = 0
+	max_history_messages = 0
+	muc_room_allow_persistent = false
+	muc_room_allow_public = false
