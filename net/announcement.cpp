@@ -49,7 +49,7 @@ bool readNumber(const char* text, uint32_t max, uint32_t& value) {
   if (text == nullptr || text[0] == '\0' || (text[0] == '0' && text[1] != '\0')) return false;
   uint64_t result = 0;
   for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9' || c - text >= 6) return false;
+    if (*c < '0' || *c > '9' || c - text >= 10) return false;
     result = result * 10 + static_cast<uint64_t>(*c - '0');
   }
   if (result > max) return false;
@@ -93,11 +93,13 @@ bool readEndpoint(xmpp_stanza_t* element, platform::Address& endpoint) {
 
 bool readRoom(xmpp_stanza_t* room, Announcement& out) {
   uint32_t version = 0;
+  uint32_t instance = 0;
   uint32_t players = 0;
   uint32_t maxPlayers = 0;
   if (std::strcmp(xmpp_stanza_get_name(room), "room") != 0 ||
       !readNumber(xmpp_stanza_get_attribute(room, "version"), 0xFFFF, version) ||
       version != static_cast<uint32_t>(kAnnouncementVersion) ||
+      !readNumber(xmpp_stanza_get_attribute(room, "instance"), 0xFFFFFFFFu, instance) ||
       !readNumber(xmpp_stanza_get_attribute(room, "players"), 255, players) ||
       !readNumber(xmpp_stanza_get_attribute(room, "max"), 255, maxPlayers) ||
       players > maxPlayers) {
@@ -105,6 +107,7 @@ bool readRoom(xmpp_stanza_t* room, Announcement& out) {
   }
   out = Announcement{};
   out.version = static_cast<int>(version);
+  out.instance = instance;
   out.players = static_cast<uint8_t>(players);
   out.maxPlayers = static_cast<uint8_t>(maxPlayers);
   bool haveName = false;
@@ -185,6 +188,7 @@ xmpp_stanza_t* buildAnnouncement(xmpp_ctx_t* ctx, const Announcement& announceme
   xmpp_stanza_set_name(room, "room");
   xmpp_stanza_set_ns(room, kAnnouncementNamespace);
   xmpp_stanza_set_attribute(room, "version", decimal(announcement.version).c_str());
+  xmpp_stanza_set_attribute(room, "instance", decimal(announcement.instance).c_str());
   xmpp_stanza_set_attribute(room, "players", decimal(announcement.players).c_str());
   xmpp_stanza_set_attribute(room, "max", decimal(announcement.maxPlayers).c_str());
   addText(ctx, room, "name", announcement.name);
@@ -248,6 +252,7 @@ std::vector<AnnouncedRoom> chooseRooms(std::vector<Announcement>& announcements,
   for (const Announcement& announcement : announcements) {
     if (rooms.size() == kMaxAnnouncedRooms) break;
     AnnouncedRoom room;
+    room.instance = announcement.instance;
     for (size_t i = 0; i < announcement.endpointCount && i < kMaxEndpoints; ++i) {
       const platform::Address endpoint = plainForm(announcement.endpoints[i]);
       if (!isAskable(endpoint)) continue;

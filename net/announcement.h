@@ -2,12 +2,17 @@
 // presence in the directory's chat room carries, in the program's own XML
 // namespace, and what a guest makes of the announcements it collects.
 //
-//   <room xmlns="urn:x-vellora:room" version="1" players="1" max="6">
+//   <room xmlns="urn:x-vellora:room" version="1" instance="305419896"
+//         players="1" max="6">
 //     <name>HanaRoom</name>                      UTF-8, at most kMaxNameBytes
 //     <comment>welcome</comment>                 UTF-8, at most kMaxCommentBytes
 //     <reach address="203.0.113.5" port="6247"/> 1 to kMaxEndpoints, numeric
 //     <reach address="2001:db8::5" port="6247"/>
 //   </room>
+//
+// instance is the host's random number of its local network search
+// (net/discovery.h): a guest that finds the same room both there and in the
+// directory shows it once.
 //
 // The directory and everyone in it are untrusted: a guest takes from an
 // announcement nothing but where to ask (its endpoints), asks there over
@@ -57,6 +62,7 @@ inline constexpr size_t kMaxKeptAnnouncements = 4096;
 
 struct Announcement {
   int version = kAnnouncementVersion;
+  uint32_t instance = 0;
   std::string name;     // UTF-8
   std::string comment;  // UTF-8
   uint8_t players = 0;
@@ -92,6 +98,7 @@ bool readAnnouncement(_xmpp_stanza_t* presence, Announcement& announcement);
 // A room chosen to be asked: the endpoints to try, each with its port.
 struct AnnouncedRoom {
   platform::LookupAnswer endpoints;
+  uint32_t instance = 0;
 };
 
 // Keeps a uniform random sample of at most kMaxKeptAnnouncements of the

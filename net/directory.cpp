@@ -648,6 +648,7 @@ class Announcer : public Client {
     Announcement announcement;
     announcement.name = room.name.substr(0, kMaxNameBytes);
     announcement.comment = room.comment.substr(0, kMaxCommentBytes);
+    announcement.instance = room.instance;
     announcement.maxPlayers = room.maxPlayers;
     announcement.players = std::min(room.players, room.maxPlayers);
     endpoints_.fill(room, work_, announcement);
@@ -744,7 +745,8 @@ bool parseDirectoryServer(const char* text, DirectoryServer& server) {
 }
 
 bool HostedRoom::operator==(const HostedRoom& other) const {
-  return name == other.name && comment == other.comment && players == other.players &&
+  return name == other.name && comment == other.comment && instance == other.instance &&
+         players == other.players &&
          maxPlayers == other.maxPlayers && reachAddress == other.reachAddress &&
          reachPort == other.reachPort && roomPort == other.roomPort;
 }

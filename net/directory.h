@@ -116,6 +116,8 @@ struct HostedRoom {
   std::string comment;  // UTF-8
   uint8_t players = 0;
   uint8_t maxPlayers = 0;
+  // The room's instance in the local network search (net/discovery.h).
+  uint32_t instance = 0;
   // Where the internet reaches the room: the router's external address or
   // address= of RoomConfig.txt (numeric, or a name the announcer looks
   // up), with the port there; empty when unknown.

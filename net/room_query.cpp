@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -23,7 +24,7 @@ void RoomRefresh::start(const RoomRecord* rooms, size_t count, uint32_t answerMs
                         bool searchLocal) {
   cancel();
   if (count > kMaxRefreshRooms) count = kMaxRefreshRooms;
-  queries_ = std::make_unique<Query[]>(kMaxRefreshRooms);
+  queries_ = std::make_unique<Query[]>(kMaxRefreshQueries);
   count_ = listed_ = count;
   answerMs_ = answerMs;
   const uint32_t now = SDL_GetTicks();
@@ -46,6 +47,64 @@ void RoomRefresh::cancel() {
   count_ = listed_ = 0;
   running_ = false;
   search_.stop();
+  directory_.cancel();
+  announced_.clear();
+  announcedNext_ = 0;
+}
+
+void RoomRefresh::browse(const DirectoryServer& directory) {
+  if (!running_ || !directory.configured()) return;
+  directory_.start(directory);
+}
+
+// The directory's choice is taken once it is made; the rooms are asked a
+// few per step after the listed and found ones, each address and port of
+// the refresh once.
+void RoomRefresh::collectAnnounced(uint32_t now) {
+  if (directory_.poll() == DirectoryBrowse::State::Asking) return;
+  if (directory_.poll() == DirectoryBrowse::State::Failed) {
+    std::fprintf(stderr, "directory: %s\n", directory_.outcome().c_str());
+    directory_.cancel();
+    return;
+  }
+  if (announced_.empty() && announcedNext_ == 0) announced_ = directory_.takeRooms();
+  for (size_t added = 0; added < kAnnouncedPerStep && announcedNext_ < announced_.size();
+       ++added) {
+    addAnnounced(announced_[announcedNext_++], now);
+  }
+}
+
+bool RoomRefresh::asking(const platform::Address& endpoint) const {
+  for (size_t i = 0; i < count_; ++i) {
+    const Query& query = queries_[i];
+    for (size_t j = 0; j < query.addresses.count; ++j) {
+      platform::Address known = query.addresses.addresses[j];
+      if (known.port == 0) known.port = query.port;
+      if (known == endpoint) return true;
+    }
+  }
+  return false;
+}
+
+void RoomRefresh::addAnnounced(const AnnouncedRoom& room, uint32_t now) {
+  if (count_ == kMaxRefreshQueries) return;
+  platform::LookupAnswer endpoints;
+  for (size_t i = 0; i < room.endpoints.count; ++i) {
+    if (!asking(room.endpoints.addresses[i])) {
+      endpoints.addresses[endpoints.count++] = room.endpoints.addresses[i];
+    }
+  }
+  if (endpoints.count == 0) return;
+  Query& query = queries_[count_++];
+  query.addresses = endpoints;
+  const std::string text = platform::formatAddress(query.addresses.addresses[0]);
+  copyField(query.room.hostAddress, text.c_str());
+  query.port = query.room.port = query.addresses.addresses[0].port;
+  query.instance = room.instance;
+  query.announced = true;
+  query.stageStart = now;
+  query.nextAddress = 0;
+  query.stage = connectNext(query) ? Stage::Connecting : Stage::GaveUp;
 }
 
 void RoomRefresh::collectFound(uint32_t now) {
@@ -83,7 +142,7 @@ void RoomRefresh::addFound(const platform::Address& address, uint32_t instance, 
 bool RoomRefresh::step() {
   if (!running_) return true;
   const uint32_t now = SDL_GetTicks();
-  std::array<platform::PollItem, kMaxRefreshRooms> items{};
+  std::array<platform::PollItem, kMaxRefreshQueries> items{};
   for (size_t i = 0; i < count_; ++i) {
     const Query& query = queries_[i];
     if (query.stage != Stage::Connecting && query.stage != Stage::Waiting) continue;
@@ -92,7 +151,9 @@ bool RoomRefresh::step() {
   }
   platform::pollSockets(items.data(), count_, 0);
   collectFound(now);
-  running_ = search_.isOpen();
+  collectAnnounced(now);
+  running_ = search_.isOpen() || directory_.poll() == DirectoryBrowse::State::Asking ||
+             announcedNext_ < announced_.size();
   for (size_t i = 0; i < count_; ++i) {
     Query& query = queries_[i];
     if (query.stage == Stage::LookingUp) lookUp(query, now);
@@ -192,6 +253,12 @@ void RoomRefresh::converse(Query& query, uint32_t now) {
   const std::array<char, kHostAddressSize> host = query.room.hostAddress;
   readRoomRecord(query.bytes, query.room);
   query.room.hostAddress = host;
+  if (query.announced) {
+    // The place that answered is where to join: the room's own port may
+    // not be its router's.
+    copyField(query.room.hostAddress, platform::formatAddress(query.connected).c_str());
+    query.room.port = query.connected.port;
+  }
   query.socket.close();
   query.stage = Stage::Answered;
 }
@@ -205,8 +272,14 @@ void RoomRefresh::giveUp(Query& query) {
 bool RoomRefresh::answered(size_t i) const {
   if (i >= count_ || queries_[i].stage != Stage::Answered) return false;
   if (i < listed_) return true;
-  for (size_t j = 0; j < listed_; ++j) {
-    if (queries_[j].stage == Stage::Answered && queries_[j].connected == queries_[i].connected) {
+  for (size_t j = 0; j < i; ++j) {
+    const Query& other = queries_[j];
+    if (other.stage != Stage::Answered) continue;
+    if (j < listed_ || queries_[i].announced) {
+      if (other.connected == queries_[i].connected) return false;
+    }
+    if (j >= listed_ && other.instance != 0 && other.instance == queries_[i].instance &&
+        queries_[i].announced) {
       return false;
     }
   }

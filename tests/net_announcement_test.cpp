@@ -62,7 +62,7 @@ std::string roomXml(const std::string& attributes, const std::string& body) {
   return "<room xmlns='urn:x-vellora:room' " + attributes + ">" + body + "</room>";
 }
 
-const std::string kGoodAttributes = "version='1' players='1' max='6'";
+const std::string kGoodAttributes = "version='1' instance='7' players='1' max='6'";
 const std::string kGoodBody =
     "<name>HanaRoom</name><comment>welcome</comment>"
     "<reach address='203.0.113.5' port='6247'/>";
@@ -83,6 +83,7 @@ TEST(Announcement, BuiltAndReadBack) {
   sent.comment = "a & b <c> \"d\" 'e'";
   sent.players = 2;
   sent.maxPlayers = 6;
+  sent.instance = 0x89ABCDEFu;
   sent.endpoints[0] = address("203.0.113.5", 40123);
   sent.endpoints[1] = address("2001:db8::5", 6247);
   sent.endpointCount = 2;
@@ -104,6 +105,7 @@ TEST(Announcement, BuiltAndReadBack) {
   ASSERT_TRUE(reads(x, xml, &read)) << xml;
   EXPECT_EQ(read.name, sent.name);
   EXPECT_EQ(read.comment, sent.comment);
+  EXPECT_EQ(read.instance, 0x89ABCDEFu);
   EXPECT_EQ(read.players, 2);
   EXPECT_EQ(read.maxPlayers, 6);
   ASSERT_EQ(read.endpointCount, 2u);
@@ -129,7 +131,7 @@ TEST(Announcement, WellFormedVariantsAreRead) {
   Strophe x;
   EXPECT_TRUE(reads(x, presence(roomXml(kGoodAttributes, kGoodBody))));
   // Whitespace between the elements, empty texts, a full room.
-  EXPECT_TRUE(reads(x, presence(roomXml("version='1' players='6' max='6'",
+  EXPECT_TRUE(reads(x, presence(roomXml("version='1' instance='4294967295' players='6' max='6'",
                                         "\n  <name/>\n  <comment></comment>\n  "
                                         "<reach address='198.51.100.9' port='1'/>\n"))));
   // Four places, the most there are.
@@ -155,18 +157,21 @@ TEST(Announcement, AnythingElseIsIgnoredWhole) {
       {"no announcement", presence("")},
       {"two announcements",
        presence(roomXml(kGoodAttributes, kGoodBody) + roomXml(kGoodAttributes, kGoodBody))},
-      {"another version", presence(roomXml("version='2' players='1' max='6'", kGoodBody))},
-      {"version 01", presence(roomXml("version='01' players='1' max='6'", kGoodBody))},
-      {"no version", presence(roomXml("players='1' max='6'", kGoodBody))},
+      {"another version", presence(roomXml("version='2' instance='7' players='1' max='6'", kGoodBody))},
+      {"version 01", presence(roomXml("version='01' instance='7' players='1' max='6'", kGoodBody))},
+      {"no version", presence(roomXml("instance='7' players='1' max='6'", kGoodBody))},
+      {"no instance", presence(roomXml("version='1' players='1' max='6'", kGoodBody))},
+      {"an instance over 32 bits",
+       presence(roomXml("version='1' instance='4294967296' players='1' max='6'", kGoodBody))},
       {"another element name",
-       presence("<rooms xmlns='urn:x-vellora:room' version='1' players='1' max='6'>" + kGoodBody +
+       presence("<rooms xmlns='urn:x-vellora:room' version='1' instance='7' players='1' max='6'>" + kGoodBody +
                 "</rooms>")},
       {"more players than its maximum",
-       presence(roomXml("version='1' players='7' max='6'", kGoodBody))},
-      {"a negative count", presence(roomXml("version='1' players='-1' max='6'", kGoodBody))},
-      {"a count over 255", presence(roomXml("version='1' players='1' max='256'", kGoodBody))},
-      {"a count with a sign", presence(roomXml("version='1' players='+1' max='6'", kGoodBody))},
-      {"a count with a space", presence(roomXml("version='1' players=' 1' max='6'", kGoodBody))},
+       presence(roomXml("version='1' instance='7' players='7' max='6'", kGoodBody))},
+      {"a negative count", presence(roomXml("version='1' instance='7' players='-1' max='6'", kGoodBody))},
+      {"a count over 255", presence(roomXml("version='1' instance='7' players='1' max='256'", kGoodBody))},
+      {"a count with a sign", presence(roomXml("version='1' instance='7' players='+1' max='6'", kGoodBody))},
+      {"a count with a space", presence(roomXml("version='1' instance='7' players=' 1' max='6'", kGoodBody))},
       {"no name", presence(roomXml(kGoodAttributes, "<comment>c</comment>"
                                                     "<reach address='203.0.113.5' port='1'/>"))},
       {"no comment", presence(roomXml(kGoodAttributes, "<name>n</name>"
