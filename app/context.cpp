@@ -190,13 +190,14 @@ void GameContext::changeScene(SceneId id) {
 }
 
 bool GameContext::readRoomConfig() {
-  return net::readRoomConfig(net::kRoomConfigFile, hostRoom, profile);
+  return net::readRoomConfig(net::kRoomConfigFile, hostRoom, profile, hostReach);
 }
 
 void GameContext::setRoomDefaults() {
   // Fields no setting gives a value (address, counts, owner, reserved bytes)
   // start zeroed.
   hostRoom = RoomRecord{};
+  hostReach = net::HostReachSettings{};
   hostRoom.port = 6247;
   hostRoom.maxPlayers = 6;
   copyField(hostRoom.roomName, sjis::kDefaultRoomName);

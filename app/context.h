@@ -10,6 +10,7 @@
 
 #include "app/input.h"
 #include "app/settings.h"
+#include "net/reachability.h"
 #include "records/records.h"
 #include "render/image.h"
 #include "text/text.h"
@@ -62,7 +63,7 @@ class GameContext {
   WindowMode applyWindowMode(WindowMode mode);
   // Whether the screen is large enough for the mode.
   static bool windowModeFits(WindowMode mode);
-  // Reads RoomConfig.txt into hostRoom and profile.
+  // Reads RoomConfig.txt into hostRoom, profile and hostReach.
   bool readRoomConfig();
   // Sets the room and profile defaults that RoomConfig.txt may replace.
   void setRoomDefaults();
@@ -71,6 +72,8 @@ class GameContext {
   std::array<TTF_Font*, kFontCount> fonts{};
   SDL_Color textColor{255, 255, 255, 0};
   RoomRecord hostRoom;
+  // How the host's room is to be reached from the internet (RoomConfig.txt).
+  net::HostReachSettings hostReach;
   RoomRecord currentRoom;
   std::array<GfxImage, 2> frameImages;
   GfxImage yesLabel;

@@ -9,6 +9,7 @@
 #include "app/context.h"
 #include "main/main_loop.h"
 #include "net/net_link.h"
+#include "net/port_mapping.h"
 #include "scenes/character_select_scene.h"
 #include "scenes/game_select_scene.h"
 #include "scenes/options_scene.h"
@@ -41,10 +42,13 @@ class GameApp {
 
   // Members go in reverse order of declaration: the scenes first (options,
   // game select, room list, character select, title, then the lobby), then the
-  // link and the context. The scenes are made by startUp once the context
+  // port mapping, the link and the context. The scenes are made by startUp once the context
   // is up, because they render with its fonts and pictures.
   GameContext context;
   net::NetLink link;
+  // Destroyed before the context (which ends the network library): the
+  // router's forwarding is removed on the way out.
+  net::PortMapping mapping;
   std::optional<RoomLobbyScene> lobby;
   std::optional<TitleScene> title;
   std::optional<CharacterSelectScene> characterSelect;

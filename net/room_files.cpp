@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
+#include "platform/net_socket.h"
 #include "platform/platform.h"
 #include "text/sjis_strings.h"
 
@@ -80,6 +83,44 @@ void copyCut(std::array<char, N>& field, const char* text, size_t length, size_t
 void lowerAscii(char* text) {
   for (; *text != '\0'; ++text) {
     if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
+  }
+}
+
+// One line for a value that cannot be used; the value is the file's own
+// Shift-JIS text.
+void reportSkipped(const char* key, const char* value, const char* why) {
+  const std::string line =
+      std::string("RoomConfig.txt: ") + key + "=" + value + " is " + why + "; skipped\n";
+  platform::writeConsole(stdout, line.c_str());
+}
+
+// "upnp" and "address": see readRoomConfig.
+void applyReachLine(const char* key, const char* value, HostReachSettings& reach) {
+  if (std::strcmp(key, "upnp") == 0) {
+    const auto isOneOf = [](const char* word, std::initializer_list<const char*> words) {
+      for (const char* candidate : words) {
+        if (std::strcmp(word, candidate) == 0) return true;
+      }
+      return false;
+    };
+    char word[8] = {};
+    if (std::strlen(value) < sizeof word) std::strcpy(word, value);
+    lowerAscii(word);
+    if (isOneOf(word, {"off", "no", "false", "0"})) {
+      reach.upnp = false;
+    } else if (isOneOf(word, {"on", "yes", "true", "1"})) {
+      reach.upnp = true;
+    } else {
+      reportSkipped(key, value, "neither on nor off");
+    }
+  } else if (std::strcmp(key, "address") == 0) {
+    platform::Address numeric;
+    if (value[0] != '\0' && !platform::isHostName(value) &&
+        !platform::parseNumericAddress(value, numeric)) {
+      reportSkipped(key, value, "neither an address nor a host name");
+      return;
+    }
+    std::snprintf(reach.address.data(), reach.address.size(), "%s", value);
   }
 }
 
@@ -174,8 +215,14 @@ class OpenFile {
 }  // namespace
 
 bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profile) {
+  HostReachSettings ignored;
+  return readRoomConfig(path, hostRoom, profile, ignored);
+}
+
+bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profile,
+                    HostReachSettings& reach) {
   const OpenFile file(path);
-  return readRoomConfig(file.get(), hostRoom, profile);
+  return readRoomConfig(file.get(), hostRoom, profile, reach);
 }
 
 int readRoomList(const char* path, RoomRecord* rooms, int capacity) {
@@ -184,6 +231,12 @@ int readRoomList(const char* path, RoomRecord* rooms, int capacity) {
 }
 
 bool readRoomConfig(std::FILE* file, RoomRecord& hostRoom, PlayerRecord& profile) {
+  HostReachSettings ignored;
+  return readRoomConfig(file, hostRoom, profile, ignored);
+}
+
+bool readRoomConfig(std::FILE* file, RoomRecord& hostRoom, PlayerRecord& profile,
+                    HostReachSettings& reach) {
   if (file == nullptr) {
     reportFailure();
     return false;
@@ -195,6 +248,7 @@ bool readRoomConfig(std::FILE* file, RoomRecord& hostRoom, PlayerRecord& profile
     if (!line.separatorSeen) continue;
     lowerAscii(line.first.data());
     applyConfigLine(line, hostRoom, profile);
+    applyReachLine(line.first.data(), line.second.data(), reach);
   }
   if (reader.failed()) {
     reportFailure();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "net/reachability.h"
 #include "records/records.h"
 
 namespace net {
@@ -58,6 +59,13 @@ size_t shiftJisFitLength(const char* text, size_t length, size_t maxBytes);
 // file cannot be opened or read, prints sjis::kRoomFileFailed on standard
 // output, leaves the records as they were and returns false.
 bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profile);
+// The same, and the keys of being reached from the internet: "upnp" (off,
+// no, false or 0 turn the router's asking off; on, yes, true or 1 on) and
+// "address" (a host name or numeric address told instead of the router's
+// answer; empty: none). A value that is neither is skipped with one line on
+// standard output.
+bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profile,
+                    HostReachSettings& reach);
 
 // Reads the room list at path into rooms[0..capacity): every line with a ':'
 // fills hostAddress and port of the next entry, in file order; lines past
@@ -69,6 +77,8 @@ int readRoomList(const char* path, RoomRecord* rooms, int capacity);
 // The same two readers on a file the caller opened (binary mode) and
 // closes; a null file counts as one that could not be opened.
 bool readRoomConfig(std::FILE* file, RoomRecord& hostRoom, PlayerRecord& profile);
+bool readRoomConfig(std::FILE* file, RoomRecord& hostRoom, PlayerRecord& profile,
+                    HostReachSettings& reach);
 int readRoomList(std::FILE* file, RoomRecord* rooms, int capacity);
 
 }  // namespace net

@@ -1,6 +1,7 @@
 #include "scenes/room_lobby_scene.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "net/lobby_protocol.h"
 #include "render/draw.h"
@@ -15,8 +16,9 @@ enum : uint8_t { ButtonStart = 0, ButtonGame = 1, ButtonConfig = 2, ButtonLeave 
 
 }  // namespace
 
-RoomLobbyScene::RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink)
-    : ctx(shared), link(sharedLink) {
+RoomLobbyScene::RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink,
+                               net::PortMapping* mapping)
+    : ctx(shared), link(sharedLink), portMapping(mapping) {
   text::renderHeading(headingLabels, sjis::kRuleSelectTitle, "rule select", ctx.fonts[kLabelFont],
                       ctx.fonts[kSmallFont], ctx.textColor);
   renderButton(ButtonGame, sjis::kButtonGame);
@@ -44,6 +46,7 @@ void RoomLobbyScene::renderSlotName(int slot) {
 
 void RoomLobbyScene::enter() {
   visit = Visit{};
+  render::releaseImage(reachLabel);
   switch (link.mode()) {
     case net::Offline:
       enterOffline();
@@ -59,6 +62,8 @@ void RoomLobbyScene::enter() {
     // Back to the room list before the lobby is ever drawn; the list resumes
     // as the player left it, since its own enter does not run.
     ctx.changeScene(kSceneRoomList);
+  } else if (link.mode() == net::Host && portMapping != nullptr) {
+    portMapping->start(ctx.currentRoom.port, ctx.hostReach);
   }
 }
 
@@ -103,6 +108,7 @@ void RoomLobbyScene::update() {
                      static_cast<int>(360 * a));
   drawPlayerPanels();
   updateButtonBar();
+  drawReachLine();
   link.flush();
   if (visit.state == Passive) return;
   const bool closing = visit.state == Leaving || visit.state == ToGameSelect;
@@ -112,6 +118,7 @@ void RoomLobbyScene::update() {
         ctx.changeScene(kSceneTitle);
       } else {
         net::closeLobby(link);
+        if (portMapping != nullptr) portMapping->stop();
         ctx.changeScene(kSceneRoomList);
       }
     } else if (visit.state == ToGameSelect) {
@@ -209,4 +216,22 @@ void RoomLobbyScene::updateButtonBar() {
     widgets::drawButton(ctx, x, 110, 120, label.pixelHeight() + 20, label,
                         x + (120 - label.pixelWidth()) / 2, 120, i == visit.button, alpha);
   }
+}
+
+void RoomLobbyScene::drawReachLine() {
+  if (link.mode() != net::Host || portMapping == nullptr) return;
+  const net::Reachability reach = portMapping->state();
+  if (reach != visit.shownReach) {
+    visit.shownReach = reach;
+    render::releaseImage(reachLabel);
+    text::renderText(net::reachLobbyLine(reach).c_str(), reachLabel, ctx.fonts[kSmallFont],
+                     ctx.textColor, true);
+    if (reach.reach == net::Reach::Internet || reach.reach == net::Reach::LanOnly)
+      std::printf("%s\n", net::reachConsoleLine(reach).c_str());
+  }
+  if (reachLabel.empty()) return;
+  render::setDrawColor(0, 0, 0, 0.7f);
+  widgets::drawPanel(ctx, 0, 452, 640, 28);
+  render::setDrawColor(1, 1, 1, 1);
+  render::drawImage(20, 458, reachLabel);
 }

@@ -85,6 +85,18 @@ STRINGS = [
     ("kButtonQuit", "終了"),
     ("kButtonCloseRoom", "閉鎖"),
     ("kButtonLeaveRoom", "退出"),
+    # Where the host's room can be reached (one line of the host's lobby).
+    ("kReachAsking", "ルーターにポートの転送を頼んでいます…"),
+    ("kReachInternet", "インターネットから参加できます：　"),
+    ("kReachBehindRouter", "で公開（外側に別のルーターがあれば届きません）"),
+    ("kReachLanOnly", "LAN内のみ（"),
+    ("kReachNoRouter", "ルーターの応答なし"),
+    ("kReachNoAnswer", "ルーターの返事が来ない"),
+    ("kReachBadAnswer", "ルーターの返事が読めない"),
+    ("kReachNotConnected", "ルーターが未接続"),
+    ("kReachRefused", "ルーターが転送を拒否"),
+    ("kReachForward", "）：TCPポート"),
+    ("kReachForwardEnd", "をこのPCへ転送してください"),
 ]
 
 HEX = set("0123456789abcdefABCDEF")

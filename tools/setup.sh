@@ -3,11 +3,16 @@
 
 BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev
   libsdl-mixer1.2-dev libsdl-net1.2-dev libsdl-gfx1.2-dev libgl-dev libfontconfig-dev
-  libstrophe-dev fonts-ipafont-gothic"
+  fonts-ipafont-gothic libminiupnpc-dev libstrophe-dev"
 DISPLAY_PACKAGES="xvfb xdotool libgl1-mesa-dri x11-apps imagemagick"
 # git: test.sh checks that a run leaves the work tree as it was; iproute2:
 # the ip command, for tests that make network namespaces.
 TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git iproute2 libpng-dev libfreetype-dev"
+
+# The servers of the test's own internet (tests/support/internet.sh): a home
+# router's UPnP daemon on the legacy iptables backend, and the STUN server it
+# needs there. Installed with need_servers, never started as services.
+INTERNET_TEST_PACKAGES="miniupnpd miniupnpd-iptables stun-server iptables"
 
 # The Windows release build and its checks under Wine (tools/windows/build.sh);
 # dpkg-dev unpacks the Debian source packages the DLLs are built from.
@@ -36,4 +41,23 @@ need_packages() {
     $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "${missing[@]}" >/dev/null ||
         { $sudo apt-get update -q >/dev/null && \
           $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "${missing[@]}" >/dev/null; }
+}
+
+# need_servers PKG... : need_packages for packages that would start a service
+# on this machine when installed (miniupnpd, stund): a policy-rc.d that
+# refuses every start stands in place during the install (and goes after, if
+# this made it), and debconf asks nothing. Tests run their own instances.
+need_servers() {
+    local pkg missing=0
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing=1
+    done
+    [ $missing -eq 0 ] && return 0
+    local policy=/usr/sbin/policy-rc.d made=0 status=0
+    if [ ! -e $policy ] && [ "$(id -u)" -eq 0 ]; then
+        printf '#!/bin/sh\nexit 101\n' > $policy && chmod 755 $policy && made=1
+    fi
+    DEBIAN_FRONTEND=noninteractive need_packages "$@" || status=1
+    [ $made -eq 1 ] && rm -f $policy
+    return $status
 }

@@ -23,7 +23,8 @@ for side in host guest; do
     mkdir -p "$work/$side"
     ln -s "$root/Graphic" "$work/$side/Graphic"
 done
-printf 'pname=Hana\nname=HanaRoom\ncomment=welcome\nport=%d\n' "$port" > "$work/host/RoomConfig.txt"
+# upnp=off: a test never asks the machine's real network for its router.
+printf 'pname=Hana\nname=HanaRoom\ncomment=welcome\nport=%d\nupnp=off\n' "$port" > "$work/host/RoomConfig.txt"
 printf 'pname=Kai\nport=%d\n' "$((port + 1))" > "$work/guest/RoomConfig.txt"
 printf '127.0.0.1:%d\n' "$port" > "$work/guest/RoomList.txt"
 for i in $(seq 10 19); do printf '127.0.0.1:%d\n' "$((port + i))"; done >> "$work/guest/RoomList.txt"

@@ -61,7 +61,8 @@ round() {
             mkdir -p "$side" && ln -s "$root/Graphic" "$side/Graphic"
         fi
     done
-    printf 'pname=Hana\r\nname=HanaRoom\r\ncomment=welcome\r\nport=%d\r\n' "$port" >"$h/RoomConfig.txt"
+    # upnp=off: a test never asks the machine's real network for its router.
+    printf 'pname=Hana\r\nname=HanaRoom\r\ncomment=welcome\r\nport=%d\r\nupnp=off\r\n' "$port" >"$h/RoomConfig.txt"
     printf 'pname=Kai\r\nport=%d\r\n' "$((port + 1))" >"$g/RoomConfig.txt"
     printf '127.0.0.1:%d\r\n' "$port" >"$g/RoomList.txt"
 

@@ -18,7 +18,8 @@ copy_dir() {
     local dir="$RUN_DIR/$1"
     mkdir -p "$dir"
     ln -sfn "$ROOT/Graphic" "$dir/Graphic"
-    printf 'port=%s\npname=%s\nname=%s\n' "$2" "$3" "$4" > "$dir/RoomConfig.txt"
+    # upnp=off: the benchmark never asks the machine's real network for its router.
+    printf 'port=%s\npname=%s\nname=%s\nupnp=off\n' "$2" "$3" "$4" > "$dir/RoomConfig.txt"
     : > "$dir/RoomList.txt"
     [ -n "${5:-}" ] && printf '127.0.0.1:%s\n' "$5" > "$dir/RoomList.txt"
     echo "$dir"

@@ -18,7 +18,7 @@ export WINEPREFIX=${WINEPREFIX:-$build/wine} WINEDEBUG=-all
 mkdir -p "$prefix/lib/pkgconfig" "$prefix/include" "$src" "$work"
 
 SOURCES="zlib=1:1.2.13.dfsg-1 libsdl1.2=1.2.15+dfsg2-8 libpng1.6=1.6.39-2+deb12u5
-  freetype=2.12.1+dfsg-5+deb12u4 sdl-mixer1.2=1.2.12-17"
+  freetype=2.12.1+dfsg-5+deb12u4 sdl-mixer1.2=1.2.12-17 miniupnpc=2.2.4-1"
 
 # A private apt configuration with a deb-src entry: the machine's own
 # sources list is left alone.
@@ -139,6 +139,16 @@ build_mixer() {
   make install-hdrs install-lib
 }
 
+# The UPnP client, as a static library (its callers define MINIUPNP_STATICLIB
+# and link ws2_32 and iphlpapi).
+build_miniupnpc() {
+  rm -rf "$work/miniupnpc"
+  cmake_cross -S "$(source_dir miniupnpc)" -B "$work/miniupnpc" -DUPNPC_BUILD_SHARED=OFF \
+    -DUPNPC_BUILD_TESTS=OFF -DUPNPC_BUILD_SAMPLE=OFF
+  cmake --build "$work/miniupnpc" -j$jobs
+  cmake --install "$work/miniupnpc"
+}
+
 build_gtest() {
   rm -rf "$work/googletest"
   cmake_cross -S /usr/src/googletest -B "$work/googletest" -DBUILD_GMOCK=OFF \
@@ -149,7 +159,7 @@ build_gtest() {
 
 # The sources are needed only for a library not built yet: a prefix that is
 # complete (or copied in whole) needs no network.
-for lib in zlib sdl libpng freetype sdl_mixer googletest; do
+for lib in zlib sdl libpng freetype sdl_mixer miniupnpc googletest; do
   [ -f "$prefix/.built-$lib" ] || { fetch_sources; break; }
 done
 step zlib build_zlib
@@ -157,4 +167,5 @@ step sdl build_sdl
 step libpng build_png
 step freetype build_freetype
 step sdl_mixer build_mixer
+step miniupnpc build_miniupnpc
 step googletest build_gtest

@@ -14,7 +14,13 @@ pkg_check_modules(WINDEPS REQUIRED sdl SDL_mixer freetype2 libpng zlib)
 add_library(vellora_windows_deps INTERFACE)
 target_include_directories(vellora_windows_deps INTERFACE ${WINDEPS_INCLUDE_DIRS})
 target_link_directories(vellora_windows_deps INTERFACE ${WINDEPS_LIBRARY_DIRS})
-target_link_libraries(vellora_windows_deps INTERFACE SDL_mixer SDL freetype png16 z ws2_32)
+target_link_libraries(vellora_windows_deps INTERFACE SDL_mixer SDL freetype png16 z miniupnpc
+                      ws2_32 iphlpapi)
+# miniupnpc is linked statically and has no pkg-config file: the prefix's own
+# folders.
+target_include_directories(vellora_windows_deps INTERFACE ${VELLORA_WIN_PREFIX}/include)
+target_link_directories(vellora_windows_deps INTERFACE ${VELLORA_WIN_PREFIX}/lib)
+target_compile_definitions(vellora_windows_deps INTERFACE MINIUPNP_STATICLIB)
 set(VELLORA_SYSTEM_LIBS vellora_windows_deps)
 
 # No libgcc or libstdc++ DLLs to ship; libwinpthread-1.dll is still needed

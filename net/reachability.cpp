@@ -1,0 +1,103 @@
+#include "net/reachability.h"
+
+#include <cstring>
+
+#include "text/sjis_strings.h"
+
+namespace net {
+
+bool Reachability::operator==(const Reachability& other) const {
+  return reach == other.reach && note == other.note && address == other.address &&
+         port == other.port && roomPort == other.roomPort && routerMapped == other.routerMapped &&
+         routerError == other.routerError;
+}
+
+namespace {
+
+std::string addressAndPort(const Reachability& state) {
+  std::string text(state.address.data(), strnlen(state.address.data(), state.address.size()));
+  if (text.find(':') != std::string::npos) text = "[" + text + "]";  // IPv6
+  return text + ":" + std::to_string(state.port);
+}
+
+const char* lobbyReason(ReachNote note) {
+  switch (note) {
+    case ReachNote::UpnpOff:
+      return "upnp=off";
+    case ReachNote::NoRouter:
+      return sjis::kReachNoRouter;
+    case ReachNote::NoAnswer:
+      return sjis::kReachNoAnswer;
+    case ReachNote::BadAnswer:
+      return sjis::kReachBadAnswer;
+    case ReachNote::NotConnected:
+      return sjis::kReachNotConnected;
+    case ReachNote::Refused:
+      return sjis::kReachRefused;
+    default:
+      return "";
+  }
+}
+
+std::string consoleReason(const Reachability& state) {
+  switch (state.note) {
+    case ReachNote::UpnpOff:
+      return "upnp=off in RoomConfig.txt";
+    case ReachNote::NoRouter:
+      return "no router answered the search";
+    case ReachNote::NoAnswer:
+      return "the router did not answer in time";
+    case ReachNote::BadAnswer:
+      return "the router's answer could not be read";
+    case ReachNote::NotConnected:
+      return "the router has no internet connection";
+    case ReachNote::Refused:
+      return state.routerError != 0 ? "the router refused the forwarding (UPnP error " +
+                                          std::to_string(state.routerError) + ")"
+                                    : std::string("the router refused the forwarding");
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+std::string reachLobbyLine(const Reachability& state) {
+  switch (state.reach) {
+    case Reach::NotHosting:
+      return "";
+    case Reach::Asking:
+      return sjis::kReachAsking;
+    case Reach::Internet:
+      if (state.note == ReachNote::RouterPrivate)
+        return addressAndPort(state) + sjis::kReachBehindRouter;
+      return sjis::kReachInternet + addressAndPort(state);
+    case Reach::LanOnly:
+      break;
+  }
+  return std::string(sjis::kReachLanOnly) + lobbyReason(state.note) + sjis::kReachForward +
+         std::to_string(state.roomPort) + sjis::kReachForwardEnd;
+}
+
+std::string reachConsoleLine(const Reachability& state) {
+  switch (state.reach) {
+    case Reach::NotHosting:
+      return "";
+    case Reach::Asking:
+      return "Room: asking the router to forward TCP port " + std::to_string(state.roomPort);
+    case Reach::Internet:
+      break;
+    case Reach::LanOnly:
+      return "Room: reachable on this network only: " + consoleReason(state) +
+             "; forward TCP port " + std::to_string(state.roomPort) + " to this machine";
+  }
+  const std::string where = "Room: reachable from the internet at " + addressAndPort(state);
+  if (state.note == ReachNote::RouterPrivate) {
+    return where + " unless another router stands in front of this one (its external address " +
+           "is private); there, forward TCP port " + std::to_string(state.port) + " to it";
+  }
+  if (state.note == ReachNote::ConfigAddress) return where + " (address= in RoomConfig.txt)";
+  return where + " (the router forwards it to this machine)";
+}
+
+}  // namespace net
