@@ -19,8 +19,9 @@
 --   VELLORA_CERTS         the folder holding DOMAIN.crt and DOMAIN.key, or
 --                         fullchain.pem and privkey.pem in DOMAIN/ (Let's
 --                         Encrypt's layout); /etc/prosody/certs when unset.
---                         Without a certificate for the domain the server
---                         offers no TLS, and the game still signs in.
+--                         "none": the server offers no TLS at all, and the
+--                         game signs in without it (prosody would otherwise
+--                         offer TLS even without a certificate, and fail).
 
 local domain = ENV_VELLORA_DOMAIN
 assert(domain and domain ~= "", "set VELLORA_DOMAIN to the directory's domain")
@@ -35,7 +36,10 @@ admin_socket = data .. "/prosody.sock"
 if ENV_VELLORA_LISTEN and ENV_VELLORA_LISTEN ~= "" then
 	interfaces = { ENV_VELLORA_LISTEN }
 end
-certificates = ENV_VELLORA_CERTS or "/etc/prosody/certs"
+local certs = ENV_VELLORA_CERTS or "/etc/prosody/certs"
+if certs ~= "none" then
+	certificates = certs
+end
 
 -- Client connections on 5222 only: no federation, no HTTP, no components
 -- from outside.
@@ -45,15 +49,18 @@ http_ports = { }
 https_ports = { }
 component_ports = { }
 
-modules_enabled = {
+local modules = {
 	"saslauth";     -- SASL, for ANONYMOUS
-	"tls";          -- STARTTLS, offered when a certificate is found
 	"disco";
 	"ping";         -- answers the hosts' pings (XEP-0199)
 	"smacks";       -- stream management (XEP-0198): how a vanished host is noticed
 	"limits";       -- rate limits per connection
 	"admin_shell";  -- prosodyctl shell, to create the room once
 }
+if certs ~= "none" then
+	modules[#modules + 1] = "tls"  -- STARTTLS with the domain's certificate
+end
+modules_enabled = modules
 modules_disabled = { "s2s"; "offline"; "roster"; "vcard"; "private"; "register" }
 
 -- Nothing secret travels (anonymous sign-in, a public list): clients take

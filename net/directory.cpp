@@ -73,6 +73,7 @@ struct DirectoryWork {
   std::vector<AnnouncedRoom> rooms;
   size_t announced = 0;
   size_t ignored = 0;
+  bool secured = false;  // the last sign-in went over TLS
   // An announcer's room and state.
   HostedRoom wanted;
   uint32_t wantedVersion = 0;
@@ -330,6 +331,11 @@ class Client {
     auto* self = static_cast<Client*>(data);
     if (event == XMPP_CONN_CONNECT) {
       self->connected_ = self->reached_ = true;
+      self->secured_ = xmpp_conn_is_secured(conn) != 0;
+      {
+        const std::lock_guard<std::mutex> lock(self->work_.mutex);
+        self->work_.secured = self->secured_;
+      }
       xmpp_handler_add(conn, onPresenceStanza, nullptr, "presence", nullptr, self);
       xmpp_handler_add(conn, onStanza, nullptr, nullptr, nullptr, self);
       self->onSignedIn();
@@ -392,6 +398,7 @@ class Client {
   bool connected_ = false;
   bool ended_ = false;
   bool reached_ = false;
+  bool secured_ = false;
 };
 
 // A guest's browse: joins, samples the announcements of the occupant list,
@@ -758,6 +765,7 @@ void DirectoryBrowse::start(const DirectoryServer& server) {
   rooms_.clear();
   outcome_.clear();
   announced_ = ignored_ = 0;
+  secured_ = false;
   startedAt_ = static_cast<uint32_t>(nowMs());
   work_->setWakeAt(nowMs() + kDirectoryLimitMs);
   worker_ = std::thread(runBrowse, work_, server, seedFromDevice());
@@ -776,6 +784,7 @@ DirectoryBrowse::State DirectoryBrowse::poll() {
       outcome_ = work_->outcome;
       announced_ = work_->announced;
       ignored_ = work_->ignored;
+      secured_ = work_->secured;
     }
   }
   if (state_ != State::Asking) {
@@ -818,6 +827,12 @@ void DirectoryAnnouncer::update(const HostedRoom& room) {
     ++work_->wantedVersion;
   }
   reapRetired();
+}
+
+bool DirectoryAnnouncer::secured() const {
+  if (!worker_.joinable()) return false;
+  const std::lock_guard<std::mutex> lock(work_->mutex);
+  return work_->secured;
 }
 
 DirectoryAnnouncer::State DirectoryAnnouncer::state() const {

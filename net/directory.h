@@ -25,11 +25,11 @@
 #include <vector>
 
 #include "net/announcement.h"
+#include "net/directory_settings.h"
 #include "platform/net_socket.h"
 
 namespace net {
 
-inline constexpr uint16_t kDirectoryPort = 5222;
 // The longest a refresh waits for its directory, from the key press: the
 // name looked up, the connection, TLS, the sign-in, the join and the whole
 // occupant list. A directory that does not answer, refuses or drops costs
@@ -37,7 +37,6 @@ inline constexpr uint16_t kDirectoryPort = 5222;
 inline constexpr uint32_t kDirectoryLimitMs = 2000;
 // The chat room's name on the directory's chat service rooms.DOMAIN.
 inline constexpr char kDirectoryRoomName[] = "vellora";
-inline constexpr size_t kDirectoryDomainSize = 128;
 
 // A host keeps its place in the directory: it pings the server every
 // kAnnouncerPingMs and takes a connection that has been silent for
@@ -54,18 +53,6 @@ inline constexpr uint32_t kAnnouncerUpdateMs = 1000;
 // attempt counts as failed, and to leave when its room closes.
 inline constexpr uint32_t kAnnouncerJoinLimitMs = 10000;
 inline constexpr uint32_t kAnnouncerLeaveLimitMs = 1000;
-
-// directory=DOMAIN[:PORT] of RoomConfig.txt.
-struct DirectoryServer {
-  std::array<char, kDirectoryDomainSize> domain{};  // empty: no directory
-  uint16_t port = kDirectoryPort;
-  bool configured() const { return domain[0] != '\0'; }
-};
-
-// Reads "DOMAIN" or "DOMAIN:PORT": DOMAIN a host name (platform::isHostName),
-// PORT 1 to 65535 in plain decimal. False, with server left as none, on
-// anything else.
-bool parseDirectoryServer(const char* text, DirectoryServer& server);
 
 // The shared state of one worker (its owner and its thread); directory.cpp.
 struct DirectoryWork;
@@ -97,6 +84,8 @@ class DirectoryBrowse {
   // many presences came with none that could be read.
   size_t announced() const { return announced_; }
   size_t ignored() const { return ignored_; }
+  // Whether the sign-in went over TLS.
+  bool secured() const { return secured_; }
   void cancel();
 
  private:
@@ -108,6 +97,7 @@ class DirectoryBrowse {
   std::string outcome_;
   size_t announced_ = 0;
   size_t ignored_ = 0;
+  bool secured_ = false;
 };
 
 // What a host announces, as its lobby sees the room each frame.
@@ -153,6 +143,8 @@ class DirectoryAnnouncer {
   // per kAnnouncerUpdateMs). Never waits.
   void update(const HostedRoom& room);
   State state() const;
+  // Whether the current (or last) sign-in went over TLS.
+  bool secured() const;
   // Leaves the directory's room and signs out, without waiting: the worker
   // finishes by itself within kAnnouncerLeaveLimitMs.
   void close();
