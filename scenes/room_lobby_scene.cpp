@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kSmallFont = 0;  // 16 pt
 constexpr int kLabelFont = 1;  // 18 pt
+constexpr int kReachLineY = 428;
 enum : uint8_t { ButtonStart = 0, ButtonGame = 1, ButtonConfig = 2, ButtonLeave = 3 };
 
 }  // namespace
@@ -239,11 +240,9 @@ void RoomLobbyScene::drawReachLine() {
     if (reach.reach == net::Reach::Internet || reach.reach == net::Reach::LanOnly)
       std::printf("%s\n", net::reachConsoleLine(reach).c_str());
   }
-  if (reachLabel.empty()) return;
-  render::setDrawColor(0, 0, 0, 0.7f);
-  widgets::drawPanel(ctx, 0, 452, 640, 28);
-  render::setDrawColor(1, 1, 1, 1);
-  render::drawImage(20, 458, reachLabel);
+  // Below the player panels, inside the lobby's panel as it unfolds.
+  render::setDrawColor(1, 1, 1, std::min(visit.progress, 1.0f));
+  render::drawImage(20, kReachLineY, reachLabel);
 }
 
 net::HostedRoom RoomLobbyScene::hostedRoom() const {

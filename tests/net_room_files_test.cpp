@@ -82,6 +82,32 @@ TEST_F(RoomFiles, EmptyValuesAndPortArithmetic) {
   EXPECT_EQ(net::parsePort("99999999999999999999"), 65535);  // low 16 bits, no overflow
 }
 
+// upnp and address leave the room and profile alone; a value neither key
+// can use is skipped with one line, and the value before it stays.
+TEST_F(RoomFiles, ReachKeys) {
+  net::HostReachSettings reach;
+  const RoomRecord before = room_;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(net::readRoomConfig(write("UPnP = OFF\naddress=hana.example.net\n"
+                                        "upnp=maybe\naddress=no/such:name\n")
+                                      .c_str(),
+                                  room_, profile_, reach));
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(reach.upnp);
+  EXPECT_STREQ(reach.address.data(), "hana.example.net");
+  EXPECT_EQ(console,
+            "RoomConfig.txt: upnp=maybe is neither on nor off; skipped\n"
+            "RoomConfig.txt: address=no/such:name is neither an address nor a host name; "
+            "skipped\n");
+  EXPECT_EQ(room_.port, before.port);
+  EXPECT_STREQ(room_.roomName.data(), before.roomName.data());
+
+  ASSERT_TRUE(net::readRoomConfig(write("upnp=yes\naddress=203.0.113.5\naddress=\n").c_str(), room_,
+                                  profile_, reach));
+  EXPECT_TRUE(reach.upnp);
+  EXPECT_STREQ(reach.address.data(), "");
+}
+
 TEST_F(RoomFiles, ListFillsEntriesInFileOrder) {
   EXPECT_EQ(readList("# host:1\nalpha:6247\n\n:\nbeta . example : 7 000 \n"), 3);
   EXPECT_STREQ(rooms_[0].hostAddress.data(), "alpha");

@@ -89,14 +89,14 @@ STRINGS = [
     ("kReachAsking", "ルーターにポートの転送を頼んでいます…"),
     ("kReachInternet", "インターネットから参加できます：　"),
     ("kReachBehindRouter", "で公開（外側に別のルーターがあれば届きません）"),
-    ("kReachLanOnly", "LAN内のみ（"),
+    ("kReachLanOnly", "LANのみ（"),
     ("kReachNoRouter", "ルーターの応答なし"),
-    ("kReachNoAnswer", "ルーターの返事が来ない"),
-    ("kReachBadAnswer", "ルーターの返事が読めない"),
+    ("kReachNoAnswer", "ルーターが無応答"),
+    ("kReachBadAnswer", "ルーターの返事が不正"),
     ("kReachNotConnected", "ルーターが未接続"),
     ("kReachRefused", "ルーターが転送を拒否"),
-    ("kReachForward", "）：TCPポート"),
-    ("kReachForwardEnd", "をこのPCへ転送してください"),
+    ("kReachForward", "）　TCP "),
+    ("kReachForwardEnd", " をこのPCへ転送してください"),
 ]
 
 HEX = set("0123456789abcdefABCDEF")
