@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 . tools/xsession.sh
 
 need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES
-need_servers $INTERNET_TEST_PACKAGES
+need_servers $INTERNET_TEST_PACKAGES $DIRECTORY_TEST_PACKAGES
 
 # The build folders and out/ are ignored by git, so whatever else a run
 # writes into the tree shows up here.

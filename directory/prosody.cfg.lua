@@ -74,21 +74,26 @@ storage = "internal"
 -- A stanza larger than this ends the sender's connection; an announcement
 -- is well under 1 KB.
 c2s_stanza_size_limit = 8 * 1024
--- What the server reads from one client connection: a host's presence
--- changes when a player comes or goes, a guest speaks a few stanzas per
--- refresh.
+-- What the server reads from one client connection: at most 256 KB a
+-- second (prosody pauses reading for as long as a read's bytes take at that
+-- rate). Not lower: prosody 0.12 stops a connection's read timer after a
+-- read that costs a pause of more than a millisecond, until a smaller read
+-- comes, and the timer is how a vanished host is noticed (below); at this
+-- rate a host's keep-alive traffic (pings, acknowledgements: well under
+-- 256 bytes a read) never pauses, and a host sends a ping after each
+-- announcement it updates.
 limits = {
-	c2s = { rate = "2kb/s"; burst = "4s" };
-	c2sunauthed = { rate = "1kb/s"; burst = "2s" };
+	c2s = { rate = "256kb/s" };
 }
 
 -- A host that vanishes without a word (a cable pulled, Wi-Fi gone) -------
 -- A connection silent for read_timeout seconds is asked for an
 -- acknowledgement (XEP-0198 <r/>); one still silent read_timeout seconds
 -- later is closed, and its occupant leaves the room. The game's hosts ping
--- the server every 10 s and answer at once, so a live host is never
--- silent that long. A vanished host is gone 2 x 10 s after its last word,
--- plus at most smacks_hibernation_time if its client asked to resume.
+-- the server every 8 s and answer at once, so a live host is never silent
+-- that long. A vanished host is gone 2 x 10 s after its last word, plus at
+-- most smacks_hibernation_time if its client asked to resume: within about
+-- 25 s of its link being cut.
 network_settings = { read_timeout = 10 }
 smacks_hibernation_time = 5
 smacks_max_unacked_stanzas = 0

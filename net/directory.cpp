@@ -31,6 +31,8 @@ constexpr unsigned long kTurnMs = 20;
 // After its own presence came back, how long a browse lets its leaving and
 // its stream's end go out before it closes the connection.
 constexpr uint64_t kBrowseLeaveMs = 200;
+// After an announcement goes out, the host's ping follows this much later.
+constexpr uint64_t kPingAfterUpdateMs = 200;
 
 std::string lowercase(const char* text) {
   std::string out(text);
@@ -630,8 +632,9 @@ class Announcer : public Client {
 
  private:
   void keepUp(uint64_t now) {
-    if (now - lastPing_ >= kAnnouncerPingMs) {
+    if (now - lastPing_ >= kAnnouncerPingMs || (pingAt_ != 0 && now >= pingAt_)) {
       lastPing_ = now;
+      pingAt_ = 0;
       sendPing();
     }
     uint32_t version = 0;
@@ -671,6 +674,10 @@ class Announcer : public Client {
     } else {
       sendPresence(element);
     }
+    // A small stanza of its own soon after: the directory's server then
+    // last read a small one, which keeps its read timer (how it notices a
+    // vanished host) going; see directory/prosody.cfg.lua.
+    pingAt_ = lastSent_ + kPingAfterUpdateMs;
   }
 
   void setState(DirectoryAnnouncer::State state) {
@@ -682,6 +689,7 @@ class Announcer : public Client {
   uint64_t lastHeard_ = 0;
   uint64_t lastPing_ = 0;
   uint64_t lastSent_ = 0;
+  uint64_t pingAt_ = 0;  // a ping due after an update; 0: none
   uint32_t sentVersion_ = 0;
   int refusals_ = 0;
   bool joined_ = false;

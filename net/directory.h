@@ -44,7 +44,7 @@ inline constexpr char kDirectoryRoomName[] = "vellora";
 // again after a pause that doubles from kAnnouncerRetryMs up to
 // kAnnouncerRetryMaxMs. A new presence goes out at most once per
 // kAnnouncerUpdateMs, however often the room changes.
-inline constexpr uint32_t kAnnouncerPingMs = 10000;
+inline constexpr uint32_t kAnnouncerPingMs = 8000;
 inline constexpr uint32_t kAnnouncerSilenceMs = 25000;
 inline constexpr uint32_t kAnnouncerRetryMs = 1000;
 inline constexpr uint32_t kAnnouncerRetryMaxMs = 30000;

@@ -274,7 +274,8 @@ void RoomLobbyScene::announce() {
   const char* domain = ctx.hostReach.directory.domain.data();
   switch (state) {
     case net::DirectoryAnnouncer::State::Announced:
-      std::printf("directory %s: the room is announced\n", domain);
+      std::printf("directory %s: the room is announced%s\n", domain,
+                  directoryAnnouncer->secured() ? " (TLS)" : "");
       break;
     case net::DirectoryAnnouncer::State::Nowhere:
       std::printf("directory %s: nothing to announce (no address the internet reaches)\n",

@@ -13,11 +13,17 @@ TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git ipro
 # router's UPnP daemon on the legacy iptables backend, and the STUN server it
 # needs there. Installed with need_servers, never started as services.
 INTERNET_TEST_PACKAGES="miniupnpd miniupnpd-iptables stun-server iptables"
+# A room directory of the tests' own (tests/support/directory.sh): prosody,
+# installed the same way, and openssl for the test CA.
+DIRECTORY_TEST_PACKAGES="prosody openssl"
 
 # The Windows release build and its checks under Wine (tools/windows/build.sh);
-# dpkg-dev unpacks the Debian source packages the DLLs are built from.
+# dpkg-dev unpacks the Debian source packages the DLLs are built from;
+# autoconf, automake and libtool make expat's build files (Debian's source
+# ships none).
 WINDOWS_PACKAGES="cmake make pkg-config patch dpkg-dev g++-mingw-w64-x86-64-posix
-  mingw-w64-tools wine wine64 googletest zip unzip fonts-ipafont-gothic fontconfig"
+  mingw-w64-tools wine wine64 googletest zip unzip fonts-ipafont-gothic fontconfig
+  autoconf automake libtool"
 
 # need_packages PKG... : installs those of PKG that are not installed yet.
 need_packages() {
