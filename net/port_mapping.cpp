@@ -1,15 +1,16 @@
 #include "net/port_mapping.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "net/discovery.h"
 #include "net/upnp_igd.h"
 
 namespace net {
@@ -21,11 +22,9 @@ using Clock = std::chrono::steady_clock;
 // External ports tried after the room's own is taken on the router.
 constexpr int kOtherPorts = 4;
 // UPnP errors: the external port is mapped to another machine; the router
-// keeps only leases without end; it wants the same external and internal
-// port.
+// keeps only leases without end.
 constexpr int kConflictInMappingEntry = 718;
 constexpr int kOnlyPermanentLeases = 725;
-constexpr int kSamePortValuesRequired = 724;
 // Time the removal has in stop(), out of kStopLimitMs.
 constexpr uint32_t kRemoveLimitMs = 2500;
 
@@ -82,8 +81,13 @@ class Worker {
           lease_ == 0 ? Clock::time_point::max() : Clock::now() + std::chrono::seconds(lease_) / 2;
       if (waitForStop(renewAt)) break;
       int error = 0;
-      mapped = upnp::addMapping(router_, port_, roomPort_, lease_, shared_->stop, error) ==
-               upnp::Outcome::Done;
+      const upnp::Outcome renewed =
+          upnp::addMapping(router_, port_, roomPort_, lease_, shared_->stop, error);
+      mapped = renewed == upnp::Outcome::Done;
+      // A router that refuses says the port is no longer this machine's:
+      // it is never removed in another machine's place.
+      if (renewed == upnp::Outcome::Refused)
+        sent_.erase(std::remove(sent_.begin(), sent_.end(), port_), sent_.end());
     }
     removeMappings();
     const std::lock_guard<std::mutex> lock(shared_->mutex);
@@ -124,11 +128,11 @@ class Worker {
   upnp::Outcome map(int& error) {
     std::vector<uint16_t> ports = {roomPort_};
     for (int i = 0; i < kOtherPorts; ++i)
-      ports.push_back(static_cast<uint16_t>(20000 + discoveryRandom() % 40000));
+      ports.push_back(static_cast<uint16_t>(20000 + random_() % 40000));
     upnp::Outcome got = upnp::Outcome::Refused;
     for (const uint16_t port : ports) {
       // A command that got no answer may still have been carried out.
-      sent_.push_back(port);
+      if (std::find(sent_.begin(), sent_.end(), port) == sent_.end()) sent_.push_back(port);
       got = upnp::addMapping(router_, port, roomPort_, lease_, shared_->stop, error);
       if (got == upnp::Outcome::Refused && error == kOnlyPermanentLeases && lease_ != 0) {
         lease_ = 0;
@@ -138,10 +142,11 @@ class Worker {
         port_ = port;
         return got;
       }
-      if (got == upnp::Outcome::Refused) sent_.pop_back();
+      // A refusal says the router holds nothing of ours on that port.
+      if (got == upnp::Outcome::Refused)
+        sent_.erase(std::remove(sent_.begin(), sent_.end(), port), sent_.end());
       if (got != upnp::Outcome::Refused || error != kConflictInMappingEntry) break;
     }
-    if (error == kSamePortValuesRequired) error = kConflictInMappingEntry;
     return got;
   }
 
@@ -202,6 +207,7 @@ class Worker {
   upnp::Router router_;
   uint16_t port_ = 0;           // the external port mapped
   std::vector<uint16_t> sent_;  // external ports the router may hold
+  std::mt19937 random_{std::random_device{}()};
 };
 
 }  // namespace

@@ -11,8 +11,9 @@ TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git ipro
 
 # The servers of the test's own internet (tests/support/internet.sh): a home
 # router's UPnP daemon on the legacy iptables backend, and the STUN server it
-# needs there. Installed with need_servers, never started as services.
-INTERNET_TEST_PACKAGES="miniupnpd miniupnpd-iptables stun-server iptables"
+# needs there, and miniupnpc's upnpc (a second machine's mapping). Installed
+# with need_servers, never started as services.
+INTERNET_TEST_PACKAGES="miniupnpd miniupnpd-iptables stun-server iptables miniupnpc"
 # A room directory of the tests' own (tests/support/directory.sh): prosody,
 # installed the same way, and openssl for the test CA.
 DIRECTORY_TEST_PACKAGES="prosody openssl"

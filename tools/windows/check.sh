@@ -2,10 +2,10 @@
 # Checks the Windows build under Wine on a virtual display (run by
 # tools/windows/build.sh --check, after the build): the cross-built unit
 # tests through CTest with Wine as its emulator, the released vellora.exe
-# beside the Linux build, and a net battle across the two platforms both
-# ways. Screenshots of every scene land in out/windows/shots/. The Linux
-# build is VELLORA_LINUX_GAME when set (test.sh passes its own), else it is
-# built in build-wbl/.
+# beside the Linux build, a net battle across the two platforms both ways,
+# and vellora.exe as a host on the test's own internet. Screenshots of every
+# scene land in out/windows/shots/. The Linux build is VELLORA_LINUX_GAME
+# when set (test.sh passes its own), else it is built in build-wbl/.
 #   --ci  what ./test.sh runs: today every check above (all of them passed
 #         three runs in a row); a check that turns unreliable is left out of
 #         this mode, and only this mode, until it is fixed.
@@ -70,4 +70,6 @@ step "vellora.exe under Wine beside the Linux build" \
     bash tests/windows/game_under_wine_test.sh "$release/Vellora" "$linux" "$shots"
 step "net battle across platforms" \
     bash tests/windows/net_cross_test.sh "$release/Vellora" "$linux" "$shots/net"
+step "Windows host on the test's internet" \
+    bash tests/windows/internet_host_test.sh "$release/Vellora" "$shots/internet"
 exit $status
