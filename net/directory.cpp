@@ -486,7 +486,7 @@ void runBrowse(std::shared_ptr<DirectoryWork> work, DirectoryServer server, uint
       if (work->stopping() || nowMs() >= deadline) break;
       Browser browser(*work, server, random);
       done = browser.run(addresses.addresses[i], deadline);
-      why = browser.why();
+      why = done ? "" : browser.why();
       rooms = std::move(browser.rooms);
       announced = browser.announced();
       ignored = browser.ignored;

@@ -57,19 +57,6 @@ for role in h1 h2; do internet_hosts_entry "$role" "dir.test" "$PLAIN"; done
 directory_start "$(internet_ns xmpp)" dir.test "$PLAIN" "$work/data-plain" none ||
     { echo "FAIL: the directory did not start"; exit 1; }
 
-# home ROLE: sets HOME_RUN to the command prefix that runs a program in
-# machine ROLE with that machine's /etc/hosts and /etc/ssl (bound as
-# `ip netns exec` binds them, without touching /sys); every step execs the
-# next, so the program keeps the first one's process id.
-home() {
-    local ns
-    ns=$(internet_ns "$1")
-    HOME_RUN=(nsenter --net="/var/run/netns/$ns" unshare --mount --propagation private
-        bash -c 'for entry in /etc/netns/'"$ns"'/*; do
-                     [ -e "$entry" ] && mount --bind "$entry" "/etc/${entry##*/}"
-                 done
-                 exec "$@"' _)
-}
 # new_window: the id of a program window that is not in windows (the ones
 # already known), once one is mapped; fails after about 20 seconds.
 windows=""
@@ -88,8 +75,8 @@ ended() { windows=$(echo " $windows " | sed "s/ $1 / /"); }
 # copy NAME ROLE: starts the program in work/NAME inside machine ROLE; sets
 # PID and WIN.
 copy() {
-    home "$2"
-    (cd "$work/$1" && exec "${HOME_RUN[@]}" "$game" > "$artifacts/$1.log" 2>&1) &
+    directory_home "$(internet_ns "$2")"
+    (cd "$work/$1" && exec "${DIRECTORY_HOME[@]}" "$game" > "$artifacts/$1.log" 2>&1) &
     PID=$!
     pids="$pids $PID"
     WIN=$(new_window) || { echo "FAIL: no window for $1"; exit 1; }

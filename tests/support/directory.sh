@@ -23,6 +23,13 @@
 #                                    (or with "none") it offers none. Waits until it
 #                                    listens and the room exists.
 #   directory_stop DATA              ends that prosody (by its pid)
+#   directory_home NAMESPACE         sets DIRECTORY_HOME to the command prefix
+#                                    that runs a program inside NAMESPACE
+#                                    with its /etc/hosts and /etc/ssl from
+#                                    /etc/netns/NAMESPACE, bound as `ip netns
+#                                    exec` binds them (without remounting
+#                                    /sys); every step execs the next, so the
+#                                    program keeps the first one's process id
 # Run:      tests/support/directory.sh ca|trust|start|stop ARGUMENTS...
 
 # directory_ca DIR DOMAIN
@@ -98,6 +105,16 @@ directory_stop() {
     done
     kill -9 "$pid" 2>/dev/null
     return 0
+}
+
+# directory_home NAMESPACE
+directory_home() {
+    local ns=$1
+    DIRECTORY_HOME=(nsenter --net="/var/run/netns/$ns" unshare --mount --propagation private
+        bash -c 'for entry in /etc/netns/'"$ns"'/*; do
+                     [ -e "$entry" ] && mount --bind "$entry" "/etc/${entry##*/}"
+                 done
+                 exec "$@"' _)
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

@@ -209,10 +209,12 @@ build_expat() {
 # header, resolver.c calls sock_error without its argument, and the
 # Schannel code passes its own state where the connection's interface is
 # expected (it would crash on the first read). Schannel's code also leaves
-# the server's certificate unchecked and can wait forever on a server that
-# stops in the middle of the handshake: the patch checks the certificate
-# against the system's trust store and the domain, and ends a handshake the
-# server closed or left silent for 2 s.
+# the server's certificate unchecked, can wait forever on a server that
+# stops in the middle of the handshake, and goes on without TLS when three
+# queries whose answers it never uses fail (they do under Wine): the patch
+# checks the certificate against the system's trust store and the domain,
+# ends a handshake the server closed or left silent for 2 s, and drops the
+# three queries.
 build_strophe() {
   local dir=$work/libstrophe-0.14.0
   rm -rf "$dir" "$work/libstrophe"
