@@ -169,7 +169,7 @@ bool isAskable(const platform::Address& endpoint) {
            !(b[0] == 169 && b[1] == 254) && address.v4Host() != 0xFFFFFFFFu;
   }
   if (platform::isWildcardOrBroadcast(address) || platform::isLoopback(address)) return false;
-  if (b[0] == 0xFF) return false;                        // multicast
+  if (b[0] == 0xFF) return false;                           // multicast
   if (b[0] == 0xFE && (b[1] & 0xC0) == 0x80) return false;  // link-local
   return true;
 }

@@ -724,7 +724,8 @@ void runAnnouncer(std::shared_ptr<DirectoryWork> work, DirectoryServer server, u
     setAnnouncerState(*work, DirectoryAnnouncer::State::Retrying);
     pause = announced ? kAnnouncerRetryMs : std::min(pause * 2, kAnnouncerRetryMaxMs);
     const uint64_t until = nowMs() + pause;
-    while (nowMs() < until && !work->stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(kTurnMs));
+    while (nowMs() < until && !work->stopping())
+      std::this_thread::sleep_for(std::chrono::milliseconds(kTurnMs));
   }
   const std::lock_guard<std::mutex> lock(work->mutex);
   work->state = DirectoryAnnouncer::State::Off;
@@ -761,9 +762,9 @@ bool parseDirectoryServer(const char* text, DirectoryServer& server) {
 
 bool HostedRoom::operator==(const HostedRoom& other) const {
   return name == other.name && comment == other.comment && instance == other.instance &&
-         players == other.players &&
-         maxPlayers == other.maxPlayers && reachAddress == other.reachAddress &&
-         reachPort == other.reachPort && roomPort == other.roomPort;
+         players == other.players && maxPlayers == other.maxPlayers &&
+         reachAddress == other.reachAddress && reachPort == other.reachPort &&
+         roomPort == other.roomPort;
 }
 
 void DirectoryBrowse::start(const DirectoryServer& server) {

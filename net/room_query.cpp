@@ -68,8 +68,7 @@ void RoomRefresh::collectAnnounced(uint32_t now) {
     return;
   }
   if (announced_.empty() && announcedNext_ == 0) announced_ = directory_.takeRooms();
-  for (size_t added = 0; added < kAnnouncedPerStep && announcedNext_ < announced_.size();
-       ++added) {
+  for (size_t added = 0; added < kAnnouncedPerStep && announcedNext_ < announced_.size(); ++added) {
     addAnnounced(announced_[announcedNext_++], now);
   }
 }

@@ -278,8 +278,7 @@ void RoomLobbyScene::announce() {
                   directoryAnnouncer->secured() ? " (TLS)" : "");
       break;
     case net::DirectoryAnnouncer::State::Nowhere:
-      std::printf("directory %s: nothing to announce (no address the internet reaches)\n",
-                  domain);
+      std::printf("directory %s: nothing to announce (no address the internet reaches)\n", domain);
       break;
     case net::DirectoryAnnouncer::State::Retrying:
       std::printf("directory %s: not reached; trying again\n", domain);

@@ -29,8 +29,7 @@ class RoomLobbyScene : public Scene {
   // mapping, when given, is asked to forward a hosted room's port on the
   // home router while the room is open; announcer, when given, announces the
   // room in the room directory of RoomConfig.txt (directory=) meanwhile.
-  RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink,
-                 net::PortMapping* mapping = nullptr,
+  RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink, net::PortMapping* mapping = nullptr,
                  net::DirectoryAnnouncer* announcer = nullptr);
   void enter() override;
   void update() override;

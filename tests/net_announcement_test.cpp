@@ -17,8 +17,8 @@
 
 namespace {
 
-using net::Announcement;
 using net::AnnouncedRoom;
+using net::Announcement;
 
 class Strophe {
  public:
@@ -144,9 +144,10 @@ TEST(Announcement, WellFormedVariantsAreRead) {
   // An IPv4-mapped address reads as the IPv4 address it stands for.
   Announcement mapped;
   ASSERT_TRUE(reads(x,
-                    presence(roomXml(kGoodAttributes, "<name>a</name><comment>b</comment>"
-                                                      "<reach address='::ffff:198.51.100.7' "
-                                                      "port='7'/>")),
+                    presence(roomXml(kGoodAttributes,
+                                     "<name>a</name><comment>b</comment>"
+                                     "<reach address='::ffff:198.51.100.7' "
+                                     "port='7'/>")),
                     &mapped));
   EXPECT_TRUE(mapped.endpoints[0] == address("198.51.100.7", 7));
 }
@@ -157,25 +158,32 @@ TEST(Announcement, AnythingElseIsIgnoredWhole) {
       {"no announcement", presence("")},
       {"two announcements",
        presence(roomXml(kGoodAttributes, kGoodBody) + roomXml(kGoodAttributes, kGoodBody))},
-      {"another version", presence(roomXml("version='2' instance='7' players='1' max='6'", kGoodBody))},
+      {"another version",
+       presence(roomXml("version='2' instance='7' players='1' max='6'", kGoodBody))},
       {"version 01", presence(roomXml("version='01' instance='7' players='1' max='6'", kGoodBody))},
       {"no version", presence(roomXml("instance='7' players='1' max='6'", kGoodBody))},
       {"no instance", presence(roomXml("version='1' players='1' max='6'", kGoodBody))},
       {"an instance over 32 bits",
        presence(roomXml("version='1' instance='4294967296' players='1' max='6'", kGoodBody))},
       {"another element name",
-       presence("<rooms xmlns='urn:x-vellora:room' version='1' instance='7' players='1' max='6'>" + kGoodBody +
-                "</rooms>")},
+       presence("<rooms xmlns='urn:x-vellora:room' version='1' instance='7' players='1' max='6'>" +
+                kGoodBody + "</rooms>")},
       {"more players than its maximum",
        presence(roomXml("version='1' instance='7' players='7' max='6'", kGoodBody))},
-      {"a negative count", presence(roomXml("version='1' instance='7' players='-1' max='6'", kGoodBody))},
-      {"a count over 255", presence(roomXml("version='1' instance='7' players='1' max='256'", kGoodBody))},
-      {"a count with a sign", presence(roomXml("version='1' instance='7' players='+1' max='6'", kGoodBody))},
-      {"a count with a space", presence(roomXml("version='1' instance='7' players=' 1' max='6'", kGoodBody))},
-      {"no name", presence(roomXml(kGoodAttributes, "<comment>c</comment>"
-                                                    "<reach address='203.0.113.5' port='1'/>"))},
-      {"no comment", presence(roomXml(kGoodAttributes, "<name>n</name>"
-                                                       "<reach address='203.0.113.5' port='1'/>"))},
+      {"a negative count",
+       presence(roomXml("version='1' instance='7' players='-1' max='6'", kGoodBody))},
+      {"a count over 255",
+       presence(roomXml("version='1' instance='7' players='1' max='256'", kGoodBody))},
+      {"a count with a sign",
+       presence(roomXml("version='1' instance='7' players='+1' max='6'", kGoodBody))},
+      {"a count with a space",
+       presence(roomXml("version='1' instance='7' players=' 1' max='6'", kGoodBody))},
+      {"no name", presence(roomXml(kGoodAttributes,
+                                   "<comment>c</comment>"
+                                   "<reach address='203.0.113.5' port='1'/>"))},
+      {"no comment", presence(roomXml(kGoodAttributes,
+                                      "<name>n</name>"
+                                      "<reach address='203.0.113.5' port='1'/>"))},
       {"no place", presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"))},
       {"two names", presence(roomXml(kGoodAttributes, "<name>a</name>" + kGoodBody))},
       {"five places", presence(roomXml(kGoodAttributes,
@@ -185,43 +193,45 @@ TEST(Announcement, AnythingElseIsIgnoredWhole) {
                                        "<reach address='198.51.100.3' port='3'/>"
                                        "<reach address='198.51.100.4' port='4'/>"
                                        "<reach address='198.51.100.5' port='5'/>"))},
-      {"an unknown element",
-       presence(roomXml(kGoodAttributes, kGoodBody + "<extra/>"))},
-      {"an element inside the name",
-       presence(roomXml(kGoodAttributes, "<name>a<b/>c</name><comment>c</comment>"
-                                         "<reach address='203.0.113.5' port='1'/>"))},
-      {"text between the elements",
-       presence(roomXml(kGoodAttributes, "junk" + kGoodBody))},
-      {"a host name for an address",
-       presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"
-                                         "<reach address='example.org' port='1'/>"))},
-      {"an address in brackets",
-       presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"
-                                         "<reach address='[2001:db8::1]' port='1'/>"))},
+      {"an unknown element", presence(roomXml(kGoodAttributes, kGoodBody + "<extra/>"))},
+      {"an element inside the name", presence(roomXml(kGoodAttributes,
+                                                      "<name>a<b/>c</name><comment>c</comment>"
+                                                      "<reach address='203.0.113.5' port='1'/>"))},
+      {"text between the elements", presence(roomXml(kGoodAttributes, "junk" + kGoodBody))},
+      {"a host name for an address", presence(roomXml(kGoodAttributes,
+                                                      "<name>n</name><comment>c</comment>"
+                                                      "<reach address='example.org' port='1'/>"))},
+      {"an address in brackets", presence(roomXml(kGoodAttributes,
+                                                  "<name>n</name><comment>c</comment>"
+                                                  "<reach address='[2001:db8::1]' port='1'/>"))},
       {"an address with a scope",
-       presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"
-                                         "<reach address='2001:db8::1%eth0' port='1'/>"))},
-      {"port 0", presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"
-                                                   "<reach address='203.0.113.5' port='0'/>"))},
-      {"port 65536",
-       presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"
-                                         "<reach address='203.0.113.5' port='65536'/>"))},
-      {"no port", presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"
-                                                    "<reach address='203.0.113.5'/>"))},
+       presence(roomXml(kGoodAttributes,
+                        "<name>n</name><comment>c</comment>"
+                        "<reach address='2001:db8::1%eth0' port='1'/>"))},
+      {"port 0", presence(roomXml(kGoodAttributes,
+                                  "<name>n</name><comment>c</comment>"
+                                  "<reach address='203.0.113.5' port='0'/>"))},
+      {"port 65536", presence(roomXml(kGoodAttributes,
+                                      "<name>n</name><comment>c</comment>"
+                                      "<reach address='203.0.113.5' port='65536'/>"))},
+      {"no port", presence(roomXml(kGoodAttributes,
+                                   "<name>n</name><comment>c</comment>"
+                                   "<reach address='203.0.113.5'/>"))},
       {"a place with a child",
-       presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"
-                                         "<reach address='203.0.113.5' port='1'><x/></reach>"))},
+       presence(roomXml(kGoodAttributes,
+                        "<name>n</name><comment>c</comment>"
+                        "<reach address='203.0.113.5' port='1'><x/></reach>"))},
       {"a name too long",
        presence(roomXml(kGoodAttributes, "<name>" + std::string(net::kMaxNameBytes + 1, 'n') +
                                              "</name><comment>c</comment>"
                                              "<reach address='203.0.113.5' port='1'/>"))},
       {"a comment too long",
-       presence(roomXml(kGoodAttributes,
-                        "<name>n</name><comment>" + std::string(net::kMaxCommentBytes + 1, 'c') +
-                            "</comment><reach address='203.0.113.5' port='1'/>"))},
+       presence(roomXml(kGoodAttributes, "<name>n</name><comment>" +
+                                             std::string(net::kMaxCommentBytes + 1, 'c') +
+                                             "</comment><reach address='203.0.113.5' port='1'/>"))},
       {"a 100 KB announcement",
-       presence(roomXml(kGoodAttributes, kGoodBody + std::string(100 * 1024, ' ') +
-                                             "<name>again</name>"))},
+       presence(roomXml(kGoodAttributes,
+                        kGoodBody + std::string(100 * 1024, ' ') + "<name>again</name>"))},
       {"a long children list",
        presence(roomXml(kGoodAttributes, kGoodBody + std::string(2000, 'x')))},
   };
@@ -236,13 +246,12 @@ TEST(Announcement, AnythingElseIsIgnoredWhole) {
 TEST(Announcement, ForbiddenAddressesAreNeverAskable) {
   for (const char* text :
        {"127.0.0.1", "127.255.0.9", "0.0.0.0", "0.1.2.3", "224.0.0.1", "239.255.255.250",
-        "255.255.255.255", "169.254.10.20", "::", "::1", "ff02::1", "ff0e::5", "fe80::1",
-        "febf::1", "::ffff:127.0.0.1", "::ffff:224.0.0.9", "::ffff:169.254.1.1",
-        "::ffff:0.0.0.0"}) {
+        "255.255.255.255", "169.254.10.20", "::", "::1", "ff02::1", "ff0e::5", "fe80::1", "febf::1",
+        "::ffff:127.0.0.1", "::ffff:224.0.0.9", "::ffff:169.254.1.1", "::ffff:0.0.0.0"}) {
     EXPECT_FALSE(net::isAskable(address(text, 6247))) << text;
   }
-  for (const char* text : {"203.0.113.5", "198.51.100.1", "192.0.2.1", "10.0.0.1",
-                           "192.168.1.20", "100.64.0.1", "2001:db8::1", "2a00::1", "fd00::20"}) {
+  for (const char* text : {"203.0.113.5", "198.51.100.1", "192.0.2.1", "10.0.0.1", "192.168.1.20",
+                           "100.64.0.1", "2001:db8::1", "2a00::1", "fd00::20"}) {
     EXPECT_TRUE(net::isAskable(address(text, 6247))) << text;
     EXPECT_FALSE(net::isAskable(address(text, 0))) << text << " port 0";
   }
@@ -373,9 +382,9 @@ TEST(DirectoryServer, ParsedFromRoomConfig) {
   ASSERT_TRUE(net::parseDirectoryServer("example.org:15222", server));
   EXPECT_STREQ(server.domain.data(), "example.org");
   EXPECT_EQ(server.port, 15222);
-  for (const char* bad : {"", ":5222", "example.org:", "example.org:0", "example.org:65536",
-                          "example.org:+5", "example.org:5x", "exa mple.org", "[::1]:5222",
-                          "example.org:5222:1", "a..b"}) {
+  for (const char* bad :
+       {"", ":5222", "example.org:", "example.org:0", "example.org:65536", "example.org:+5",
+        "example.org:5x", "exa mple.org", "[::1]:5222", "example.org:5222:1", "a..b"}) {
     EXPECT_FALSE(net::parseDirectoryServer(bad, server)) << bad;
     EXPECT_FALSE(server.configured()) << bad;
   }

@@ -610,15 +610,16 @@ class Namespace {
     if (!quietly("ip netns add " + ns_)) return "cannot make network namespaces here";
     made_ = true;
     std::string addresses;
-    for (const char* a : {kPlainAddress, kFoulAddress, kTlsAddress, kBadAddress, kWrongAddress,
-                          kHostAddress}) {
+    for (const char* a :
+         {kPlainAddress, kFoulAddress, kTlsAddress, kBadAddress, kWrongAddress, kHostAddress}) {
       addresses += std::string(" && ip addr add ") + a + "/24 dev dv0";
     }
     if (!inNs(ns_, "sh -c 'ip link set lo up && ip link add dv0 type veth peer name dv1" +
                        addresses + " && ip addr add " + kFloodAddress +
                        "/24 dev dv1 && ip link set dv0 up && ip link set dv1 up && "
                        "ip route add 198.51.0.0/24 dev dv1 && "
-                       "iptables -w -t nat -A OUTPUT -p tcp -d " + kFloodAddress +
+                       "iptables -w -t nat -A OUTPUT -p tcp -d " +
+                       kFloodAddress +
                        " -j REDIRECT --to-ports 29999 && "
                        "iptables -w -t nat -A OUTPUT -p tcp -d 198.51.0.0/24 -j REDIRECT "
                        "--to-ports 29999 && "
@@ -672,8 +673,7 @@ int main(int argc, char** argv) {
   std::vector<char*> given(argv, argv + argc);
   ::testing::InitGoogleTest(&argc, argv);
   if (inside()) {
-    environment = static_cast<Directories*>(
-        ::testing::AddGlobalTestEnvironment(new Directories));
+    environment = static_cast<Directories*>(::testing::AddGlobalTestEnvironment(new Directories));
     return RUN_ALL_TESTS();
   }
   // Outside: make the namespace and run everything in it; without one,
