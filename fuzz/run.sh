@@ -18,7 +18,8 @@ if [[ $# -gt 0 && $1 == -* ]]; then
 fi
 harnesses=("$@")
 if [ ${#harnesses[@]} -eq 0 ]; then
-    harnesses=(host_receive guest_receive room_record room_config room_list sjis_text discovery)
+    harnesses=(host_receive guest_receive room_record room_config room_list sjis_text discovery
+               announcement)
 fi
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
