@@ -67,6 +67,6 @@ sleep 2.5
 snap game-select
 
 press "$win" Escape
-status=$(wait_exit "$game" 5)
+wait_status "$game" 5
 echo "The game ended with status $status; its console output is in out/vellora.log."
 [ "$status" = 0 ]

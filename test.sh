@@ -44,6 +44,14 @@ UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 echo "== Fuzz harnesses (a few seconds each) =="
 fuzz/run.sh -max_total_time=3 || status=1
 
+echo "== Debian package =="
+# Built and checked with lintian (tools/package/deb.sh), then unpacked into a
+# throw-away root and its launcher run from there as two players.
+package_started=$SECONDS
+{ tools/package/deb.sh && tests/package/unpacked_test.sh out/vellora_"$VELLORA_VERSION"_*.deb; } ||
+    status=1
+echo "   (package stage: $((SECONDS - package_started)) s)"
+
 echo "== Windows build under Wine =="
 # The Windows release and the reliable subset of its checks, with the Linux
 # build above as the other side of the net battle (tools/windows/check.sh).

@@ -256,4 +256,6 @@ int receiveDatagram(const Socket&, void*, size_t, Address&) { return kNoDatagram
 
 size_t broadcastAddresses(Address*, size_t) { return 0; }
 
+size_t localAddresses(Address*, size_t) { return 0; }
+
 }  // namespace platform

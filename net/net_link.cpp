@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/connect_attempt.h"
+
 namespace net {
 
 namespace {
@@ -67,23 +69,14 @@ void printConnectError(const char* text) {
 platform::Socket connectTo(const char* host, uint16_t port) {
   platform::LookupAnswer addresses;
   if (!resolveRoomHost(host, port, addresses)) return platform::Socket();
-  const uint32_t start = SDL_GetTicks();
-  bool timedOut = false;
-  for (size_t i = 0; i < addresses.count; ++i) {
-    const uint32_t spent = SDL_GetTicks() - start;
-    if (spent >= kConnectTimeoutMs) {
-      timedOut = true;
-      break;
-    }
-    platform::Socket connection = platform::startConnect(addresses.addresses[i]);
-    if (!connection.valid()) continue;
-    const platform::ConnectState state =
-        platform::connectState(connection, kConnectTimeoutMs - spent);
-    if (state == platform::ConnectState::Connected) return connection;
-    timedOut = state == platform::ConnectState::Pending;
-    if (timedOut) break;
+  ConnectAttempt attempt;
+  attempt.start(addresses, kConnectTimeoutMs);
+  ConnectAttempt::State state = ConnectAttempt::State::Pending;
+  // Each step waits up to the attempt's bound, which ends it.
+  while ((state = attempt.step(kConnectTimeoutMs)) == ConnectAttempt::State::Pending) {
   }
-  printConnectError(timedOut ? kNoConnectAnswer : nullptr);
+  if (state == ConnectAttempt::State::Connected) return attempt.take();
+  printConnectError(state == ConnectAttempt::State::TimedOut ? kNoConnectAnswer : attempt.error());
   return platform::Socket();
 }
 

@@ -55,7 +55,8 @@ inline constexpr uint32_t kFloodLimitMs = 1000;
 inline constexpr size_t kOutboxSize = kBufferSize;
 // Longest wait for a host's name to be looked up (the lookup gives up by
 // itself after as long), then for a connection to it to be made (room
-// query, joining), over however many of its addresses are tried.
+// query, joining), over however many of its addresses are tried side by
+// side (see net/connect_attempt.h).
 inline constexpr uint32_t kLookupTimeoutMs = platform::kLookupLimitMs;
 inline constexpr uint32_t kConnectTimeoutMs = 1500;
 // A connection that has sent nothing at all gives way to a newcomer in a
@@ -83,9 +84,10 @@ bool resolveRoomHost(const char* host, uint16_t port, platform::LookupAnswer& ad
 void printConnectError(const char* text = nullptr);
 inline constexpr char kNoConnectAnswer[] = "no answer to the connection attempt";
 
-// Resolves host:port and connects to it, trying its addresses in turn until
-// one takes the connection, waiting at most kConnectTimeoutMs in all (after
-// the lookup). Prints the failure and returns an invalid socket.
+// Resolves host:port and connects to it over whichever of its addresses
+// takes the connection first, tried side by side (net/connect_attempt.h),
+// waiting at most kConnectTimeoutMs in all (after the lookup). Prints the
+// failure and returns an invalid socket.
 platform::Socket connectTo(const char* host, uint16_t port);
 
 class NetLink {

@@ -27,8 +27,12 @@ void RoomRefresh::start(const RoomRecord* rooms, size_t count, uint32_t answerMs
   queries_ = std::make_unique<Query[]>(kMaxRefreshQueries);
   count_ = listed_ = count;
   answerMs_ = answerMs;
+  ownKnown_ = false;
   const uint32_t now = SDL_GetTicks();
-  if (searchLocal && search_.start()) searchStart_ = now;
+  if (searchLocal && search_.start()) {
+    searchStart_ = now;
+    readOwnAddresses();  // the rooms found may be this machine's
+  }
   for (size_t i = 0; i < count; ++i) {
     Query& query = queries_[i];
     query.room = rooms[i];
@@ -61,14 +65,20 @@ void RoomRefresh::browse(const DirectoryServer& directory) {
 // few per step after the listed and found ones, each address and port of
 // the refresh once.
 void RoomRefresh::collectAnnounced(uint32_t now) {
-  if (directory_.poll() == DirectoryBrowse::State::Asking) return;
-  if (directory_.poll() == DirectoryBrowse::State::Failed) {
+  const DirectoryBrowse::State state = directory_.poll();
+  if (state == DirectoryBrowse::State::Asking) return;
+  if (state == DirectoryBrowse::State::Failed) {
     std::fprintf(stderr, "directory: %s\n", directory_.outcome().c_str());
     directory_.cancel();
     return;
   }
-  if (announced_.empty() && announcedNext_ == 0) announced_ = directory_.takeRooms();
-  for (size_t added = 0; added < kAnnouncedPerStep && announcedNext_ < announced_.size(); ++added) {
+  if (state == DirectoryBrowse::State::Done) {
+    announced_ = directory_.takeRooms();
+    announcedNext_ = 0;
+    directory_.cancel();
+  }
+  for (size_t added = 0; added < kAnnouncedPerStep && announcedNext_ < announced_.size();
+       ++added) {
     addAnnounced(announced_[announcedNext_++], now);
   }
 }
@@ -96,14 +106,15 @@ void RoomRefresh::addAnnounced(const AnnouncedRoom& room, uint32_t now) {
   if (endpoints.count == 0) return;
   Query& query = queries_[count_++];
   query.addresses = endpoints;
-  const std::string text = platform::formatAddress(query.addresses.addresses[0]);
+  const std::string text = platform::formatAddress(endpoints.addresses[0]);
   copyField(query.room.hostAddress, text.c_str());
-  query.port = query.room.port = query.addresses.addresses[0].port;
+  query.port = query.room.port = endpoints.addresses[0].port;
   query.instance = room.instance;
   query.announced = true;
   query.stageStart = now;
-  query.nextAddress = 0;
-  query.stage = connectNext(query) ? Stage::Connecting : Stage::GaveUp;
+  query.attempt.start(query.addresses, kConnectTimeoutMs);
+  query.stage =
+      query.attempt.state() == ConnectAttempt::State::Failed ? Stage::GaveUp : Stage::Connecting;
 }
 
 void RoomRefresh::collectFound(uint32_t now) {
@@ -133,22 +144,17 @@ void RoomRefresh::addFound(const platform::Address& address, uint32_t instance, 
   query.addresses.addresses[0] = address;
   query.addresses.count = 1;
   query.stageStart = now;
-  query.stage = connectNext(query) ? Stage::Connecting : Stage::GaveUp;
+  query.attempt.start(query.addresses, kConnectTimeoutMs);
+  query.stage =
+      query.attempt.state() == ConnectAttempt::State::Failed ? Stage::GaveUp : Stage::Connecting;
 }
 
-// One readiness poll for every connection under way, then each query moves
-// on as far as it can without waiting.
+// Each query moves on as far as it can without waiting: a connection
+// attempt looks at its own sockets; the connections made are read as they
+// are.
 bool RoomRefresh::step() {
   if (!running_) return true;
   const uint32_t now = SDL_GetTicks();
-  std::array<platform::PollItem, kMaxRefreshQueries> items{};
-  for (size_t i = 0; i < count_; ++i) {
-    const Query& query = queries_[i];
-    if (query.stage != Stage::Connecting && query.stage != Stage::Waiting) continue;
-    items[i].socket = &query.socket;
-    items[i].wantWrite = query.stage == Stage::Connecting;
-  }
-  platform::pollSockets(items.data(), count_, 0);
   collectFound(now);
   collectAnnounced(now);
   running_ = search_.isOpen() || directory_.poll() == DirectoryBrowse::State::Asking ||
@@ -157,7 +163,7 @@ bool RoomRefresh::step() {
     Query& query = queries_[i];
     if (query.stage == Stage::LookingUp) lookUp(query, now);
     if (query.stage == Stage::Connecting) {
-      connect(query, items[i].writable, now);
+      connect(query, now);
     } else if (query.stage == Stage::Waiting) {
       converse(query, now);
     }
@@ -177,48 +183,39 @@ void RoomRefresh::lookUp(Query& query, uint32_t now) {
     giveUp(query);
     return;
   }
-  query.nextAddress = 0;
   query.stageStart = now;
-  if (!connectNext(query)) {
-    printConnectError();
+  query.attempt.start(query.addresses, kConnectTimeoutMs);
+  if (query.attempt.state() == ConnectAttempt::State::Failed) {
+    printConnectError(query.attempt.error());
     giveUp(query);
     return;
   }
   query.stage = Stage::Connecting;
 }
 
-bool RoomRefresh::connectNext(Query& query) {
-  while (query.nextAddress < query.addresses.count) {
-    query.socket = platform::startConnect(query.addresses.addresses[query.nextAddress++]);
-    if (query.socket.valid()) return true;
-  }
-  return false;
-}
-
-// A connection that fails moves on to the room's next address while the
-// room's time to connect lasts. One that is made is sent the query at once,
-// so the host never sees it silent.
-void RoomRefresh::connect(Query& query, bool writable, uint32_t now) {
-  if (writable) {
-    switch (platform::connectState(query.socket, 0)) {
-      case platform::ConnectState::Connected:
-        query.connected = query.addresses.addresses[query.nextAddress - 1];
-        query.stage = Stage::Waiting;
-        query.stageStart = now;
-        converse(query, now);
-        return;
-      case platform::ConnectState::Failed:
-        if (!elapsed(now, query.stageStart, kConnectTimeoutMs) && connectNext(query)) return;
-        printConnectError();
-        giveUp(query);
-        return;
-      case platform::ConnectState::Pending:
-        break;
-    }
-  }
-  if (elapsed(now, query.stageStart, kConnectTimeoutMs)) {
-    printConnectError(kNoConnectAnswer);
-    giveUp(query);
+// The room's addresses are tried side by side while its time to connect
+// lasts. A connection that is made is sent the query at once, so the host
+// never sees it silent.
+void RoomRefresh::connect(Query& query, uint32_t now) {
+  switch (query.attempt.step(0)) {
+    case ConnectAttempt::State::Connected:
+      query.socket = query.attempt.take();
+      query.connected = query.attempt.address();
+      query.stage = Stage::Waiting;
+      query.stageStart = now;
+      converse(query, now);
+      return;
+    case ConnectAttempt::State::Failed:
+      printConnectError(query.attempt.error());
+      giveUp(query);
+      return;
+    case ConnectAttempt::State::TimedOut:
+      printConnectError(kNoConnectAnswer);
+      giveUp(query);
+      return;
+    case ConnectAttempt::State::Pending:
+    case ConnectAttempt::State::Idle:
+      return;
   }
 }
 
@@ -264,6 +261,7 @@ void RoomRefresh::converse(Query& query, uint32_t now) {
 
 void RoomRefresh::giveUp(Query& query) {
   query.lookup.abandon();
+  query.attempt.cancel();
   query.socket.close();
   query.stage = Stage::GaveUp;
 }
@@ -272,17 +270,96 @@ bool RoomRefresh::answered(size_t i) const {
   if (i >= count_ || queries_[i].stage != Stage::Answered) return false;
   if (i < listed_) return true;
   for (size_t j = 0; j < i; ++j) {
-    const Query& other = queries_[j];
-    if (other.stage != Stage::Answered) continue;
-    if (j < listed_ || queries_[i].announced) {
-      if (other.connected == queries_[i].connected) return false;
-    }
-    if (j >= listed_ && other.instance != 0 && other.instance == queries_[i].instance &&
-        queries_[i].announced) {
-      return false;
-    }
+    if (queries_[j].stage == Stage::Answered && sameRoom(queries_[j], queries_[i])) return false;
   }
   return true;
+}
+
+namespace {
+
+// The address as an IPv4 one when it is one in IPv6 form (::ffff:a.b.c.d).
+platform::Address unmapped(const platform::Address& address) {
+  static constexpr uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  if (address.family != platform::Family::V6 ||
+      std::memcmp(address.bytes.data(), kMapped, sizeof kMapped) != 0) {
+    return address;
+  }
+  return platform::Address::v4(static_cast<uint32_t>(address.bytes[12]) << 24 |
+                                   static_cast<uint32_t>(address.bytes[13]) << 16 |
+                                   static_cast<uint32_t>(address.bytes[14]) << 8 |
+                                   address.bytes[15],
+                               address.port);
+}
+
+// The same host address, whatever the ports.
+bool sameHost(const platform::Address& a, const platform::Address& b) {
+  platform::Address x = unmapped(a);
+  platform::Address y = unmapped(b);
+  x.port = y.port = 0;
+  // An address given without its interface is the same as with it.
+  if (x.scope == 0 || y.scope == 0) x.scope = y.scope = 0;
+  return x == y;
+}
+
+}  // namespace
+
+void RoomRefresh::readOwnAddresses() const {
+  ownCount_ = platform::localAddresses(own_.data(), own_.size());
+  ownKnown_ = true;
+}
+
+bool RoomRefresh::isThisMachine(const platform::Address& address) const {
+  if (platform::isLoopback(address)) return true;
+  if (!ownKnown_) readOwnAddresses();
+  for (size_t i = 0; i < ownCount_; ++i) {
+    if (sameHost(own_[i], address)) return true;
+  }
+  return false;
+}
+
+namespace {
+
+// Calls visit with each address of the query's machine: those its host was
+// looked up to, and the one it connected to.
+template <typename Query, typename Visit>
+void eachAddress(const Query& query, const Visit& visit) {
+  for (size_t i = 0; i < query.addresses.count; ++i) visit(query.addresses.addresses[i]);
+  visit(query.connected);
+}
+
+}  // namespace
+
+bool RoomRefresh::onThisMachine(const Query& query) const {
+  if (query.thisMachine < 0) {
+    bool here = false;
+    eachAddress(query, [&](const platform::Address& x) { here = here || isThisMachine(x); });
+    query.thisMachine = here ? 1 : 0;
+  }
+  return query.thisMachine == 1;
+}
+
+bool RoomRefresh::sameRoom(const Query& a, const Query& b) const {
+  if (a.announced || b.announced) {
+    const Query& announced = a.announced ? a : b;
+    const Query& other = a.announced ? b : a;
+    if (!other.announced && other.instance != 0 && other.instance == announced.instance) {
+      return true;
+    }
+    bool shared = false;
+    eachAddress(announced, [&](const platform::Address& x) {
+      eachAddress(other, [&](platform::Address y) {
+        if (y.port == 0) y.port = other.port;
+        shared = shared || (sameHost(x, y) && x.port == y.port);
+      });
+    });
+    return shared;
+  }
+  if (a.port != b.port) return false;
+  bool shared = false;
+  eachAddress(a, [&](const platform::Address& x) {
+    eachAddress(b, [&](const platform::Address& y) { shared = shared || sameHost(x, y); });
+  });
+  return shared || (onThisMachine(a) && onThisMachine(b));
 }
 
 const RoomRecord& RoomRefresh::answer(size_t i) const { return queries_[i].room; }

@@ -3,13 +3,17 @@
 // every room at once and is stepped once per frame without waiting, so a
 // silent or unreachable room delays nobody but itself: each room has its
 // own bounded time to be looked up (kLookupTimeoutMs), to take the
-// connection (kConnectTimeoutMs) and to answer.
+// connection (kConnectTimeoutMs, its host's addresses tried side by side:
+// net/connect_attempt.h) and to answer.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
+#include "net/connect_attempt.h"
 #include "net/directory.h"
 #include "net/discovery.h"
 #include "net/wire.h"
@@ -63,10 +67,10 @@ class RoomRefresh {
   // After the refresh: whether room i answered with a whole record, and
   // that record, with the room's own host address kept (for a room found
   // by the search, its address as text; for an announced one, the address
-  // and port that answered). A found or announced room that a room before
-  // it answered for over the same address and port (or, found and
-  // announced, with the same instance) counts as not answered, so it is
-  // shown once.
+  // and port that answered). Each listed room that answered counts, however
+  // often the same room is listed. A room from any other source (the search,
+  // the directory) counts as not answered when a room before it that
+  // answered is the same room, so it is shown once: see sameRoom.
   bool answered(size_t i) const;
   const RoomRecord& answer(size_t i) const;
 
@@ -76,25 +80,23 @@ class RoomRefresh {
   struct Query {
     Stage stage = Stage::Unasked;
     platform::HostLookup lookup;
-    platform::LookupAnswer addresses;  // to try in turn, once looked up
-    size_t nextAddress = 0;
+    platform::LookupAnswer addresses;  // the host's, once looked up: all of them one machine
+    ConnectAttempt attempt;
     platform::Address connected;  // the address that took the connection
     uint32_t instance = 0;        // found and announced rooms: the host's instance
-    bool announced = false;       // from the directory
-    platform::Socket socket;
-    uint32_t stageStart = 0;  // SDL_GetTicks when this stage began
+    bool announced = false;       // from the directory: its addresses carry their ports
+    platform::Socket socket;      // once connected
+    uint32_t stageStart = 0;      // SDL_GetTicks when this stage began
     uint16_t port = 0;
     size_t sent = 0;      // bytes of the query the connection took
     size_t received = 0;  // bytes of the answer so far
     RoomBytes bytes{};
-    RoomRecord room;  // the listed room; its host's record once answered
+    RoomRecord room;                  // the listed room; its host's record once answered
+    mutable int8_t thisMachine = -1;  // its host is this machine: 1, 0, or -1 not known yet
   };
 
   void lookUp(Query& query, uint32_t now);
-  // Starts a connection to the query's next address; false when none is
-  // left that could be started.
-  bool connectNext(Query& query);
-  void connect(Query& query, bool writable, uint32_t now);
+  void connect(Query& query, uint32_t now);
   void converse(Query& query, uint32_t now);
   static void giveUp(Query& query);
   // Takes the answers to the search that are waiting; closes it when its
@@ -106,6 +108,19 @@ class RoomRefresh {
   void addAnnounced(const AnnouncedRoom& room, uint32_t now);
   // Whether a query of the refresh already asks this address and port.
   bool asking(const platform::Address& endpoint) const;
+  // Two queries ask the same room: the same port of the same machine. The
+  // addresses a query's host was looked up to (and the one it connected to)
+  // are all one machine; two machines are the same when they share an
+  // address, or when both are this machine (an address of loopback or of
+  // one of its interfaces). An announced room is the same as another when
+  // they share an address and port, and as a room the search found when it
+  // carries that room's instance (the search answers from the local
+  // network; an announcement from anywhere, so it never hides another
+  // announcement by its instance).
+  bool sameRoom(const Query& a, const Query& b) const;
+  bool onThisMachine(const Query& query) const;
+  bool isThisMachine(const platform::Address& address) const;
+  void readOwnAddresses() const;
 
   std::unique_ptr<Query[]> queries_;
   size_t count_ = 0;   // queries in use
@@ -117,6 +132,12 @@ class RoomRefresh {
   DirectoryBrowse directory_;
   std::vector<AnnouncedRoom> announced_;  // chosen, not asked yet
   size_t announcedNext_ = 0;
+  // This machine's own addresses: read when a search starts, or when first
+  // needed.
+  static constexpr size_t kMaxOwnAddresses = 64;
+  mutable std::array<platform::Address, kMaxOwnAddresses> own_{};
+  mutable size_t ownCount_ = 0;
+  mutable bool ownKnown_ = false;
 };
 
 // Asks one room and waits for the outcome: true with room become the host's

@@ -78,6 +78,29 @@ static void serveLookups() {
   }
 }
 
+LookupAnswer interleaveFamilies(const Address* addresses, size_t count) {
+  LookupAnswer answer;
+  if (count == 0) return answer;
+  const Family first = addresses[0].family;
+  // Per family (0: the first address's, 1: the other), the next address of
+  // it not taken yet, or count when none is left.
+  size_t next[2] = {0, 0};
+  const auto seek = [&](int family) {
+    while (next[family] < count && (addresses[next[family]].family == first) != (family == 0)) {
+      ++next[family];
+    }
+    return next[family] < count;
+  };
+  for (int turn = 0; answer.count < kMaxLookupAddresses; turn = 1 - turn) {
+    if (!seek(turn)) {
+      turn = 1 - turn;
+      if (!seek(turn)) break;
+    }
+    answer.addresses[answer.count++] = addresses[next[turn]++];
+  }
+  return answer;
+}
+
 int pendingLookups() {
   Pool& p = pool();
   const std::lock_guard<std::mutex> lock(p.mutex);

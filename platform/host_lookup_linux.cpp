@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -21,14 +22,16 @@ bool systemNameLookup(const char* name, LookupAnswer& answer) {
   addrinfo* results = nullptr;
   answer = LookupAnswer{};
   if (getaddrinfo(name, nullptr, &hints, &results) != 0) return false;
-  for (const addrinfo* it = results; it != nullptr && answer.count < kMaxLookupAddresses;
-       it = it->ai_next) {
+  std::array<Address, kMaxSystemAddresses> all{};
+  size_t count = 0;
+  for (const addrinfo* it = results; it != nullptr; it = it->ai_next) {
     if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
     Address found = fromSystem(it->ai_addr);
     found.port = 0;
-    addUnique(answer, found);
+    count = addUnique(all.data(), count, all.size(), found);
   }
   freeaddrinfo(results);
+  answer = interleaveFamilies(all.data(), count);
   return answer.count > 0;
 }
 

@@ -160,20 +160,37 @@ int receiveDatagram(const Socket& socket, void* bytes, size_t capacity, Address&
 // (loopback excluded), at most capacity of them, port 0. Returns how many
 // were written.
 size_t broadcastAddresses(Address* addresses, size_t capacity);
+// The addresses of every interface of this machine, loopback included, of
+// either family (the machine's own addresses, as a room found on the local
+// network may answer from them), at most capacity of them, port 0. Returns
+// how many were written.
+size_t localAddresses(Address* addresses, size_t capacity);
 
 // How a host name was looked up. TimedOut: the system did not answer in
 // time (see HostLookup).
 enum class Lookup { Pending, Found, NotFound, TimedOut };
 
-// The addresses a name stands for, in the order the system prefers them.
-inline constexpr size_t kMaxLookupAddresses = 4;
+// The addresses a name stands for, in the order the system prefers them
+// with the families interleaved (interleaveFamilies), the first
+// kMaxLookupAddresses of them: more than a connection attempt can start
+// within its bound (see ConnectAttempt in net/connect_attempt.h).
+inline constexpr size_t kMaxLookupAddresses = 8;
 struct LookupAnswer {
   std::array<Address, kMaxLookupAddresses> addresses{};
   size_t count = 0;
 };
 
-// Asks the system for the IPv4 and IPv6 addresses of a host name (ports 0).
-// May wait as long as the system's resolver does; false when it found none.
+// The first kMaxLookupAddresses of addresses[0..count) with their families
+// taking turns, as RFC 8305 (section 4) orders them: the family of the first
+// address first, then the first address of the other family, and so on; once
+// one family runs out the rest of the other follows. Within a family the
+// order stays as given. So a name with many IPv6 addresses still reaches its
+// IPv4 one second.
+LookupAnswer interleaveFamilies(const Address* addresses, size_t count);
+
+// Asks the system for the IPv4 and IPv6 addresses of a host name (ports 0),
+// in its order with the families interleaved (interleaveFamilies). May wait
+// as long as the system's resolver does; false when it found none.
 using NameLookup = bool (*)(const char* name, LookupAnswer& answer);
 bool systemNameLookup(const char* name, LookupAnswer& answer);
 

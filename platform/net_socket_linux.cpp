@@ -308,4 +308,23 @@ size_t broadcastAddresses(Address* addresses, size_t capacity) {
   return count;
 }
 
+size_t localAddresses(Address* addresses, size_t capacity) {
+  ifaddrs* interfaces = nullptr;
+  if (::getifaddrs(&interfaces) != 0) {
+    noteError(errno);
+    return 0;
+  }
+  size_t count = 0;
+  for (const ifaddrs* it = interfaces; it != nullptr; it = it->ifa_next) {
+    if (it->ifa_addr == nullptr) continue;
+    const int family = it->ifa_addr->sa_family;
+    if (family != AF_INET && family != AF_INET6) continue;
+    Address own = fromSystem(it->ifa_addr);
+    own.port = 0;
+    count = addUnique(addresses, count, capacity, own);
+  }
+  ::freeifaddrs(interfaces);
+  return count;
+}
+
 }  // namespace platform

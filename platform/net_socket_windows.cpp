@@ -406,8 +406,9 @@ int receiveDatagram(const Socket& socket, void* bytes, size_t capacity, Address&
 
 namespace {
 
-// The adapters' table, or an empty one with the error noted.
-std::vector<unsigned char> adapterTable() {
+// The adapters' table with their addresses of family (AF_INET, AF_INET6 or
+// AF_UNSPEC for both), or an empty one with the error noted.
+std::vector<unsigned char> adapterTable(ULONG family) {
   constexpr ULONG kFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
                            GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
   ULONG size = 16 * 1024;
@@ -416,7 +417,7 @@ std::vector<unsigned char> adapterTable() {
   for (int attempt = 0; attempt < 4; ++attempt) {
     table.assign(size, 0);
     const ULONG result = GetAdaptersAddresses(
-        AF_INET, kFlags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(table.data()), &size);
+        family, kFlags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(table.data()), &size);
     if (result == NO_ERROR) return table;
     if (result != ERROR_BUFFER_OVERFLOW) {
       noteError(static_cast<int>(result));
@@ -429,7 +430,7 @@ std::vector<unsigned char> adapterTable() {
 }  // namespace
 
 size_t broadcastAddresses(Address* addresses, size_t capacity) {
-  const std::vector<unsigned char> table = adapterTable();
+  const std::vector<unsigned char> table = adapterTable(AF_INET);
   if (table.empty()) return 0;
   size_t count = 0;
   for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(table.data());
@@ -454,6 +455,26 @@ size_t broadcastAddresses(Address* addresses, size_t capacity) {
       bool seen = false;
       for (size_t i = 0; i < count; ++i) seen = seen || addresses[i] == found;
       if (!seen) addresses[count++] = found;
+    }
+  }
+  return count;
+}
+
+size_t localAddresses(Address* addresses, size_t capacity) {
+  const std::vector<unsigned char> table = adapterTable(AF_UNSPEC);
+  if (table.empty()) return 0;
+  size_t count = 0;
+  for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(table.data());
+       adapter != nullptr; adapter = adapter->Next) {
+    for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+         unicast = unicast->Next) {
+      const SOCKET_ADDRESS& raw = unicast->Address;
+      if (raw.lpSockaddr == nullptr) continue;
+      const int family = raw.lpSockaddr->sa_family;
+      if (family != AF_INET && family != AF_INET6) continue;
+      Address own = fromSystem(raw.lpSockaddr);
+      own.port = 0;
+      count = addUnique(addresses, count, capacity, own);
     }
   }
   return count;

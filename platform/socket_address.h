@@ -58,12 +58,18 @@ inline Address fromSystem(const sockaddr_storage& storage) {
   return fromSystem(reinterpret_cast<const sockaddr*>(&storage));
 }
 
-// Adds address to answer unless it is there already or answer is full.
-inline void addUnique(LookupAnswer& answer, const Address& address) {
-  for (size_t i = 0; i < answer.count; ++i) {
-    if (answer.addresses[i] == address) return;
+// Most addresses of one lookup read from the system's answer, before
+// interleaveFamilies keeps the first kMaxLookupAddresses of them.
+inline constexpr size_t kMaxSystemAddresses = 64;
+
+// Appends address to list[0..count) unless it is there already or the list
+// holds capacity; returns the new count.
+inline size_t addUnique(Address* list, size_t count, size_t capacity, const Address& address) {
+  for (size_t i = 0; i < count; ++i) {
+    if (list[i] == address) return count;
   }
-  if (answer.count < kMaxLookupAddresses) answer.addresses[answer.count++] = address;
+  if (count < capacity) list[count++] = address;
+  return count;
 }
 
 }  // namespace platform

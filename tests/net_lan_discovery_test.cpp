@@ -18,6 +18,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "net/room_query.h"
 #include "support/lan_namespaces.h"
@@ -216,6 +217,61 @@ TEST_F(LanDiscovery, GuestListsEachHostOfItsSegmentOnceAndJoinsOne) {
       << ", players " << int(two.room.currentPlayers);
   EXPECT_STREQ(guest.players[0].name.data(), "Host");
   EXPECT_EQ(one.room.currentPlayers, 1);
+}
+
+// A room hosted on the guest's own machine is found by the search at the
+// machine's address on the segment; listed as 127.0.0.1 and as localhost,
+// and found, it is still one room: shown once per listed line, never a
+// third time for the search.
+TEST_F(LanDiscovery, ARoomOnThisMachineListedAndFoundShowsOncePerLine) {
+  Lobby own;
+  ASSERT_TRUE(host(own, "g", kPortOne, "Uchi"));
+  const std::string here = "10.213.7.3";
+  // Runs a refresh from g of the listed lines; returns the names shown, in
+  // order, and how many rooms the search found.
+  const auto shown = [&](std::vector<RoomRecord> lines, size_t& found) {
+    net::RoomRefresh refresh;
+    std::vector<std::string> names;
+    if (!this->refresh(refresh, lines.data(), lines.size(), true, {&own})) return names;
+    found = refresh.size() - lines.size();
+    for (size_t i = 0; i < refresh.size(); ++i) {
+      if (!refresh.answered(i)) continue;
+      names.push_back(std::string(refresh.answer(i).roomName.data()) + "@" +
+                      refresh.answer(i).hostAddress.data());
+    }
+    return names;
+  };
+  using Names = std::vector<std::string>;
+  size_t found = 0;
+  // Found alone, at the machine's own address.
+  EXPECT_EQ(shown({}, found), Names{"Uchi@" + here});
+  ASSERT_EQ(found, 1u) << "the search did not find the room on its own machine";
+  // Listed on two lines as two names of this machine: both lines, no more.
+  const RoomRecord byAddress = nettest::listedRoom(kPortOne, "127.0.0.1");
+  const RoomRecord byName = nettest::listedRoom(kPortOne, "localhost");
+  found = 0;
+  EXPECT_EQ(shown({byAddress, byName}, found), (Names{"Uchi@127.0.0.1", "Uchi@localhost"}));
+  EXPECT_EQ(found, 1u);
+  // Listed once, in any form: once.
+  for (const char* line : {"127.0.0.1", "localhost", "::1"}) {
+    found = 0;
+    EXPECT_EQ(shown({nettest::listedRoom(kPortOne, line)}, found),
+              Names{std::string("Uchi@") + line})
+        << line;
+    EXPECT_EQ(found, 1u) << line;
+  }
+  // The same line twice: twice, as listed.
+  EXPECT_EQ(shown({byAddress, byAddress}, found), (Names{"Uchi@127.0.0.1", "Uchi@127.0.0.1"}));
+  // Another port of this machine is another room.
+  Lobby other;
+  ASSERT_TRUE(host(other, "g", kPortTwo, "Tonari"));
+  net::RoomRefresh both;
+  ASSERT_TRUE(refresh(both, &byAddress, 1, true, {&own, &other}));
+  std::map<std::string, int> rooms;
+  for (size_t i = 0; i < both.size(); ++i) {
+    if (both.answered(i)) ++rooms[both.answer(i).roomName.data()];
+  }
+  EXPECT_EQ(rooms, (std::map<std::string, int>{{"Uchi", 1}, {"Tonari", 1}}));
 }
 
 // Sends each datagram from the guest's machine to the host's beacon,

@@ -1,6 +1,7 @@
 // RoomConfig.txt and RoomList.txt: the shared scanner's rules, the keys, and
 // bad files (over-long lines, NUL bytes, byte-order mark, CR LF, a folder in
-// the file's place).
+// the file's place); the commented examples the installed game's launcher
+// gives a new player (tools/package/).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "net/room_files.h"
@@ -229,6 +231,56 @@ TEST_F(RoomFiles, ReadersTakeAnOpenFile) {
   EXPECT_FALSE(net::readRoomConfig(static_cast<std::FILE*>(nullptr), room_, profile_));
   EXPECT_EQ(net::readRoomList(static_cast<std::FILE*>(nullptr), rooms_.data(), 3), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), twiceOnTheConsole(sjis::kRoomFileFailed));
+}
+
+// The examples change nothing as written, are plain ASCII (so Shift-JIS
+// reads them as they look), and give what their comments say once the "# "
+// in front of every example line (a word right before the separator) is
+// removed. Tests run from the repository root.
+TEST_F(RoomFiles, PackagedExamplesReadAsTheirCommentsSay) {
+  const auto text = [](const char* name) {
+    std::ifstream file(std::string("tools/package/") + name, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+  };
+  const auto uncommented = [](const std::string& content, char separator) {
+    std::string out;
+    size_t start = 0;
+    for (size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+      std::string line = content.substr(start, end - start + 1);
+      const size_t sep = line.find(separator);
+      if (line.rfind("# ", 0) == 0 && sep != std::string::npos && sep > 2 &&
+          line.find_first_of(" #", 2) > sep) {
+        line.erase(0, 2);
+      }
+      out += line;
+    }
+    return out;
+  };
+  const std::string config = text("RoomConfig.txt");
+  const std::string list = text("RoomList.txt");
+  ASSERT_FALSE(config.empty());
+  ASSERT_FALSE(list.empty());
+  for (const char c : config + list) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+
+  EXPECT_TRUE(readConfig(config));
+  EXPECT_STREQ(room_.roomName.data(), "482\x83\x76\x83\x8D");
+  EXPECT_STREQ(room_.comment.data(), "default comment");
+  EXPECT_EQ(room_.port, 6247);
+  EXPECT_STREQ(profile_.name.data(), "482P");
+  EXPECT_EQ(readList(list), 0);
+
+  EXPECT_TRUE(readConfig(uncommented(config, '=')));
+  EXPECT_STREQ(profile_.name.data(), "HanaP");
+  EXPECT_STREQ(room_.roomName.data(), "HanaRoom");
+  EXPECT_STREQ(room_.comment.data(), "welcome");
+  EXPECT_EQ(room_.port, 6247);
+  ASSERT_EQ(readList(uncommented(list, ':')), 3);
+  EXPECT_STREQ(rooms_[0].hostAddress.data(), "192.168.1.20");
+  EXPECT_STREQ(rooms_[1].hostAddress.data(), "hana.example.org");
+  EXPECT_STREQ(rooms_[2].hostAddress.data(), "[fd00::20]");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(rooms_[i].port, 6247);
 }
 
 }  // namespace

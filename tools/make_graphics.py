@@ -2,8 +2,11 @@
 """Draws every picture of the game's Graphic/ folder.
 
     /usr/bin/python3 tools/make_graphics.py [output folder]
+    /usr/bin/python3 tools/make_graphics.py --icon SIZE FILE.png
 
-The default output folder is Graphic/ at the repository root. Needs only
+The default output folder is Graphic/ at the repository root. --icon draws
+the program's icon for the desktop menu instead (SIZE x SIZE pixels), the
+Debian package's (tools/package/deb.sh). Needs only
 Pillow (Debian's python3-pil). The output is deterministic: no randomness, no
 clock, no fonts; with the same Pillow, every run writes byte-identical files.
 
@@ -817,9 +820,44 @@ def make_character(draw, icon_box):
 
 
 # ---------------------------------------------------------------------------
+# The program's icon for a desktop menu: Sorane's face as in her character
+# select icon, on a rounded square of sky that it does not leave, with a white
+# rim. Drawn in icon units of 60 x 60 whatever the output size.
+
+APP_ICON_BOX = (CX - 33 * 150 / 60, 30, 150)  # as Icon_Sorane.png
+
+
+def make_app_icon(size):
+    x0, y0, box = APP_ICON_BOX
+    unit = box / ICON_SIZE
+    cv = Canvas(size, size, scale=size / box, origin=(x0, y0), line=1.1 * size / ICON_SIZE)
+
+    def square(inset, radius):
+        """A rounded square inset by `inset` icon units, as a mask."""
+        m = cv.mask()
+        a, b = inset * cv.k * unit, (ICON_SIZE - inset) * cv.k * unit
+        ImageDraw.Draw(m).rounded_rectangle((a, a, b, b), radius=radius * cv.k * unit, fill=255)
+        return m
+
+    outer, inner = square(1.0, 12.0), square(3.5, 9.5)
+    cv.paint(outer, SORANE.white)
+    cv.paint_gradient(inner, [(0, hex_rgba("#8fd3ff")), (1, hex_rgba("#ffe1f0"))], y0, y0 + box)
+    # The figure is drawn on a canvas of its own and laid on the sky through
+    # the inner square, so no hair reaches over the rim.
+    figure = Canvas(size, size, scale=size / box, origin=(x0, y0), line=cv.line)
+    draw_sorane(figure, False)
+    figure.img.putalpha(ImageChops.multiply(figure.img.getchannel("A"), inner))
+    cv.img.alpha_composite(figure.img)
+    return cv.result()
+
+
+# ---------------------------------------------------------------------------
 
 
 def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "--icon":
+        make_app_icon(int(sys.argv[2])).save(sys.argv[3], optimize=False)
+        return
     default_dir = pathlib.Path(__file__).resolve().parent.parent / "Graphic"
     out_dir = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else default_dir
     out_dir.mkdir(parents=True, exist_ok=True)

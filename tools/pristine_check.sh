@@ -6,6 +6,11 @@
 # /dev and /sys bound. Prints how long each command took.
 #
 #   sudo tools/pristine_check.sh [ROOT]
+#   sudo tools/pristine_check.sh --package [ROOT]
+#
+# --package instead builds the Debian package here (tools/package/deb.sh)
+# and checks it in the fresh root (tests/package/pristine_install_test.sh):
+# apt installs it, two users play, apt purges it. Log: ROOT.package.log.
 #
 # ROOT is the folder for the new root, outside the repository (default
 # /var/tmp/vellora-pristine); it is made anew on every run and left in place
@@ -15,6 +20,11 @@
 # downloaded and both builds run from nothing). Not part of CI.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
+package=0
+if [ "${1:-}" = --package ]; then
+    package=1
+    shift
+fi
 root=${1:-/var/tmp/vellora-pristine}
 mirror=${PRISTINE_MIRROR:-http://deb.debian.org/debian}
 
@@ -46,7 +56,13 @@ if [ -e "$root" ]; then
     rm -rf "$root"
 fi
 
-if [ -n "$(git -C "$repo" status --porcelain)" ]; then
+if [ $package -eq 1 ]; then
+    echo "== tools/package/deb.sh (here, not in the root) =="
+    started=$(date +%s)
+    "$repo/tools/package/deb.sh" > "$root.deb.log" 2>&1 || { tail -n 20 "$root.deb.log"; exit 1; }
+    deb=$(ls "$repo"/out/vellora_"$VELLORA_VERSION"_*.deb)
+    echo "   $(basename "$deb") in $(( $(date +%s) - started )) s"
+elif [ -n "$(git -C "$repo" status --porcelain)" ]; then
     echo "Note: only committed work is checked; the work tree has uncommitted changes."
 fi
 
@@ -65,8 +81,13 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 printf '#!/bin/sh\nexit 101\n' > "$root/usr/sbin/policy-rc.d"
 chmod +x "$root/usr/sbin/policy-rc.d"
 
-git clone -q "$repo" "$root/root/vellora"
-git -C "$root/root/vellora" checkout -q --detach "$(git -C "$repo" rev-parse HEAD)"
+if [ $package -eq 1 ]; then
+    mkdir -p "$root/root/check"
+    cp "$deb" "$repo/tests/package/pristine_install_test.sh" "$repo/tools/xsession.sh" "$root/root/check/"
+else
+    git clone -q "$repo" "$root/root/vellora"
+    git -C "$root/root/vellora" checkout -q --detach "$(git -C "$repo" rev-parse HEAD)"
+fi
 
 trap unmount_all EXIT
 mount --bind /proc "$root/proc"
@@ -83,8 +104,18 @@ mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
 in_root() {
     chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        bash -c "cd /root/vellora && $1"
+        bash -c "cd /root/${2:-vellora} && $1"
 }
+
+if [ $package -eq 1 ]; then
+    echo "== the package in the pristine root (log: $root.package.log) =="
+    started=$(date +%s)
+    status=0
+    in_root "./pristine_install_test.sh $(basename "$deb")" check > "$root.package.log" 2>&1 || status=1
+    [ $status -eq 0 ] && result=passed || { result=FAILED; cat "$root.package.log"; }
+    echo "   the package check $result in $(( $(date +%s) - started )) s"
+    exit $status
+fi
 
 status=0
 declare -A took

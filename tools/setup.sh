@@ -1,6 +1,10 @@
 # Shared by run.sh, test.sh and bench.sh: installs the Debian packages the
 # project needs when any is missing. Source it, then call need_packages.
 
+# The release's version, held by the file VERSION alone: the Debian package's
+# version and the Windows zip's name.
+VELLORA_VERSION=$(tr -d '[:space:]' <"$(dirname "${BASH_SOURCE[0]}")/../VERSION")
+
 BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev
   libsdl-mixer1.2-dev libsdl-net1.2-dev libsdl-gfx1.2-dev libgl-dev libfontconfig-dev
   fonts-ipafont-gothic libminiupnpc-dev libstrophe-dev"
@@ -8,6 +12,10 @@ DISPLAY_PACKAGES="xvfb xdotool libgl1-mesa-dri x11-apps imagemagick"
 # git: test.sh checks that a run leaves the work tree as it was; iproute2:
 # the ip command, for tests that make network namespaces.
 TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git iproute2 libpng-dev libfreetype-dev"
+
+# The Debian package (tools/package/deb.sh): dpkg-shlibdeps, lintian, and
+# Pillow for the icon.
+PACKAGE_PACKAGES="dpkg-dev lintian python3-pil"
 
 # The servers of the test's own internet (tests/support/internet.sh): a home
 # router's UPnP daemon on the legacy iptables backend, and the STUN server it

@@ -58,8 +58,10 @@ shot() {
     xwd -silent -id "$1" | convert xwd:- "png:$2"
 }
 
-# wait_exit PID SECONDS: waits for the process to end; prints its status, or
-# "timeout" (and kills it) when it does not end in time.
+# wait_exit PID SECONDS: waits for the process to end, killing it when it does
+# not end in time. What it prints (the status, or "timeout") is only right when
+# it runs in the shell that started PID: inside $(...) it is a subshell, which
+# cannot collect the status (it prints -1). For the status use wait_status.
 wait_exit() {
     local pid=$1 limit=$2 i
     for i in $(seq $(( limit * 20 ))); do
@@ -70,6 +72,26 @@ wait_exit() {
     done
     kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
     echo timeout
+}
+
+# wait_status PID SECONDS: as wait_exit, but sets the variable status instead
+# of printing it. Call it in the shell that started PID, not inside $(...):
+# a command substitution is a subshell, which cannot collect the status of
+# a process that ends while it waits (wait_exit then prints -1).
+wait_status() {
+    local i
+    for i in $(seq $(( $2 * 20 ))); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.05
+    done
+    # Written so that a failing status does not end a caller under set -e.
+    if kill -0 "$1" 2>/dev/null; then
+        kill "$1" 2>/dev/null || true
+        wait "$1" 2>/dev/null || true
+        status=timeout
+    else
+        wait "$1" && status=0 || status=$?
+    fi
 }
 
 # bright_pixels FILE X Y W H: how many pixels of the area are near white

@@ -30,7 +30,7 @@ if start_game quit; then
     [ "$(bright_pixels "$artifacts/02-menu.png" 340 132 298 46)" -gt 50 ] ||
         fail "quit: no highlighted menu item on the open menu"
     walk_menu_item "$win" 4
-    status=$(wait_exit "$pid" 5)
+    wait_status "$pid" 5
     [ "$status" = 0 ] || fail "quit: exit status $status, want 0"
 fi
 
@@ -55,7 +55,7 @@ if start_game free; then
     [ "$(bright_pixels "$artifacts/05-back-to-title.png" 20 120 300 200)" -lt 50 ] ||
         fail "free: the lobby did not give way to the title"
     press "$win" Escape
-    status=$(wait_exit "$pid" 5)
+    wait_status "$pid" 5
     [ "$status" = 0 ] || fail "free: exit status $status, want 0"
 fi
 
@@ -70,7 +70,7 @@ if start_game net; then
     [ "$(bright_pixels "$artifacts/06-room-list.png" 50 20 90 20)" -gt 20 ] ||
         fail "net: no room list button bar"
     press "$win" Escape
-    status=$(wait_exit "$pid" 5)
+    wait_status "$pid" 5
     [ "$status" = 0 ] || fail "net: exit status $status, want 0"
 fi
 

@@ -122,9 +122,9 @@ shot "$guestwin" "$artifacts/09-guest-refreshing.png"
 [ "$(bright_pixels "$artifacts/09-guest-refreshing.png" 150 180 340 60)" -gt 100 ] ||
     fail "no wait dialog during the refresh"
 press "$guestwin" Escape
-[ "$(wait_exit "$guest" 1)" = 0 ] || fail "Escape during a refresh: guest exit status"
+{ wait_status "$guest" 1; [ "$status" = 0 ]; } || fail "Escape during a refresh: guest exit status"
 press "$hostwin" Escape
-[ "$(wait_exit "$host" 5)" = 0 ] || fail "host exit status"
+{ wait_status "$host" 5; [ "$status" = 0 ]; } || fail "host exit status"
 
 [ $failures -eq 0 ] && echo "net battle: all checks passed"
 exit $(( failures > 0 ))

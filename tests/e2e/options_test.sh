@@ -55,7 +55,7 @@ if start_game first; then
     sleep 2.2
     menu_open 03-a-opens || fail "the new confirm key a does not open the menu"
     press "$win" Escape
-    [ "$(wait_exit "$pid" 5)" = 0 ] || fail "first run: bad exit"
+    { wait_status "$pid" 5; [ "$status" = 0 ]; } || fail "first run: bad exit"
 fi
 
 # 2. Restarted: a still confirms; the picture to 1280 x 960; defaults back.
@@ -98,7 +98,7 @@ if start_game second; then
     grep -qx 'key.confirm=z' Options.txt || fail "defaults did not bring back key.confirm=z"
     grep -qx 'window=1280x960' Options.txt || fail "Options.txt lacks window=1280x960"
     press "$win" Escape
-    [ "$(wait_exit "$pid" 5)" = 0 ] || fail "second run: bad exit"
+    { wait_status "$pid" 5; [ "$status" = 0 ]; } || fail "second run: bad exit"
     grep -q 'skipped' "$artifacts/second.log" && fail "the written file had bad lines"
 fi
 

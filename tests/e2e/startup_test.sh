@@ -35,7 +35,7 @@ done
 if [ -n "${win:-}" ]; then
     started=$(date +%s%N)
     press "$win" Escape 0.05
-    status=$(wait_exit "$pid" 3)
+    wait_status "$pid" 3
     elapsed_ms=$(( ($(date +%s%N) - started) / 1000000 ))
     [ "$status" = 0 ] || fail "Escape: exit status $status, want 0"
     [ "$elapsed_ms" -le 1500 ] || fail "Escape took ${elapsed_ms} ms to end the program"

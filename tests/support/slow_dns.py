@@ -6,6 +6,10 @@ Usage: slow_dns.py PORT DELAY_MS
 roomNN.vellora.test: A 127.0.0.1 after DELAY_MS, each query answered on a
 thread of its own so that slow answers overlap; AAAA answered at once with no
 record (NOERROR). v6only.vellora.test: AAAA ::1 at once, A with no record.
+Names with an address of each family, both answered at once, for the tests
+of addresses tried side by side (tests/net_eyeballs_test.cpp):
+v6silent.vellora.test: AAAA 2001:db8:77::2, A 127.0.0.1;
+v4silent.vellora.test: A 198.51.100.2, AAAA fd00:77::1.
 Any other name: NXDOMAIN. Prints "ready" once listening, then one line
 "QTYPE NAME" per query received (flushed), and runs until killed.
 """
@@ -17,6 +21,10 @@ import time
 
 A, AAAA = 1, 28
 ROOM = re.compile(r"^room\d\d\.vellora\.test$")
+DUAL = {  # name: (A, AAAA)
+    "v6silent.vellora.test": ("127.0.0.1", "2001:db8:77::2"),
+    "v4silent.vellora.test": ("198.51.100.2", "fd00:77::1"),
+}
 
 
 def parse(packet):
@@ -72,6 +80,14 @@ def main():
         elif name == "v6only.vellora.test":
             v6 = socket.inet_pton(socket.AF_INET6, "::1")
             reply = answer(qid, question, 0, v6 if qtype == AAAA else None, AAAA)
+        elif name in DUAL:
+            v4, v6 = DUAL[name]
+            if qtype == A:
+                reply = answer(qid, question, 0, socket.inet_aton(v4))
+            elif qtype == AAAA:
+                reply = answer(qid, question, 0, socket.inet_pton(socket.AF_INET6, v6), AAAA)
+            else:
+                reply = answer(qid, question, 0)
         else:
             reply = answer(qid, question, 3)
         threading.Thread(target=send_later, args=(reply, peer, wait), daemon=True).start()

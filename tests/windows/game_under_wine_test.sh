@@ -87,7 +87,7 @@ else
 fi
 
 press "$win" Escape
-status=$(wait_exit "$win_pid" 10)
+wait_status "$win_pid" 10
 [ "$status" = 0 ] || fail "Escape under Wine: exit status $status, want 0"
 press "$lin" Escape
 wait_exit "$linux_pid" 5 >/dev/null

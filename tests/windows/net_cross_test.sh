@@ -87,6 +87,11 @@ round() {
         fail "$name: the guest's room list shows no room"
     [ "$(bright_pixels "$shots/$name-01-guest-room-list.png" 180 150 40 24)" -gt 10 ] ||
         fail "$name: the guest's room list shows no player count"
+    # One room, one cell: the listed line, not a second cell for the local
+    # network's search, which finds the room at this machine's own address.
+    IFS=, read -r red green blue <<<"$(pixel "$shots/$name-01-guest-room-list.png" 320 140)"
+    [ $((red + green + blue)) -gt 150 ] ||
+        fail "$name: the guest's room list shows the room a second time"
 
     press "$gw" Down
     press "$gw" z
@@ -107,9 +112,9 @@ round() {
     [ "$(query_count "$port")" = 1 ] || fail "$name: after the leave the room does not report 1"
 
     press "$gw" Escape
-    [ "$(wait_exit "$gp" 10)" = 0 ] || fail "$name: guest exit status"
+    { wait_status "$gp" 10; [ "$status" = 0 ]; } || fail "$name: guest exit status"
     press "$hw" Escape
-    [ "$(wait_exit "$hp" 10)" = 0 ] || fail "$name: host exit status"
+    { wait_status "$hp" 10; [ "$status" = 0 ]; } || fail "$name: host exit status"
 }
 
 port=$((26000 + $$ % 1000))

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Windows release from a clean checkout on Debian 12:
-# out/windows/vellora-windows-x64.zip with vellora.exe, every DLL it needs,
+# out/windows/vellora-VERSION-windows-x64.zip with vellora.exe, every DLL it needs,
 # Graphic/ and README.txt. Installs what is missing, cross-builds the
 # libraries from Debian's source packages into build-windows/prefix (only
 # those not built yet), then the game and its unit tests.
@@ -41,16 +41,17 @@ tools/windows/dlls.sh "$prefix" "$game/bin" "$game"/bin/*.exe
 # The release: one folder inside the zip, so unpacking it puts nothing loose.
 out=$root/out/windows
 stage=$out/stage/Vellora
-rm -rf "$out/stage" "$out/vellora-windows-x64.zip"
+zip=$out/vellora-$VELLORA_VERSION-windows-x64.zip
+rm -rf "$out/stage" "$out"/vellora-*windows-x64.zip
 mkdir -p "$stage"
 cp "$game/bin/vellora.exe" "$stage/"
 tools/windows/dlls.sh "$prefix" "$stage" "$stage/vellora.exe"
 cp -r Graphic "$stage/Graphic"
 # Windows reads the player's text files with CR LF line ends.
 sed 's/$/\r/' tools/windows/README.txt >"$stage/README.txt"
-(cd "$out/stage" && zip -q -r -9 "$out/vellora-windows-x64.zip" Vellora)
+(cd "$out/stage" && zip -q -r -9 "$zip" Vellora)
 rm -rf "$out/stage"
-echo "Wrote $out/vellora-windows-x64.zip ($(du -k "$out/vellora-windows-x64.zip" | cut -f1) KB) in $((SECONDS - started)) s"
+echo "Wrote $zip ($(du -k "$zip" | cut -f1) KB) in $((SECONDS - started)) s"
 
 if [ $check -eq 1 ]; then
   tools/windows/check.sh

@@ -27,7 +27,7 @@ need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $WINDOWS_PACKAGES || exit 1
 build=$root/build-windows
 export WINEPREFIX=$build/wine SDL_AUDIODRIVER=dummy
 . tools/windows/wine.sh
-zip=$root/out/windows/vellora-windows-x64.zip
+zip=$root/out/windows/vellora-$VELLORA_VERSION-windows-x64.zip
 shots=$root/out/windows/shots
 [ -f "$zip" ] || { echo "No $zip: run tools/windows/build.sh first." >&2; exit 1; }
 
