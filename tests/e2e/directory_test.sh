@@ -251,8 +251,8 @@ wait_for 45 announced "$PLAIN" dir.test "$INTERNET_WAN1:6247" ||
 echo "   and came back $((SECONDS - restored)) s after its link did"
 press "$onewin" Escape
 press "$twowin" Escape
-[ "$(wait_exit "$one" 5)" = 0 ] || fail "home-1 copy's exit status"
-[ "$(wait_exit "$two" 5)" = 0 ] || fail "home-2 copy's exit status"
+{ wait_status "$one" 5; [ "$status" = 0 ]; } || fail "home-1 copy's exit status: $status"
+{ wait_status "$two" 5; [ "$status" = 0 ]; } || fail "home-2 copy's exit status: $status"
 ended "$onewin"
 ended "$twowin"
 
@@ -293,7 +293,7 @@ listed "$artifacts/08-guest-list-directory-silent.png" 0 &&
     listed "$artifacts/08-guest-list-directory-silent.png" 1 ||
     fail "with a silent directory the listed and local rooms are not both shown"
 press "$twowin" Escape
-[ "$(wait_exit "$two" 5)" = 0 ] || fail "last run: home-2 guest's exit status"
+{ wait_status "$two" 5; [ "$status" = 0 ]; } || fail "last run: home-2 guest's exit status: $status"
 
 echo "   (the directory test took $((SECONDS - started)) s)"
 [ $failures -eq 0 ] && echo "directory: all checks passed"
