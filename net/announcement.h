@@ -39,7 +39,8 @@ inline constexpr char kAnnouncementNamespace[] = "urn:x-vellora:room";
 inline constexpr int kAnnouncementVersion = 1;
 // Where a room can be reached: at most this many address and port pairs
 // (the router's address, address= of RoomConfig.txt, global IPv6 ones).
-inline constexpr size_t kMaxEndpoints = platform::kMaxLookupAddresses;
+inline constexpr size_t kMaxEndpoints = 4;
+static_assert(kMaxEndpoints <= platform::kMaxLookupAddresses, "a room's places fit a lookup's");
 // A room's name and comment are at most 63 and 511 bytes of Shift-JIS;
 // in UTF-8 that is at most three bytes for each byte.
 inline constexpr size_t kMaxNameBytes = 192;

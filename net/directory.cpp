@@ -788,7 +788,7 @@ std::vector<AnnouncedRoom> DirectoryBrowse::takeRooms() { return std::move(rooms
 void DirectoryBrowse::cancel() {
   if (worker_.joinable()) retire(worker_, work_, nowMs());
   work_.reset();
-  if (state_ == State::Asking) state_ = State::Idle;
+  state_ = State::Idle;
 }
 
 void DirectoryAnnouncer::open(const DirectoryServer& server, const HostedRoom& room) {

@@ -76,7 +76,7 @@ class DirectoryBrowse {
   // by itself, its connection shut).
   State poll();
   // Done: the rooms to ask (net/announcement.h chooseRooms), handed over
-  // once.
+  // once. (cancel then makes the browse Idle again.)
   std::vector<AnnouncedRoom> takeRooms();
   // Done or Failed: one line for the console ("no answer within 2 s").
   const std::string& outcome() const { return outcome_; }
