@@ -70,7 +70,6 @@ struct DirectoryWork {
   platform::Socket wakeHandle;
   // A browse's outcome.
   bool done = false;
-  bool failed = false;
   std::string outcome;
   std::vector<AnnouncedRoom> rooms;
   size_t announced = 0;
@@ -443,8 +442,11 @@ class Browser : public Client {
     if (chosen_) return;
     const char* type = xmpp_stanza_get_type(presence);
     if (type != nullptr && std::strcmp(type, "error") == 0) {
-      fail("its room refused to let us in");
-      disconnect();
+      // Only an error about our own joining ends the browse.
+      if (own) {
+        fail("its room refused to let us in");
+        disconnect();
+      }
       return;
     }
     if (own) {
@@ -495,7 +497,6 @@ void runBrowse(std::shared_ptr<DirectoryWork> work, DirectoryServer server, uint
   }
   const std::lock_guard<std::mutex> lock(work->mutex);
   work->done = done;
-  work->failed = !done;
   work->outcome = why;
   work->rooms = std::move(rooms);
   work->announced = announced;
@@ -581,7 +582,10 @@ class Announcer : public Client {
       }
       if (leaveBy != 0 && now >= leaveBy) break;
       if (leaveBy == 0 && connected()) keepUp(now);
-      if (leaveBy == 0 && !joined_ && now - started >= kAnnouncerJoinLimitMs) {
+      // The sign-in, and then each join, has its time; nothing to announce
+      // is no join.
+      if (leaveBy == 0 && ((!connected() && now - started >= kAnnouncerJoinLimitMs) ||
+                           (joinSentAt_ != 0 && now - joinSentAt_ >= kAnnouncerJoinLimitMs))) {
         fail("it did not let us in in time");
         break;
       }
@@ -597,6 +601,7 @@ class Announcer : public Client {
  protected:
   void onSignedIn() override {
     lastHeard_ = lastPing_ = nowMs();
+    work_.setWakeAt(0);  // past TLS: nothing of the library's blocks any more
     refresh(true);
   }
 
@@ -618,14 +623,18 @@ class Announcer : public Client {
       return;
     }
     if (type != nullptr && std::strcmp(type, "unavailable") == 0) {
-      fail("its room put us out");
-      joined_ = false;
-      disconnect();
+      // Our own leaving (nothing left to announce) comes back too; anything
+      // else means the room put us out.
+      if (joined_) {
+        fail("its room put us out");
+        joined_ = false;
+        disconnect();
+      }
       return;
     }
     if (!joined_) {
       joined_ = announcedOnce_ = true;
-      work_.setWakeAt(0);
+      joinSentAt_ = 0;
       setState(DirectoryAnnouncer::State::Announced);
     }
   }
@@ -666,11 +675,13 @@ class Announcer : public Client {
     if (element == nullptr) {
       if (joined_) sendLeave();
       joined_ = false;
+      joinSentAt_ = 0;
       setState(DirectoryAnnouncer::State::Nowhere);
       return;
     }
     if (join || !joined_) {
       sendJoin(element);
+      joinSentAt_ = lastSent_;
     } else {
       sendPresence(element);
     }
@@ -689,7 +700,8 @@ class Announcer : public Client {
   uint64_t lastHeard_ = 0;
   uint64_t lastPing_ = 0;
   uint64_t lastSent_ = 0;
-  uint64_t pingAt_ = 0;  // a ping due after an update; 0: none
+  uint64_t pingAt_ = 0;      // a ping due after an update; 0: none
+  uint64_t joinSentAt_ = 0;  // a join not answered yet; 0: none
   uint32_t sentVersion_ = 0;
   int refusals_ = 0;
   bool joined_ = false;

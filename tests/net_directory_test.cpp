@@ -446,6 +446,27 @@ TEST_F(DirectoryTest, AHostsRoomIsListedAndItsCountFollows) {
   EXPECT_TRUE(followed);
 }
 
+// A room with no address the internet reaches is not announced; once it has
+// one it is, and when it loses it again it leaves, signed in all along.
+TEST_F(DirectoryTest, OnlyARoomWithAnAddressIsAnnounced) {
+  net::HostedRoom nowhere = hosted(1);
+  nowhere.reachAddress.clear();
+  announcer.open(directory("dir.test"), nowhere);
+  const auto settles = [this](net::DirectoryAnnouncer::State wanted) {
+    const uint64_t until = nowMs() + 5000;
+    while (announcer.state() != wanted && nowMs() < until) SDL_Delay(10);
+    return announcer.state() == wanted;
+  };
+  EXPECT_TRUE(settles(net::DirectoryAnnouncer::State::Nowhere));
+  announcer.update(hosted(1));
+  EXPECT_TRUE(settles(net::DirectoryAnnouncer::State::Announced));
+  announcer.update(nowhere);
+  EXPECT_TRUE(settles(net::DirectoryAnnouncer::State::Nowhere));
+  SDL_Delay(500);  // its own leaving comes back from the room: no drop
+  EXPECT_EQ(announcer.state(), net::DirectoryAnnouncer::State::Nowhere);
+  EXPECT_FALSE(holds(roomPresences("dir.test", kPlainAddress), "<name>HanaRoom</name>"));
+}
+
 TEST_F(DirectoryTest, AnEndedRoomIsNotListedByTheNextRefresh) {
   announcer.open(directory("dir.test"), hosted(1));
   ASSERT_TRUE(announced());
