@@ -116,14 +116,18 @@ bool GameContext::applyDisplaySettings(uint32_t toggles) {
   flip(render::kOpenGl);
   flip(render::kHwSurface);
   flip(render::kFullscreen);
-  if ((displayFlags & render::kFullscreen) != 0) {
-    SDL_ShowCursor(SDL_DISABLE);
-  } else {
-    if (mouseCursor != nullptr) SDL_FreeCursor(mouseCursor);
-    mouseCursor = buildCursor(kArrowCursor);
-    SDL_SetCursor(mouseCursor);
-  }
+  showCursorFor((displayFlags & render::kFullscreen) != 0);
   return render::setVideoMode(640, 480, colorDepth, displayFlags);
+}
+
+void GameContext::showCursorFor(bool fullScreen) {
+  if (fullScreen) {
+    SDL_ShowCursor(SDL_DISABLE);
+    return;
+  }
+  if (mouseCursor == nullptr) mouseCursor = buildCursor(kArrowCursor);
+  SDL_SetCursor(mouseCursor);
+  SDL_ShowCursor(SDL_ENABLE);
 }
 
 bool GameContext::windowModeFits(WindowMode mode) {
@@ -148,17 +152,20 @@ WindowMode GameContext::applyWindowMode(WindowMode mode) {
     const uint32_t flags = full ? displayFlags | render::kFullscreen : displayFlags;
     ok = w != 0 && render::setVideoMode(640, 480, colorDepth, flags, w, h);
   }
-  if (ok) return mode;
-  std::printf("%s: the screen cannot show it; using the 640x480 window\n", windowModeName(mode));
-  if (!render::setVideoMode(640, 480, colorDepth, displayFlags)) {
-    std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());
+  if (!ok) {
+    std::printf("%s: the screen cannot show it; using the 640x480 window\n", windowModeName(mode));
+    if (!render::setVideoMode(640, 480, colorDepth, displayFlags)) {
+      std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());
+    }
+    mode = WindowMode::Scale1;
   }
-  return WindowMode::Scale1;
+  // The cursor as the mode in force asks, however it was reached.
+  showCursorFor((v.videoFlags & render::kFullscreen) != 0);
+  return mode;
 }
 
 void GameContext::shutdownContext() {
-  if (startStage >= VideoUp && (displayFlags & render::kFullscreen) == 0 &&
-      mouseCursor != nullptr) {
+  if (startStage >= VideoUp && mouseCursor != nullptr) {
     SDL_FreeCursor(mouseCursor);
     mouseCursor = nullptr;
   }

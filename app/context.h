@@ -63,6 +63,10 @@ class GameContext {
   WindowMode applyWindowMode(WindowMode mode);
   // Whether the screen is large enough for the mode.
   static bool windowModeFits(WindowMode mode);
+  // The mouse cursor for a picture in full screen or not: none in full
+  // screen, the game's own arrow (mouseCursor, built on first use) over a
+  // window.
+  void showCursorFor(bool fullScreen);
   // Reads RoomConfig.txt into hostRoom, profile and hostReach.
   bool readRoomConfig();
   // Sets the room and profile defaults that RoomConfig.txt may replace.

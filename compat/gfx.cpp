@@ -1,9 +1,12 @@
 // SDL_gfx's boxes, circles, ellipse and nearest-neighbour zoom, drawn with
 // its pixel rules: opaque colours are stored as mapped, translucent ones
 // blend each colour channel as d + (c - d) * a / 256 in 32-bit unsigned
-// arithmetic and raise the destination's alpha to d | isqrt(a * 255).
+// arithmetic on the channel's own bits (16 bits: the alpha channel too) and raise a 32-bit
+// destination's alpha to d | isqrt(a * 255); 24-bit pixels blend byte by
+// byte, palette pixels through the palette.
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "SDL_gfxPrimitives.h"
@@ -17,15 +20,22 @@ struct Paint {
   Uint8 alpha;
 };
 
-Uint32 blendChannel(Uint32 dc, Uint32 colour, Uint32 mask, Uint32 alpha) {
-  return ((dc & mask) + ((((colour & mask) - (dc & mask)) * alpha) >> 8)) & mask;
+// One channel taken down to its own bits, blended in 32-bit unsigned
+// arithmetic, and put back.
+Uint32 blendChannel(Uint32 dc, Uint32 colour, Uint32 mask, Uint8 shift, Uint32 alpha) {
+  const Uint32 d = (dc & mask) >> shift;
+  const Uint32 c = (colour & mask) >> shift;
+  return ((d + (((c - d) * alpha) >> 8)) << shift) & mask;
 }
 
 Uint32 blend(const SDL_PixelFormat* f, Uint32 dc, const Paint& paint) {
-  Uint32 out = blendChannel(dc, paint.mapped, f->Rmask, paint.alpha) |
-               blendChannel(dc, paint.mapped, f->Gmask, paint.alpha) |
-               blendChannel(dc, paint.mapped, f->Bmask, paint.alpha);
-  if (f->Amask != 0) {
+  Uint32 out = blendChannel(dc, paint.mapped, f->Rmask, f->Rshift, paint.alpha) |
+               blendChannel(dc, paint.mapped, f->Gmask, f->Gshift, paint.alpha) |
+               blendChannel(dc, paint.mapped, f->Bmask, f->Bshift, paint.alpha);
+  if (f->Amask != 0 && f->BytesPerPixel == 2) {
+    // 16-bit alpha blends as the colours do.
+    out |= blendChannel(dc, paint.mapped, f->Amask, f->Ashift, paint.alpha);
+  } else if (f->Amask != 0) {
     const Uint32 raised = ((dc & f->Amask) >> f->Ashift) |
                           static_cast<Uint32>(std::sqrt(static_cast<double>(paint.alpha) * 255));
     out |= (raised << f->Ashift) & f->Amask;
@@ -33,15 +43,53 @@ Uint32 blend(const SDL_PixelFormat* f, Uint32 dc, const Paint& paint) {
   return out;
 }
 
+// A palette pixel blended through the palette: the destination's colour and
+// the palette colour the paint maps to, mixed per channel as
+// d + (s - d) * a / 256, then mapped back to the nearest entry.
+Uint8 blendIndexed(const SDL_PixelFormat* f, Uint8 dc, const Paint& paint) {
+  const SDL_Color d = f->palette->colors[dc];
+  const SDL_Color s = f->palette->colors[paint.mapped & 0xFF];
+  const auto mix = [&paint](int from, int to) {
+    return static_cast<Uint8>(from + ((to - from) * paint.alpha >> 8));
+  };
+  return static_cast<Uint8>(
+      SDL_MapRGB(const_cast<SDL_PixelFormat*>(f), mix(d.r, s.r), mix(d.g, s.g), mix(d.b, s.b)));
+}
+
+// A 24-bit pixel, byte by byte at each channel's byte (the alpha channel's
+// byte too, which is byte 0 for formats without alpha).
+void plot24(const SDL_PixelFormat* f, Uint8* p, const Paint& paint) {
+  const int shifts[4] = {f->Rshift, f->Gshift, f->Bshift, f->Ashift};
+  Uint8 blended[4];
+  for (int i = 0; i < 4; ++i) {
+    const auto s = static_cast<Uint8>(paint.mapped >> shifts[i]);
+    const int d = p[shifts[i] / 8];
+    blended[i] = paint.alpha == 255 ? s : static_cast<Uint8>(d + ((s - d) * paint.alpha >> 8));
+  }
+  for (int i = 0; i < 4; ++i) p[shifts[i] / 8] = blended[i];
+}
+
 // One pixel inside the clip rectangle; the caller has checked the bounds.
 void plot(SDL_Surface* dst, int x, int y, const Paint& paint) {
   Uint8* const row = static_cast<Uint8*>(dst->pixels) + y * dst->pitch;
-  if (dst->format->BytesPerPixel == 4) {
-    Uint32* const p = reinterpret_cast<Uint32*>(row) + x;
-    *p = paint.alpha == 255 ? paint.mapped : blend(dst->format, *p, paint);
-  } else {
-    Uint16* const p = reinterpret_cast<Uint16*>(row) + x;
-    *p = static_cast<Uint16>(paint.alpha == 255 ? paint.mapped : blend(dst->format, *p, paint));
+  switch (dst->format->BytesPerPixel) {
+    case 1:
+      row[x] = paint.alpha == 255 ? static_cast<Uint8>(paint.mapped)
+                                  : blendIndexed(dst->format, row[x], paint);
+      break;
+    case 2: {
+      Uint16* const p = reinterpret_cast<Uint16*>(row) + x;
+      *p = static_cast<Uint16>(paint.alpha == 255 ? paint.mapped : blend(dst->format, *p, paint));
+      break;
+    }
+    case 3:
+      plot24(dst->format, row + x * 3, paint);
+      break;
+    default: {
+      Uint32* const p = reinterpret_cast<Uint32*>(row) + x;
+      *p = paint.alpha == 255 ? paint.mapped : blend(dst->format, *p, paint);
+      break;
+    }
   }
 }
 
@@ -50,13 +98,22 @@ bool insideClip(const SDL_Surface* dst, int x, int y) {
   return x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + c.h;
 }
 
+// SDL_gfx takes and computes coordinates in 16 bits: a point or span end
+// past the 16-bit range wraps around, as it does there.
+int wrap16(int v) { return static_cast<Sint16>(static_cast<Uint16>(v)); }
+
 void pixel(SDL_Surface* dst, int x, int y, const Paint& paint) {
+  x = wrap16(x);
+  y = wrap16(y);
   if (insideClip(dst, x, y)) plot(dst, x, y, paint);
 }
 
 // Inclusive span from x1 to x2 on row y, clipped.
 void hline(SDL_Surface* dst, int x1, int x2, int y, const Paint& paint) {
   const SDL_Rect& c = dst->clip_rect;
+  x1 = wrap16(x1);
+  x2 = wrap16(x2);
+  y = wrap16(y);
   if (x1 > x2) std::swap(x1, x2);
   if (y < c.y || y >= c.y + c.h) return;
   if (x1 < c.x) x1 = c.x;
@@ -64,14 +121,31 @@ void hline(SDL_Surface* dst, int x1, int x2, int y, const Paint& paint) {
   for (int x = x1; x <= x2; ++x) plot(dst, x, y, paint);
 }
 
+// Inclusive span from y1 to y2 in column x, clipped.
+void vline(SDL_Surface* dst, int x, int y1, int y2, const Paint& paint) {
+  y1 = wrap16(y1);
+  y2 = wrap16(y2);
+  if (y1 > y2) std::swap(y1, y2);
+  for (int y = y1; y <= y2; ++y) pixel(dst, x, y, paint);
+}
+
+// Whether the bounding box of a shape of radii rx, ry at x, y, its edges
+// taken in 16 bits, reaches the clip rectangle; SDL_gfx draws nothing of a
+// shape whose box does not.
+bool boxReachesClip(const SDL_Surface* dst, int x, int y, int rx, int ry) {
+  const SDL_Rect& c = dst->clip_rect;
+  return wrap16(x + rx) >= c.x && wrap16(x - rx) <= c.x + c.w - 1 && wrap16(y + ry) >= c.y &&
+         wrap16(y - ry) <= c.y + c.h - 1;
+}
+
 // The surface locked for the drawing's lifetime, or not drawable at all
-// (no pixels, an empty clip, a depth other than 16 or 32 bits).
+// (no pixels, an empty clip, more than 4 bytes a pixel).
 class Canvas {
  public:
   Canvas(SDL_Surface* dst, Uint8 r, Uint8 g, Uint8 b, Uint8 a) : dst_(dst) {
     if (dst == nullptr || dst->clip_rect.w == 0 || dst->clip_rect.h == 0) return;
     const int bytes = dst->format->BytesPerPixel;
-    if (bytes != 2 && bytes != 4) return;
+    if (bytes < 1 || bytes > 4) return;
     if (SDL_MUSTLOCK(dst) && SDL_LockSurface(dst) < 0) return;
     locked_ = true;
     paint_ = Paint{SDL_MapRGBA(dst->format, r, g, b, a), a};
@@ -132,14 +206,16 @@ extern "C" int boxRGBA(SDL_Surface* dst, Sint16 x1, Sint16 y1, Sint16 x2, Sint16
 
 extern "C" int circleRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rad, Uint8 r, Uint8 g,
                           Uint8 b, Uint8 a) {
-  if (rad < 0) return -1;
+  // An empty clip rectangle is checked first, as SDL_gfx does.
   Canvas canvas(dst, r, g, b, a);
   if (!canvas.ready()) return dst == nullptr ? -1 : 0;
+  if (rad < 0) return -1;
   const Paint& p = canvas.paint();
   if (rad == 0) {
     pixel(dst, x, y, p);
     return 0;
   }
+  if (!boxReachesClip(dst, x, y, rad, rad)) return 0;
   MidpointCircle m(rad);
   do {
     if (m.cx > 0) {
@@ -169,14 +245,16 @@ extern "C" int circleRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rad, Uint
 // the spans at y +- cx when cx does.
 extern "C" int filledCircleRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rad, Uint8 r, Uint8 g,
                                 Uint8 b, Uint8 a) {
-  if (rad < 0) return -1;
+  // An empty clip rectangle is checked first, as SDL_gfx does.
   Canvas canvas(dst, r, g, b, a);
   if (!canvas.ready()) return dst == nullptr ? -1 : 0;
+  if (rad < 0) return -1;
   const Paint& p = canvas.paint();
   if (rad == 0) {
     pixel(dst, x, y, p);
     return 0;
   }
+  if (!boxReachesClip(dst, x, y, rad, rad)) return 0;
   MidpointCircle m(rad);
   int drawnCy = -1;
   int drawnCx = -1;
@@ -223,18 +301,20 @@ void mirroredSpans(SDL_Surface* dst, int x, int y, int half, int row, const Pain
 // Stepped in 1/64 pixel along the longer radius; the shorter one is scaled.
 extern "C" int filledEllipseRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rx, Sint16 ry,
                                  Uint8 r, Uint8 g, Uint8 b, Uint8 a) {
-  if (rx < 0 || ry < 0) return -1;
+  // An empty clip rectangle is checked first, as SDL_gfx does.
   Canvas canvas(dst, r, g, b, a);
   if (!canvas.ready()) return dst == nullptr ? -1 : 0;
+  if (rx < 0 || ry < 0) return -1;
   const Paint& p = canvas.paint();
   if (rx == 0) {
-    for (int row = y - ry; row <= y + ry; ++row) pixel(dst, x, row, p);
+    vline(dst, x, y - ry, y + ry, p);
     return 0;
   }
   if (ry == 0) {
     hline(dst, x - rx, x + rx, y, p);
     return 0;
   }
+  if (!boxReachesClip(dst, x, y, rx, ry)) return 0;
   const bool wide = rx > ry;
   const int major = wide ? rx : ry;
   const int minor = wide ? ry : rx;
@@ -293,10 +373,14 @@ std::vector<Uint32> zoomSteps(int source, int target, bool smooth) {
   return steps;
 }
 
+// The target size rounded to the nearest pixel, at least 1. A size that no
+// int holds (an infinite or NaN factor, a huge one) is 1: SDL_gfx's
+// conversion yields INT_MIN there, which its lower bound then raises.
 int zoomedSize(int size, double zoom) {
   if (zoom < 0.001) zoom = 0.001;
-  const int zoomed = static_cast<int>(std::floor(size * zoom + 0.5));
-  return zoomed < 1 ? 1 : zoomed;
+  const double zoomed = std::floor(size * zoom + 0.5);
+  if (!(zoomed >= 1 && zoomed <= static_cast<double>(std::numeric_limits<int>::max()))) return 1;
+  return static_cast<int>(zoomed);
 }
 
 const Uint32* sourceRow(const SDL_Surface* src, int y) {
@@ -355,11 +439,59 @@ void zoomPixels(const SDL_Surface* src, SDL_Surface* dst, bool flipX, bool flipY
   }
 }
 
+// Source steps of the palette zoom: exact integer ones, so target pixel i
+// takes source pixel floor(i * source / target).
+std::vector<int> indexedSteps(int source, int target) {
+  std::vector<int> steps(static_cast<size_t>(target));
+  int remainder = 0;
+  for (int& step : steps) {
+    remainder += source;
+    step = remainder / target;
+    remainder %= target;
+  }
+  return steps;
+}
+
+// Palette pictures keep their bytes: nearest neighbour, smoothing ignored.
+void zoomIndexed(const SDL_Surface* src, SDL_Surface* dst, bool flipX, bool flipY) {
+  const std::vector<int> columns = indexedSteps(src->w, dst->w);
+  const std::vector<int> rows = indexedSteps(src->h, dst->h);
+  Walk sy(src->h, flipY);
+  for (int y = 0; y < dst->h; ++y) {
+    const Uint8* const from = static_cast<const Uint8*>(src->pixels) + sy.at * src->pitch;
+    Uint8* const to = static_cast<Uint8*>(dst->pixels) + y * dst->pitch;
+    Walk sx(src->w, flipX);
+    for (int x = 0; x < dst->w; ++x) {
+      to[x] = from[sx.at];
+      sx.advance(columns[x]);
+    }
+    sy.advance(rows[y]);
+  }
+}
+
 }  // namespace
 
-// Sources other than 32-bit are converted to 32-bit RGBA first.
+// 8-bit sources give an 8-bit result with their palette and colour key;
+// other sources than 32-bit are converted to 32-bit RGBA first.
 extern "C" SDL_Surface* zoomSurface(SDL_Surface* src, double zoomx, double zoomy, int smooth) {
   if (src == nullptr) return nullptr;
+  const bool flipX = zoomx < 0;
+  const bool flipY = zoomy < 0;
+  if (src->format->BitsPerPixel == 8) {
+    SDL_Surface* const dst =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, zoomedSize(src->w, std::fabs(zoomx)),
+                             zoomedSize(src->h, std::fabs(zoomy)), 8, 0, 0, 0, 0);
+    if (dst == nullptr) return nullptr;
+    const SDL_Palette* const from = src->format->palette;
+    SDL_Palette* const to = dst->format->palette;
+    for (int i = 0; i < from->ncolors && i < to->ncolors; ++i) to->colors[i] = from->colors[i];
+    to->ncolors = from->ncolors;
+    if (SDL_MUSTLOCK(src)) SDL_LockSurface(src);
+    zoomIndexed(src, dst, flipX, flipY);
+    if (SDL_MUSTLOCK(src)) SDL_UnlockSurface(src);
+    SDL_SetColorKey(dst, SDL_SRCCOLORKEY | SDL_RLEACCEL, src->format->colorkey);
+    return dst;
+  }
   SDL_Surface* source = src;
   if (src->format->BitsPerPixel != 32) {
     source = SDL_CreateRGBSurface(SDL_SWSURFACE, src->w, src->h, 32, 0x000000FF, 0x0000FF00,
@@ -367,8 +499,6 @@ extern "C" SDL_Surface* zoomSurface(SDL_Surface* src, double zoomx, double zoomy
     if (source == nullptr) return nullptr;
     SDL_BlitSurface(src, nullptr, source, nullptr);
   }
-  const bool flipX = zoomx < 0;
-  const bool flipY = zoomy < 0;
   const SDL_PixelFormat* const f = source->format;
   SDL_Surface* const dst = SDL_CreateRGBSurface(
       SDL_SWSURFACE, zoomedSize(source->w, std::fabs(zoomx)),

@@ -1,8 +1,8 @@
 // IMG_Load for PNG files over libpng, with the surface SDL_image makes:
 // 8-bit palette surfaces for palette and grey pictures, 24-bit RGB and
 // 32-bit RGBA with the bytes in file order, a colour key for a single
-// transparent palette entry or a tRNS colour. BMP files go to SDL's own
-// reader, as they do in SDL_image.
+// transparent palette entry or a tRNS colour. BMP files go to the reader in
+// image_bmp.cpp.
 #include <png.h>
 
 #include <csetjmp>
@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "SDL_image.h"
+#include "image_formats.h"
 
 namespace {
 
@@ -131,7 +132,9 @@ SDL_Surface* createTarget(png_structp png, png_infop info, const PngLayout& layo
 }
 
 // The rows go straight into the surface; libpng runs the interlace passes
-// itself. Every local the jump may cross is plain data or volatile.
+// itself. What follows the image data is not read, as in SDL_image: a
+// damaged chunk after it does not fail the picture. Every local the jump may cross is plain data or
+// volatile.
 SDL_Surface* decode(SDL_RWops* source) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, quietWarning);
   if (png == nullptr) {
@@ -169,7 +172,6 @@ SDL_Surface* decode(SDL_RWops* source) {
     rows[row] = static_cast<png_bytep>(surface->pixels) + row * surface->pitch;
   }
   png_read_image(png, rows);
-  png_read_end(png, info);
   SDL_free(rows);
   png_destroy_read_struct(&png, &info, nullptr);
   return surface;
@@ -194,18 +196,22 @@ bool isBmp(SDL_RWops* source) {
 
 }  // namespace
 
-extern "C" SDL_Surface* SDLCALL IMG_Load(const char* file) {
-  SDL_RWops* const source = SDL_RWFromFile(file, "rb");
+extern "C" SDL_Surface* SDLCALL IMG_Load_RW(SDL_RWops* source, int freesrc) {
   if (source == nullptr) return nullptr;
   SDL_Surface* surface = nullptr;
   if (isPng(source)) {
     surface = decode(source);
   } else if (isBmp(source)) {
-    // SDL reads BMP itself, as SDL_image's IMG_Load does for these files.
-    surface = SDL_LoadBMP_RW(source, 0);
+    surface = compat::loadBmp(source);
   } else {
     SDL_SetError("Unsupported image format");
   }
-  SDL_RWclose(source);
+  if (freesrc != 0) SDL_RWclose(source);
   return surface;
+}
+
+extern "C" SDL_Surface* SDLCALL IMG_Load(const char* file) {
+  SDL_RWops* const source = SDL_RWFromFile(file, "rb");
+  if (source == nullptr) return nullptr;
+  return IMG_Load_RW(source, 1);
 }

@@ -19,8 +19,12 @@ fi
 harnesses=("$@")
 if [ ${#harnesses[@]} -eq 0 ]; then
     harnesses=(host_receive guest_receive room_record room_config room_list sjis_text discovery
-               announcement)
+               announcement compat_image compat_ttf compat_gfx)
 fi
+
+case " ${harnesses[*]} " in
+    *" compat_ttf "*) . tools/setup.sh && { need_test_fonts || true; } ;;
+esac
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DVELLORA_FUZZ=ON -DVELLORA_TESTS=OFF >/dev/null

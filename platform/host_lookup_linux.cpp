@@ -56,12 +56,7 @@ bool parseNumericAddress(const char* text, Address& address) {
   if (percent != std::string::npos) {
     const std::string zone = bare.substr(percent + 1);
     scope = if_nametoindex(zone.c_str());
-    if (scope == 0) {
-      char* end = nullptr;
-      const unsigned long number = std::strtoul(zone.c_str(), &end, 10);
-      if (zone.empty() || *end != '\0' || number > 0xFFFFFFFFul) return false;
-      scope = static_cast<uint32_t>(number);
-    }
+    if (scope == 0 && !parseZoneNumber(zone, scope)) return false;
     bare.resize(percent);
   }
   in6_addr v6{};

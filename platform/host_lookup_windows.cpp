@@ -41,15 +41,16 @@ bool parsePart(const char*& text, uint32_t& value) {
     number = number * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
     if (number > 0xFFFFFFFFu) return false;
   }
-  // "0x" alone is 0, as inet_aton reads it.
-  if (digits == 0 && base != 16) return false;
+  // No digit: nothing, or "0x" without a hexadecimal digit after it, which
+  // inet_aton refuses (it reads the 0 and then stops at the x).
+  if (digits == 0) return false;
   value = static_cast<uint32_t>(number);
   return true;
 }
 
 // inet_aton's forms: a.b.c.d, a.b.c (c 16 bits), a.b (b 24 bits), a (32
 // bits), each part as parsePart reads it, ended by the text's end or white
-// space.
+// space (what isspace takes in the C locale; the rest is not read).
 bool parseV4(const char* text, uint32_t& host) {
   uint32_t parts[4] = {};
   int count = 0;
@@ -59,7 +60,7 @@ bool parseV4(const char* text, uint32_t& host) {
     if (*text != '.') break;
     ++text;
   }
-  if (*text != '\0' && *text != ' ' && *text != '\t' && *text != '\n') return false;
+  if (*text != '\0' && std::strchr(" \t\n\v\f\r", *text) == nullptr) return false;
   for (int i = 0; i + 1 < count; ++i) {
     if (parts[i] > 0xFF) return false;
   }
@@ -111,11 +112,7 @@ bool parseNumericAddress(const char* text, Address& address) {
   const size_t percent = bare.find('%');
   if (percent != std::string::npos) {
     const std::string zone = bare.substr(percent + 1);
-    char* end = nullptr;
-    const unsigned long number = std::strtoul(zone.c_str(), &end, 10);
-    if (!zone.empty() && *end == '\0' && number <= 0xFFFFFFFFul) {
-      scope = static_cast<uint32_t>(number);
-    } else {
+    if (!parseZoneNumber(zone, scope)) {
       scope = if_nametoindex(zone.c_str());
       if (scope == 0) return false;
     }

@@ -58,9 +58,11 @@ namespace platform {
 // Replaces the file at path with contents so that a crash, a full disk or a
 // folder that cannot be written leaves either the old file or the new one
 // whole, never a part: the text goes to a file beside it (path + ".new"),
-// is forced to the disk, and only then takes the old file's name. Returns
-// false when anything failed; the old file is then untouched and the file
-// beside it removed.
+// is forced to the disk, and only then takes the old file's name (whose new
+// entry in the folder is forced to the disk too). A file that another
+// program (a virus scanner, an indexer) holds for a moment is waited for,
+// about a second at most. Returns false when anything failed; the old file
+// is then untouched and the file beside it removed.
 bool replaceFile(const char* path, const std::string& contents);
 
 namespace testing {

@@ -1,5 +1,6 @@
 // Replacing a file whole on Linux: write beside it, fsync, rename (which
-// POSIX makes atomic within one file system).
+// POSIX makes atomic within one file system), then fsync the folder, which
+// is what makes the rename itself survive a power cut.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,6 +27,23 @@ bool writeAll(int fd, const std::string& contents) {
   return done == contents.size();
 }
 
+// The folder that holds path: what is before its last '/', or "." for a
+// bare file name.
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Forces the folder's entries to the disk. A failure changes nothing for
+// the caller: the new file is already whole under its name.
+void syncFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 }  // namespace
 
 bool replaceFile(const char* path, const std::string& contents) {
@@ -40,6 +58,7 @@ bool replaceFile(const char* path, const std::string& contents) {
     unlink(aside.c_str());
     return false;
   }
+  syncFolder(folderOf(path));
   return true;
 }
 

@@ -4,7 +4,9 @@
 // it.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "platform/net_socket.h"
 
@@ -56,6 +58,21 @@ inline Address fromSystem(const sockaddr* address) {
 
 inline Address fromSystem(const sockaddr_storage& storage) {
   return fromSystem(reinterpret_cast<const sockaddr*>(&storage));
+}
+
+// A zone given as the interface's number: 1 to 10 decimal digits, at most
+// 4294967295; no sign, no white space (strtoul's long is 32 bits on Windows
+// and 64 on Linux, so it would take different texts on each).
+inline bool parseZoneNumber(const std::string& zone, uint32_t& scope) {
+  if (zone.empty() || zone.size() > 10) return false;
+  uint64_t number = 0;
+  for (const char c : zone) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (number > 0xFFFFFFFFu) return false;
+  scope = static_cast<uint32_t>(number);
+  return true;
 }
 
 // Most addresses of one lookup read from the system's answer, before

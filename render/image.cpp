@@ -148,6 +148,13 @@ void forget(GfxImage* image) {
 // texture's picture at the image's size).
 std::vector<std::pair<GfxImage*, SDL_Surface*>> heldPixels;
 
+bool isHeld(const GfxImage* image) {
+  for (const auto& held : heldPixels) {
+    if (held.first == image) return true;
+  }
+  return false;
+}
+
 // The texture's picture as an RGBA surface of the image's size; alpha
 // textures (white text) come back white with their alpha.
 SDL_Surface* readTexture(const GfxImage& image) {
@@ -343,9 +350,18 @@ void holdTextures() {
 void restoreTextures(bool contextLost) {
   if (contextLost && glMode()) {
     for (GfxImage* image : liveImages()) {
-      if (image->texture != 0 && image->surface != nullptr) {
-        image->texture = 0;
+      if (image->texture == 0) continue;
+      // The old context's name means nothing in the new one, where it may
+      // soon name another picture's texture: never kept, never deleted.
+      image->texture = 0;
+      if (image->surface != nullptr) {
         refreshTexture(*image);
+      } else if (!isHeld(image)) {
+        // Its pixels could not be read back: the picture is gone, and the
+        // image is empty as after releaseImage.
+        image->visibleRows.clear();
+        image->width = 0;
+        image->height = 0;
       }
     }
     for (auto& [image, copy] : heldPixels) {

@@ -42,7 +42,8 @@ struct GfxImage {
 // reads every live image's texture back into a surface of its own; after it
 // restoreTextures uploads them again when the context was lost (the old
 // names are then dropped, never deleted) or simply drops the copies when it
-// was kept. Pictures that keep their surface are uploaded from it.
+// was kept. Pictures that keep their surface are uploaded from it; an image
+// whose texture could not be read back is left empty, its old name given up.
 void holdTextures();
 void restoreTextures(bool contextLost);
 // Live images, for checking that a mode change keeps every one.

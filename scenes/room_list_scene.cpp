@@ -217,6 +217,9 @@ void RoomListScene::stepRefresh() {
 void RoomListScene::finishRefresh() {
   widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogMessage, 0);
   refreshStage = RefreshIdle;
+  // Every entry may hold another room now, or the same room with another
+  // comment: the highlighted room's comment is rendered anew.
+  lastCommentIndex = -1;
   const int listed = listedEntries();
   for (int i = 0; i < kEntries; ++i) {
     RoomListEntry& entry = entries[i];

@@ -58,7 +58,8 @@ class RoomListScene : public Scene {
   };
   Visit visit;
   std::array<RoomListEntry, kEntries> entries;
-  // Which room's comment commentLabel holds; kept across visits.
+  // Which entry's comment commentLabel holds; kept across visits, forgotten
+  // by every refresh (which may put another room in any entry).
   int lastCommentIndex = -1;
 
  private:

@@ -1,4 +1,5 @@
 // The game context after the program's own start-up, and its room settings.
+#include <SDL.h>
 #include <SDL_ttf.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -75,6 +76,20 @@ TEST(ContextScenes, ChangeSceneRaisesTheEntryFlag) {
   ctx.changeScene(kSceneRoomList);
   EXPECT_EQ(ctx.sceneId, kSceneRoomList);
   EXPECT_EQ(ctx.entryPending, 1);
+}
+
+// Full screen chosen on the options screen (applyWindowMode, which a start
+// in full screen from Options.txt goes through too) hides the mouse cursor;
+// back in a window the game's own arrow shows again.
+TEST(ContextWindowModes, FullScreenHidesTheCursorAndAWindowShowsTheArrow) {
+  GameContext& ctx = testsupport::startedContext();
+  ASSERT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+  ASSERT_EQ(SDL_GetCursor(), ctx.mouseCursor);
+  ASSERT_EQ(ctx.applyWindowMode(WindowMode::Fullscreen), WindowMode::Fullscreen);
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+  ASSERT_EQ(ctx.applyWindowMode(WindowMode::Scale1), WindowMode::Scale1);
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+  EXPECT_EQ(SDL_GetCursor(), ctx.mouseCursor);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -255,6 +256,49 @@ TEST_F(Textures, ReleaseAfterTheContextIsGoneSkipsGl) {
   // Reopen for the cases that follow.
   SDL_Quit();
   glAvailable = testsupport::openGlWindow();
+}
+
+// A change of mode that loses the GL context, with one texture that cannot
+// be read back (the texture is smaller than its image says): that image
+// gives up its old name, which the new context may hand to another picture,
+// and is left empty; the other pictures come back whole.
+TEST_F(Textures, AnImageNotReadBackGivesUpItsNameWhenTheContextIsLost) {
+  GfxImage kept;
+  kept.surface = solidSurface(4, 4, 0, 0, 255, 255);
+  render::loadImage(kept, nullptr);
+  auto lost = std::make_unique<GfxImage>();
+  lost->surface = solidSurface(4, 4, 255, 0, 0, 255);
+  render::loadImage(*lost, nullptr);
+  lost->width = 64;
+  const uint32_t oldName = lost->texture;
+  ASSERT_NE(oldName, 0u);
+
+  render::holdTextures();
+  testsupport::closeVideo();
+  glAvailable = testsupport::openGlWindow();
+  ASSERT_TRUE(glAvailable);
+  EXPECT_EQ(lost->texture, 0u);
+  EXPECT_TRUE(lost->empty());
+  EXPECT_EQ(lost->pixelWidth(), 0);
+  ASSERT_NE(kept.texture, 0u);
+
+  // New pictures in the new context, enough to be handed the old name
+  // where the driver hands names out again; dropping the emptied image must
+  // take none of their textures.
+  std::vector<GfxImage> fresh(16);
+  for (GfxImage& image : fresh) {
+    image.surface = solidSurface(2, 2, 0, 255, 0, 255);
+    render::loadImage(image, nullptr);
+    ASSERT_NE(image.texture, 0u);
+  }
+  lost.reset();
+  for (const GfxImage& image : fresh) {
+    EXPECT_EQ(glIsTexture(image.texture), GL_TRUE) << "texture " << image.texture << " was deleted";
+  }
+  int w = 0, h = 0;
+  const std::vector<uint8_t> pixels = texturePixels(kept.texture, &w, &h);
+  EXPECT_EQ(w, 4);
+  EXPECT_EQ(pixels[2], 255);
 }
 
 }  // namespace

@@ -21,8 +21,21 @@ using testsupport::readGlPixel;
 constexpr uint16_t kPort = 23201;
 constexpr uint16_t kClosedPort = 23202;
 constexpr uint16_t kSilentPort = 23203;
+constexpr uint16_t kCommentPort = 23204;
 
 bool isCell(testsupport::Rgba p) { return p.r < 20 && p.g < 20 && p.b < 20; }
+
+// Whether the help panel shows white text right of x = 120 (where a comment
+// of a few letters, drawn from x = 20, does not reach).
+bool longTextInHelpPanel() {
+  for (int y = 428; y < 470; ++y) {
+    for (int x = 120; x < 630; ++x) {
+      const testsupport::Rgba p = testsupport::readGlPixel(x, y);
+      if (p.r > 200 && p.g > 200 && p.b > 200) return true;
+    }
+  }
+  return false;
+}
 
 class RoomList : public ::testing::Test {
  protected:
@@ -235,6 +248,54 @@ TEST_F(RoomList, RefreshShowsTheRoomsThatAnswered) {
   EXPECT_EQ(widgets::state().dialogMessage, nullptr);
   frame(*ctx, *scene, {ButtonDown});
   EXPECT_EQ(scene->visit.selected, 2);
+}
+
+// The entry the cursor lands on after a refresh may hold another room (or
+// the same room with a new comment): the comment shown is the one that
+// entry holds now, not the one rendered for it before.
+TEST_F(RoomList, AfterARefreshTheCommentShownIsTheHighlightedRoomsOwn) {
+  testsupport::setDrawing(true);
+  answer({0});
+  copyField(scene->entries[0].room.comment, "a comment long enough to cross the whole help panel");
+  frame(*ctx, *scene, {ButtonDown});
+  frame(*ctx, *scene);
+  ASSERT_EQ(scene->lastCommentIndex, 0);
+  ASSERT_TRUE(longTextInHelpPanel()) << "the long comment is not shown";
+  frame(*ctx, *scene, {ButtonUp});
+  ASSERT_EQ(scene->visit.browsing, 0);
+
+  nettest::RawSocket listener = nettest::RawSocket::listenOn(kCommentPort);
+  ASSERT_TRUE(listener.valid());
+  RoomRecord offered;
+  copyField(offered.roomName, "Short");
+  copyField(offered.comment, "hi");
+  offered.currentPlayers = 1;
+  offered.maxPlayers = 6;
+  offered.port = kCommentPort;
+  std::thread room([&] {
+    nettest::RawSocket client = listener.accept();
+    client.take(3, [] { SDL_Delay(1); });
+    const auto bytes = net::toBytes(offered);
+    client.send(nettest::Bytes(bytes.begin(), bytes.end()));
+  });
+  copyField(scene->entries[0].room.hostAddress, "127.0.0.1");
+  scene->entries[0].room.port = kCommentPort;
+  frame(*ctx, *scene, {ButtonConfirm});
+  ASSERT_TRUE(scene->refreshing());
+  for (int i = 0; i < 600 && scene->refreshing(); ++i) {
+    frame(*ctx, *scene);
+    SDL_Delay(5);
+  }
+  room.join();
+  ASSERT_FALSE(scene->refreshing()) << "the refresh did not end within 600 frames";
+  ASSERT_EQ(scene->entries[0].unanswered, 0);
+  ASSERT_STREQ(scene->entries[0].room.comment.data(), "hi");
+
+  frame(*ctx, *scene, {ButtonDown});
+  ASSERT_EQ(scene->visit.selected, 0);
+  frame(*ctx, *scene);
+  EXPECT_FALSE(longTextInHelpPanel()) << "the comment of the room before the refresh is shown";
+  testsupport::saveGlScreenshot("room-list-comment-after-refresh");
 }
 
 }  // namespace

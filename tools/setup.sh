@@ -10,8 +10,11 @@ BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libs
   fonts-ipafont-gothic libminiupnpc-dev libstrophe-dev"
 DISPLAY_PACKAGES="xvfb xdotool libgl1-mesa-dri x11-apps imagemagick"
 # git: test.sh checks that a run leaves the work tree as it was; iproute2:
-# the ip command, for tests that make network namespaces.
-TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git iproute2 libpng-dev libfreetype-dev"
+# the ip command, for tests that make network namespaces; fonts-arphic-uming
+# carries embedded bitmap strikes for the text library comparisons (so does
+# fonts-wqy-zenhei: see need_test_fonts).
+TEST_PACKAGES="googletest libgtest-dev python3 clang libclang-rt-14-dev git iproute2 libpng-dev libfreetype-dev
+  fonts-arphic-uming"
 
 # The Debian package (tools/package/deb.sh): dpkg-shlibdeps, lintian, and
 # Pillow for the icon.
@@ -32,7 +35,30 @@ DIRECTORY_TEST_PACKAGES="prosody openssl"
 # ships none).
 WINDOWS_PACKAGES="cmake make pkg-config patch dpkg-dev g++-mingw-w64-x86-64-posix
   mingw-w64-tools wine wine64 googletest zip unzip fonts-ipafont-gothic fontconfig
-  autoconf automake libtool"
+  autoconf automake libtool fonts-arphic-uming"
+
+# need_test_fonts : puts wqy-zenhei.ttc from Debian's fonts-wqy-zenhei into
+# build-fonts/ (once), for the text library comparisons. The package is not
+# installed: its fontconfig configuration puts WenQuanYi Zen Hei first for
+# every sans-serif family, so installed it would become the font the game
+# (and every test of it) draws with.
+need_test_fonts() {
+    local root dest tmp
+    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+    dest=$root/build-fonts/wqy-zenhei.ttc
+    [ -f "$dest" ] && return 0
+    tmp=$(mktemp -d)
+    if ! (cd "$tmp" && { apt-get download -q fonts-wqy-zenhei >/dev/null 2>&1 ||
+            { apt-get update -q >/dev/null 2>&1 && apt-get download -q fonts-wqy-zenhei >/dev/null 2>&1; }; }) ||
+       ! dpkg-deb -x "$tmp"/fonts-wqy-zenhei_*.deb "$tmp/files"; then
+        echo "Could not fetch fonts-wqy-zenhei for the text library comparisons." >&2
+        rm -rf "$tmp"
+        return 1
+    fi
+    mkdir -p "$root/build-fonts"
+    cp "$tmp/files/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc" "$dest"
+    rm -rf "$tmp"
+}
 
 # need_packages PKG... : installs those of PKG that are not installed yet.
 need_packages() {

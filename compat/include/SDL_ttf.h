@@ -28,6 +28,8 @@ extern void SDLCALL TTF_Quit(void);
    text set. Scalable (TrueType, OpenType) faces only; of the styles, only
    bold is drawn. */
 extern TTF_Font* SDLCALL TTF_OpenFont(const char* file, int ptsize);
+/* Face `index` of a font collection (.ttc); face 0 is TTF_OpenFont's. */
+extern TTF_Font* SDLCALL TTF_OpenFontIndex(const char* file, int ptsize, long index);
 extern void SDLCALL TTF_CloseFont(TTF_Font* font);
 extern int SDLCALL TTF_GetFontStyle(const TTF_Font* font);
 extern void SDLCALL TTF_SetFontStyle(TTF_Font* font, int style);

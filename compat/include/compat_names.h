@@ -7,10 +7,12 @@
 
 #ifdef VELLORA_COMPAT_PREFIXED
 #define IMG_Load compat_IMG_Load
+#define IMG_Load_RW compat_IMG_Load_RW
 #define TTF_Init compat_TTF_Init
 #define TTF_WasInit compat_TTF_WasInit
 #define TTF_Quit compat_TTF_Quit
 #define TTF_OpenFont compat_TTF_OpenFont
+#define TTF_OpenFontIndex compat_TTF_OpenFontIndex
 #define TTF_CloseFont compat_TTF_CloseFont
 #define TTF_SetFontStyle compat_TTF_SetFontStyle
 #define TTF_GetFontStyle compat_TTF_GetFontStyle

@@ -7,10 +7,12 @@
 
 extern "C" {
 SDL_Surface* compat_IMG_Load(const char* file);
+SDL_Surface* compat_IMG_Load_RW(SDL_RWops* src, int freesrc);
 int compat_TTF_Init(void);
 int compat_TTF_WasInit(void);
 void compat_TTF_Quit(void);
 TTF_Font* compat_TTF_OpenFont(const char* file, int ptsize);
+TTF_Font* compat_TTF_OpenFontIndex(const char* file, int ptsize, long index);
 void compat_TTF_CloseFont(TTF_Font* font);
 int compat_TTF_GetFontStyle(const TTF_Font* font);
 void compat_TTF_SetFontStyle(TTF_Font* font, int style);

@@ -5,6 +5,7 @@
 #include <png.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,32 @@ TEST(CompatImage, OtherPngKindsLoadTheSame) {
       {"grey_alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 8, 0, false, false},
   };
   for (const PngKind& kind : kinds) expectSameLoad(writePng(kind));
+}
+
+// The differential fuzzer's seeds: PNGs of every colour type and depth,
+// BMPs of 1 to 32 bits, RLE, the OS/2 header, and the inputs on which the
+// two once differed (bad dimensions, unsupported depths, the palette after
+// a long header, a damaged chunk after the image data). Same result, same
+// surface, same error text.
+TEST(CompatImage, FuzzSeedsLoadTheSame) {
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("fuzz/corpus/compat_image")) {
+    const std::string path = entry.path().string();
+    SDL_SetError("none");
+    SDL_Surface* const real = IMG_Load(path.c_str());
+    const std::string realError = real == nullptr ? SDL_GetError() : "";
+    SDL_SetError("none");
+    SDL_Surface* const ours = compat_IMG_Load(path.c_str());
+    const std::string ourError = ours == nullptr ? SDL_GetError() : "";
+    const test::SurfaceDifference d = test::compareSurfaces(real, ours);
+    EXPECT_EQ(d.format, "") << path;
+    EXPECT_EQ(d.differing, 0) << path;
+    EXPECT_EQ(ourError, realError) << path;
+    if (real != nullptr) SDL_FreeSurface(real);
+    if (ours != nullptr) SDL_FreeSurface(ours);
+    ++files;
+  }
+  EXPECT_GT(files, 40);
 }
 
 TEST(CompatImage, BadFilesFailWithAMessage) {

@@ -18,11 +18,16 @@ std::string describe(const SDL_Surface* s) {
   return text;
 }
 
+const Uint8* pixelBytes(const SDL_Surface* s, int x, int y) {
+  return static_cast<const Uint8*>(s->pixels) + y * s->pitch + x * s->format->BytesPerPixel;
+}
+
+// The pixel's first four bytes (SDL's formats have at most four, a loader
+// may make wider ones).
 Uint32 pixelAt(const SDL_Surface* s, int x, int y) {
-  const Uint8* p =
-      static_cast<const Uint8*>(s->pixels) + y * s->pitch + x * s->format->BytesPerPixel;
   Uint32 value = 0;
-  std::memcpy(&value, p, s->format->BytesPerPixel);
+  std::memcpy(&value, pixelBytes(s, x, y),
+              s->format->BytesPerPixel < 4 ? s->format->BytesPerPixel : 4);
   return value;
 }
 
@@ -50,12 +55,27 @@ SurfaceDifference compareSurfaces(SDL_Surface* expected, SDL_Surface* actual) {
     d.format = "palettes differ";
   }
   const SDL_PixelFormat* f = expected->format;
+  if (f->BitsPerPixel < 8 || expected->w * f->BytesPerPixel > expected->pitch) {
+    // Several pixels a byte, or a depth SDL cannot lay out (a loader asked
+    // for one): the rows' bytes are compared, each a "pixel".
+    int rowBytes = (expected->w * f->BitsPerPixel + 7) / 8;
+    if (rowBytes > expected->pitch) rowBytes = expected->pitch;
+    for (int y = 0; y < expected->h; ++y) {
+      const Uint8* a = static_cast<const Uint8*>(expected->pixels) + y * expected->pitch;
+      const Uint8* b = static_cast<const Uint8*>(actual->pixels) + y * actual->pitch;
+      for (int i = 0; i < rowBytes; ++i) d.differing += a[i] != b[i] ? 1 : 0;
+    }
+    return d;
+  }
   long alphaSum = 0;
   for (int y = 0; y < expected->h; ++y) {
     for (int x = 0; x < expected->w; ++x) {
       const Uint32 a = pixelAt(expected, x, y);
       const Uint32 b = pixelAt(actual, x, y);
-      if (a == b) continue;
+      if (std::memcmp(pixelBytes(expected, x, y), pixelBytes(actual, x, y), f->BytesPerPixel) ==
+          0) {
+        continue;
+      }
       ++d.differing;
       const int alpha = f->Amask != 0 ? channelDifference(a, b, f->Amask, f->Ashift) : 0;
       alphaSum += alpha;

@@ -49,6 +49,12 @@ tools/windows/dlls.sh "$prefix" "$stage" "$stage/vellora.exe"
 cp -r Graphic "$stage/Graphic"
 # Windows reads the player's text files with CR LF line ends.
 sed 's/$/\r/' tools/windows/README.txt >"$stage/README.txt"
+# Which Debian source versions went into it: the libraries', then the
+# compiler's, whose runtime is linked in or shipped (libwinpthread-1.dll).
+{ echo "Built from these Debian 12 source packages (name version):"
+  cat "$prefix/sources.txt"
+  dpkg-query -W -f='${source:Package} ${source:Version}\n' g++-mingw-w64-x86-64-posix \
+    mingw-w64-x86-64-dev; } | sed 's/$/\r/' >"$stage/SOURCES.txt"
 (cd "$out/stage" && zip -q -r -9 "$zip" Vellora)
 rm -rf "$out/stage"
 echo "Wrote $zip ($(du -k "$zip" | cut -f1) KB) in $((SECONDS - started)) s"

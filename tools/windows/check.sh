@@ -75,4 +75,6 @@ step "Windows host on the test's internet" \
     bash tests/windows/internet_host_test.sh "$release/Vellora" "$shots/internet"
 step "room directory with TLS, Windows as host and as guest" \
     bash tests/windows/directory_test.sh "$release/Vellora" "$linux" "$shots/directory"
+step "lobby heading with a bitmap-strike font" \
+    bash tests/windows/strike_font_heading_test.sh "$release/Vellora" "$linux" "$shots"
 exit $status

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # deps.sh BUILD_DIR : cross-builds the game's dependencies for 64-bit Windows
 # from Debian's source packages into BUILD_DIR/prefix. Each library is built
-# only when its stamp file is missing, so a second run costs seconds.
-# Versions are pinned to the main archive (the security archive's sources are
-# not served).
+# only when its stamp file is missing, so a second run costs seconds; a
+# prefix that is complete (or copied in whole) needs no network.
+# BUILD_DIR/prefix/sources.txt then names the source package versions the
+# libraries were built from (build.sh puts it in the release).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(mkdir -p "$1" && cd "$1" && pwd)
@@ -17,9 +18,19 @@ jobs=2
 export WINEPREFIX=${WINEPREFIX:-$build/wine} WINEDEBUG=-all
 mkdir -p "$prefix/lib/pkgconfig" "$prefix/include" "$src" "$work"
 
-SOURCES="zlib=1:1.2.13.dfsg-1 libsdl1.2=1.2.15+dfsg2-8 libpng1.6=1.6.39-2+deb12u5
-  freetype=2.12.1+dfsg-5+deb12u4 sdl-mixer1.2=1.2.12-17 miniupnpc=2.2.4-1
-  expat=2.5.0-1+deb12u2"
+# The source packages, one name a line. Each is fetched at the version the
+# archive serves for Debian 12 when it is fetched (bookworm, or
+# bookworm-updates when newer; the security archive's sources are not
+# served), so no pin goes stale at a point release.
+SOURCES="
+  zlib
+  libsdl1.2
+  libpng1.6
+  freetype
+  sdl-mixer1.2
+  miniupnpc
+  expat
+"
 
 # The room directory's XMPP client: Debian 12's libstrophe (0.12.2) has no
 # source served here, Debian 13's upstream tarball is, and 0.14 is the
@@ -35,11 +46,11 @@ apt_dir=$build/apt
 apt_opts=(-o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourceparts=$apt_dir/sources.d"
           -o "Dir::State::Lists=$apt_dir/lists" -o Dir::Cache::archives="$apt_dir/archives")
 
+# src/NAME.fetched holds the version of the one tree of NAME under src/.
 fetch_sources() {
-  local need=0 entry name
-  for entry in $SOURCES; do
-    name=${entry%%=*}
-    [ -f "$src/$name.fetched" ] || need=1
+  local need=0 name
+  for name in $SOURCES; do
+    [ -s "$src/$name.fetched" ] || need=1
   done
   [ $need -eq 0 ] && return 0
   mkdir -p "$apt_dir/sources.d" "$apt_dir/lists/partial" "$apt_dir/archives/partial"
@@ -52,11 +63,14 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
   echo "Fetching Debian source packages"
   apt-get "${apt_opts[@]}" update -q >/dev/null
-  for entry in $SOURCES; do
-    name=${entry%%=*}
-    [ -f "$src/$name.fetched" ] && continue
-    (cd "$src" && apt-get "${apt_opts[@]}" source -q "$entry" >/dev/null)
-    touch "$src/$name.fetched"
+  for name in $SOURCES; do
+    [ -s "$src/$name.fetched" ] && continue
+    # What an earlier, unfinished fetch left goes first: one tree a name.
+    rm -rf "$src/$name"-[0-9]* "$src/${name}"_*
+    (cd "$src" && apt-get "${apt_opts[@]}" source -q "$name" >/dev/null)
+    dpkg-parsechangelog -l "$(find "$src" -maxdepth 1 -type d -name "$name-[0-9]*" |
+      head -n1)/debian/changelog" -S Version >"$src/$name.fetched.part"
+    mv "$src/$name.fetched.part" "$src/$name.fetched"
   done
 }
 
@@ -90,20 +104,29 @@ SRC
     mv "$src/$STROPHE_TARBALL.part" "$src/$STROPHE_TARBALL"
 }
 
-# source_dir NAME : the unpacked tree of source package NAME.
-source_dir() { find "$src" -maxdepth 1 -type d -name "$1-*" | head -n1; }
+# source_dir NAME : the unpacked tree of source package NAME; its version
+# goes into the record of the library being built (see step).
+source_dir() {
+  echo "$1 $(cat "$src/$1.fetched")" >>"$work/used-sources"
+  find "$src" -maxdepth 1 -type d -name "$1-[0-9]*" | head -n1
+}
 
-# step NAME FUNCTION : runs FUNCTION once, logging to deps/NAME.log.
+# step NAME FUNCTION : runs FUNCTION once, logging to deps/NAME.log. The
+# stamp prefix/.built-NAME holds the sources FUNCTION built from, one
+# "package version" a line.
 step() {
   local name=$1 fn=$2 started=$SECONDS
   [ -f "$prefix/.built-$name" ] && return 0
+  # The sources are needed only for a library not built yet.
+  fetch_sources
   echo "Building $name for Windows"
+  : >"$work/used-sources"
   if ! "$fn" >"$work/$name.log" 2>&1; then
     echo "Building $name failed; the last lines of $work/$name.log:" >&2
     tail -n 30 "$work/$name.log" >&2
     exit 1
   fi
-  touch "$prefix/.built-$name"
+  sort -u "$work/used-sources" >"$prefix/.built-$name"
   echo "  $name: $((SECONDS - started)) s"
 }
 
@@ -217,6 +240,8 @@ build_expat() {
 # three queries.
 build_strophe() {
   local dir=$work/libstrophe-0.14.0
+  fetch_strophe
+  echo "libstrophe 0.14.0 (Debian 13's upstream tarball)" >>"$work/used-sources"
   rm -rf "$dir" "$work/libstrophe"
   tar -xf "$src/$STROPHE_TARBALL" -C "$work"
   (cd "$dir" && patch -p1 <"$here/libstrophe-windows.patch")
@@ -234,12 +259,6 @@ build_gtest() {
   cmake --install "$work/googletest"
 }
 
-# The sources are needed only for a library not built yet: a prefix that is
-# complete (or copied in whole) needs no network.
-for lib in zlib sdl libpng freetype sdl_mixer miniupnpc expat googletest; do
-  [ -f "$prefix/.built-$lib" ] || { fetch_sources; break; }
-done
-[ -f "$prefix/.built-libstrophe" ] || fetch_strophe
 step zlib build_zlib
 step sdl build_sdl
 step libpng build_png
@@ -249,3 +268,10 @@ step miniupnpc build_miniupnpc
 step expat build_expat
 step libstrophe build_strophe
 step googletest build_gtest
+
+# The record of the prefix, from the stamps: GoogleTest (the machine's own
+# sources, linked into the unit tests only) is not in the release.
+for stamp in "$prefix"/.built-*; do
+  [ "$stamp" = "$prefix/.built-googletest" ] && continue
+  [ -s "$stamp" ] && cat "$stamp" || echo "${stamp##*/.built-}: version not recorded"
+done | sort -u >"$prefix/sources.txt"
