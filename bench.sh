@@ -14,6 +14,8 @@ ROOT=$PWD
 . tools/xsession.sh
 
 need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES python3 linux-perf
+# The directory scene's server (scenario_directory).
+need_servers $DIRECTORY_TEST_PACKAGES
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELLORA_TESTS=OFF \
     -DVELLORA_BENCH=ON > /dev/null
 cmake --build build-release -j"$(nproc)" --target vellora vellora_swap_tap > /dev/null
@@ -47,6 +49,7 @@ for i in $(seq "$runs"); do
     scenario_net
     scenario_refresh
     scenario_names
+    scenario_directory
     run_dirs+=("$RUN_DIR")
 done
 

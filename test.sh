@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 . tools/xsession.sh
 
 need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES
-need_servers $INTERNET_TEST_PACKAGES
+need_servers $INTERNET_TEST_PACKAGES $DIRECTORY_TEST_PACKAGES
 need_test_fonts || echo "The comparison with WenQuanYi Zen Hei Sharp will fail without it."
 
 # The build folders and out/ are ignored by git, so whatever else a run

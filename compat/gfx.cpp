@@ -167,20 +167,22 @@ class Canvas {
 
 // The midpoint circle's state, stepped one column at a time through the
 // octant where cx <= cy.
+// Its decision terms are 16-bit as SDL_gfx's are: for a radius past 16383
+// they wrap, and the circle drawn is the one that wrapping makes.
 struct MidpointCircle {
-  explicit MidpointCircle(int rad) : cy(rad), df(1 - rad), dSe(-2 * rad + 5) {}
+  explicit MidpointCircle(int rad) : cy(rad), df(wrap16(1 - rad)), dSe(wrap16(-2 * rad + 5)) {}
   void step() {
     if (df < 0) {
-      df += dE;
-      dE += 2;
-      dSe += 2;
+      df = wrap16(df + dE);
+      dE = wrap16(dE + 2);
+      dSe = wrap16(dSe + 2);
     } else {
-      df += dSe;
-      dE += 2;
-      dSe += 4;
-      --cy;
+      df = wrap16(df + dSe);
+      dE = wrap16(dE + 2);
+      dSe = wrap16(dSe + 4);
+      cy = wrap16(cy - 1);
     }
-    ++cx;
+    cx = wrap16(cx + 1);
   }
   int cx = 0;
   int cy;

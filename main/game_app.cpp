@@ -15,7 +15,7 @@ bool GameApp::startUp() {
     return false;
   }
   link.reset();
-  lobby.emplace(context, link, &mapping);
+  lobby.emplace(context, link, &mapping, &announcer);
   title.emplace(context);
   characterSelect.emplace(context);
   roomList.emplace(context, link);

@@ -8,6 +8,7 @@
 
 #include "app/context.h"
 #include "main/main_loop.h"
+#include "net/directory.h"
 #include "net/net_link.h"
 #include "net/port_mapping.h"
 #include "scenes/character_select_scene.h"
@@ -49,6 +50,8 @@ class GameApp {
   // Destroyed before the context (which ends the network library): the
   // router's forwarding is removed on the way out.
   net::PortMapping mapping;
+  // The hosted room's place in the room directory (directory=).
+  net::DirectoryAnnouncer announcer;
   std::optional<RoomLobbyScene> lobby;
   std::optional<TitleScene> title;
   std::optional<CharacterSelectScene> characterSelect;

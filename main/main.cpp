@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "main/game_app.h"
+#include "net/directory.h"
 
 // On Windows <SDL.h> renames this function SDL_main: SDL's start-up wrapper
 // (SDLmain) provides WinMain, sends stdout and stderr to stdout.txt and
@@ -24,5 +25,8 @@ int main(int, char**) {
   if (!app->startUp()) return GameApp::kStartUpFailed;
   const uint8_t result = app->runMainLoop();
   app.reset();
+  // The room directory's workers end (each within its bounds) before the
+  // libraries they use are cleaned up at exit.
+  net::stopDirectoryWorkers();
   return result;
 }

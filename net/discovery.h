@@ -43,6 +43,9 @@ class RoomBeacon {
   bool open(uint16_t roomPort);
   void close() { socket_.close(); }
   bool isOpen() const { return socket_.valid(); }
+  // The random number this room answers searches with (0 before open): a
+  // room directory's announcement carries it too.
+  uint32_t instance() const { return instance_; }
   // Reads at most kDiscoveryReadsPerPoll waiting datagrams and, while
   // serving (a slot is free), answers each well-formed request to its
   // sender. Returns the requests answered.

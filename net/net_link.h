@@ -142,6 +142,11 @@ class NetLink {
   uint8_t messageType() const;
   uint16_t messageLength() const;
   const uint8_t* messagePayload() const;
+  // Host: the room's instance in the local network search (0 when its
+  // search port could not be had).
+  uint32_t roomInstance() const {
+    return session_.beacon.isOpen() ? session_.beacon.instance() : 0;
+  }
   // The connection of a slot, or null.
   const platform::Socket* peerSocket(int8_t slot) const;
   // Sends raw bytes to one peer without waiting (the answer to a room

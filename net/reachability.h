@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/directory_settings.h"
+
 namespace net {
 
 enum class Reach : uint8_t {
@@ -64,6 +66,9 @@ struct HostReachSettings {
   bool upnp = true;  // upnp=off: the router is never asked
   // address=: told instead of the router's answer; empty when not given.
   std::array<char, kReachAddressSize> address{};
+  // directory=: the room directory the room is announced in, and that a
+  // refresh asks (as guest too); none when not given.
+  DirectoryServer directory;
 };
 
 // The state in one line of Shift-JIS text for the host's lobby (Japanese,

@@ -121,6 +121,13 @@ void applyReachLine(const char* key, const char* value, HostReachSettings& reach
       return;
     }
     std::snprintf(reach.address.data(), reach.address.size(), "%s", value);
+  } else if (std::strcmp(key, "directory") == 0) {
+    DirectoryServer server;
+    if (value[0] != '\0' && !parseDirectoryServer(value, server)) {
+      reportSkipped(key, value, "not a domain with an optional :port");
+      return;
+    }
+    reach.directory = server;  // empty: none
   }
 }
 

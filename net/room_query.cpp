@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -23,7 +24,7 @@ void RoomRefresh::start(const RoomRecord* rooms, size_t count, uint32_t answerMs
                         bool searchLocal) {
   cancel();
   if (count > kMaxRefreshRooms) count = kMaxRefreshRooms;
-  queries_ = std::make_unique<Query[]>(kMaxRefreshRooms);
+  queries_ = std::make_unique<Query[]>(kMaxRefreshQueries);
   count_ = listed_ = count;
   answerMs_ = answerMs;
   ownKnown_ = false;
@@ -50,6 +51,70 @@ void RoomRefresh::cancel() {
   count_ = listed_ = 0;
   running_ = false;
   search_.stop();
+  directory_.cancel();
+  announced_.clear();
+  announcedNext_ = 0;
+}
+
+void RoomRefresh::browse(const DirectoryServer& directory) {
+  if (!running_ || !directory.configured()) return;
+  directory_.start(directory);
+}
+
+// The directory's choice is taken once it is made; the rooms are asked a
+// few per step after the listed and found ones, each address and port of
+// the refresh once.
+void RoomRefresh::collectAnnounced(uint32_t now) {
+  const DirectoryBrowse::State state = directory_.poll();
+  if (state == DirectoryBrowse::State::Asking) return;
+  if (state == DirectoryBrowse::State::Failed) {
+    std::fprintf(stderr, "directory: %s\n", directory_.outcome().c_str());
+    directory_.cancel();
+    return;
+  }
+  if (state == DirectoryBrowse::State::Done) {
+    announced_ = directory_.takeRooms();
+    announcedNext_ = 0;
+    directory_.cancel();
+  }
+  for (size_t added = 0; added < kAnnouncedPerStep && announcedNext_ < announced_.size();
+       ++added) {
+    addAnnounced(announced_[announcedNext_++], now);
+  }
+}
+
+bool RoomRefresh::asking(const platform::Address& endpoint) const {
+  for (size_t i = 0; i < count_; ++i) {
+    const Query& query = queries_[i];
+    for (size_t j = 0; j < query.addresses.count; ++j) {
+      platform::Address known = query.addresses.addresses[j];
+      if (known.port == 0) known.port = query.port;
+      if (known == endpoint) return true;
+    }
+  }
+  return false;
+}
+
+void RoomRefresh::addAnnounced(const AnnouncedRoom& room, uint32_t now) {
+  if (count_ == kMaxRefreshQueries) return;
+  platform::LookupAnswer endpoints;
+  for (size_t i = 0; i < room.endpoints.count; ++i) {
+    if (!asking(room.endpoints.addresses[i])) {
+      endpoints.addresses[endpoints.count++] = room.endpoints.addresses[i];
+    }
+  }
+  if (endpoints.count == 0) return;
+  Query& query = queries_[count_++];
+  query.addresses = endpoints;
+  const std::string text = platform::formatAddress(endpoints.addresses[0]);
+  copyField(query.room.hostAddress, text.c_str());
+  query.port = query.room.port = endpoints.addresses[0].port;
+  query.instance = room.instance;
+  query.announced = true;
+  query.stageStart = now;
+  query.attempt.start(query.addresses, kConnectTimeoutMs);
+  query.stage =
+      query.attempt.state() == ConnectAttempt::State::Failed ? Stage::GaveUp : Stage::Connecting;
 }
 
 void RoomRefresh::collectFound(uint32_t now) {
@@ -91,7 +156,9 @@ bool RoomRefresh::step() {
   if (!running_) return true;
   const uint32_t now = SDL_GetTicks();
   collectFound(now);
-  running_ = search_.isOpen();
+  collectAnnounced(now);
+  running_ = search_.isOpen() || directory_.poll() == DirectoryBrowse::State::Asking ||
+             announcedNext_ < announced_.size();
   for (size_t i = 0; i < count_; ++i) {
     Query& query = queries_[i];
     if (query.stage == Stage::LookingUp) lookUp(query, now);
@@ -182,6 +249,12 @@ void RoomRefresh::converse(Query& query, uint32_t now) {
   const std::array<char, kHostAddressSize> host = query.room.hostAddress;
   readRoomRecord(query.bytes, query.room);
   query.room.hostAddress = host;
+  if (query.announced) {
+    // The place that answered is where to join: the room's own port may
+    // not be its router's.
+    copyField(query.room.hostAddress, platform::formatAddress(query.connected).c_str());
+    query.room.port = query.connected.port;
+  }
   query.socket.close();
   query.stage = Stage::Answered;
 }
@@ -266,6 +339,21 @@ bool RoomRefresh::onThisMachine(const Query& query) const {
 }
 
 bool RoomRefresh::sameRoom(const Query& a, const Query& b) const {
+  if (a.announced || b.announced) {
+    const Query& announced = a.announced ? a : b;
+    const Query& other = a.announced ? b : a;
+    if (!other.announced && other.instance != 0 && other.instance == announced.instance) {
+      return true;
+    }
+    bool shared = false;
+    eachAddress(announced, [&](const platform::Address& x) {
+      eachAddress(other, [&](platform::Address y) {
+        if (y.port == 0) y.port = other.port;
+        shared = shared || (sameHost(x, y) && x.port == y.port);
+      });
+    });
+    return shared;
+  }
   if (a.port != b.port) return false;
   bool shared = false;
   eachAddress(a, [&](const platform::Address& x) {

@@ -11,8 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "net/connect_attempt.h"
+#include "net/directory.h"
 #include "net/discovery.h"
 #include "net/wire.h"
 #include "platform/net_socket.h"
@@ -23,6 +25,12 @@ namespace net {
 // The most rooms one refresh asks (the room list's length), listed and found
 // together.
 inline constexpr size_t kMaxRefreshRooms = 100;
+// Queries one refresh holds: the listed and found rooms, and up to
+// kMaxAnnouncedRooms rooms of a room directory besides.
+inline constexpr size_t kMaxRefreshQueries = kMaxRefreshRooms + kMaxAnnouncedRooms;
+// Announced rooms a refresh starts asking per step, so that a directory's
+// long list costs a bounded amount of work per frame.
+inline constexpr size_t kAnnouncedPerStep = 25;
 // How long a refresh that searches the local network takes answers to its
 // request; the rooms that answered are then asked like listed ones.
 inline constexpr uint32_t kSearchWindowMs = 500;
@@ -40,6 +48,12 @@ class RoomRefresh {
   // listed ones (while fewer than kMaxRefreshRooms are asked). Whatever an
   // earlier refresh still had open is dropped.
   void start(const RoomRecord* rooms, size_t count, uint32_t answerMs, bool searchLocal = false);
+  // After start: asks the room directory too (net/directory.h; nothing for
+  // a server that is not configured). The rooms it chooses are asked after
+  // the listed and found ones, exactly as those are, each address and port
+  // once in the refresh; the refresh waits for the directory at most
+  // kDirectoryLimitMs.
+  void browse(const DirectoryServer& directory);
   // Advances every query without waiting. True once every room has
   // answered or given up (at once when none was asked).
   bool step();
@@ -47,13 +61,15 @@ class RoomRefresh {
   // Drops every query still open.
   void cancel();
   // The rooms asked: the listed ones (as given to start), then those the
-  // search found, in the order their hosts answered it.
+  // search found, in the order their hosts answered it, then those the
+  // directory announced.
   size_t size() const { return count_; }
   // After the refresh: whether room i answered with a whole record, and
   // that record, with the room's own host address kept (for a room found
-  // by the search, its address as text). Each listed room that answered
-  // counts, however often the same room is listed. A room from any other
-  // source (the search) counts as not answered when a room before it that
+  // by the search, its address as text; for an announced one, the address
+  // and port that answered). Each listed room that answered counts, however
+  // often the same room is listed. A room from any other source (the search,
+  // the directory) counts as not answered when a room before it that
   // answered is the same room, so it is shown once: see sameRoom.
   bool answered(size_t i) const;
   const RoomRecord& answer(size_t i) const;
@@ -67,7 +83,8 @@ class RoomRefresh {
     platform::LookupAnswer addresses;  // the host's, once looked up: all of them one machine
     ConnectAttempt attempt;
     platform::Address connected;  // the address that took the connection
-    uint32_t instance = 0;        // found rooms: the host's instance
+    uint32_t instance = 0;        // found and announced rooms: the host's instance
+    bool announced = false;       // from the directory: its addresses carry their ports
     platform::Socket socket;      // once connected
     uint32_t stageStart = 0;      // SDL_GetTicks when this stage began
     uint16_t port = 0;
@@ -86,11 +103,20 @@ class RoomRefresh {
   // window is over.
   void collectFound(uint32_t now);
   void addFound(const platform::Address& address, uint32_t instance, uint32_t now);
+  // Takes what the directory chose, a few rooms per step.
+  void collectAnnounced(uint32_t now);
+  void addAnnounced(const AnnouncedRoom& room, uint32_t now);
+  // Whether a query of the refresh already asks this address and port.
+  bool asking(const platform::Address& endpoint) const;
   // Two queries ask the same room: the same port of the same machine. The
   // addresses a query's host was looked up to (and the one it connected to)
   // are all one machine; two machines are the same when they share an
   // address, or when both are this machine (an address of loopback or of
-  // one of its interfaces).
+  // one of its interfaces). An announced room is the same as another when
+  // they share an address and port, and as a room the search found when it
+  // carries that room's instance (the search answers from the local
+  // network; an announcement from anywhere, so it never hides another
+  // announcement by its instance).
   bool sameRoom(const Query& a, const Query& b) const;
   bool onThisMachine(const Query& query) const;
   bool isThisMachine(const platform::Address& address) const;
@@ -103,6 +129,9 @@ class RoomRefresh {
   bool running_ = false;
   RoomSearch search_;
   uint32_t searchStart_ = 0;
+  DirectoryBrowse directory_;
+  std::vector<AnnouncedRoom> announced_;  // chosen, not asked yet
+  size_t announcedNext_ = 0;
   // This machine's own addresses: read when a search starts, or when first
   // needed.
   static constexpr size_t kMaxOwnAddresses = 64;

@@ -196,14 +196,16 @@ void RoomListScene::stepRefresh() {
       widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogMessage, 0) == kDialogYes;
   if (refreshStage == RefreshOpening) {
     if (!open) return;
-    // Every room is asked at once, each with its own bounded time, and the
-    // local network is searched for rooms of its own.
+    // Every room is asked at once, each with its own bounded time, the
+    // local network is searched for rooms of its own, and the room
+    // directory (directory=) is asked for the rooms announced there.
     std::array<RoomRecord, kEntries> rooms;
     const int listed = listedEntries();
     for (int i = 0; i < listed; ++i) rooms[i] = entries[i].room;
     const render::VideoState& video = render::video();
     refresh.start(rooms.data(), static_cast<size_t>(listed),
                   video.targetFrameRate * video.frameDelayMs, true);
+    refresh.browse(ctx.hostReach.directory);
     refreshStage = RefreshAsking;
   }
   if (refresh.step()) finishRefresh();

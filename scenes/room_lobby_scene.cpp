@@ -18,8 +18,8 @@ enum : uint8_t { ButtonStart = 0, ButtonGame = 1, ButtonConfig = 2, ButtonLeave 
 }  // namespace
 
 RoomLobbyScene::RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink,
-                               net::PortMapping* mapping)
-    : ctx(shared), link(sharedLink), portMapping(mapping) {
+                               net::PortMapping* mapping, net::DirectoryAnnouncer* announcer)
+    : ctx(shared), link(sharedLink), portMapping(mapping), directoryAnnouncer(announcer) {
   text::renderHeading(headingLabels, sjis::kRuleSelectTitle, "rule select", ctx.fonts[kLabelFont],
                       ctx.fonts[kSmallFont], ctx.textColor);
   renderButton(ButtonGame, sjis::kButtonGame);
@@ -63,8 +63,11 @@ void RoomLobbyScene::enter() {
     // Back to the room list before the lobby is ever drawn; the list resumes
     // as the player left it, since its own enter does not run.
     ctx.changeScene(kSceneRoomList);
-  } else if (link.mode() == net::Host && portMapping != nullptr) {
-    portMapping->start(ctx.currentRoom.port, ctx.hostReach);
+  } else if (link.mode() == net::Host) {
+    if (portMapping != nullptr) portMapping->start(ctx.currentRoom.port, ctx.hostReach);
+    if (directoryAnnouncer != nullptr) {
+      directoryAnnouncer->open(ctx.hostReach.directory, hostedRoom());
+    }
   }
 }
 
@@ -88,6 +91,11 @@ void RoomLobbyScene::enterHost() {
   ctx.players[0] = ctx.players[link.ownSlot()];
   link.setOwnSlot(0);
   ctx.currentRoom.ownerSlot = 0;
+  std::array<char, 3 * kCommentSize> utf8{};
+  text::shiftJisToUtf8(ctx.currentRoom.roomName.data(), utf8.data(), static_cast<int>(utf8.size()));
+  roomNameUtf8 = utf8.data();
+  text::shiftJisToUtf8(ctx.currentRoom.comment.data(), utf8.data(), static_cast<int>(utf8.size()));
+  commentUtf8 = utf8.data();
   renderSlotName(0);
   for (int i = 1; i < slotCount(); ++i) ctx.players[i].present = 0;
 }
@@ -110,6 +118,7 @@ void RoomLobbyScene::update() {
   drawPlayerPanels();
   updateButtonBar();
   drawReachLine();
+  announce();
   link.flush();
   if (visit.state == Passive) return;
   const bool closing = visit.state == Leaving || visit.state == ToGameSelect;
@@ -120,6 +129,7 @@ void RoomLobbyScene::update() {
       } else {
         net::closeLobby(link);
         if (portMapping != nullptr) portMapping->stop();
+        if (directoryAnnouncer != nullptr) directoryAnnouncer->close();
         ctx.changeScene(kSceneRoomList);
       }
     } else if (visit.state == ToGameSelect) {
@@ -233,4 +243,48 @@ void RoomLobbyScene::drawReachLine() {
   // Below the player panels, inside the lobby's panel as it unfolds.
   render::setDrawColor(1, 1, 1, std::min(visit.progress, 1.0f));
   render::drawImage(20, kReachLineY, reachLabel);
+}
+
+net::HostedRoom RoomLobbyScene::hostedRoom() const {
+  net::HostedRoom room;
+  room.name = roomNameUtf8;
+  room.comment = commentUtf8;
+  room.maxPlayers = static_cast<uint8_t>(slotCount());
+  room.players = std::min(ctx.currentRoom.currentPlayers, room.maxPlayers);
+  room.instance = link.roomInstance();
+  room.roomPort = ctx.currentRoom.port;
+  if (portMapping != nullptr) {
+    const net::Reachability reach = portMapping->state();
+    if (reach.reach == net::Reach::Internet) {
+      room.reachAddress = reach.address.data();
+      room.reachPort = reach.port;
+    }
+  }
+  return room;
+}
+
+void RoomLobbyScene::announce() {
+  if (link.mode() != net::Host || directoryAnnouncer == nullptr || !directoryAnnouncer->isOpen()) {
+    return;
+  }
+  directoryAnnouncer->update(hostedRoom());
+  const net::DirectoryAnnouncer::State state = directoryAnnouncer->state();
+  if (state == visit.shownAnnouncer) return;
+  visit.shownAnnouncer = state;
+  const char* domain = ctx.hostReach.directory.domain.data();
+  switch (state) {
+    case net::DirectoryAnnouncer::State::Announced:
+      std::printf("directory %s: the room is announced%s\n", domain,
+                  directoryAnnouncer->secured() ? " (TLS)" : "");
+      break;
+    case net::DirectoryAnnouncer::State::Nowhere:
+      std::printf("directory %s: nothing to announce (no address the internet reaches)\n", domain);
+      break;
+    case net::DirectoryAnnouncer::State::Retrying:
+      std::printf("directory %s: not reached; trying again\n", domain);
+      break;
+    case net::DirectoryAnnouncer::State::Off:
+    case net::DirectoryAnnouncer::State::Joining:
+      break;
+  }
 }

@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "app/context.h"
 #include "app/scene.h"
+#include "net/directory.h"
 #include "net/net_link.h"
 #include "net/port_mapping.h"
 #include "text/text.h"
@@ -25,9 +27,10 @@ class RoomLobbyScene : public Scene {
   static constexpr int kButtons = 4;
 
   // mapping, when given, is asked to forward a hosted room's port on the
-  // home router while the room is open.
-  RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink,
-                 net::PortMapping* mapping = nullptr);
+  // home router while the room is open; announcer, when given, announces the
+  // room in the room directory of RoomConfig.txt (directory=) meanwhile.
+  RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink, net::PortMapping* mapping = nullptr,
+                 net::DirectoryAnnouncer* announcer = nullptr);
   void enter() override;
   void update() override;
   // Processes every message of the frame.
@@ -37,6 +40,10 @@ class RoomLobbyScene : public Scene {
   // Host: the line that tells where the room can be reached, re-rendered
   // when the state changes (which also prints it on the console once).
   void drawReachLine();
+  // Host: keeps the room's announcement in the directory current (the
+  // player count, where it is reached); a change of the announcer's state
+  // is printed on the console once.
+  void announce();
 
   // What a visit to the scene changes; enter starts every visit afresh.
   struct Visit {
@@ -44,6 +51,7 @@ class RoomLobbyScene : public Scene {
     uint8_t state = Opening;
     float progress = 0;            // unfold progress, 0.05 per frame
     net::Reachability shownReach;  // what reachLabel shows
+    net::DirectoryAnnouncer::State shownAnnouncer = net::DirectoryAnnouncer::State::Off;
   };
   Visit visit;
 
@@ -55,10 +63,16 @@ class RoomLobbyScene : public Scene {
   void enterOffline();
   void enterHost();
   void enterGuest();
+  // The room as the directory is told it.
+  net::HostedRoom hostedRoom() const;
 
   GameContext& ctx;
   net::NetLink& link;
   net::PortMapping* portMapping;
+  net::DirectoryAnnouncer* directoryAnnouncer;
+  // The hosted room's name and comment in UTF-8, for the directory.
+  std::string roomNameUtf8;
+  std::string commentUtf8;
   GfxImage reachLabel;
   text::HeadingLabels headingLabels;
   std::array<GfxImage, kPlayerSlots> slotNameLabels;

@@ -7,7 +7,7 @@ VELLORA_VERSION=$(tr -d '[:space:]' <"$(dirname "${BASH_SOURCE[0]}")/../VERSION"
 
 BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev
   libsdl-mixer1.2-dev libsdl-net1.2-dev libsdl-gfx1.2-dev libgl-dev libfontconfig-dev
-  fonts-ipafont-gothic libminiupnpc-dev"
+  fonts-ipafont-gothic libminiupnpc-dev libstrophe-dev"
 DISPLAY_PACKAGES="xvfb xdotool libgl1-mesa-dri x11-apps imagemagick"
 # git: test.sh checks that a run leaves the work tree as it was; iproute2:
 # the ip command, for tests that make network namespaces; fonts-arphic-uming
@@ -25,12 +25,17 @@ PACKAGE_PACKAGES="dpkg-dev lintian python3-pil"
 # needs there, and miniupnpc's upnpc (a second machine's mapping). Installed
 # with need_servers, never started as services.
 INTERNET_TEST_PACKAGES="miniupnpd miniupnpd-iptables stun-server iptables miniupnpc"
+# A room directory of the tests' own (tests/support/directory.sh): prosody,
+# installed the same way, and openssl for the test CA.
+DIRECTORY_TEST_PACKAGES="prosody openssl"
 
 # The Windows release build and its checks under Wine (tools/windows/build.sh);
-# dpkg-dev unpacks the Debian source packages the DLLs are built from.
+# dpkg-dev unpacks the Debian source packages the DLLs are built from;
+# autoconf, automake and libtool make expat's build files (Debian's source
+# ships none).
 WINDOWS_PACKAGES="cmake make pkg-config patch dpkg-dev g++-mingw-w64-x86-64-posix
   mingw-w64-tools wine wine64 googletest zip unzip fonts-ipafont-gothic fontconfig
-  fonts-arphic-uming"
+  autoconf automake libtool fonts-arphic-uming"
 
 # need_test_fonts : puts wqy-zenhei.ttc from Debian's fonts-wqy-zenhei into
 # build-fonts/ (once), for the text library comparisons. The package is not

@@ -282,3 +282,79 @@ scenario_names() {
     ip netns del "$ns"
     return 0
 }
+
+# The room list's refresh through a room directory (directory= in
+# RoomConfig.txt, no RoomList.txt): Debian's prosody with the shipped
+# configuration (directory/prosody.cfg.lua, started by
+# tests/support/directory.sh) and 50 hosts announcing their rooms there
+# (tools/bench/announcers.py), each room on an address of its own (the
+# connections to them are redirected to stand-ins on the namespace's
+# loopback that answer at once, tools/bench/rooms.py). All of it runs in a
+# network namespace of its own ("dirbench" and the shell's id), whose
+# /etc/hosts names the directory; the namespace and its folder under
+# /etc/netns are removed after. Two refreshes, measured from the key press
+# as in scenario_names. Skipped (saying so) where no namespace can be made
+# or prosody is missing.
+scenario_directory() {
+    local ns=dirbench$$ dir win pid rooms announcers i start end data
+    if ! command -v prosody > /dev/null; then
+        echo "no prosody: the directory refresh is skipped" >&2
+        return 0
+    fi
+    if ! ip netns add "$ns" 2> /dev/null; then
+        echo "no network namespace here: the directory refresh is skipped" >&2
+        return 0
+    fi
+    local addresses="ip addr add 198.51.100.30/24 dev bd0"
+    for i in $(seq 0 49); do addresses="$addresses && ip addr add 198.51.100.$((100 + i))/24 dev bd0"; done
+    nsenter --net="/var/run/netns/$ns" sh -c "ip link set lo up && ip link add bd0 type veth \
+        peer name bd1 && $addresses && ip link set bd0 up && ip link set bd1 up && \
+        iptables -w -t nat -A OUTPUT -p tcp -d 198.51.100.96/27 -j REDIRECT && \
+        iptables -w -t nat -A OUTPUT -p tcp -d 198.51.100.128/27 -j REDIRECT"
+    mkdir -p "/etc/netns/$ns"
+    printf '127.0.0.1 localhost\n198.51.100.30 bench.test\n' > "/etc/netns/$ns/hosts"
+    data=$RUN_DIR/directory-data
+    bash "$ROOT/tests/support/directory.sh" start "$ns" bench.test 198.51.100.30 "$data" none \
+        > "$RUN_DIR/directory-server.log" 2>&1
+    ip netns exec "$ns" python3 "$ROOT/tools/bench/rooms.py" "$((PORT + 300))" 0 50 \
+        "$RUN_DIR/directory-rooms.txt" 0 > "$RUN_DIR/directory-rooms.log" 2>&1 &
+    rooms=$!
+    ip netns exec "$ns" python3 "$ROOT/tools/bench/announcers.py" 198.51.100.30 bench.test 50 \
+        198.51.100 100 "$((PORT + 300))" > "$RUN_DIR/directory-announcers.log" 2>&1 &
+    announcers=$!
+    for i in $(seq 100); do
+        grep -q ready "$RUN_DIR/directory-rooms.log" 2>/dev/null &&
+            grep -q ready "$RUN_DIR/directory-announcers.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    dir=$(copy_dir directory "$((PORT + 4))" Directory DirectoryRoom)
+    echo "directory=bench.test" >> "$dir/RoomConfig.txt"
+    rm -f "$dir/RoomList.txt"
+    launch directory "$dir" "$ns"
+    pid=$COPY_PID
+    if win=$(wait_window); then
+        title_menu "$win"
+        to_net_room_list "$win"
+        for i in 1 2; do
+            start=$(date +%s%N)
+            press "$win" z
+            sleep "${REFRESH_WINDOW:-4}"
+            end=$(date +%s%N)
+            echo "window directory directory $start $end $(hwm_kb "$pid") $(cut -d' ' -f1 /proc/loadavg)" \
+                >> "$RUN_DIR/marks"
+        done
+        snap "$win" room_list_50_announced
+        press "$win" Escape
+        wait_exit "$pid" 10 > /dev/null
+    else
+        echo "no window" >&2
+        kill "$pid"
+    fi
+    kill "$rooms" "$announcers" 2>/dev/null
+    wait "$rooms" "$announcers" 2>/dev/null || true  # they end by the signal
+    bash "$ROOT/tests/support/directory.sh" stop "$data"
+    rm -rf "/etc/netns/$ns"
+    rmdir /etc/netns 2>/dev/null || true
+    ip netns del "$ns"
+    return 0
+}

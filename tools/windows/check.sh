@@ -3,9 +3,10 @@
 # tools/windows/build.sh --check, after the build): the cross-built unit
 # tests through CTest with Wine as its emulator, the released vellora.exe
 # beside the Linux build, a net battle across the two platforms both ways,
-# and vellora.exe as a host on the test's own internet. Screenshots of every
-# scene land in out/windows/shots/. The Linux build is VELLORA_LINUX_GAME
-# when set (test.sh passes its own), else it is built in build-wbl/.
+# vellora.exe as a host on the test's own internet, and as host and as guest
+# of a room directory there. Screenshots of every scene land in
+# out/windows/shots/. The Linux build is VELLORA_LINUX_GAME when set
+# (test.sh passes its own), else it is built in build-wbl/.
 #   --ci  what ./test.sh runs: today every check above (all of them passed
 #         three runs in a row); a check that turns unreliable is left out of
 #         this mode, and only this mode, until it is fixed.
@@ -72,6 +73,8 @@ step "net battle across platforms" \
     bash tests/windows/net_cross_test.sh "$release/Vellora" "$linux" "$shots/net"
 step "Windows host on the test's internet" \
     bash tests/windows/internet_host_test.sh "$release/Vellora" "$shots/internet"
+step "room directory with TLS, Windows as host and as guest" \
+    bash tests/windows/directory_test.sh "$release/Vellora" "$linux" "$shots/directory"
 step "lobby heading with a bitmap-strike font" \
     bash tests/windows/strike_font_heading_test.sh "$release/Vellora" "$linux" "$shots"
 exit $status

@@ -1,0 +1,127 @@
+-- Vellora's room directory: Debian's prosody (0.12) as it is, with this file
+-- as its whole configuration. No server code of the game's own.
+--
+--   VELLORA_DOMAIN=example.org prosody --config /path/to/prosody.cfg.lua
+--   VELLORA_DOMAIN=example.org prosodyctl --config /path/to/prosody.cfg.lua \
+--       shell "muc:create('vellora@rooms.example.org')"    # once, while it runs
+--
+-- Players write directory=example.org in RoomConfig.txt. What the game
+-- expects of every directory (README, "Playing over the internet"): anonymous
+-- sign-in (SASL ANONYMOUS) on DOMAIN, port 5222 unless the player names
+-- another, and the multi-user chat room vellora@rooms.DOMAIN, where every
+-- host's presence carries its room's announcement.
+--
+-- Settings read from the environment (prosody's own ENV_ lookup):
+--   VELLORA_DOMAIN        the domain (required)
+--   VELLORA_LISTEN        the address to listen on (every address when unset)
+--   VELLORA_DATA          the folder for the server's data, pid file, log and
+--                         admin socket (/var/lib/prosody when unset)
+--   VELLORA_CERTS         the folder holding DOMAIN.crt and DOMAIN.key, or
+--                         fullchain.pem and privkey.pem in DOMAIN/ (Let's
+--                         Encrypt's layout); /etc/prosody/certs when unset.
+--                         "none": the server offers no TLS at all, and the
+--                         game signs in without it (prosody would otherwise
+--                         offer TLS even without a certificate, and fail).
+
+local domain = ENV_VELLORA_DOMAIN
+assert(domain and domain ~= "", "set VELLORA_DOMAIN to the directory's domain")
+local data = ENV_VELLORA_DATA or "/var/lib/prosody"
+
+-- The process ----------------------------------------------------------------
+daemonize = false
+pidfile = data .. "/prosody.pid"
+data_path = data
+log = { info = data .. "/prosody.log"; error = "*stderr" }
+admin_socket = data .. "/prosody.sock"
+if ENV_VELLORA_LISTEN and ENV_VELLORA_LISTEN ~= "" then
+	interfaces = { ENV_VELLORA_LISTEN }
+end
+local certs = ENV_VELLORA_CERTS or "/etc/prosody/certs"
+if certs ~= "none" then
+	certificates = certs
+end
+
+-- Client connections on 5222 only: no federation, no HTTP, no components
+-- from outside.
+c2s_ports = { 5222 }
+s2s_ports = { }
+http_ports = { }
+https_ports = { }
+component_ports = { }
+
+local modules = {
+	"saslauth";     -- SASL, for ANONYMOUS
+	"disco";
+	"ping";         -- answers the hosts' pings (XEP-0199)
+	"smacks";       -- stream management (XEP-0198): how a vanished host is noticed
+	"limits";       -- rate limits per connection
+	"admin_shell";  -- prosodyctl shell, to create the room once
+}
+if certs ~= "none" then
+	modules[#modules + 1] = "tls"  -- STARTTLS with the domain's certificate
+end
+modules_enabled = modules
+modules_disabled = { "s2s"; "offline"; "roster"; "vcard"; "private"; "register" }
+
+-- Nothing secret travels (anonymous sign-in, a public list): clients take
+-- TLS when it is offered, and the server lets in those that do not.
+c2s_require_encryption = false
+s2s_require_encryption = false
+allow_registration = false
+storage = "internal"
+
+-- Limits --------------------------------------------------------------------
+-- A stanza larger than this ends the sender's connection; an announcement
+-- is well under 1 KB.
+c2s_stanza_size_limit = 8 * 1024
+-- What the server reads from one client connection: at most 256 KB a
+-- second (prosody pauses reading for as long as a read's bytes take at that
+-- rate). Not lower: prosody 0.12 stops a connection's read timer after a
+-- read that costs a pause of more than a millisecond, until a smaller read
+-- comes, and the timer is how a vanished host is noticed (below); at this
+-- rate a host's keep-alive traffic (pings, acknowledgements: well under
+-- 256 bytes a read) never pauses, and a host sends a ping after each
+-- announcement it updates.
+limits = {
+	c2s = { rate = "256kb/s" };
+}
+
+-- A host that vanishes without a word (a cable pulled, Wi-Fi gone) -------
+-- A connection silent for read_timeout seconds is asked for an
+-- acknowledgement (XEP-0198 <r/>); one still silent read_timeout seconds
+-- later is closed, and its occupant leaves the room. The game's hosts ping
+-- the server every 8 s and answer at once, so a live host is never silent
+-- that long. A vanished host is gone 2 x 10 s after its last word, plus at
+-- most smacks_hibernation_time if its client asked to resume: within about
+-- 25 s of its link being cut.
+network_settings = { read_timeout = 10 }
+smacks_hibernation_time = 5
+smacks_max_unacked_stanzas = 0
+
+-- Sign-in: anonymous only ------------------------------------------------
+VirtualHost (domain)
+	authentication = "anonymous"
+	allow_anonymous_s2s = false
+
+-- The chat service and its one room ---------------------------------------
+-- Nobody but the server's administrators (there are none here) creates a
+-- room: vellora@rooms.DOMAIN is made once with prosodyctl shell (above) and
+-- stays (persistent), with no owner, so no occupant can lock it (password,
+-- members only), rename it, change its subject, or gain any power over the
+-- others. Every occupant is a visitor (a moderated room): presences only,
+-- no chat messages.
+Component ("rooms." .. domain) "muc"
+	name = "Vellora rooms"
+	restrict_room_creation = true
+	muc_room_locking = false
+	muc_tombstones = false
+	muc_room_default_public = true
+	muc_room_default_persistent = true
+	muc_room_default_members_only = false
+	muc_room_default_moderated = true
+	muc_room_default_public_jids = false
+	muc_room_default_change_subject = false
+	muc_room_default_history_length = 0
+	max_history_messages = 0
+	muc_room_allow_persistent = false
+	muc_room_allow_public = false

@@ -1,0 +1,127 @@
+// A room's announcement in a room directory (net/directory.h): what a host's
+// presence in the directory's chat room carries, in the program's own XML
+// namespace, and what a guest makes of the announcements it collects.
+//
+//   <room xmlns="urn:x-vellora:room" version="1" instance="305419896"
+//         players="1" max="6">
+//     <name>HanaRoom</name>                      UTF-8, at most kMaxNameBytes
+//     <comment>welcome</comment>                 UTF-8, at most kMaxCommentBytes
+//     <reach address="203.0.113.5" port="6247"/> 1 to kMaxEndpoints, numeric
+//     <reach address="2001:db8::5" port="6247"/>
+//   </room>
+//
+// instance is the host's random number of its local network search
+// (net/discovery.h): a guest that finds the same room both there and in the
+// directory shows it once.
+//
+// The directory and everyone in it are untrusted: a guest takes from an
+// announcement nothing but where to ask (its endpoints), asks there over
+// TCP exactly as it asks a room of RoomList.txt, and shows only what the
+// room's own answer says. An announcement that is malformed in any way,
+// oversized, or of another version is ignored whole.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/net_socket.h"
+
+struct _xmpp_ctx_t;
+struct _xmpp_stanza_t;
+
+namespace net {
+
+inline constexpr char kAnnouncementNamespace[] = "urn:x-vellora:room";
+inline constexpr int kAnnouncementVersion = 1;
+// Where a room can be reached: at most this many address and port pairs
+// (the router's address, address= of RoomConfig.txt, global IPv6 ones).
+inline constexpr size_t kMaxEndpoints = 4;
+static_assert(kMaxEndpoints <= platform::kMaxLookupAddresses, "a room's places fit a lookup's");
+// A room's name and comment are at most 63 and 511 bytes of Shift-JIS;
+// in UTF-8 that is at most three bytes for each byte.
+inline constexpr size_t kMaxNameBytes = 192;
+inline constexpr size_t kMaxCommentBytes = 1536;
+// Longest numeric address text taken ("ffff:...:255.255.255.255").
+inline constexpr size_t kMaxAddressText = 45;
+
+// What a guest asks of the announcements of one refresh: at most
+// kMaxAnnouncedRooms rooms in all and at most kRoomsPerAddress rooms on
+// any one address (a machine that hosts several rooms is rare, and one
+// machine's flood must not push out everybody else), each address and port
+// once, chosen in an order of the guest's own (random), never in the order
+// the directory or an announcer gave them.
+inline constexpr size_t kMaxAnnouncedRooms = 100;
+inline constexpr size_t kRoomsPerAddress = 3;
+// Announcements one browse keeps at most while it collects them: a uniform
+// random sample of all valid ones when more arrive, so that neither their
+// order nor their number decides which are kept.
+inline constexpr size_t kMaxKeptAnnouncements = 4096;
+
+struct Announcement {
+  int version = kAnnouncementVersion;
+  uint32_t instance = 0;
+  std::string name;     // UTF-8
+  std::string comment;  // UTF-8
+  uint8_t players = 0;
+  uint8_t maxPlayers = 0;
+  // Each with its port.
+  std::array<platform::Address, kMaxEndpoints> endpoints{};
+  size_t endpointCount = 0;
+};
+
+// Whether a guest may ever ask this address: never loopback (127/8, ::1),
+// unspecified (0.0.0.0/8, ::), multicast (224/4, ff00::/8), broadcast
+// (255.255.255.255) or link-local (169.254/16, fe80::/10), in either family
+// or as an IPv4-mapped IPv6 address; nor port 0.
+bool isAskable(const platform::Address& endpoint);
+
+// Whether a host may announce one of its own interface addresses: a global
+// IPv6 unicast address (2000::/3). Private and link-local addresses of its
+// own network never leave it.
+bool isGlobalIpv6(const platform::Address& address);
+
+// The <room> element of an announcement, built in ctx: null when the
+// announcement has no endpoint or a field is too long.
+_xmpp_stanza_t* buildAnnouncement(_xmpp_ctx_t* ctx, const Announcement& announcement);
+
+// Reads the announcement a presence stanza carries: exactly one <room> of
+// kAnnouncementNamespace, as built above. False (and announcement
+// unspecified) on anything else: another version, a missing or repeated
+// field, an unknown element, text where none belongs, a number that is not
+// plain decimal or out of range, more players than its maximum, an address
+// that is not numeric, a name or comment over its bound.
+bool readAnnouncement(_xmpp_stanza_t* presence, Announcement& announcement);
+
+// A room chosen to be asked: the endpoints to try, each with its port.
+struct AnnouncedRoom {
+  platform::LookupAnswer endpoints;
+  uint32_t instance = 0;
+};
+
+// Keeps a uniform random sample of at most kMaxKeptAnnouncements of the
+// announcements offered to it (reservoir sampling).
+class AnnouncementSample {
+ public:
+  explicit AnnouncementSample(uint32_t seed) : random_(seed) {}
+  void offer(Announcement announcement);
+  size_t seen() const { return seen_; }
+  std::vector<Announcement>& kept() { return kept_; }
+
+ private:
+  std::mt19937 random_;
+  std::vector<Announcement> kept_;
+  size_t seen_ = 0;
+};
+
+// Chooses the rooms to ask among announcements, by the rules above: shuffled
+// with random, each endpoint askable, each address and port once, at most
+// kRoomsPerAddress rooms per address and kMaxAnnouncedRooms rooms. A room
+// keeps those of its endpoints that pass; one left with none is dropped.
+std::vector<AnnouncedRoom> chooseRooms(std::vector<Announcement>& announcements,
+                                       std::mt19937& random);
+
+}  // namespace net

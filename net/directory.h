@@ -1,0 +1,163 @@
+// A room directory: an XMPP server that nobody here wrote (Debian's prosody
+// with directory/prosody.cfg.lua, or ejabberd), named by directory= in
+// RoomConfig.txt. One convention for every copy and every directory: sign in
+// anonymously on DOMAIN (SASL ANONYMOUS; TLS whenever the server offers it,
+// its certificate checked against the system's trust store; a server that
+// offers none is still used), and meet in the multi-user chat room
+// vellora@rooms.DOMAIN (XEP-0045) under a random nickname. A host's presence
+// there carries its room's announcement (net/announcement.h); a guest's
+// refresh joins, takes the announcements from the presences until its own
+// comes back (the end of the occupant list), leaves, and asks each chosen
+// room over TCP exactly as a room of RoomList.txt.
+//
+// Each sign-in runs on a worker thread of its own beside the frame loop,
+// with the client library libstrophe; the frame loop only ever looks at its
+// outcome, without waiting. Without directory= the program contacts no
+// server at all.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/announcement.h"
+#include "net/directory_settings.h"
+#include "platform/net_socket.h"
+
+namespace net {
+
+// The longest a refresh waits for its directory, from the key press: the
+// name looked up, the connection, TLS, the sign-in, the join and the whole
+// occupant list. A directory that does not answer, refuses or drops costs
+// a refresh at most this.
+inline constexpr uint32_t kDirectoryLimitMs = 2000;
+// The chat room's name on the directory's chat service rooms.DOMAIN.
+inline constexpr char kDirectoryRoomName[] = "vellora";
+
+// A host keeps its place in the directory: it pings the server every
+// kAnnouncerPingMs and takes a connection that has been silent for
+// kAnnouncerSilenceMs as dropped; after a drop (or a refusal) it signs in
+// again after a pause that doubles from kAnnouncerRetryMs up to
+// kAnnouncerRetryMaxMs. A new presence goes out at most once per
+// kAnnouncerUpdateMs, however often the room changes.
+inline constexpr uint32_t kAnnouncerPingMs = 8000;
+inline constexpr uint32_t kAnnouncerSilenceMs = 25000;
+inline constexpr uint32_t kAnnouncerRetryMs = 1000;
+inline constexpr uint32_t kAnnouncerRetryMaxMs = 30000;
+inline constexpr uint32_t kAnnouncerUpdateMs = 1000;
+// How long a host's client has to sign in (lookup to joined) before the
+// attempt counts as failed, and to leave when its room closes.
+inline constexpr uint32_t kAnnouncerJoinLimitMs = 10000;
+inline constexpr uint32_t kAnnouncerLeaveLimitMs = 1000;
+
+// The shared state of one worker (its owner and its thread); directory.cpp.
+struct DirectoryWork;
+
+// A guest's look at the directory, for one refresh.
+class DirectoryBrowse {
+ public:
+  enum class State : uint8_t { Idle, Asking, Done, Failed };
+
+  DirectoryBrowse() = default;
+  ~DirectoryBrowse() { cancel(); }
+  DirectoryBrowse(const DirectoryBrowse&) = delete;
+  DirectoryBrowse& operator=(const DirectoryBrowse&) = delete;
+
+  // Starts signing in on a worker (whatever an earlier browse still had
+  // open is dropped). Nothing happens for a server that is not configured.
+  void start(const DirectoryServer& server);
+  // Where the browse stands, without waiting: Asking until the rooms are
+  // chosen or the browse has failed, and never longer than
+  // kDirectoryLimitMs after start (a worker still busy then is left to end
+  // by itself, its connection shut).
+  State poll();
+  // Done: the rooms to ask (net/announcement.h chooseRooms), handed over
+  // once. (cancel then makes the browse Idle again.)
+  std::vector<AnnouncedRoom> takeRooms();
+  // Done or Failed: one line for the console ("no answer within 2 s").
+  const std::string& outcome() const { return outcome_; }
+  // Announcements taken from the directory (before the choice), and how
+  // many presences came with none that could be read.
+  size_t announced() const { return announced_; }
+  size_t ignored() const { return ignored_; }
+  // Whether the sign-in went over TLS.
+  bool secured() const { return secured_; }
+  void cancel();
+
+ private:
+  std::shared_ptr<DirectoryWork> work_;
+  std::thread worker_;
+  State state_ = State::Idle;
+  uint32_t startedAt_ = 0;
+  std::vector<AnnouncedRoom> rooms_;
+  std::string outcome_;
+  size_t announced_ = 0;
+  size_t ignored_ = 0;
+  bool secured_ = false;
+};
+
+// What a host announces, as its lobby sees the room each frame.
+struct HostedRoom {
+  std::string name;     // UTF-8
+  std::string comment;  // UTF-8
+  uint8_t players = 0;
+  uint8_t maxPlayers = 0;
+  // The room's instance in the local network search (net/discovery.h).
+  uint32_t instance = 0;
+  // Where the internet reaches the room: the router's external address or
+  // address= of RoomConfig.txt (numeric, or a name the announcer looks
+  // up), with the port there; empty when unknown.
+  std::string reachAddress;
+  uint16_t reachPort = 0;
+  // The room's own TCP port, for the machine's global IPv6 addresses.
+  uint16_t roomPort = 0;
+
+  bool operator==(const HostedRoom& other) const;
+  bool operator!=(const HostedRoom& other) const { return !(*this == other); }
+};
+
+// A host's place in the directory while its room is open.
+class DirectoryAnnouncer {
+ public:
+  enum class State : uint8_t {
+    Off,        // not open
+    Joining,    // signing in and joining
+    Announced,  // the room's presence is in the directory's room
+    Nowhere,    // signed in, but there is no address to announce
+    Retrying,   // dropped or refused; signs in again soon
+  };
+
+  DirectoryAnnouncer() = default;
+  ~DirectoryAnnouncer() { close(); }
+  DirectoryAnnouncer(const DirectoryAnnouncer&) = delete;
+  DirectoryAnnouncer& operator=(const DirectoryAnnouncer&) = delete;
+
+  // Starts announcing room (see update) in server's directory.
+  void open(const DirectoryServer& server, const HostedRoom& room);
+  bool isOpen() const { return worker_.joinable(); }
+  // The room as it is now; a change goes out as a new presence (at most one
+  // per kAnnouncerUpdateMs). Never waits.
+  void update(const HostedRoom& room);
+  State state() const;
+  // Whether the current (or last) sign-in went over TLS.
+  bool secured() const;
+  // Leaves the directory's room and signs out, without waiting: the worker
+  // finishes by itself within kAnnouncerLeaveLimitMs.
+  void close();
+
+ private:
+  std::shared_ptr<DirectoryWork> work_;
+  std::thread worker_;
+  HostedRoom last_;
+};
+
+// Ends every directory worker still running, waiting for each (they are
+// all bounded); the program calls it once before it ends. Workers left by
+// browses and announcers are otherwise reaped as they finish.
+void stopDirectoryWorkers();
+
+}  // namespace net

@@ -1,0 +1,393 @@
+// The room directory's announcement (net/announcement.h) and the choice of
+// the rooms a guest asks, without any server: what a host's presence
+// carries, which announcements a guest ignores whole, which addresses it
+// never asks, and the bounds of one refresh (per address, per refresh, each
+// address and port once, in an order of the guest's own).
+#include <gtest/gtest.h>
+#include <strophe.h>
+
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "net/announcement.h"
+#include "net/directory.h"
+
+namespace {
+
+using net::AnnouncedRoom;
+using net::Announcement;
+
+class Strophe {
+ public:
+  Strophe() {
+    xmpp_initialize();
+    ctx = xmpp_ctx_new(nullptr, nullptr);
+  }
+  ~Strophe() { xmpp_ctx_free(ctx); }
+  // A stanza from XML text; null when the text does not parse.
+  xmpp_stanza_t* parse(const std::string& xml) const {
+    return xmpp_stanza_new_from_string(ctx, xml.c_str());
+  }
+  xmpp_ctx_t* ctx = nullptr;
+};
+
+// Releases a stanza at the end of a scope.
+struct Owned {
+  explicit Owned(xmpp_stanza_t* s) : stanza(s) {}
+  ~Owned() {
+    if (stanza != nullptr) xmpp_stanza_release(stanza);
+  }
+  xmpp_stanza_t* stanza;
+};
+
+platform::Address address(const char* text, uint16_t port) {
+  platform::Address parsed;
+  EXPECT_TRUE(platform::parseNumericAddress(text, parsed)) << text;
+  parsed.port = port;
+  return parsed;
+}
+
+// A presence as the directory's room relays a host's, around room.
+std::string presence(const std::string& room) {
+  return "<presence from='vellora@rooms.dir.test/vabc' to='x@dir.test/r'>"
+         "<x xmlns='http://jabber.org/protocol/muc#user'><item affiliation='none' "
+         "role='visitor'/></x>" +
+         room + "</presence>";
+}
+
+std::string roomXml(const std::string& attributes, const std::string& body) {
+  return "<room xmlns='urn:x-vellora:room' " + attributes + ">" + body + "</room>";
+}
+
+const std::string kGoodAttributes = "version='1' instance='7' players='1' max='6'";
+const std::string kGoodBody =
+    "<name>HanaRoom</name><comment>welcome</comment>"
+    "<reach address='203.0.113.5' port='6247'/>";
+
+bool reads(const Strophe& x, const std::string& xml, Announcement* out = nullptr) {
+  Owned stanza(x.parse(xml));
+  if (stanza.stanza == nullptr) return false;
+  Announcement announcement;
+  const bool ok = net::readAnnouncement(stanza.stanza, announcement);
+  if (ok && out != nullptr) *out = announcement;
+  return ok;
+}
+
+TEST(Announcement, BuiltAndReadBack) {
+  Strophe x;
+  Announcement sent;
+  sent.name = "\xe3\x83\x8f\xe3\x83\x8a\xe3\x81\xae\xe9\x83\xa8\xe5\xb1\x8b";  // ハナの部屋
+  sent.comment = "a & b <c> \"d\" 'e'";
+  sent.players = 2;
+  sent.maxPlayers = 6;
+  sent.instance = 0x89ABCDEFu;
+  sent.endpoints[0] = address("203.0.113.5", 40123);
+  sent.endpoints[1] = address("2001:db8::5", 6247);
+  sent.endpointCount = 2;
+  xmpp_stanza_t* room = net::buildAnnouncement(x.ctx, sent);
+  ASSERT_NE(room, nullptr);
+  xmpp_stanza_t* wrapper = xmpp_presence_new(x.ctx);
+  xmpp_stanza_add_child(wrapper, room);
+  xmpp_stanza_release(room);
+  char* text = nullptr;
+  size_t length = 0;
+  ASSERT_EQ(xmpp_stanza_to_text(wrapper, &text, &length), XMPP_EOK);
+  const std::string xml(text, length);
+  xmpp_free(x.ctx, text);
+  xmpp_stanza_release(wrapper);
+  EXPECT_NE(xml.find("xmlns=\"urn:x-vellora:room\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("version=\"1\""), std::string::npos) << xml;
+
+  Announcement read;
+  ASSERT_TRUE(reads(x, xml, &read)) << xml;
+  EXPECT_EQ(read.name, sent.name);
+  EXPECT_EQ(read.comment, sent.comment);
+  EXPECT_EQ(read.instance, 0x89ABCDEFu);
+  EXPECT_EQ(read.players, 2);
+  EXPECT_EQ(read.maxPlayers, 6);
+  ASSERT_EQ(read.endpointCount, 2u);
+  EXPECT_TRUE(read.endpoints[0] == sent.endpoints[0]);
+  EXPECT_TRUE(read.endpoints[1] == sent.endpoints[1]);
+}
+
+TEST(Announcement, NothingToBuildWithoutAPlaceOrWithTooLongAText) {
+  Strophe x;
+  Announcement a;
+  a.maxPlayers = 6;
+  EXPECT_EQ(net::buildAnnouncement(x.ctx, a), nullptr);  // no endpoint
+  a.endpoints[0] = address("203.0.113.5", 6247);
+  a.endpointCount = 1;
+  a.name.assign(net::kMaxNameBytes + 1, 'n');
+  EXPECT_EQ(net::buildAnnouncement(x.ctx, a), nullptr);
+  a.name = "n";
+  a.comment.assign(net::kMaxCommentBytes + 1, 'c');
+  EXPECT_EQ(net::buildAnnouncement(x.ctx, a), nullptr);
+}
+
+TEST(Announcement, WellFormedVariantsAreRead) {
+  Strophe x;
+  EXPECT_TRUE(reads(x, presence(roomXml(kGoodAttributes, kGoodBody))));
+  // Whitespace between the elements, empty texts, a full room.
+  EXPECT_TRUE(reads(x, presence(roomXml("version='1' instance='4294967295' players='6' max='6'",
+                                        "\n  <name/>\n  <comment></comment>\n  "
+                                        "<reach address='198.51.100.9' port='1'/>\n"))));
+  // Four places, the most there are.
+  EXPECT_TRUE(reads(x, presence(roomXml(kGoodAttributes,
+                                        "<name>a</name><comment>b</comment>"
+                                        "<reach address='198.51.100.1' port='1'/>"
+                                        "<reach address='198.51.100.2' port='2'/>"
+                                        "<reach address='2001:db8::3' port='3'/>"
+                                        "<reach address='2001:db8::4' port='65535'/>"))));
+  // An IPv4-mapped address reads as the IPv4 address it stands for.
+  Announcement mapped;
+  ASSERT_TRUE(reads(x,
+                    presence(roomXml(kGoodAttributes,
+                                     "<name>a</name><comment>b</comment>"
+                                     "<reach address='::ffff:198.51.100.7' "
+                                     "port='7'/>")),
+                    &mapped));
+  EXPECT_TRUE(mapped.endpoints[0] == address("198.51.100.7", 7));
+}
+
+TEST(Announcement, AnythingElseIsIgnoredWhole) {
+  Strophe x;
+  const std::vector<std::pair<const char*, std::string>> bad = {
+      {"no announcement", presence("")},
+      {"two announcements",
+       presence(roomXml(kGoodAttributes, kGoodBody) + roomXml(kGoodAttributes, kGoodBody))},
+      {"another version",
+       presence(roomXml("version='2' instance='7' players='1' max='6'", kGoodBody))},
+      {"version 01", presence(roomXml("version='01' instance='7' players='1' max='6'", kGoodBody))},
+      {"no version", presence(roomXml("instance='7' players='1' max='6'", kGoodBody))},
+      {"no instance", presence(roomXml("version='1' players='1' max='6'", kGoodBody))},
+      {"an instance over 32 bits",
+       presence(roomXml("version='1' instance='4294967296' players='1' max='6'", kGoodBody))},
+      {"another element name",
+       presence("<rooms xmlns='urn:x-vellora:room' version='1' instance='7' players='1' max='6'>" +
+                kGoodBody + "</rooms>")},
+      {"more players than its maximum",
+       presence(roomXml("version='1' instance='7' players='7' max='6'", kGoodBody))},
+      {"a negative count",
+       presence(roomXml("version='1' instance='7' players='-1' max='6'", kGoodBody))},
+      {"a count over 255",
+       presence(roomXml("version='1' instance='7' players='1' max='256'", kGoodBody))},
+      {"a count with a sign",
+       presence(roomXml("version='1' instance='7' players='+1' max='6'", kGoodBody))},
+      {"a count with a space",
+       presence(roomXml("version='1' instance='7' players=' 1' max='6'", kGoodBody))},
+      {"no name", presence(roomXml(kGoodAttributes,
+                                   "<comment>c</comment>"
+                                   "<reach address='203.0.113.5' port='1'/>"))},
+      {"no comment", presence(roomXml(kGoodAttributes,
+                                      "<name>n</name>"
+                                      "<reach address='203.0.113.5' port='1'/>"))},
+      {"no place", presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"))},
+      {"two names", presence(roomXml(kGoodAttributes, "<name>a</name>" + kGoodBody))},
+      {"five places", presence(roomXml(kGoodAttributes,
+                                       "<name>a</name><comment>b</comment>"
+                                       "<reach address='198.51.100.1' port='1'/>"
+                                       "<reach address='198.51.100.2' port='2'/>"
+                                       "<reach address='198.51.100.3' port='3'/>"
+                                       "<reach address='198.51.100.4' port='4'/>"
+                                       "<reach address='198.51.100.5' port='5'/>"))},
+      {"an unknown element", presence(roomXml(kGoodAttributes, kGoodBody + "<extra/>"))},
+      {"an element inside the name", presence(roomXml(kGoodAttributes,
+                                                      "<name>a<b/>c</name><comment>c</comment>"
+                                                      "<reach address='203.0.113.5' port='1'/>"))},
+      {"text between the elements", presence(roomXml(kGoodAttributes, "junk" + kGoodBody))},
+      {"a host name for an address", presence(roomXml(kGoodAttributes,
+                                                      "<name>n</name><comment>c</comment>"
+                                                      "<reach address='example.org' port='1'/>"))},
+      {"an address in brackets", presence(roomXml(kGoodAttributes,
+                                                  "<name>n</name><comment>c</comment>"
+                                                  "<reach address='[2001:db8::1]' port='1'/>"))},
+      {"an address with a scope",
+       presence(roomXml(kGoodAttributes,
+                        "<name>n</name><comment>c</comment>"
+                        "<reach address='2001:db8::1%eth0' port='1'/>"))},
+      {"port 0", presence(roomXml(kGoodAttributes,
+                                  "<name>n</name><comment>c</comment>"
+                                  "<reach address='203.0.113.5' port='0'/>"))},
+      {"port 65536", presence(roomXml(kGoodAttributes,
+                                      "<name>n</name><comment>c</comment>"
+                                      "<reach address='203.0.113.5' port='65536'/>"))},
+      {"no port", presence(roomXml(kGoodAttributes,
+                                   "<name>n</name><comment>c</comment>"
+                                   "<reach address='203.0.113.5'/>"))},
+      {"a place with a child",
+       presence(roomXml(kGoodAttributes,
+                        "<name>n</name><comment>c</comment>"
+                        "<reach address='203.0.113.5' port='1'><x/></reach>"))},
+      {"a name too long",
+       presence(roomXml(kGoodAttributes, "<name>" + std::string(net::kMaxNameBytes + 1, 'n') +
+                                             "</name><comment>c</comment>"
+                                             "<reach address='203.0.113.5' port='1'/>"))},
+      {"a comment too long",
+       presence(roomXml(kGoodAttributes, "<name>n</name><comment>" +
+                                             std::string(net::kMaxCommentBytes + 1, 'c') +
+                                             "</comment><reach address='203.0.113.5' port='1'/>"))},
+      {"a 100 KB announcement",
+       presence(roomXml(kGoodAttributes,
+                        kGoodBody + std::string(100 * 1024, ' ') + "<name>again</name>"))},
+      {"a long children list",
+       presence(roomXml(kGoodAttributes, kGoodBody + std::string(2000, 'x')))},
+  };
+  for (const auto& [what, xml] : bad) {
+    Owned parsed(x.parse(xml));
+    ASSERT_NE(parsed.stanza, nullptr) << what << ": the test's XML does not parse";
+    Announcement announcement;
+    EXPECT_FALSE(net::readAnnouncement(parsed.stanza, announcement)) << what;
+  }
+}
+
+TEST(Announcement, ForbiddenAddressesAreNeverAskable) {
+  for (const char* text :
+       {"127.0.0.1", "127.255.0.9", "0.0.0.0", "0.1.2.3", "224.0.0.1", "239.255.255.250",
+        "255.255.255.255", "169.254.10.20", "::", "::1", "ff02::1", "ff0e::5", "fe80::1", "febf::1",
+        "::ffff:127.0.0.1", "::ffff:224.0.0.9", "::ffff:169.254.1.1", "::ffff:0.0.0.0"}) {
+    EXPECT_FALSE(net::isAskable(address(text, 6247))) << text;
+  }
+  for (const char* text : {"203.0.113.5", "198.51.100.1", "192.0.2.1", "10.0.0.1", "192.168.1.20",
+                           "100.64.0.1", "2001:db8::1", "2a00::1", "fd00::20"}) {
+    EXPECT_TRUE(net::isAskable(address(text, 6247))) << text;
+    EXPECT_FALSE(net::isAskable(address(text, 0))) << text << " port 0";
+  }
+  EXPECT_TRUE(net::isGlobalIpv6(address("2001:db8::1", 0)));
+  EXPECT_TRUE(net::isGlobalIpv6(address("3fff::1", 0)));
+  EXPECT_FALSE(net::isGlobalIpv6(address("fd00::1", 0)));
+  EXPECT_FALSE(net::isGlobalIpv6(address("fe80::1", 0)));
+  EXPECT_FALSE(net::isGlobalIpv6(address("203.0.113.5", 0)));
+}
+
+Announcement room(std::initializer_list<platform::Address> endpoints) {
+  Announcement a;
+  a.maxPlayers = 6;
+  for (const platform::Address& e : endpoints) a.endpoints[a.endpointCount++] = e;
+  return a;
+}
+
+// Every endpoint chosen, in order.
+std::vector<platform::Address> endpointsOf(const std::vector<AnnouncedRoom>& rooms) {
+  std::vector<platform::Address> all;
+  for (const AnnouncedRoom& r : rooms) {
+    for (size_t i = 0; i < r.endpoints.count; ++i) all.push_back(r.endpoints.addresses[i]);
+  }
+  return all;
+}
+
+std::string key(const platform::Address& a) { return platform::formatAddress(a); }
+
+TEST(ChooseRooms, AFloodOnOneAddressGetsItsShareAndNoMore) {
+  std::vector<Announcement> all;
+  for (int i = 0; i < 1000; ++i)
+    all.push_back(room({address("198.51.100.66", static_cast<uint16_t>(30000 + i))}));
+  all.push_back(room({address("203.0.113.5", 6247)}));
+  for (const char* forbidden : {"127.0.0.1", "224.0.0.1", "0.0.0.0", "::1", "fe80::1"})
+    all.push_back(room({address(forbidden, 6247)}));
+  std::mt19937 random(1);
+  const std::vector<AnnouncedRoom> rooms = net::chooseRooms(all, random);
+  std::map<std::string, int> perAddress;
+  for (const platform::Address& e : endpointsOf(rooms)) {
+    ++perAddress[key(e)];
+    EXPECT_TRUE(net::isAskable(e)) << key(e);
+  }
+  EXPECT_EQ(perAddress["198.51.100.66"], static_cast<int>(net::kRoomsPerAddress));
+  EXPECT_EQ(perAddress["203.0.113.5"], 1);
+  EXPECT_EQ(rooms.size(), net::kRoomsPerAddress + 1);
+}
+
+TEST(ChooseRooms, AtMostNRoomsEachAddressAndPortOnce) {
+  std::vector<Announcement> all;
+  for (int i = 0; i < 300; ++i) {
+    const std::string a = "198.51." + std::to_string(100 + i / 200) + "." + std::to_string(i % 200);
+    all.push_back(room({address(a.c_str(), 6247)}));
+    all.push_back(room({address(a.c_str(), 6247)}));  // the same room twice
+  }
+  std::mt19937 random(2);
+  const std::vector<AnnouncedRoom> rooms = net::chooseRooms(all, random);
+  EXPECT_EQ(rooms.size(), net::kMaxAnnouncedRooms);
+  std::set<std::string> seen;
+  for (const platform::Address& e : endpointsOf(rooms)) {
+    EXPECT_TRUE(seen.insert(key(e) + ":" + std::to_string(e.port)).second) << key(e);
+  }
+}
+
+TEST(ChooseRooms, AMappedAddressCountsAsItsIpv4One) {
+  std::vector<Announcement> all;
+  for (int i = 0; i < 10; ++i) {
+    all.push_back(room({address("198.51.100.66", static_cast<uint16_t>(1000 + i))}));
+    all.push_back(room({address("::ffff:198.51.100.66", static_cast<uint16_t>(2000 + i))}));
+  }
+  std::mt19937 random(3);
+  EXPECT_EQ(net::chooseRooms(all, random).size(), net::kRoomsPerAddress);
+}
+
+TEST(ChooseRooms, ARoomKeepsItsOtherPlacesWhenOneAddressIsFull) {
+  std::vector<Announcement> all;
+  for (int i = 0; i < 5; ++i)
+    all.push_back(room({address("198.51.100.66", static_cast<uint16_t>(1000 + i))}));
+  all.push_back(room({address("198.51.100.66", 6247), address("2001:db8::7", 6247)}));
+  std::mt19937 random(4);
+  const std::vector<AnnouncedRoom> rooms = net::chooseRooms(all, random);
+  std::map<std::string, int> perAddress;
+  for (const platform::Address& e : endpointsOf(rooms)) ++perAddress[key(e)];
+  EXPECT_EQ(perAddress["198.51.100.66"], static_cast<int>(net::kRoomsPerAddress));
+  EXPECT_EQ(perAddress["2001:db8::7"], 1);
+}
+
+// Which of a flood's rooms are asked is the guest's own draw: over many
+// draws every position in the directory's order is chosen about as often.
+TEST(ChooseRooms, TheOrderIsTheGuestsOwn) {
+  std::map<uint16_t, int> chosen;
+  std::mt19937 random(5);
+  for (int draw = 0; draw < 2000; ++draw) {
+    std::vector<Announcement> all;
+    for (int i = 0; i < 10; ++i)
+      all.push_back(room({address("198.51.100.66", static_cast<uint16_t>(1000 + i))}));
+    for (const platform::Address& e : endpointsOf(net::chooseRooms(all, random))) ++chosen[e.port];
+  }
+  for (int i = 0; i < 10; ++i) {
+    // 2000 draws x 3 of 10: 600 expected each.
+    EXPECT_GT(chosen[static_cast<uint16_t>(1000 + i)], 450) << i;
+    EXPECT_LT(chosen[static_cast<uint16_t>(1000 + i)], 750) << i;
+  }
+}
+
+TEST(AnnouncementSample, KeepsAUniformSampleOfABoundedSize) {
+  net::AnnouncementSample sample(6);
+  const size_t total = net::kMaxKeptAnnouncements * 4;
+  for (size_t i = 0; i < total; ++i) {
+    Announcement a = room({address("198.51.100.1", static_cast<uint16_t>(1 + i % 60000))});
+    a.players = static_cast<uint8_t>(i * 4 / total);  // the quarter it came in
+    sample.offer(a);
+  }
+  EXPECT_EQ(sample.seen(), total);
+  ASSERT_EQ(sample.kept().size(), net::kMaxKeptAnnouncements);
+  std::array<size_t, 4> quarters{};
+  for (const Announcement& a : sample.kept()) ++quarters[a.players];
+  for (size_t q : quarters) {
+    EXPECT_GT(q, net::kMaxKeptAnnouncements / 4 * 8 / 10);
+    EXPECT_LT(q, net::kMaxKeptAnnouncements / 4 * 12 / 10);
+  }
+}
+
+TEST(DirectoryServer, ParsedFromRoomConfig) {
+  net::DirectoryServer server;
+  ASSERT_TRUE(net::parseDirectoryServer("rooms.example.org", server));
+  EXPECT_STREQ(server.domain.data(), "rooms.example.org");
+  EXPECT_EQ(server.port, 5222);
+  ASSERT_TRUE(net::parseDirectoryServer("example.org:15222", server));
+  EXPECT_STREQ(server.domain.data(), "example.org");
+  EXPECT_EQ(server.port, 15222);
+  for (const char* bad :
+       {"", ":5222", "example.org:", "example.org:0", "example.org:65536", "example.org:+5",
+        "example.org:5x", "exa mple.org", "[::1]:5222", "example.org:5222:1", "a..b"}) {
+    EXPECT_FALSE(net::parseDirectoryServer(bad, server)) << bad;
+    EXPECT_FALSE(server.configured()) << bad;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""A room directory that plays foul, for the tests of the directory's client
+(tests/net_directory_test.cpp): a stand-in XMPP server that speaks just
+enough of the protocol for a client to sign in anonymously and join the
+directory's room, then sends what no real server would relay.
+
+  fake_directory.py ADDRESS PORT DOMAIN MODE [ARGUMENTS]
+
+Modes, per connection:
+  flood REAL_ADDRESS REAL_PORT FLOOD_ADDRESS FORBIDDEN_PORT
+        the occupant list holds 1,000 rooms on FLOOD_ADDRESS (ports 30000 and
+        up), rooms on loopback, multicast, unspecified, broadcast and
+        link-local addresses (port FORBIDDEN_PORT), a 100 KB presence,
+        garbage, and the real room somewhere among them; then the client's
+        own presence.
+  many REAL_ADDRESS REAL_PORT PREFIX COUNT
+        COUNT rooms, one on each of PREFIX.0.1 and up (port 30000), and the
+        real room.
+  silent     takes the connection and never says a word.
+  drop       closes every connection as soon as it is made.
+  stall      answers the stream's start, then never again.
+  slow REAL_ADDRESS REAL_PORT
+        the occupant list one presence per 100 ms, for 5 s.
+
+Prints "ready" once it listens; runs until it is ended. Every connection's
+first bytes are read and answered in order; nothing is kept between
+connections.
+"""
+import asyncio
+import re
+import sys
+
+SASL = "urn:ietf:params:xml:ns:xmpp-sasl"
+BIND = "urn:ietf:params:xml:ns:xmpp-bind"
+MUC_USER = "http://jabber.org/protocol/muc#user"
+ROOM_NS = "urn:x-vellora:room"
+
+
+def header(domain, n):
+    return ("<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
+            "xmlns:stream='http://etherx.jabber.org/streams' id='s%d' from='%s' "
+            "version='1.0' xml:lang='en'>" % (n, domain))
+
+
+def announcement(address, port, name="room", instance=1, version="1", players="1", extra="",
+                 comment="c"):
+    return ("<room xmlns='%s' version='%s' instance='%d' players='%s' max='6'>"
+            "<name>%s</name><comment>%s</comment><reach address='%s' port='%d'/>%s</room>"
+            % (ROOM_NS, version, instance, players, name, comment, address, port, extra))
+
+
+def occupant(room, nick, to, body):
+    return ("<presence from='%s/%s' to='%s'><x xmlns='%s'><item affiliation='none' "
+            "role='visitor'/></x>%s</presence>" % (room, nick, to, MUC_USER, body))
+
+
+def garbage(room, to):
+    """Presences that carry no usable announcement."""
+    out = []
+    bad_rooms = [
+        announcement("198.51.100.99", 1, version="2"),
+        announcement("198.51.100.99", 2, players="9"),
+        announcement("example.org", 3),
+        "<room xmlns='%s' version='1'/>" % ROOM_NS,
+        "<room xmlns='%s' version='1' instance='1' players='1' max='6'><name>a<b/></name>"
+        "<comment/><reach address='198.51.100.99' port='4'/></room>" % ROOM_NS,
+        announcement("198.51.100.99", 5) + announcement("198.51.100.99", 6),
+        "<x xmlns='urn:x-other'>" + announcement("198.51.100.99", 7).replace(ROOM_NS, "urn:x-other") + "</x>",
+        "<room xmlns='%s' version='1' instance='1' players='1' max='6'>%s</room>"
+        % (ROOM_NS, "<reach address='198.51.100.99' port='8'/>" * 50),
+        "<status>" + "&amp;" * 500 + "</status>",
+        "",
+    ]
+    for i, body in enumerate(bad_rooms):
+        out.append(occupant(room, "junk%d" % i, to, body))
+    # Presences of other kinds: an error, one gone, one from elsewhere.
+    out.append("<presence from='%s/err' to='%s' type='error'><error type='cancel'/></presence>"
+               % (room, to))
+    out.append("<presence from='%s/gone' to='%s' type='unavailable'/>" % (room, to))
+    out.append("<presence from='other@rooms.example/x' to='%s'>%s</presence>"
+               % (to, announcement("198.51.100.99", 9)))
+    out.append("<message from='%s/chat' to='%s' type='groupchat'><body>%s</body></message>"
+               % (room, to, "x" * 2000))
+    return out
+
+
+class Session:
+    count = 0
+
+    def __init__(self, reader, writer, config):
+        Session.count += 1
+        self.n = Session.count
+        self.reader = reader
+        self.writer = writer
+        self.config = config
+        self.buffer = ""
+
+    async def expect(self, pattern):
+        while True:
+            match = re.search(pattern, self.buffer, re.S)
+            if match:
+                self.buffer = self.buffer[match.end():]
+                return match
+            data = await self.reader.read(65536)
+            if not data:
+                raise ConnectionError("closed")
+            self.buffer += data.decode("utf-8", "replace")
+
+    async def send(self, text):
+        self.writer.write(text.encode("utf-8"))
+        await self.writer.drain()
+
+    async def run(self):
+        mode, args, domain = self.config["mode"], self.config["args"], self.config["domain"]
+        if mode == "drop":
+            return
+        if mode == "silent":
+            await asyncio.sleep(3600)
+            return
+        await self.expect(r"<stream:stream[^>]*>")
+        await self.send(header(domain, self.n) +
+                        "<stream:features><mechanisms xmlns='%s'><mechanism>ANONYMOUS"
+                        "</mechanism></mechanisms></stream:features>" % SASL)
+        if mode == "stall":
+            await asyncio.sleep(3600)
+            return
+        await self.expect(r"<auth[^>]*ANONYMOUS[^>]*(/>|>.*?</auth>)")
+        await self.send("<success xmlns='%s'/>" % SASL)
+        await self.expect(r"<stream:stream[^>]*>")
+        await self.send(header(domain, self.n) +
+                        "<stream:features><bind xmlns='%s'/></stream:features>" % BIND)
+        match = await self.expect(r"<iq[^>]*id=[\"']([^\"']+)[\"'][^>]*>.*?</iq>")
+        jid = "guest%d@%s/r" % (self.n, domain)
+        await self.send("<iq type='result' id='%s'><bind xmlns='%s'><jid>%s</jid></bind></iq>"
+                        % (match.group(1), BIND, jid))
+        room = "vellora@rooms." + domain
+        match = await self.expect(r"<presence[^>]*to=[\"']" + re.escape(room) +
+                                  r"/([^\"']+)[\"']")
+        nick = match.group(1)
+        for stanza in self.occupants(mode, args, room, jid):
+            if stanza is None:
+                await asyncio.sleep(0.1)
+                continue
+            self.writer.write(stanza.encode("utf-8"))
+            await self.writer.drain()
+        await self.send("<presence from='%s/%s' to='%s'><x xmlns='%s'><item affiliation='none' "
+                        "role='visitor'/><status code='110'/></x></presence>"
+                        % (room, nick, jid, MUC_USER))
+        try:
+            await self.expect(r"</stream:stream>")
+            await self.send("</stream:stream>")
+        except ConnectionError:
+            pass
+
+    def occupants(self, mode, args, room, to):
+        if mode == "flood":
+            real, real_port, flood, forbidden_port = args[0], int(args[1]), args[2], int(args[3])
+            stanzas = []
+            for i in range(1000):
+                stanzas.append(occupant(room, "flood%d" % i, to,
+                                        announcement(flood, 30000 + i, "flood%d" % i, 1000 + i)))
+            for i, address in enumerate(["127.0.0.1", "127.1.2.3", "224.0.0.1", "239.1.2.3",
+                                         "0.0.0.0", "255.255.255.255", "169.254.7.7", "::1",
+                                         "::", "ff02::1", "fe80::1", "::ffff:127.0.0.1"]):
+                stanzas.append(occupant(room, "forbidden%d" % i, to,
+                                        announcement(address, forbidden_port)))
+            stanzas.append(occupant(room, "big", to,
+                                    announcement("198.51.100.98", 1, comment="y" * 100 * 1024)))
+            stanzas.extend(garbage(room, to))
+            # The real room among them, not first and not last.
+            stanzas.insert(len(stanzas) // 3,
+                           occupant(room, "real", to, announcement(real, real_port, "real", 7)))
+            return stanzas
+        if mode == "many":
+            real, real_port, prefix, count = args[0], int(args[1]), args[2], int(args[3])
+            stanzas = []
+            for i in range(count):
+                address = "%s.%d.%d" % (prefix, i // 250, i % 250 + 1)
+                stanzas.append(occupant(room, "m%d" % i, to,
+                                        announcement(address, 30000, "m%d" % i, 2000 + i)))
+            stanzas.insert(count // 2, occupant(room, "real", to,
+                                                announcement(real, real_port, "real", 7)))
+            return stanzas
+        if mode == "slow":
+            real, real_port = args[0], int(args[1])
+            stanzas = [occupant(room, "real", to, announcement(real, real_port, "real", 7))]
+            for i in range(50):
+                stanzas.append(None)  # a pause
+                stanzas.append(occupant(room, "s%d" % i, to,
+                                        announcement("198.51.100.97", 30000 + i)))
+            return stanzas
+        return []
+
+
+async def main():
+    address, port, domain, mode = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+    config = {"mode": mode, "args": sys.argv[5:], "domain": domain}
+
+    async def serve(reader, writer):
+        try:
+            await Session(reader, writer, config).run()
+        except (ConnectionError, OSError):
+            pass
+        finally:
+            writer.close()
+
+    server = await asyncio.start_server(serve, address, port)
+    print("ready", flush=True)
+    async with server:
+        await server.serve_forever()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())
