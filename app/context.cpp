@@ -36,6 +36,7 @@ bool GameContext::initContext() {
   for (GfxImage& image : frameImages) render::releaseImage(image);
   joysticks.fill(nullptr);
 
+  platform::settleHeap();
   platform::chooseVideoDriver();
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
     platform::writeConsole(stdout, sjis::kSdlInitFailed);
