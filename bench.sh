@@ -45,6 +45,7 @@ for i in $(seq "$runs"); do
     echo "Run $i of $runs..."
     scenario_solo
     scenario_solo solo2x 2x
+    scenario_solo solofs fs fullscreen
     scenario_net
     scenario_refresh
     scenario_names
@@ -61,6 +62,7 @@ if [ "${BENCH_PROFILE:-1}" != 0 ] && perf record -q -e cpu-clock -o /dev/null tr
     export VELLORA_TAP_ALLOC_ORIGIN=1
     mkdir -p "$RUN_DIR"
     scenario_solo
+    scenario_solo solo2x 2x
     scenario_net
     unset PROFILE VELLORA_TAP_ALLOC_ORIGIN
     python3 tools/bench/profile.py "$RUN_DIR" > "$out/profile.txt"

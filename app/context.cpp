@@ -36,6 +36,7 @@ bool GameContext::initContext() {
   for (GfxImage& image : frameImages) render::releaseImage(image);
   joysticks.fill(nullptr);
 
+  platform::settleHeap();
   platform::chooseVideoDriver();
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
     platform::writeConsole(stdout, sjis::kSdlInitFailed);
@@ -69,7 +70,6 @@ bool GameContext::initContext() {
     return false;
   }
   startStage = VideoUp;
-  options.window = applyWindowMode(options.window);
 
   render::loadImage(frameImages[0], kFrameFiles[0]);
   render::loadImage(frameImages[1], kFrameFiles[1]);
@@ -116,8 +116,32 @@ bool GameContext::applyDisplaySettings(uint32_t toggles) {
   flip(render::kOpenGl);
   flip(render::kHwSurface);
   flip(render::kFullscreen);
-  showCursorFor((displayFlags & render::kFullscreen) != 0);
-  return render::setVideoMode(640, 480, colorDepth, displayFlags);
+  // The picture of the options comes with the first mode: a later change of
+  // size only resizes the window, whose buffers stay as first made.
+  render::noteDesktopSize();
+  bool set = false;
+  if (options.window != WindowMode::Scale1) {
+    set = setPicture(options.window);
+    if (!set) {
+      std::printf("%s: the screen cannot show it; using the 640x480 window\n",
+                  windowModeName(options.window));
+      options.window = WindowMode::Scale1;
+    }
+  }
+  if (!set) set = render::setVideoMode(640, 480, colorDepth, displayFlags);
+  showCursorFor((render::video().videoFlags & render::kFullscreen) != 0);
+  return set;
+}
+
+bool GameContext::setPicture(WindowMode mode) {
+  if (!windowModeFits(mode)) return false;
+  const render::VideoState& v = render::video();
+  const bool full = mode == WindowMode::Fullscreen;
+  const int scale = static_cast<int>(mode) + 1;
+  const uint16_t w = full ? v.desktopWidth : static_cast<uint16_t>(640 * scale);
+  const uint16_t h = full ? v.desktopHeight : static_cast<uint16_t>(480 * scale);
+  const uint32_t flags = full ? displayFlags | render::kFullscreen : displayFlags;
+  return w != 0 && render::setVideoMode(640, 480, colorDepth, flags, w, h);
 }
 
 void GameContext::showCursorFor(bool fullScreen) {
@@ -143,16 +167,7 @@ WindowMode GameContext::applyWindowMode(WindowMode mode) {
       (v.videoFlags & render::kFullscreen) == 0) {
     return mode;
   }
-  bool ok = windowModeFits(mode);
-  if (ok) {
-    const bool full = mode == WindowMode::Fullscreen;
-    const int scale = static_cast<int>(mode) + 1;
-    const uint16_t w = full ? v.desktopWidth : static_cast<uint16_t>(640 * scale);
-    const uint16_t h = full ? v.desktopHeight : static_cast<uint16_t>(480 * scale);
-    const uint32_t flags = full ? displayFlags | render::kFullscreen : displayFlags;
-    ok = w != 0 && render::setVideoMode(640, 480, colorDepth, flags, w, h);
-  }
-  if (!ok) {
+  if (!setPicture(mode)) {
     std::printf("%s: the screen cannot show it; using the 640x480 window\n", windowModeName(mode));
     if (!render::setVideoMode(640, 480, colorDepth, displayFlags)) {
       std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());

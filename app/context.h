@@ -52,6 +52,8 @@ class GameContext {
   // false after printing its message when a start-up step fails; the rest is
   // then skipped.
   bool initContext();
+  // Sets the video mode, in the picture options.window asks for (the 640 x
+  // 480 window, with a line on standard output, where it cannot be had).
   // Returns false when the video mode could not be set.
   bool applyDisplaySettings(uint32_t toggles);
   void shutdownContext();
@@ -63,6 +65,9 @@ class GameContext {
   WindowMode applyWindowMode(WindowMode mode);
   // Whether the screen is large enough for the mode.
   static bool windowModeFits(WindowMode mode);
+  // Sets the video mode that shows the frame in the given window mode;
+  // false when the screen is too small or SDL refused it.
+  bool setPicture(WindowMode mode);
   // The mouse cursor for a picture in full screen or not: none in full
   // screen, the game's own arrow (mouseCursor, built on first use) over a
   // window.

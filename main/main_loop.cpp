@@ -17,6 +17,12 @@ bool MainLoop::runPass() {
   text::drawFpsOverlay();
   // Presents what the previous pass drew, with this pass's readout on top.
   render::paceFrame();
+  // Just after the frame went out, when the driver has freed what drawing
+  // it took.
+  if (++passesSinceRelease >= kPassesBetweenReleases) {
+    passesSinceRelease = 0;
+    platform::releaseFreeMemory();
+  }
   if (context.sceneId == kSceneQuit) return false;
   if (context.entryPending != 0) enterScene();
   if (Scene* scene = current()) scene->update();

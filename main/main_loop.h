@@ -27,6 +27,11 @@ class MainLoop {
  private:
   Scene* current() const;
 
+  // The GL driver's memory for one frame is taken and freed every frame, and
+  // what it frees the heap keeps for reuse; every second or so the free
+  // pages that piled up meanwhile go back to the system.
+  static constexpr int kPassesBetweenReleases = 60;
+  int passesSinceRelease = 0;
   GameContext& context;
   std::array<Scene*, kSceneCount> scenes{};
 };

@@ -15,4 +15,6 @@ const char* noDisplayAdvice() {
          "or start the game with ./run.sh, which starts a virtual display.";
 }
 
+bool glWindowWithoutDepthBuffer() { return true; }
+
 }  // namespace platform

@@ -12,4 +12,9 @@ const char* noDisplayAdvice() {
          "without a desktop.";
 }
 
+// SDL 1.2's Windows driver reads a null string (and the program crashes) when
+// it sets up a GL window without one, as seen under Wine; the window keeps
+// its depth buffer there, and the frame is scaled the same way.
+bool glWindowWithoutDepthBuffer() { return false; }
+
 }  // namespace platform

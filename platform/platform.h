@@ -44,6 +44,24 @@ void chooseVideoDriver();
 // One line that tells the user what to do when SDL could not bring up
 // video: on this platform, that there is no display to open the window on.
 const char* noDisplayAdvice();
+// Whether a GL window may be asked for without a depth buffer. A scaled
+// window takes none where it may: the scenes draw into a frame of their own,
+// and a software rasteriser copies that frame into the window far more
+// cheaply when the window has none.
+bool glWindowWithoutDepthBuffer();
+
+// How the C library's heap serves a program whose large blocks (pictures,
+// the frame, the GL driver's textures and buffers) come and go: each block
+// of 128 KiB or more gets pages of its own, given back to the system when it
+// is freed, instead of a place in the heap that would stay resident after
+// it. Small blocks freed at the top of the heap are kept for reuse up to a
+// few MiB, so that what the driver takes and gives back every frame is not
+// returned and faulted in again each time. Call once at start-up, before
+// other threads run. Nothing on platforms whose heap needs no such setting.
+void settleHeap();
+// Gives the pages of free heap memory back to the system: for a moment just
+// after much was freed or is no longer needed (a scene was left).
+void releaseFreeMemory();
 
 }  // namespace platform
 

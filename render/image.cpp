@@ -50,6 +50,11 @@ void freeSurface(SDL_Surface*& surface) {
   surface = nullptr;
 }
 
+// One side of the texture for a picture side of n pixels.
+int textureSide(int n, bool exactSize) {
+  return exactSize && anySizeTextures() ? n : nextPowerOfTwo(n);
+}
+
 // Copies source's alpha channel as it is (rather than blending with it) by
 // switching per-surface alpha off for the blit and restoring it afterwards.
 void copyKeepingAlpha(SDL_Surface* source, SDL_Rect* sourceRect, SDL_Surface* target) {
@@ -207,6 +212,7 @@ GfxImage::GfxImage(GfxImage&& other) noexcept
       width(other.width),
       height(other.height),
       stale(other.stale),
+      exactSize(other.exactSize),
       visibleRows(std::move(other.visibleRows)) {
   liveImages().push_back(this);
 }
@@ -222,6 +228,7 @@ GfxImage& GfxImage::operator=(GfxImage&& other) noexcept {
   width = other.width;
   height = other.height;
   stale = other.stale;
+  exactSize = other.exactSize;
   visibleRows = std::move(other.visibleRows);
   return *this;
 }
@@ -253,7 +260,7 @@ void loadImage(GfxImage& image, const char* path) {
   if (image.surface == nullptr || !glMode()) return;
   deleteTexture(image.texture);
   float extents[2] = {image.texExtentU, image.texExtentV};
-  image.texture = createTexture(image.surface, extents);
+  image.texture = createTexture(image.surface, extents, image.exactSize);
   image.texExtentU = extents[0];
   image.texExtentV = extents[1];
   image.width = static_cast<uint16_t>(image.surface->w);
@@ -270,10 +277,10 @@ void releaseImage(GfxImage& image) {
   image.height = 0;
 }
 
-uint32_t createTexture(SDL_Surface* surface, float extents[2]) {
+uint32_t createTexture(SDL_Surface* surface, float extents[2], bool exactSize) {
   if (surface == nullptr || surface->w <= 0 || surface->h <= 0) return 0;
-  const int potWidth = nextPowerOfTwo(surface->w);
-  const int potHeight = nextPowerOfTwo(surface->h);
+  const int potWidth = textureSide(surface->w, exactSize);
+  const int potHeight = textureSide(surface->h, exactSize);
   // The padded copy is made before a texture name is taken: when it cannot
   // be made there is no texture at all (0, extents untouched) rather than a
   // name without pixels; the image then draws as a plain quad.
@@ -321,7 +328,7 @@ void refreshTexture(GfxImage& image) {
   if (image.surface == nullptr) return;
   if (image.texture == 0) {
     float extents[2] = {image.texExtentU, image.texExtentV};
-    image.texture = createTexture(image.surface, extents);
+    image.texture = createTexture(image.surface, extents, image.exactSize);
     image.texExtentU = extents[0];
     image.texExtentV = extents[1];
     image.width = static_cast<uint16_t>(image.surface->w);
@@ -329,8 +336,8 @@ void refreshTexture(GfxImage& image) {
     noteVisiblePixels(image);
     return;
   }
-  const int potWidth = nextPowerOfTwo(image.surface->w);
-  const int potHeight = nextPowerOfTwo(image.surface->h);
+  const int potWidth = textureSide(image.surface->w, image.exactSize);
+  const int potHeight = textureSide(image.surface->h, image.exactSize);
   // When the padded copy cannot be made the texture keeps its previous
   // pixels; the flag is still cleared so the failure is not retried (and
   // allocated for) every frame.
@@ -365,12 +372,23 @@ void restoreTextures(bool contextLost) {
       }
     }
     for (auto& [image, copy] : heldPixels) {
+      // The new context may take other sizes than the old one did.
       float extents[2] = {image->texExtentU, image->texExtentV};
-      image->texture = createTexture(copy, extents);
+      image->texture = createTexture(copy, extents, image->exactSize);
+      image->texExtentU = extents[0];
+      image->texExtentV = extents[1];
     }
   }
   for (auto& held : heldPixels) SDL_FreeSurface(held.second);
   heldPixels.clear();
+}
+
+bool anySizeTextures() {
+  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  if (version != nullptr && version[0] >= '2' && version[0] <= '9') return true;
+  const auto* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+  return extensions != nullptr &&
+         std::strstr(extensions, "GL_ARB_texture_non_power_of_two") != nullptr;
 }
 
 int liveImageCount() { return static_cast<int>(liveImages().size()); }

@@ -18,6 +18,12 @@ struct GfxImage {
   uint16_t width = 0;    // pixel size, set when converted to a texture
   uint16_t height = 0;
   uint8_t stale = 0;  // re-upload the texture from surface on next draw
+  // The texture is the picture's exact size where GL takes any size, not
+  // the powers of two around it: for pictures drawn only at whole scales
+  // (1 or 2), where both sample the same texels, and whose padding would
+  // cost much memory. Other pictures keep power-of-two textures, whose
+  // coordinates are exact binary fractions at any scale.
+  bool exactSize = false;
   // For pictures at most kMaxMaskedSide pixels on each side, with a texture:
   // row y's bit x is set when pixel (x, y) is not fully transparent (what
   // drawing may leave out). Empty for other pictures.
@@ -57,7 +63,11 @@ inline constexpr int kMaxMaskedSide = 64;
 // surface the image already holds.
 void loadImage(GfxImage& image, const char* path);
 void releaseImage(GfxImage& image);
-uint32_t createTexture(SDL_Surface* surface, float extents[2]);
+// A texture of the surface's picture; exactSize as GfxImage's.
+uint32_t createTexture(SDL_Surface* surface, float extents[2], bool exactSize = false);
+// Whether the current GL context takes textures of any size (GL 2.0 on, or
+// the extension for it).
+bool anySizeTextures();
 SDL_Surface* padToPowerOfTwo(SDL_Surface* surface, int width, int height);
 void uploadTexture(uint32_t texture, SDL_Surface* padded, int width, int height);
 void refreshTexture(GfxImage& image);

@@ -15,13 +15,6 @@ namespace {
 
 bool layersEnabled = true;
 
-// Texture sides need not be powers of two from GL 2.0 on; a layer's texture
-// is then exactly its picture's size.
-bool anySizeTextures() {
-  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-  return version != nullptr && version[0] >= '2' && version[0] <= '9';
-}
-
 }  // namespace
 
 ScreenLayer::~ScreenLayer() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct SDL_Surface;
 
@@ -49,7 +50,17 @@ struct VideoState {
   // The desktop's size as SDL saw it before the first mode was set.
   uint16_t desktopWidth = 0;
   uint16_t desktopHeight = 0;
-  uint32_t upscaleTexture = 0;  // the frame copied for scaling, this context's
+  // While the window is larger than the frame: the texture that holds the
+  // frame (of frameTextureWidth x frameTextureHeight, the frame in its
+  // bottom-left corner) and the framebuffer object the scenes draw into,
+  // whose colour it is, with its depth buffer (0 where GL has no framebuffer
+  // objects: the frame is then drawn in the window and copied into the
+  // texture). This context's.
+  uint32_t frameTexture = 0;
+  uint32_t frameBuffer = 0;
+  uint32_t frameDepthBuffer = 0;
+  uint16_t frameTextureWidth = 0;
+  uint16_t frameTextureHeight = 0;
 };
 
 const VideoState& video();
@@ -59,9 +70,16 @@ const VideoState& video();
 // The scenes draw in width x height; a window of windowWidth x windowHeight
 // (0: the frame's size) shows the frame at the largest whole scale that fits,
 // centred (GL mode only; the software back end always opens width x height).
-// Textures of GfxImages survive a change of mode (see image.h).
+// Textures of GfxImages survive a change of mode (see image.h). Where SDL
+// only resizes the window it keeps the GL context and the window's buffers
+// as they were made: the window is made for the picture it first shows (a
+// scaled one has no depth buffer), and a later change of size still shows
+// every picture the same, at a higher cost.
 bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags,
                   uint16_t windowWidth = 0, uint16_t windowHeight = 0);
+// Records desktopWidth and desktopHeight as SDL sees them before the first
+// mode is set (setVideoMode does it too); later calls change nothing.
+void noteDesktopSize();
 // The scale and placement that fit a frame into a window: the largest whole
 // scale (at least 1), centred.
 struct FramePlacement {
@@ -88,9 +106,11 @@ namespace testing {
 VideoState& mutableVideo();
 void setClock(uint32_t (*ticks)(), void (*delay)(uint32_t));
 void resetClock();
-// Draws the window's picture (the scaled frame and black bars) into the back
-// buffer without presenting it, as the next paceFrame would.
-void composeWindow();
+// Draws the window's picture (the scaled frame and black bars) into the
+// window's back buffer without presenting it, as the next paceFrame would,
+// and reads the rectangle (x, y, w, h) of it (GL's coordinates, bottom-up)
+// as RGBA bytes; drawing then goes on into the frame as before.
+std::vector<uint8_t> readWindow(int x, int y, int w, int h);
 }  // namespace testing
 
 }  // namespace render

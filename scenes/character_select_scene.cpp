@@ -40,6 +40,9 @@ CharacterSelectScene::CharacterSelectScene(GameContext& shared) : ctx(shared) {
 void CharacterSelectScene::loadCharacter(int slot, const char* iconPath, const char* portraitPath,
                                          const char* name, const char* description) {
   if (iconPath != nullptr) render::loadImage(icons[slot], iconPath);
+  // Drawn at their own size only: a texture of their exact size saves the
+  // padding to 512 x 512.
+  portraits[slot].exactSize = true;
   if (portraitPath != nullptr) render::loadImage(portraits[slot], portraitPath);
   text::renderText(name, nameLabels[slot], ctx.fonts[kLabelFont], ctx.textColor, true);
   text::renderText(description, descriptionLabels[slot], ctx.fonts[kSmallFont], ctx.textColor,

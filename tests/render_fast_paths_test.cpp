@@ -197,6 +197,46 @@ TEST_F(FastPaths, PicturesWithColourStayRgba) {
   EXPECT_EQ(internalFormatOf(picture.texture), GL_RGBA);
 }
 
+// A picture whose texture is its exact size samples the same texels as its
+// power-of-two texture at scales 1 and 2, whole or in part, also after its
+// pixels were read back and uploaded again for a new context.
+TEST_F(FastPaths, ExactSizeTexturesDrawThePaddedPixelsAtWholeScales) {
+  for (const bool white : {true, false}) {
+    SDL_Surface* const source = whitePicture();
+    if (!white) render::putPixel(source, 9, 4, SDL_MapRGBA(source->format, 200, 30, 90, 250));
+    render::GfxImage padded;
+    render::GfxImage exact;
+    exact.exactSize = true;
+    padded.surface = source;
+    exact.surface = render::createSurface(37, 21, 0);
+    SDL_SetAlpha(source, 0, 0);
+    SDL_BlitSurface(source, nullptr, exact.surface, nullptr);
+    render::loadImage(padded, nullptr);
+    render::loadImage(exact, nullptr);
+    for (const bool restored : {false, true}) {
+      GLint width = 0;
+      glBindTexture(GL_TEXTURE_2D, exact.texture);
+      glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+      EXPECT_EQ(width, 37) << restored;
+      const int sources[][4] = {{0, 0, 37, 21}, {5, 3, 20, 11}, {36, 20, 1, 1}};
+      const float scales[][2] = {{1, 0}, {2, 0}, {2, 1}};
+      render::setDrawColor(0.3f, 0.8f, 0.6f, 0.7f);
+      for (const auto& src : sources) {
+        for (const auto& sc : scales) {
+          render::setDrawScale(sc[0], sc[0], static_cast<uint8_t>(sc[1]));
+          expectSamePixels(
+              [&] { render::drawImage(97, 61, &padded, src[0], src[1], src[2], src[3]); },
+              [&] { render::drawImage(97, 61, &exact, src[0], src[1], src[2], src[3]); },
+              std::string(white ? "white" : "coloured") + (restored ? " restored" : "") +
+                  " source " + std::to_string(src[0]) + " scale " + std::to_string(sc[0]));
+        }
+      }
+      render::holdTextures();
+      render::restoreTextures(true);
+    }
+  }
+}
+
 TEST_F(FastPaths, LayerPutsBackWhatItCaptured) {
   render::ScreenLayer layer;
   EXPECT_FALSE(layer.holds(7));

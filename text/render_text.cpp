@@ -182,6 +182,8 @@ void makeKnockoutLabel(const char* text, GfxImage& image, TTF_Font* font, SDL_Co
   }
   SDL_UnlockSurface(plate);
   replaceSurface(image, plate);
+  // Padded to powers of two the plate would take about twice its memory.
+  image.exactSize = true;
   render::loadImage(image, nullptr);
 }
 

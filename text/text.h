@@ -50,7 +50,8 @@ void renderText(const char* text, GfxImage& image, TTF_Font* font, SDL_Color col
 // under 2 rows or of 65536 bytes or more.
 bool makeFadeBand(GfxImage& image);
 // A white plate 640 pixels wider than the word, 240 high, with the word cut
-// out 320 pixels from its left edge.
+// out 320 pixels from its left edge. Its texture is the plate's exact size
+// (GfxImage::exactSize): draw it at scale 1 or 2 only.
 void makeKnockoutLabel(const char* text, GfxImage& image, TTF_Font* font, SDL_Color color);
 // Renders title in titleFont and subtitle in subtitleFont, both bold.
 void renderHeading(HeadingLabels& heading, const char* title, const char* subtitle,

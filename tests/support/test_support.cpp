@@ -34,10 +34,10 @@ int pinGlDriver(dl_phdr_info* info, size_t, void*) {
 
 }  // namespace
 
-bool openGlWindow() {
+bool openGlWindow(uint16_t windowWidth, uint16_t windowHeight) {
   if (SDL_Init(SDL_INIT_VIDEO) < 0) return false;
   render::setFrameRate(60);
-  const bool opened = render::setVideoMode(640, 480, 32, 0x1003);
+  const bool opened = render::setVideoMode(640, 480, 32, 0x1003, windowWidth, windowHeight);
 #ifndef _WIN32
   // The leak checker runs in the Linux builds only.
   if (opened) dl_iterate_phdr(pinGlDriver, nullptr);

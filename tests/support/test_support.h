@@ -23,9 +23,10 @@ struct Rgba {
   uint8_t r, g, b, a;
 };
 
-// SDL video (and nothing else) with a 640 x 480 window in GL mode, as the
-// program opens it. Returns false when no display is available.
-bool openGlWindow();
+// SDL video (and nothing else) with a 640 x 480 frame in GL mode, as the
+// program opens it, in a window of its size or of the size given. Returns
+// false when no display is available.
+bool openGlWindow(uint16_t windowWidth = 0, uint16_t windowHeight = 0);
 // SDL video on the dummy driver with a software screen surface.
 bool openSoftwareScreen();
 void closeVideo();

@@ -65,10 +65,17 @@ measure() {
     done
 }
 
-# snap WIN NAME: a screenshot for checking the run by eye (the window is
-# raised first: the two copies' windows overlap).
+# snap WIN NAME [root]: a screenshot for checking the run by eye (the window
+# is raised first: the two copies' windows overlap). With "root" the whole
+# screen is taken instead: a full-screen window shows its picture in a
+# window of SDL's own inside the one named "Vellora".
 snap() {
     [ -n "${SHOTS:-}" ] || return 0
+    if [ "${3:-}" = root ]; then
+        mkdir -p "$SHOTS"
+        xwd -silent -root | convert xwd:- "png:$SHOTS/$2.png" 2>/dev/null
+        return 0
+    fi
     xdotool windowraise "$1" 2>/dev/null
     sleep 0.2
     shot "$1" "$SHOTS/$2.png" 2>/dev/null
@@ -97,23 +104,26 @@ to_net_room_list() {
 }
 
 # Free battle: title, character select, the free-battle lobby.
-# scenario_solo [COPY SUFFIX]: with a suffix the picture is doubled (an
-# Options.txt of window=1280x960) and the scenes are measured as NAME_SUFFIX.
+# scenario_solo [COPY SUFFIX [PICTURE]]: with a suffix the picture is shown
+# as Options.txt's window=PICTURE says (1280x960, the doubled window, when
+# not given; fullscreen on the virtual display's 1920 x 1080) and the scenes
+# are measured as NAME_SUFFIX.
 scenario_solo() {
-    local dir win pid copy=${1:-solo} sfx=${2:+_$2}
+    local dir win pid copy=${1:-solo} sfx=${2:+_$2} picture=${3:-1280x960} whole=""
     dir=$(copy_dir "$copy" "$PORT" Solo SoloRoom)
-    [ -n "$sfx" ] && echo "window=1280x960" > "$dir/Options.txt"
+    [ -n "$sfx" ] && echo "window=$picture" > "$dir/Options.txt"
+    [ "$picture" = fullscreen ] && whole=root
     launch "$copy" "$dir"
     pid=$COPY_PID
     win=$(wait_window) || { echo "no window" >&2; kill "$pid"; return 1; }
     title_menu "$win"
     measure "title$sfx" "$copy" "$pid"
-    snap "$win" "title$sfx"
+    snap "$win" "title$sfx" $whole
     press "$win" Down
     press "$win" z
     sleep 7.5
     measure "character_select$sfx" "$copy" "$pid"
-    snap "$win" "character_select$sfx"
+    snap "$win" "character_select$sfx" $whole
     local turn
     for turn in 1 2 3 4 5 6; do
         press "$win" z
@@ -124,7 +134,7 @@ scenario_solo() {
     done
     sleep 3
     measure "free_lobby$sfx" "$copy" "$pid"
-    snap "$win" "free_lobby$sfx"
+    snap "$win" "free_lobby$sfx" $whole
     press "$win" Escape
     wait_exit "$pid" 10 > /dev/null
 }

@@ -292,11 +292,16 @@ void SDL_GL_SwapBuffers(void) {
        static_cast<unsigned long long>(origin.own), static_cast<unsigned long long>(origin.driver));
 }
 
+// IPv4 and IPv6 alike: a host listens on one IPv6 socket that takes both,
+// so the connections it accepts are IPv6 ones even from 127.0.0.1.
 bool isTcp(int fd) {
   int domain = 0;
   int type = 0;
   socklen_t size = sizeof domain;
-  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0 || domain != AF_INET) return false;
+  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0 ||
+      (domain != AF_INET && domain != AF_INET6)) {
+    return false;
+  }
   size = sizeof type;
   return getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0 && type == SOCK_STREAM;
 }
