@@ -223,11 +223,11 @@ def verdict(ok):
     return "yes" if ok else "**no**"
 
 
-def shown(value, spec, unit=""):
+def shown(value, fmt, unit=""):
     """A figure for the tables, or "not measured" when there is none."""
     if value is None or value != value:  # NaN
         return "not measured"
-    return f"{value:{spec}}{unit}"
+    return f"{value:{fmt}}{unit}"
 
 
 def within(value, goal, below=True):
