@@ -49,6 +49,8 @@ bool MainLoop::pumpEvents() {
       if (event.key.keysym.sym == SDLK_ESCAPE) return false;
     } else if (event.type == SDL_QUIT) {
       return false;
+    } else if (event.type == SDL_VIDEOEXPOSE) {
+      render::windowExposed();
     }
   }
   return true;

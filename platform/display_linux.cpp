@@ -1,5 +1,7 @@
 // The display on Linux: an X server, reached through SDL's X11 driver.
+#include <GL/glx.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "platform/platform.h"
 
@@ -16,5 +18,43 @@ const char* noDisplayAdvice() {
 }
 
 bool glWindowWithoutDepthBuffer() { return true; }
+
+namespace {
+
+using CopySubBufferFn = void (*)(Display*, GLXDrawable, int, int, int, int);
+
+// Whether the space-separated list names the extension exactly.
+bool listed(const char* list, const char* name) {
+  const size_t length = strlen(name);
+  for (const char* at = list; at != nullptr && (at = strstr(at, name)) != nullptr; at += length) {
+    const bool starts = at == list || at[-1] == ' ';
+    const bool ends = at[length] == ' ' || at[length] == '\0';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// Through GLX_MESA_copy_sub_buffer, looked up once per display connection.
+bool glPresentRegion(int x, int y, int width, int height) {
+  static Display* checked = nullptr;
+  static CopySubBufferFn copy = nullptr;
+  Display* display = glXGetCurrentDisplay();
+  const GLXDrawable drawable = glXGetCurrentDrawable();
+  if (display == nullptr || drawable == 0) return false;
+  if (display != checked) {
+    checked = display;
+    copy = nullptr;
+    const char* extensions = glXQueryExtensionsString(display, DefaultScreen(display));
+    if (listed(extensions, "GLX_MESA_copy_sub_buffer")) {
+      copy = reinterpret_cast<CopySubBufferFn>(
+          glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXCopySubBufferMESA")));
+    }
+  }
+  if (copy == nullptr) return false;
+  copy(display, drawable, x, y, width, height);
+  return true;
+}
 
 }  // namespace platform

@@ -17,4 +17,7 @@ const char* noDisplayAdvice() {
 // its depth buffer there, and the frame is scaled the same way.
 bool glWindowWithoutDepthBuffer() { return false; }
 
+// WGL has no copy of part of the back buffer to the window.
+bool glPresentRegion(int, int, int, int) { return false; }
+
 }  // namespace platform

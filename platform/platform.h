@@ -49,6 +49,11 @@ const char* noDisplayAdvice();
 // and a software rasteriser copies that frame into the window far more
 // cheaply when the window has none.
 bool glWindowWithoutDepthBuffer();
+// Shows a rectangle of the current GL window's back buffer (x and y from the
+// window's bottom-left corner, as GL counts) in the window, without a swap:
+// the back buffer keeps its pixels. False, and nothing shown, where the
+// window system offers no such copy; the caller then swaps as usual.
+bool glPresentRegion(int x, int y, int width, int height);
 
 // How the C library's heap serves a program whose large blocks (pictures,
 // the frame, the GL driver's textures and buffers) come and go: each block

@@ -337,6 +337,18 @@ void frameProjection() {
   glMatrixMode(GL_MODELVIEW);
 }
 
+// A window with bars shows each frame by copying the picture's rectangle out
+// of the back buffer where the window system can (no swap, so the back
+// buffer keeps what it holds): the bars are then drawn and shown once after
+// a change of mode rather than every frame, which in full screen is about as
+// many pixels again as the picture. presentByRegion: that way is in use;
+// barsKept: the back buffer holds the bars; wholeWindowDue: the next
+// presented frame shows the whole window (after a change of mode, and when
+// the window system lost what the window showed).
+bool presentByRegion = false;
+bool barsKept = false;
+bool wholeWindowDue = true;
+
 void quad(int left, int top, int right, int bottom) {
   glVertex2i(left, top);
   glVertex2i(left, bottom);
@@ -371,7 +383,9 @@ void drawWindowPicture() {
   const int height = state.windowHeight;
   // The bars, drawn as black rectangles rather than cleared: only the bars'
   // pixels are written, not the whole window's (the frame covers the rest).
-  if (right - left != width || bottom - top != height) {
+  // Where the picture is presented without a swap the back buffer keeps
+  // them, and they are drawn once after each change of mode.
+  if ((right - left != width || bottom - top != height) && !barsKept) {
     glBindTexture(GL_TEXTURE_2D, 0);
     glColor4f(0, 0, 0, 1);
     glBegin(GL_QUADS);
@@ -381,6 +395,7 @@ void drawWindowPicture() {
     if (right < width) quad(right, top, width, bottom);
     glEnd();
     glColor4f(1, 1, 1, 1);
+    barsKept = presentByRegion;
   }
   glBindTexture(GL_TEXTURE_2D, state.frameTexture);
   GLint envMode = GL_MODULATE;
@@ -484,9 +499,33 @@ void countFrame() {
   state.fpsFrameCount = kFpsCountStart;
 }
 
+// Shows the composed picture by copying it out of the back buffer; false
+// where that cannot be done (then never tried again in this mode).
+bool presentRegion() {
+  const int pictureWidth = state.screenWidth * state.frameScale;
+  const int pictureHeight = state.screenHeight * state.frameScale;
+  const bool whole = wholeWindowDue;
+  // GL counts rows from the bottom of the window.
+  const bool shown =
+      whole ? platform::glPresentRegion(0, 0, state.windowWidth, state.windowHeight)
+            : platform::glPresentRegion(state.frameLeft,
+                                        state.windowHeight - state.frameTop - pictureHeight,
+                                        pictureWidth, pictureHeight);
+  if (shown) {
+    wholeWindowDue = false;
+  } else {
+    presentByRegion = false;
+    barsKept = false;
+  }
+  return shown;
+}
+
 void present() {
   if (glMode()) {
-    if (frameApart()) composeScaled();
+    if (frameApart()) {
+      composeScaled();
+      if (presentByRegion && presentRegion()) return;
+    }
     SDL_GL_SwapBuffers();
   } else if (state.screenSurface != nullptr) {
     SDL_Flip(state.screenSurface);
@@ -575,6 +614,13 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
     }
     setUpGlState(width, height, !kept);
     prepareFrameTarget();
+    // Not when the scenes draw into the window itself (no framebuffer
+    // object): they cover part of the bars every frame.
+    const bool bars =
+        windowWidth != width * placement.scale || windowHeight != height * placement.scale;
+    presentByRegion = bars && state.frameBuffer != 0;
+    barsKept = false;
+    wholeWindowDue = true;
     restoreTextures(!kept);
   } else {
     restoreTextures(true);
@@ -604,6 +650,8 @@ bool paceFrame() {
 }
 
 uint16_t measuredFps() { return state.measuredFps100; }
+
+void windowExposed() { wholeWindowDue = true; }
 
 bool glMode() { return (state.videoFlags & kOpenGl) != 0 && state.glContextLive; }
 

@@ -94,6 +94,9 @@ void setFrameRate(uint8_t fps);
 // presents the picture. Returns drawEnabled.
 bool paceFrame();
 uint16_t measuredFps();
+// The window system lost what the window showed (SDL_VIDEOEXPOSE): the next
+// presented frame shows the whole window again.
+void windowExposed();
 // True when drawing goes through OpenGL (no software screen surface).
 bool glMode();
 // Called before SDL_Quit: the GL context is about to go away, so owners of

@@ -88,6 +88,16 @@ if start_game second; then
     convert "$artifacts/06-fullscreen.png" -crop 1000x16+400+264 +repage "$artifacts/rows-full.png"
     differ=$(compare -metric AE "$artifacts/rows-2x.png" "$artifacts/rows-full.png" null: 2>&1)
     [ "$differ" = 0 ] || fail "full screen: the rows differ from the doubled window ($differ pixels)"
+    # Later frames show the picture's rectangle alone: it keeps moving (the
+    # backdrop is animated) and the bars stay black.
+    sleep 0.5
+    xwd -silent -root | convert xwd:- "png:$artifacts/07-fullscreen-later.png"
+    for at in "5 5" "1914 1074" "160 540" "960 30"; do
+        [ "$(pixel "$artifacts/07-fullscreen-later.png" $at)" = 0,0,0 ] ||
+            fail "full screen, later: no black bar at $at"
+    done
+    moved=$(compare -metric AE "$artifacts/06-fullscreen.png" "$artifacts/07-fullscreen-later.png" null: 2>&1)
+    [ "${moved%% *}" != 0 ] || fail "full screen: the picture did not change after its first frame"
     press "$win" Left
     sleep 1
     press "$win" Up

@@ -10,8 +10,9 @@
 //   L mono real                      the library was loaded (before main)
 //   G renderer|version               the GL strings, at the first swap
 //   F mono real pcpu tcpu swap am aa ao ad
-//                                    a frame was presented: times after the
-//                                    swap returned, process and main-thread
+//                                    a frame was presented (a swap, or the
+//                                    picture copied out of the back buffer):
+//                                    times after the swap returned, process and main-thread
 //                                    CPU time, the swap's own wall time,
 //                                    allocations so far on the main thread
 //                                    and in the whole process, and (with
@@ -269,8 +270,14 @@ int posix_memalign(void** out, size_t alignment, size_t size) {
   return 0;
 }
 
-void SDL_GL_SwapBuffers(void) {
-  static const auto real = next<void (*)()>("SDL_GL_SwapBuffers");
+}  // extern "C"
+
+namespace {
+
+// One presented frame: the GL strings at the first one, then its line.
+// present shows the frame (a swap, or a copy of part of the back buffer).
+template <typename Present>
+void presentFrame(Present present) {
   static bool namedRenderer = false;
   if (!namedRenderer) {
     namedRenderer = true;
@@ -281,7 +288,7 @@ void SDL_GL_SwapBuffers(void) {
          version != nullptr ? reinterpret_cast<const char*>(version) : "?");
   }
   const int64_t before = nowNs(CLOCK_MONOTONIC);
-  real();
+  present();
   const int64_t after = nowNs(CLOCK_MONOTONIC);
   emit("F %lld %lld %lld %lld %lld %llu %llu %llu %llu\n", static_cast<long long>(after),
        static_cast<long long>(nowNs(CLOCK_REALTIME)),
@@ -290,6 +297,48 @@ void SDL_GL_SwapBuffers(void) {
        static_cast<long long>(after - before), static_cast<unsigned long long>(threadAllocs),
        static_cast<unsigned long long>(processAllocs.load(std::memory_order_relaxed)),
        static_cast<unsigned long long>(origin.own), static_cast<unsigned long long>(origin.driver));
+}
+
+// A window with bars presents by copying the picture out of the back buffer
+// (GLX_MESA_copy_sub_buffer, looked up through glXGetProcAddress*): that
+// copy is the frame's mark there, as the swap is elsewhere.
+using CopySubBufferFn = void (*)(void*, unsigned long, int, int, int, int);
+using ProcFn = void (*)();
+std::atomic<CopySubBufferFn> realCopySubBuffer{nullptr};
+
+void tappedCopySubBuffer(void* display, unsigned long drawable, int x, int y, int width,
+                         int height) {
+  presentFrame([&] {
+    realCopySubBuffer.load(std::memory_order_relaxed)(display, drawable, x, y, width, height);
+  });
+}
+
+ProcFn tapProc(const unsigned char* name, ProcFn found) {
+  if (found == nullptr || name == nullptr ||
+      std::strcmp(reinterpret_cast<const char*>(name), "glXCopySubBufferMESA") != 0) {
+    return found;
+  }
+  realCopySubBuffer.store(reinterpret_cast<CopySubBufferFn>(found), std::memory_order_relaxed);
+  return reinterpret_cast<ProcFn>(tappedCopySubBuffer);
+}
+
+}  // namespace
+
+extern "C" {
+
+void SDL_GL_SwapBuffers(void) {
+  static const auto real = next<void (*)()>("SDL_GL_SwapBuffers");
+  presentFrame([] { real(); });
+}
+
+ProcFn glXGetProcAddressARB(const unsigned char* name) {
+  static const auto real = next<ProcFn (*)(const unsigned char*)>("glXGetProcAddressARB");
+  return tapProc(name, real != nullptr ? real(name) : nullptr);
+}
+
+ProcFn glXGetProcAddress(const unsigned char* name) {
+  static const auto real = next<ProcFn (*)(const unsigned char*)>("glXGetProcAddress");
+  return tapProc(name, real != nullptr ? real(name) : nullptr);
 }
 
 // IPv4 and IPv6 alike: a host listens on one IPv6 socket that takes both,
