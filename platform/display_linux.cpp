@@ -1,7 +1,6 @@
 // The display on Linux: an X server, reached through SDL's X11 driver.
 #include <GL/glx.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include "platform/platform.h"
 
@@ -23,17 +22,6 @@ namespace {
 
 using CopySubBufferFn = void (*)(Display*, GLXDrawable, int, int, int, int);
 
-// Whether the space-separated list names the extension exactly.
-bool listed(const char* list, const char* name) {
-  const size_t length = strlen(name);
-  for (const char* at = list; at != nullptr && (at = strstr(at, name)) != nullptr; at += length) {
-    const bool starts = at == list || at[-1] == ' ';
-    const bool ends = at[length] == ' ' || at[length] == '\0';
-    if (starts && ends) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 // Through GLX_MESA_copy_sub_buffer, looked up once per display connection.
@@ -47,7 +35,7 @@ bool glPresentRegion(int x, int y, int width, int height) {
     checked = display;
     copy = nullptr;
     const char* extensions = glXQueryExtensionsString(display, DefaultScreen(display));
-    if (listed(extensions, "GLX_MESA_copy_sub_buffer")) {
+    if (listsExtension(extensions, "GLX_MESA_copy_sub_buffer")) {
       copy = reinterpret_cast<CopySubBufferFn>(
           glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXCopySubBufferMESA")));
     }

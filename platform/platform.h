@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace platform {
@@ -54,6 +55,18 @@ bool glWindowWithoutDepthBuffer();
 // the back buffer keeps its pixels. False, and nothing shown, where the
 // window system offers no such copy; the caller then swaps as usual.
 bool glPresentRegion(int x, int y, int width, int height);
+// Whether a space-separated list of extension names (GL's, GLX's) holds
+// name as a whole word.
+inline bool listsExtension(const char* list, const char* name) {
+  if (list == nullptr) return false;
+  const size_t length = std::strlen(name);
+  for (const char* at = std::strstr(list, name); at != nullptr; at = std::strstr(at + 1, name)) {
+    const bool starts = at == list || at[-1] == ' ';
+    const bool ends = at[length] == '\0' || at[length] == ' ';
+    if (starts && ends) return true;
+  }
+  return false;
+}
 
 // How the C library's heap serves a program whose large blocks (pictures,
 // the frame, the GL driver's textures and buffers) come and go: each block

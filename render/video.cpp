@@ -104,15 +104,7 @@ FramebufferCalls framebuffers;
 uint32_t framebufferCallsGeneration = 0;  // the context they were looked up in
 
 bool hasExtension(const char* name) {
-  const auto* all = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
-  if (all == nullptr) return false;
-  const size_t length = std::strlen(name);
-  for (const char* at = std::strstr(all, name); at != nullptr; at = std::strstr(at + 1, name)) {
-    const bool starts = at == all || at[-1] == ' ';
-    const bool ends = at[length] == '\0' || at[length] == ' ';
-    if (starts && ends) return true;
-  }
-  return false;
+  return platform::listsExtension(reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)), name);
 }
 
 int glMajorVersion() {
@@ -349,6 +341,12 @@ bool presentByRegion = false;
 bool barsKept = false;
 bool wholeWindowDue = true;
 
+// Whether the scaled frame leaves part of the window uncovered.
+bool windowHasBars() {
+  return state.windowWidth != state.screenWidth * state.frameScale ||
+         state.windowHeight != state.screenHeight * state.frameScale;
+}
+
 void quad(int left, int top, int right, int bottom) {
   glVertex2i(left, top);
   glVertex2i(left, bottom);
@@ -385,7 +383,7 @@ void drawWindowPicture() {
   // pixels are written, not the whole window's (the frame covers the rest).
   // Where the picture is presented without a swap the back buffer keeps
   // them, and they are drawn once after each change of mode.
-  if ((right - left != width || bottom - top != height) && !barsKept) {
+  if (windowHasBars() && !barsKept) {
     glBindTexture(GL_TEXTURE_2D, 0);
     glColor4f(0, 0, 0, 1);
     glBegin(GL_QUADS);
@@ -616,9 +614,7 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
     prepareFrameTarget();
     // Not when the scenes draw into the window itself (no framebuffer
     // object): they cover part of the bars every frame.
-    const bool bars =
-        windowWidth != width * placement.scale || windowHeight != height * placement.scale;
-    presentByRegion = bars && state.frameBuffer != 0;
+    presentByRegion = windowHasBars() && state.frameBuffer != 0;
     barsKept = false;
     wholeWindowDue = true;
     restoreTextures(!kept);
