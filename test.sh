@@ -28,7 +28,9 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELLORA_SANITIZE=ON -DVELLOR
 cmake --build build-asan -j"$jobs"
 
 trap stop_display EXIT
-start_display
+# Large enough for the doubled window (1280 x 960), which the scaling test
+# reads back as the X server shows it.
+XVFB_SCREEN=1920x1080x24 start_display
 export SDL_AUDIODRIVER=dummy
 
 status=0

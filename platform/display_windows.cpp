@@ -20,4 +20,11 @@ bool glWindowWithoutDepthBuffer() { return false; }
 // WGL has no copy of part of the back buffer to the window.
 bool glPresentRegion(int, int, int, int) { return false; }
 
+// Windows' GL drivers are the graphics card's: the picture is scaled there.
+bool glDrawsOnCpu() { return false; }
+PictureImage pictureImage(int, int) { return {}; }
+bool putPicture(int, int, int, int, bool) { return false; }
+void releasePicture() {}
+bool readShownPicture(int, int, int, int, uint32_t*) { return false; }
+
 }  // namespace platform

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -55,6 +56,34 @@ bool glWindowWithoutDepthBuffer();
 // the back buffer keeps its pixels. False, and nothing shown, where the
 // window system offers no such copy; the caller then swaps as usual.
 bool glPresentRegion(int x, int y, int width, int height);
+// Whether the current GL context draws on the CPU (a software rasteriser).
+// Its scaled picture is then cheaper magnified by the CPU code below than by
+// the rasteriser's general texture path: that path samples each texel
+// alone, and it writes the window's buffer in the same memory the X server
+// reads anyway.
+bool glDrawsOnCpu();
+// A picture made on the CPU for the current GL window, shown without GL:
+// pictureImage gives width x height pixels of 32 bits (blue, green, red and
+// one unused byte in memory, rows from the top, `stride` pixels apart),
+// kept from one call to the next; nullptr where the window system cannot
+// take such a picture. putPicture shows them at (left, top) from the
+// window's top-left corner, and with `bars` paints the rest of a window of
+// windowWidth x windowHeight black; false when that failed (the caller then
+// draws with GL). The pixels may be written again once pictureImage returns
+// them: it waits until the window system has read the last ones.
+struct PictureImage {
+  uint32_t* pixels = nullptr;
+  int stride = 0;
+};
+PictureImage pictureImage(int width, int height);
+bool putPicture(int left, int top, int windowWidth, int windowHeight, bool bars);
+// Forgets the picture's image (before the display connection may close, and
+// when the window changes).
+void releasePicture();
+// Reads width x height pixels of what the current GL window shows, from
+// (x, y) of its top-left corner, in the picture's pixel format; false where
+// it cannot. For tests that check the shown picture.
+bool readShownPicture(int x, int y, int width, int height, uint32_t* out);
 // Whether a space-separated list of extension names (GL's, GLX's) holds
 // name as a whole word.
 inline bool listsExtension(const char* list, const char* name) {

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 #include "render/draw.h"
@@ -341,6 +342,15 @@ bool presentByRegion = false;
 bool barsKept = false;
 bool wholeWindowDue = true;
 
+// Where GL draws on the CPU, the window's picture is made from the frame by
+// the program's own code and handed to the window system
+// (platform::putPicture) instead of drawn by GL: the rasteriser's texture
+// path samples every window pixel on its own, where a whole scale only
+// repeats each frame pixel. presentOnCpu: that way is in use; frameCopy:
+// the frame read back from its framebuffer object.
+bool presentOnCpu = false;
+std::vector<uint32_t> frameCopy;
+
 // Whether the scaled frame leaves part of the window uncovered.
 bool windowHasBars() {
   return state.windowWidth != state.screenWidth * state.frameScale ||
@@ -497,6 +507,59 @@ void countFrame() {
   state.fpsFrameCount = kFpsCountStart;
 }
 
+// Writes the frame (rows from the bottom, as GL reads them) scale times
+// larger into the picture (rows from the top, stride pixels apart): each
+// frame pixel becomes a square of scale x scale, as nearest sampling at a
+// whole scale makes it.
+void magnify(const uint32_t* frame, int width, int height, int scale, uint32_t* picture,
+             int stride) {
+  const size_t rowBytes = sizeof(uint32_t) * static_cast<size_t>(width) * scale;
+  for (int row = 0; row < height; ++row) {
+    const uint32_t* from = frame + static_cast<size_t>(height - 1 - row) * width;
+    uint32_t* to = picture + static_cast<size_t>(row) * scale * stride;
+    if (scale == 2) {
+      // Both rows at once, a pixel pair at a time.
+      uint32_t* below = to + stride;
+      for (int x = 0; x < width; ++x) {
+        const uint64_t pair = from[x] * 0x100000001ull;
+        std::memcpy(to + 2 * x, &pair, sizeof pair);
+        std::memcpy(below + 2 * x, &pair, sizeof pair);
+      }
+      continue;
+    }
+    for (int x = 0; x < width; ++x) {
+      for (int k = 0; k < scale; ++k) to[x * scale + k] = from[x];
+    }
+    for (int k = 1; k < scale; ++k) std::memcpy(to + static_cast<size_t>(k) * stride, to, rowBytes);
+  }
+}
+
+// Shows the frame through platform::putPicture (the bars too when the
+// whole window is due); false where that cannot be done (then never tried
+// again in this mode).
+bool presentPictureOnCpu() {
+  const int scale = state.frameScale;
+  const platform::PictureImage image =
+      platform::pictureImage(state.screenWidth * scale, state.screenHeight * scale);
+  if (image.pixels != nullptr) {
+    frameCopy.resize(static_cast<size_t>(state.screenWidth) * state.screenHeight);
+    bindFrameTarget();
+    glReadPixels(0, 0, state.screenWidth, state.screenHeight, kBgra, GL_UNSIGNED_BYTE,
+                 frameCopy.data());
+    magnify(frameCopy.data(), state.screenWidth, state.screenHeight, scale, image.pixels,
+            image.stride);
+    if (platform::putPicture(state.frameLeft, state.frameTop, state.windowWidth, state.windowHeight,
+                             wholeWindowDue && windowHasBars())) {
+      wholeWindowDue = false;
+      return true;
+    }
+  }
+  // GL draws the picture from now on, as where the CPU does not draw.
+  presentOnCpu = false;
+  presentByRegion = windowHasBars();
+  return false;
+}
+
 // Shows the composed picture by copying it out of the back buffer; false
 // where that cannot be done (then never tried again in this mode).
 bool presentRegion() {
@@ -521,6 +584,7 @@ bool presentRegion() {
 void present() {
   if (glMode()) {
     if (frameApart()) {
+      if (presentOnCpu && presentPictureOnCpu()) return;
       composeScaled();
       if (presentByRegion && presentRegion()) return;
     }
@@ -568,6 +632,7 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
   }
   // Pixels of the old context's textures, in case the new mode loses it.
   holdTextures();
+  platform::releasePicture();
   state.videoFlags = flags;
   state.videoDepth = depth;
   if (gl) {
@@ -614,7 +679,8 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
     prepareFrameTarget();
     // Not when the scenes draw into the window itself (no framebuffer
     // object): they cover part of the bars every frame.
-    presentByRegion = windowHasBars() && state.frameBuffer != 0;
+    presentOnCpu = state.frameBuffer != 0 && platform::glDrawsOnCpu();
+    presentByRegion = !presentOnCpu && windowHasBars() && state.frameBuffer != 0;
     barsKept = false;
     wholeWindowDue = true;
     restoreTextures(!kept);
@@ -652,6 +718,8 @@ void windowExposed() { wholeWindowDue = true; }
 bool glMode() { return (state.videoFlags & kOpenGl) != 0 && state.glContextLive; }
 
 void videoShutdown() {
+  platform::releasePicture();
+  presentOnCpu = false;
   // The context goes with SDL_Quit, and its names with it.
   state.frameBuffer = 0;
   state.frameDepthBuffer = 0;
@@ -676,6 +744,27 @@ void resetClock() {
 
 std::vector<uint8_t> readWindow(int x, int y, int w, int h) {
   std::vector<uint8_t> pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+  // A picture the program makes itself is read back from the window as the
+  // X server shows it (rows from the top, blue first), after showing the
+  // frame as it stands; all black where it cannot be (a window reaching
+  // past the screen's edge).
+  if (presentOnCpu && presentPictureOnCpu()) {
+    std::vector<uint32_t> shown(static_cast<size_t>(w) * static_cast<size_t>(h));
+    if (!platform::readShownPicture(x, state.windowHeight - y - h, w, h, shown.data())) {
+      return pixels;
+    }
+    for (int row = 0; row < h; ++row) {
+      for (int column = 0; column < w; ++column) {
+        const uint32_t pixel = shown[static_cast<size_t>(h - 1 - row) * w + column];
+        uint8_t* to = &pixels[(static_cast<size_t>(row) * w + column) * 4];
+        to[0] = static_cast<uint8_t>(pixel >> 16);
+        to[1] = static_cast<uint8_t>(pixel >> 8);
+        to[2] = static_cast<uint8_t>(pixel);
+        to[3] = 255;
+      }
+    }
+    return pixels;
+  }
   if (frameApart()) drawWindowPicture();
   glFinish();
   glPixelStorei(GL_PACK_ALIGNMENT, 1);

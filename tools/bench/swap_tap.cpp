@@ -274,8 +274,13 @@ int posix_memalign(void** out, size_t alignment, size_t size) {
 
 namespace {
 
+// Set while a frame is presented: the GL driver's own shared-memory puts
+// inside a swap are not frames of their own.
+thread_local bool presenting = false;
+
 // One presented frame: the GL strings at the first one, then its line.
-// present shows the frame (a swap, or a copy of part of the back buffer).
+// present shows the frame (a swap, a copy of part of the back buffer, or a
+// picture the program made itself put into the window).
 template <typename Present>
 void presentFrame(Present present) {
   static bool namedRenderer = false;
@@ -288,7 +293,9 @@ void presentFrame(Present present) {
          version != nullptr ? reinterpret_cast<const char*>(version) : "?");
   }
   const int64_t before = nowNs(CLOCK_MONOTONIC);
+  presenting = true;
   present();
+  presenting = false;
   const int64_t after = nowNs(CLOCK_MONOTONIC);
   emit("F %lld %lld %lld %lld %lld %llu %llu %llu %llu\n", static_cast<long long>(after),
        static_cast<long long>(nowNs(CLOCK_REALTIME)),
@@ -329,6 +336,23 @@ extern "C" {
 void SDL_GL_SwapBuffers(void) {
   static const auto real = next<void (*)()>("SDL_GL_SwapBuffers");
   presentFrame([] { real(); });
+}
+
+// Where GL draws on the CPU the program puts the scaled picture into the
+// window itself (XShmPutImage): that put is the frame's mark there.
+int XShmPutImage(void* display, unsigned long drawable, void* gc, void* image, int srcX, int srcY,
+                 int dstX, int dstY, unsigned width, unsigned height, int sendEvent) {
+  using PutFn =
+      int (*)(void*, unsigned long, void*, void*, int, int, int, int, unsigned, unsigned, int);
+  static const auto real = next<PutFn>("XShmPutImage");
+  if (real == nullptr) return 0;
+  if (presenting)
+    return real(display, drawable, gc, image, srcX, srcY, dstX, dstY, width, height, sendEvent);
+  int result = 0;
+  presentFrame([&] {
+    result = real(display, drawable, gc, image, srcX, srcY, dstX, dstY, width, height, sendEvent);
+  });
+  return result;
 }
 
 ProcFn glXGetProcAddressARB(const unsigned char* name) {
