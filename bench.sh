@@ -13,7 +13,9 @@ ROOT=$PWD
 . tools/setup.sh
 . tools/xsession.sh
 
-need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES python3 linux-perf
+# iptables: the directory scene's namespace sends the rooms' addresses to
+# the local room servers.
+need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES python3 linux-perf iptables
 # The directory scene's server (scenario_directory).
 need_servers $DIRECTORY_TEST_PACKAGES
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELLORA_TESTS=OFF \
