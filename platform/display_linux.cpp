@@ -172,24 +172,14 @@ PictureImage pictureImage(int width, int height) {
 bool putPicture(int left, int top, int windowWidth, int windowHeight, bool bars) {
   if (picture.image == nullptr || picture.display != glXGetCurrentDisplay()) return false;
   Display* display = picture.display;
-  const int width = picture.image->width;
-  const int height = picture.image->height;
-  XShmPutImage(display, picture.window, picture.gc, picture.image, 0, 0, left, top,
-               static_cast<unsigned>(width), static_cast<unsigned>(height), False);
+  // The bars: the whole window black, the picture over it at once.
   if (bars) {
-    const int right = left + width;
-    const int bottom = top + height;
-    auto fill = [&](int x, int y, int w, int h) {
-      if (w > 0 && h > 0) {
-        XFillRectangle(display, picture.window, picture.gc, x, y, static_cast<unsigned>(w),
-                       static_cast<unsigned>(h));
-      }
-    };
-    fill(0, 0, windowWidth, top);
-    fill(0, bottom, windowWidth, windowHeight - bottom);
-    fill(0, top, left, height);
-    fill(right, top, windowWidth - right, height);
+    XFillRectangle(display, picture.window, picture.gc, 0, 0, static_cast<unsigned>(windowWidth),
+                   static_cast<unsigned>(windowHeight));
   }
+  XShmPutImage(display, picture.window, picture.gc, picture.image, 0, 0, left, top,
+               static_cast<unsigned>(picture.image->width),
+               static_cast<unsigned>(picture.image->height), False);
   XFlush(display);
   picture.pending = true;
   return true;

@@ -512,6 +512,33 @@ void countFrame() {
   state.fpsFrameCount = kFpsCountStart;
 }
 
+// Writes one frame row twice as wide into two picture rows, each pixel as a
+// pair. With SSE2, four frame pixels at a time written past the
+// processor's cache (the X server reads them, this process does not): the
+// lines need not be fetched first, which a store into memory another core
+// has just read would wait for.
+void doubleRow(const uint32_t* from, int width, uint32_t* to, uint32_t* below) {
+  int x = 0;
+#if defined(__SSE2__)
+  const bool aligned =
+      ((reinterpret_cast<uintptr_t>(to) | reinterpret_cast<uintptr_t>(below)) & 15) == 0;
+  for (; aligned && x + 4 <= width; x += 4) {
+    const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
+    const __m128i left = _mm_unpacklo_epi32(four, four);
+    const __m128i right = _mm_unpackhi_epi32(four, four);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + 2 * x), left);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + 2 * x + 4), right);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(below + 2 * x), left);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(below + 2 * x + 4), right);
+  }
+#endif
+  for (; x < width; ++x) {
+    const uint64_t pair = from[x] * 0x100000001ull;
+    std::memcpy(to + 2 * x, &pair, sizeof pair);
+    std::memcpy(below + 2 * x, &pair, sizeof pair);
+  }
+}
+
 // Writes the frame (rows from the bottom, as GL reads them) scale times
 // larger into the picture (rows from the top, stride pixels apart): each
 // frame pixel becomes a square of scale x scale, as nearest sampling at a
@@ -523,37 +550,15 @@ void magnify(const uint32_t* frame, int width, int height, int scale, uint32_t* 
     const uint32_t* from = frame + static_cast<size_t>(height - 1 - row) * width;
     uint32_t* to = picture + static_cast<size_t>(row) * scale * stride;
     if (scale == 2) {
-      // Both rows at once. With SSE2, four frame pixels at a time written
-      // past the processor's cache (the X server reads them, this process
-      // does not): the lines need not be fetched first, which a store into
-      // memory another core has just read would wait for. Then a pair at a
-      // time.
-      uint32_t* below = to + stride;
-      int x = 0;
-#if defined(__SSE2__)
-      const bool aligned =
-          ((reinterpret_cast<uintptr_t>(to) | reinterpret_cast<uintptr_t>(below)) & 15) == 0;
-      for (; aligned && x + 4 <= width; x += 4) {
-        const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
-        const __m128i left = _mm_unpacklo_epi32(four, four);
-        const __m128i right = _mm_unpackhi_epi32(four, four);
-        _mm_stream_si128(reinterpret_cast<__m128i*>(to + 2 * x), left);
-        _mm_stream_si128(reinterpret_cast<__m128i*>(to + 2 * x + 4), right);
-        _mm_stream_si128(reinterpret_cast<__m128i*>(below + 2 * x), left);
-        _mm_stream_si128(reinterpret_cast<__m128i*>(below + 2 * x + 4), right);
+      doubleRow(from, width, to, to + stride);
+    } else {
+      for (int x = 0; x < width; ++x) {
+        for (int k = 0; k < scale; ++k) to[x * scale + k] = from[x];
       }
-#endif
-      for (; x < width; ++x) {
-        const uint64_t pair = from[x] * 0x100000001ull;
-        std::memcpy(to + 2 * x, &pair, sizeof pair);
-        std::memcpy(below + 2 * x, &pair, sizeof pair);
+      for (int k = 1; k < scale; ++k) {
+        std::memcpy(to + static_cast<size_t>(k) * stride, to, rowBytes);
       }
-      continue;
     }
-    for (int x = 0; x < width; ++x) {
-      for (int k = 0; k < scale; ++k) to[x * scale + k] = from[x];
-    }
-    for (int k = 1; k < scale; ++k) std::memcpy(to + static_cast<size_t>(k) * stride, to, rowBytes);
   }
 #if defined(__SSE2__)
   // The streamed stores are complete before the image is handed over.
@@ -707,6 +712,7 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
     // Not when the scenes draw into the window itself (no framebuffer
     // object): they cover part of the bars every frame.
     presentOnCpu = state.frameBuffer != 0 && platform::glDrawsOnCpu();
+    if (!presentOnCpu) std::vector<uint32_t>().swap(frameCopy);
     presentByRegion = !presentOnCpu && windowHasBars() && state.frameBuffer != 0;
     barsKept = false;
     wholeWindowDue = true;
@@ -747,6 +753,7 @@ bool glMode() { return (state.videoFlags & kOpenGl) != 0 && state.glContextLive;
 void videoShutdown() {
   platform::releasePicture();
   presentOnCpu = false;
+  std::vector<uint32_t>().swap(frameCopy);
   // The context goes with SDL_Quit, and its names with it.
   state.frameBuffer = 0;
   state.frameDepthBuffer = 0;
