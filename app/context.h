@@ -10,7 +10,7 @@
 
 #include "app/input.h"
 #include "app/settings.h"
-#include "net/reachability.h"
+#include "net/internet_settings.h"
 #include "records/records.h"
 #include "render/image.h"
 #include "text/text.h"

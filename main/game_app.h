@@ -8,9 +8,9 @@
 
 #include "app/context.h"
 #include "main/main_loop.h"
-#include "net/directory.h"
+#include "internet/directory.h"
 #include "net/net_link.h"
-#include "net/port_mapping.h"
+#include "internet/port_mapping.h"
 #include "scenes/character_select_scene.h"
 #include "scenes/game_select_scene.h"
 #include "scenes/options_scene.h"
@@ -49,9 +49,9 @@ class GameApp {
   net::NetLink link;
   // Destroyed before the context (which ends the network library): the
   // router's forwarding is removed on the way out.
-  net::PortMapping mapping;
+  internet::PortMapping mapping;
   // The hosted room's place in the room directory (directory=).
-  net::DirectoryAnnouncer announcer;
+  internet::DirectoryAnnouncer announcer;
   std::optional<RoomLobbyScene> lobby;
   std::optional<TitleScene> title;
   std::optional<CharacterSelectScene> characterSelect;

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "main/game_app.h"
-#include "net/directory.h"
+#include "internet/directory.h"
 
 // On Windows <SDL.h> renames this function SDL_main: SDL's start-up wrapper
 // (SDLmain) provides WinMain, sends stdout and stderr to stdout.txt and
@@ -27,6 +27,6 @@ int main(int, char**) {
   app.reset();
   // The room directory's workers end (each within its bounds) before the
   // libraries they use are cleaned up at exit.
-  net::stopDirectoryWorkers();
+  internet::stopDirectoryWorkers();
   return result;
 }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "net/reachability.h"
+#include "net/internet_settings.h"
 #include "records/records.h"
 
 namespace net {
@@ -63,7 +63,7 @@ bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profil
 // no, false or 0 turn the router's asking off; on, yes, true or 1 on) and
 // "address" (a host name or numeric address told instead of the router's
 // answer; empty: none), and "directory" (DOMAIN or DOMAIN:PORT of a room
-// directory, net/directory_settings.h; empty: none). A value that is none of
+// directory, net/internet_settings.h; empty: none). A value that is none of
 // these is skipped with one line on standard output.
 bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profile,
                     HostReachSettings& reach);

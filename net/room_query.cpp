@@ -51,31 +51,35 @@ void RoomRefresh::cancel() {
   count_ = listed_ = 0;
   running_ = false;
   search_.stop();
-  directory_.cancel();
+  if (directory_ != nullptr) directory_->cancel();
+  directory_ = nullptr;
   announced_.clear();
   announcedNext_ = 0;
 }
 
-void RoomRefresh::browse(const DirectoryServer& directory) {
-  if (!running_ || !directory.configured()) return;
-  directory_.start(directory);
+void RoomRefresh::browse(RoomSource* source) {
+  if (!running_) return;
+  directory_ = source;
 }
 
 // The directory's choice is taken once it is made; the rooms are asked a
 // few per step after the listed and found ones, each address and port of
 // the refresh once.
 void RoomRefresh::collectAnnounced(uint32_t now) {
-  const DirectoryBrowse::State state = directory_.poll();
-  if (state == DirectoryBrowse::State::Asking) return;
-  if (state == DirectoryBrowse::State::Failed) {
-    std::fprintf(stderr, "directory: %s\n", directory_.outcome().c_str());
-    directory_.cancel();
+  const RoomSource::State state =
+      directory_ != nullptr ? directory_->poll() : RoomSource::State::Idle;
+  if (state == RoomSource::State::Asking) return;
+  if (state == RoomSource::State::Failed) {
+    std::fprintf(stderr, "directory: %s\n", directory_->outcome().c_str());
+    directory_->cancel();
+    directory_ = nullptr;
     return;
   }
-  if (state == DirectoryBrowse::State::Done) {
-    announced_ = directory_.takeRooms();
+  if (state == RoomSource::State::Done) {
+    announced_ = directory_->takeRooms();
     announcedNext_ = 0;
-    directory_.cancel();
+    directory_->cancel();
+    directory_ = nullptr;
   }
   for (size_t added = 0; added < kAnnouncedPerStep && announcedNext_ < announced_.size();
        ++added) {
@@ -157,7 +161,8 @@ bool RoomRefresh::step() {
   const uint32_t now = SDL_GetTicks();
   collectFound(now);
   collectAnnounced(now);
-  running_ = search_.isOpen() || directory_.poll() == DirectoryBrowse::State::Asking ||
+  running_ = search_.isOpen() ||
+             (directory_ != nullptr && directory_->poll() == RoomSource::State::Asking) ||
              announcedNext_ < announced_.size();
   for (size_t i = 0; i < count_; ++i) {
     Query& query = queries_[i];

@@ -11,10 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "net/connect_attempt.h"
-#include "net/directory.h"
 #include "net/discovery.h"
 #include "net/wire.h"
 #include "platform/net_socket.h"
@@ -25,6 +25,34 @@ namespace net {
 // The most rooms one refresh asks (the room list's length), listed and found
 // together.
 inline constexpr size_t kMaxRefreshRooms = 100;
+// The most rooms a refresh takes from elsewhere (a room directory) besides.
+inline constexpr size_t kMaxAnnouncedRooms = 100;
+
+// A room found elsewhere, to be asked: the endpoints to try, each with its
+// port, all of them one machine; and the instance its host gave (the local
+// network search's, net/discovery.h), so that a room found twice is shown
+// once.
+struct AnnouncedRoom {
+  platform::LookupAnswer endpoints;
+  uint32_t instance = 0;
+};
+
+// Rooms a refresh asks besides the listed and found ones, from a source that
+// works beside the frame loop (a room directory, internet/directory.h): the
+// refresh polls it each step and never waits for it.
+class RoomSource {
+ public:
+  enum class State : uint8_t { Idle, Asking, Done, Failed };
+  virtual ~RoomSource() = default;
+  // Where the source stands, without waiting; Asking for a bounded time.
+  virtual State poll() = 0;
+  // Done: the rooms to ask, handed over once.
+  virtual std::vector<AnnouncedRoom> takeRooms() = 0;
+  // Failed: one line for the console.
+  virtual const std::string& outcome() const = 0;
+  // Drops whatever the source still has open; Idle again.
+  virtual void cancel() = 0;
+};
 // Queries one refresh holds: the listed and found rooms, and up to
 // kMaxAnnouncedRooms rooms of a room directory besides.
 inline constexpr size_t kMaxRefreshQueries = kMaxRefreshRooms + kMaxAnnouncedRooms;
@@ -48,12 +76,11 @@ class RoomRefresh {
   // listed ones (while fewer than kMaxRefreshRooms are asked). Whatever an
   // earlier refresh still had open is dropped.
   void start(const RoomRecord* rooms, size_t count, uint32_t answerMs, bool searchLocal = false);
-  // After start: asks the room directory too (net/directory.h; nothing for
-  // a server that is not configured). The rooms it chooses are asked after
-  // the listed and found ones, exactly as those are, each address and port
-  // once in the refresh; the refresh waits for the directory at most
-  // kDirectoryLimitMs.
-  void browse(const DirectoryServer& directory);
+  // After start: takes rooms from source too (started by the caller, who
+  // keeps it alive while the refresh runs). The rooms it gives are asked
+  // after the listed and found ones, exactly as those are, each address and
+  // port once in the refresh; the refresh runs while the source is Asking.
+  void browse(RoomSource* source);
   // Advances every query without waiting. True once every room has
   // answered or given up (at once when none was asked).
   bool step();
@@ -129,7 +156,7 @@ class RoomRefresh {
   bool running_ = false;
   RoomSearch search_;
   uint32_t searchStart_ = 0;
-  DirectoryBrowse directory_;
+  RoomSource* directory_ = nullptr;
   std::vector<AnnouncedRoom> announced_;  // chosen, not asked yet
   size_t announcedNext_ = 0;
   // This machine's own addresses: read when a search starts, or when first

@@ -205,7 +205,10 @@ void RoomListScene::stepRefresh() {
     const render::VideoState& video = render::video();
     refresh.start(rooms.data(), static_cast<size_t>(listed),
                   video.targetFrameRate * video.frameDelayMs, true);
-    refresh.browse(ctx.hostReach.directory);
+    if (ctx.hostReach.directory.configured()) {
+      directoryBrowse.start(ctx.hostReach.directory);
+      refresh.browse(&directoryBrowse);
+    }
     refreshStage = RefreshAsking;
   }
   if (refresh.step()) finishRefresh();

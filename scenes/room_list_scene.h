@@ -8,6 +8,7 @@
 
 #include "app/context.h"
 #include "app/scene.h"
+#include "internet/directory.h"
 #include "net/net_link.h"
 #include "net/room_query.h"
 
@@ -82,5 +83,7 @@ class RoomListScene : public Scene {
   std::array<GfxImage, kButtons> helpTexts;
   GfxImage commentLabel;
   RefreshStage refreshStage = RefreshIdle;
+  // The room directory's rooms for the refresh (directory=).
+  internet::DirectoryBrowse directoryBrowse;
   net::RoomRefresh refresh;
 };

@@ -18,7 +18,7 @@ enum : uint8_t { ButtonStart = 0, ButtonGame = 1, ButtonConfig = 2, ButtonLeave 
 }  // namespace
 
 RoomLobbyScene::RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink,
-                               net::PortMapping* mapping, net::DirectoryAnnouncer* announcer)
+                               internet::PortMapping* mapping, internet::DirectoryAnnouncer* announcer)
     : ctx(shared), link(sharedLink), portMapping(mapping), directoryAnnouncer(announcer) {
   text::renderHeading(headingLabels, sjis::kRuleSelectTitle, "rule select", ctx.fonts[kLabelFont],
                       ctx.fonts[kSmallFont], ctx.textColor);
@@ -231,22 +231,22 @@ void RoomLobbyScene::updateButtonBar() {
 
 void RoomLobbyScene::drawReachLine() {
   if (link.mode() != net::Host || portMapping == nullptr) return;
-  const net::Reachability reach = portMapping->state();
+  const internet::Reachability reach = portMapping->state();
   if (reach != visit.shownReach) {
     visit.shownReach = reach;
     render::releaseImage(reachLabel);
-    text::renderText(net::reachLobbyLine(reach).c_str(), reachLabel, ctx.fonts[kSmallFont],
+    text::renderText(internet::reachLobbyLine(reach).c_str(), reachLabel, ctx.fonts[kSmallFont],
                      ctx.textColor, true);
-    if (reach.reach == net::Reach::Internet || reach.reach == net::Reach::LanOnly)
-      std::printf("%s\n", net::reachConsoleLine(reach).c_str());
+    if (reach.reach == internet::Reach::Internet || reach.reach == internet::Reach::LanOnly)
+      std::printf("%s\n", internet::reachConsoleLine(reach).c_str());
   }
   // Below the player panels, inside the lobby's panel as it unfolds.
   render::setDrawColor(1, 1, 1, std::min(visit.progress, 1.0f));
   render::drawImage(20, kReachLineY, reachLabel);
 }
 
-net::HostedRoom RoomLobbyScene::hostedRoom() const {
-  net::HostedRoom room;
+internet::HostedRoom RoomLobbyScene::hostedRoom() const {
+  internet::HostedRoom room;
   room.name = roomNameUtf8;
   room.comment = commentUtf8;
   room.maxPlayers = static_cast<uint8_t>(slotCount());
@@ -254,8 +254,8 @@ net::HostedRoom RoomLobbyScene::hostedRoom() const {
   room.instance = link.roomInstance();
   room.roomPort = ctx.currentRoom.port;
   if (portMapping != nullptr) {
-    const net::Reachability reach = portMapping->state();
-    if (reach.reach == net::Reach::Internet) {
+    const internet::Reachability reach = portMapping->state();
+    if (reach.reach == internet::Reach::Internet) {
       room.reachAddress = reach.address.data();
       room.reachPort = reach.port;
     }
@@ -268,23 +268,23 @@ void RoomLobbyScene::announce() {
     return;
   }
   directoryAnnouncer->update(hostedRoom());
-  const net::DirectoryAnnouncer::State state = directoryAnnouncer->state();
+  const internet::DirectoryAnnouncer::State state = directoryAnnouncer->state();
   if (state == visit.shownAnnouncer) return;
   visit.shownAnnouncer = state;
   const char* domain = ctx.hostReach.directory.domain.data();
   switch (state) {
-    case net::DirectoryAnnouncer::State::Announced:
+    case internet::DirectoryAnnouncer::State::Announced:
       std::printf("directory %s: the room is announced%s\n", domain,
                   directoryAnnouncer->secured() ? " (TLS)" : "");
       break;
-    case net::DirectoryAnnouncer::State::Nowhere:
+    case internet::DirectoryAnnouncer::State::Nowhere:
       std::printf("directory %s: nothing to announce (no address the internet reaches)\n", domain);
       break;
-    case net::DirectoryAnnouncer::State::Retrying:
+    case internet::DirectoryAnnouncer::State::Retrying:
       std::printf("directory %s: not reached; trying again\n", domain);
       break;
-    case net::DirectoryAnnouncer::State::Off:
-    case net::DirectoryAnnouncer::State::Joining:
+    case internet::DirectoryAnnouncer::State::Off:
+    case internet::DirectoryAnnouncer::State::Joining:
       break;
   }
 }

@@ -9,9 +9,9 @@
 
 #include "app/context.h"
 #include "app/scene.h"
-#include "net/directory.h"
+#include "internet/directory.h"
 #include "net/net_link.h"
-#include "net/port_mapping.h"
+#include "internet/port_mapping.h"
 #include "text/text.h"
 
 enum LobbyState : uint8_t {
@@ -29,8 +29,8 @@ class RoomLobbyScene : public Scene {
   // mapping, when given, is asked to forward a hosted room's port on the
   // home router while the room is open; announcer, when given, announces the
   // room in the room directory of RoomConfig.txt (directory=) meanwhile.
-  RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink, net::PortMapping* mapping = nullptr,
-                 net::DirectoryAnnouncer* announcer = nullptr);
+  RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink, internet::PortMapping* mapping = nullptr,
+                 internet::DirectoryAnnouncer* announcer = nullptr);
   void enter() override;
   void update() override;
   // Processes every message of the frame.
@@ -50,8 +50,8 @@ class RoomLobbyScene : public Scene {
     uint8_t button = 0;  // highlighted button
     uint8_t state = Opening;
     float progress = 0;            // unfold progress, 0.05 per frame
-    net::Reachability shownReach;  // what reachLabel shows
-    net::DirectoryAnnouncer::State shownAnnouncer = net::DirectoryAnnouncer::State::Off;
+    internet::Reachability shownReach;  // what reachLabel shows
+    internet::DirectoryAnnouncer::State shownAnnouncer = internet::DirectoryAnnouncer::State::Off;
   };
   Visit visit;
 
@@ -64,12 +64,12 @@ class RoomLobbyScene : public Scene {
   void enterHost();
   void enterGuest();
   // The room as the directory is told it.
-  net::HostedRoom hostedRoom() const;
+  internet::HostedRoom hostedRoom() const;
 
   GameContext& ctx;
   net::NetLink& link;
-  net::PortMapping* portMapping;
-  net::DirectoryAnnouncer* directoryAnnouncer;
+  internet::PortMapping* portMapping;
+  internet::DirectoryAnnouncer* directoryAnnouncer;
   // The hosted room's name and comment in UTF-8, for the directory.
   std::string roomNameUtf8;
   std::string commentUtf8;

@@ -1,4 +1,4 @@
-// The room directory's announcement (net/announcement.h) and the choice of
+// The room directory's announcement (internet/announcement.h) and the choice of
 // the rooms a guest asks, without any server: what a host's presence
 // carries, which announcements a guest ignores whole, which addresses it
 // never asks, and the bounds of one refresh (per address, per refresh, each
@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "net/announcement.h"
-#include "net/directory.h"
+#include "internet/announcement.h"
+#include "internet/directory.h"
 
 namespace {
 
 using net::AnnouncedRoom;
-using net::Announcement;
+using internet::Announcement;
 
 class Strophe {
  public:
@@ -71,7 +71,7 @@ bool reads(const Strophe& x, const std::string& xml, Announcement* out = nullptr
   Owned stanza(x.parse(xml));
   if (stanza.stanza == nullptr) return false;
   Announcement announcement;
-  const bool ok = net::readAnnouncement(stanza.stanza, announcement);
+  const bool ok = internet::readAnnouncement(stanza.stanza, announcement);
   if (ok && out != nullptr) *out = announcement;
   return ok;
 }
@@ -87,7 +87,7 @@ TEST(Announcement, BuiltAndReadBack) {
   sent.endpoints[0] = address("203.0.113.5", 40123);
   sent.endpoints[1] = address("2001:db8::5", 6247);
   sent.endpointCount = 2;
-  xmpp_stanza_t* room = net::buildAnnouncement(x.ctx, sent);
+  xmpp_stanza_t* room = internet::buildAnnouncement(x.ctx, sent);
   ASSERT_NE(room, nullptr);
   xmpp_stanza_t* wrapper = xmpp_presence_new(x.ctx);
   xmpp_stanza_add_child(wrapper, room);
@@ -117,14 +117,14 @@ TEST(Announcement, NothingToBuildWithoutAPlaceOrWithTooLongAText) {
   Strophe x;
   Announcement a;
   a.maxPlayers = 6;
-  EXPECT_EQ(net::buildAnnouncement(x.ctx, a), nullptr);  // no endpoint
+  EXPECT_EQ(internet::buildAnnouncement(x.ctx, a), nullptr);  // no endpoint
   a.endpoints[0] = address("203.0.113.5", 6247);
   a.endpointCount = 1;
-  a.name.assign(net::kMaxNameBytes + 1, 'n');
-  EXPECT_EQ(net::buildAnnouncement(x.ctx, a), nullptr);
+  a.name.assign(internet::kMaxNameBytes + 1, 'n');
+  EXPECT_EQ(internet::buildAnnouncement(x.ctx, a), nullptr);
   a.name = "n";
-  a.comment.assign(net::kMaxCommentBytes + 1, 'c');
-  EXPECT_EQ(net::buildAnnouncement(x.ctx, a), nullptr);
+  a.comment.assign(internet::kMaxCommentBytes + 1, 'c');
+  EXPECT_EQ(internet::buildAnnouncement(x.ctx, a), nullptr);
 }
 
 TEST(Announcement, WellFormedVariantsAreRead) {
@@ -222,12 +222,12 @@ TEST(Announcement, AnythingElseIsIgnoredWhole) {
                         "<name>n</name><comment>c</comment>"
                         "<reach address='203.0.113.5' port='1'><x/></reach>"))},
       {"a name too long",
-       presence(roomXml(kGoodAttributes, "<name>" + std::string(net::kMaxNameBytes + 1, 'n') +
+       presence(roomXml(kGoodAttributes, "<name>" + std::string(internet::kMaxNameBytes + 1, 'n') +
                                              "</name><comment>c</comment>"
                                              "<reach address='203.0.113.5' port='1'/>"))},
       {"a comment too long",
        presence(roomXml(kGoodAttributes, "<name>n</name><comment>" +
-                                             std::string(net::kMaxCommentBytes + 1, 'c') +
+                                             std::string(internet::kMaxCommentBytes + 1, 'c') +
                                              "</comment><reach address='203.0.113.5' port='1'/>"))},
       {"a 100 KB announcement",
        presence(roomXml(kGoodAttributes,
@@ -239,7 +239,7 @@ TEST(Announcement, AnythingElseIsIgnoredWhole) {
     Owned parsed(x.parse(xml));
     ASSERT_NE(parsed.stanza, nullptr) << what << ": the test's XML does not parse";
     Announcement announcement;
-    EXPECT_FALSE(net::readAnnouncement(parsed.stanza, announcement)) << what;
+    EXPECT_FALSE(internet::readAnnouncement(parsed.stanza, announcement)) << what;
   }
 }
 
@@ -248,18 +248,18 @@ TEST(Announcement, ForbiddenAddressesAreNeverAskable) {
        {"127.0.0.1", "127.255.0.9", "0.0.0.0", "0.1.2.3", "224.0.0.1", "239.255.255.250",
         "255.255.255.255", "169.254.10.20", "::", "::1", "ff02::1", "ff0e::5", "fe80::1", "febf::1",
         "::ffff:127.0.0.1", "::ffff:224.0.0.9", "::ffff:169.254.1.1", "::ffff:0.0.0.0"}) {
-    EXPECT_FALSE(net::isAskable(address(text, 6247))) << text;
+    EXPECT_FALSE(internet::isAskable(address(text, 6247))) << text;
   }
   for (const char* text : {"203.0.113.5", "198.51.100.1", "192.0.2.1", "10.0.0.1", "192.168.1.20",
                            "100.64.0.1", "2001:db8::1", "2a00::1", "fd00::20"}) {
-    EXPECT_TRUE(net::isAskable(address(text, 6247))) << text;
-    EXPECT_FALSE(net::isAskable(address(text, 0))) << text << " port 0";
+    EXPECT_TRUE(internet::isAskable(address(text, 6247))) << text;
+    EXPECT_FALSE(internet::isAskable(address(text, 0))) << text << " port 0";
   }
-  EXPECT_TRUE(net::isGlobalIpv6(address("2001:db8::1", 0)));
-  EXPECT_TRUE(net::isGlobalIpv6(address("3fff::1", 0)));
-  EXPECT_FALSE(net::isGlobalIpv6(address("fd00::1", 0)));
-  EXPECT_FALSE(net::isGlobalIpv6(address("fe80::1", 0)));
-  EXPECT_FALSE(net::isGlobalIpv6(address("203.0.113.5", 0)));
+  EXPECT_TRUE(internet::isGlobalIpv6(address("2001:db8::1", 0)));
+  EXPECT_TRUE(internet::isGlobalIpv6(address("3fff::1", 0)));
+  EXPECT_FALSE(internet::isGlobalIpv6(address("fd00::1", 0)));
+  EXPECT_FALSE(internet::isGlobalIpv6(address("fe80::1", 0)));
+  EXPECT_FALSE(internet::isGlobalIpv6(address("203.0.113.5", 0)));
 }
 
 Announcement room(std::initializer_list<platform::Address> endpoints) {
@@ -288,15 +288,15 @@ TEST(ChooseRooms, AFloodOnOneAddressGetsItsShareAndNoMore) {
   for (const char* forbidden : {"127.0.0.1", "224.0.0.1", "0.0.0.0", "::1", "fe80::1"})
     all.push_back(room({address(forbidden, 6247)}));
   std::mt19937 random(1);
-  const std::vector<AnnouncedRoom> rooms = net::chooseRooms(all, random);
+  const std::vector<AnnouncedRoom> rooms = internet::chooseRooms(all, random);
   std::map<std::string, int> perAddress;
   for (const platform::Address& e : endpointsOf(rooms)) {
     ++perAddress[key(e)];
-    EXPECT_TRUE(net::isAskable(e)) << key(e);
+    EXPECT_TRUE(internet::isAskable(e)) << key(e);
   }
-  EXPECT_EQ(perAddress["198.51.100.66"], static_cast<int>(net::kRoomsPerAddress));
+  EXPECT_EQ(perAddress["198.51.100.66"], static_cast<int>(internet::kRoomsPerAddress));
   EXPECT_EQ(perAddress["203.0.113.5"], 1);
-  EXPECT_EQ(rooms.size(), net::kRoomsPerAddress + 1);
+  EXPECT_EQ(rooms.size(), internet::kRoomsPerAddress + 1);
 }
 
 TEST(ChooseRooms, AtMostNRoomsEachAddressAndPortOnce) {
@@ -307,7 +307,7 @@ TEST(ChooseRooms, AtMostNRoomsEachAddressAndPortOnce) {
     all.push_back(room({address(a.c_str(), 6247)}));  // the same room twice
   }
   std::mt19937 random(2);
-  const std::vector<AnnouncedRoom> rooms = net::chooseRooms(all, random);
+  const std::vector<AnnouncedRoom> rooms = internet::chooseRooms(all, random);
   EXPECT_EQ(rooms.size(), net::kMaxAnnouncedRooms);
   std::set<std::string> seen;
   for (const platform::Address& e : endpointsOf(rooms)) {
@@ -322,7 +322,7 @@ TEST(ChooseRooms, AMappedAddressCountsAsItsIpv4One) {
     all.push_back(room({address("::ffff:198.51.100.66", static_cast<uint16_t>(2000 + i))}));
   }
   std::mt19937 random(3);
-  EXPECT_EQ(net::chooseRooms(all, random).size(), net::kRoomsPerAddress);
+  EXPECT_EQ(internet::chooseRooms(all, random).size(), internet::kRoomsPerAddress);
 }
 
 TEST(ChooseRooms, ARoomKeepsItsOtherPlacesWhenOneAddressIsFull) {
@@ -331,10 +331,10 @@ TEST(ChooseRooms, ARoomKeepsItsOtherPlacesWhenOneAddressIsFull) {
     all.push_back(room({address("198.51.100.66", static_cast<uint16_t>(1000 + i))}));
   all.push_back(room({address("198.51.100.66", 6247), address("2001:db8::7", 6247)}));
   std::mt19937 random(4);
-  const std::vector<AnnouncedRoom> rooms = net::chooseRooms(all, random);
+  const std::vector<AnnouncedRoom> rooms = internet::chooseRooms(all, random);
   std::map<std::string, int> perAddress;
   for (const platform::Address& e : endpointsOf(rooms)) ++perAddress[key(e)];
-  EXPECT_EQ(perAddress["198.51.100.66"], static_cast<int>(net::kRoomsPerAddress));
+  EXPECT_EQ(perAddress["198.51.100.66"], static_cast<int>(internet::kRoomsPerAddress));
   EXPECT_EQ(perAddress["2001:db8::7"], 1);
 }
 
@@ -347,7 +347,7 @@ TEST(ChooseRooms, TheOrderIsTheGuestsOwn) {
     std::vector<Announcement> all;
     for (int i = 0; i < 10; ++i)
       all.push_back(room({address("198.51.100.66", static_cast<uint16_t>(1000 + i))}));
-    for (const platform::Address& e : endpointsOf(net::chooseRooms(all, random))) ++chosen[e.port];
+    for (const platform::Address& e : endpointsOf(internet::chooseRooms(all, random))) ++chosen[e.port];
   }
   for (int i = 0; i < 10; ++i) {
     // 2000 draws x 3 of 10: 600 expected each.
@@ -357,20 +357,20 @@ TEST(ChooseRooms, TheOrderIsTheGuestsOwn) {
 }
 
 TEST(AnnouncementSample, KeepsAUniformSampleOfABoundedSize) {
-  net::AnnouncementSample sample(6);
-  const size_t total = net::kMaxKeptAnnouncements * 4;
+  internet::AnnouncementSample sample(6);
+  const size_t total = internet::kMaxKeptAnnouncements * 4;
   for (size_t i = 0; i < total; ++i) {
     Announcement a = room({address("198.51.100.1", static_cast<uint16_t>(1 + i % 60000))});
     a.players = static_cast<uint8_t>(i * 4 / total);  // the quarter it came in
     sample.offer(a);
   }
   EXPECT_EQ(sample.seen(), total);
-  ASSERT_EQ(sample.kept().size(), net::kMaxKeptAnnouncements);
+  ASSERT_EQ(sample.kept().size(), internet::kMaxKeptAnnouncements);
   std::array<size_t, 4> quarters{};
   for (const Announcement& a : sample.kept()) ++quarters[a.players];
   for (size_t q : quarters) {
-    EXPECT_GT(q, net::kMaxKeptAnnouncements / 4 * 8 / 10);
-    EXPECT_LT(q, net::kMaxKeptAnnouncements / 4 * 12 / 10);
+    EXPECT_GT(q, internet::kMaxKeptAnnouncements / 4 * 8 / 10);
+    EXPECT_LT(q, internet::kMaxKeptAnnouncements / 4 * 12 / 10);
   }
 }
 

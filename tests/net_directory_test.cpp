@@ -1,4 +1,4 @@
-// The room directory's client (net/directory.h) against real directories,
+// The room directory's client (internet/directory.h) against real directories,
 // Debian's prosody with the shipped configuration (directory/prosody.cfg.lua),
 // without TLS, with TLS from a test CA of the test's own, with a certificate
 // nobody trusts and one for another name; and against one that plays foul
@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "net/directory.h"
+#include "internet/directory.h"
 #include "net/room_query.h"
 #include "support/net_test_peers.h"
 
@@ -244,7 +244,7 @@ class Directories : public ::testing::Environment {
     if (!sink->ready()) why = "the connection sink did not start";
   }
   void TearDown() override {
-    net::stopDirectoryWorkers();
+    internet::stopDirectoryWorkers();
     fakes.clear();
     sink.reset();
     if (!inside()) return;
@@ -275,8 +275,8 @@ class DirectoryTest : public nettest::NetTest {
   }
   void TearDown() override { announcer.close(); }
 
-  net::HostedRoom hosted(uint8_t players = 1) const {
-    net::HostedRoom room;
+  internet::HostedRoom hosted(uint8_t players = 1) const {
+    internet::HostedRoom room;
     room.name = "HanaRoom";
     room.comment = "welcome";
     room.players = players;
@@ -292,7 +292,7 @@ class DirectoryTest : public nettest::NetTest {
     const uint64_t until = nowMs() + 8000;
     while (nowMs() < until) {
       host.frame();
-      if (announcer.state() == net::DirectoryAnnouncer::State::Announced) return true;
+      if (announcer.state() == internet::DirectoryAnnouncer::State::Announced) return true;
       SDL_Delay(10);
     }
     return false;
@@ -303,7 +303,7 @@ class DirectoryTest : public nettest::NetTest {
     uint64_t ms = 0;
     uint64_t longestGap = 0;  // between two frames
     std::vector<RoomRecord> shown;
-    net::DirectoryBrowse::State directory = net::DirectoryBrowse::State::Idle;
+    internet::DirectoryBrowse::State directory = internet::DirectoryBrowse::State::Idle;
   };
   // One refresh as the room list runs it: a step per frame (about 60 a
   // second), the host's lobby framed alongside.
@@ -315,7 +315,9 @@ class DirectoryTest : public nettest::NetTest {
     listed.port = kRoomPort;
     const uint64_t started = nowMs();
     refresh.start(&listed, listHost ? 1 : 0, kAnswerMs, false);
-    refresh.browse(server);
+    internet::DirectoryBrowse browse;
+    browse.start(server);
+    refresh.browse(&browse);
     uint64_t last = nowMs();
     while (nowMs() - started < 15000) {
       host.frame();
@@ -343,7 +345,7 @@ class DirectoryTest : public nettest::NetTest {
   }
 
   Lobby host;
-  net::DirectoryAnnouncer announcer;
+  internet::DirectoryAnnouncer announcer;
 };
 std::string DirectoryTest::skipReason = "runs inside its namespace only";
 
@@ -437,7 +439,7 @@ TEST_F(DirectoryTest, AHostsRoomIsListedAndItsCountFollows) {
 
   // A second player: the announcement follows within its update interval.
   announcer.update(hosted(2));
-  const uint64_t until = nowMs() + net::kAnnouncerUpdateMs + 3000;
+  const uint64_t until = nowMs() + internet::kAnnouncerUpdateMs + 3000;
   bool followed = false;
   while (!followed && nowMs() < until) {
     host.frames(5);
@@ -449,21 +451,21 @@ TEST_F(DirectoryTest, AHostsRoomIsListedAndItsCountFollows) {
 // A room with no address the internet reaches is not announced; once it has
 // one it is, and when it loses it again it leaves, signed in all along.
 TEST_F(DirectoryTest, OnlyARoomWithAnAddressIsAnnounced) {
-  net::HostedRoom nowhere = hosted(1);
+  internet::HostedRoom nowhere = hosted(1);
   nowhere.reachAddress.clear();
   announcer.open(directory("dir.test"), nowhere);
-  const auto settles = [this](net::DirectoryAnnouncer::State wanted) {
+  const auto settles = [this](internet::DirectoryAnnouncer::State wanted) {
     const uint64_t until = nowMs() + 5000;
     while (announcer.state() != wanted && nowMs() < until) SDL_Delay(10);
     return announcer.state() == wanted;
   };
-  EXPECT_TRUE(settles(net::DirectoryAnnouncer::State::Nowhere));
+  EXPECT_TRUE(settles(internet::DirectoryAnnouncer::State::Nowhere));
   announcer.update(hosted(1));
-  EXPECT_TRUE(settles(net::DirectoryAnnouncer::State::Announced));
+  EXPECT_TRUE(settles(internet::DirectoryAnnouncer::State::Announced));
   announcer.update(nowhere);
-  EXPECT_TRUE(settles(net::DirectoryAnnouncer::State::Nowhere));
+  EXPECT_TRUE(settles(internet::DirectoryAnnouncer::State::Nowhere));
   SDL_Delay(500);  // its own leaving comes back from the room: no drop
-  EXPECT_EQ(announcer.state(), net::DirectoryAnnouncer::State::Nowhere);
+  EXPECT_EQ(announcer.state(), internet::DirectoryAnnouncer::State::Nowhere);
   EXPECT_FALSE(holds(roomPresences("dir.test", kPlainAddress), "<name>HanaRoom</name>"));
 }
 
@@ -476,7 +478,7 @@ TEST_F(DirectoryTest, AnEndedRoomIsNotListedByTheNextRefresh) {
   // The leave goes out at once and the server passes it on: the room's
   // presence is gone within the announcer's time to leave.
   bool gone = false;
-  while (!gone && nowMs() - closed < net::kAnnouncerLeaveLimitMs + 1000) {
+  while (!gone && nowMs() - closed < internet::kAnnouncerLeaveLimitMs + 1000) {
     gone = !holds(roomPresences("dir.test", kPlainAddress), "<name>HanaRoom</name>");
   }
   EXPECT_TRUE(gone) << "the ended room's presence stays in the directory";
@@ -503,7 +505,7 @@ TEST_F(DirectoryTest, ADirectoryThatFailsCostsTheRefreshAtMostItsLimit) {
            {"sends its list too slowly", kSlowPort}}) {
     const Refresh r = refresh(directory("foul.test", port), true);
     EXPECT_TRUE(r.ended) << what;
-    EXPECT_LE(r.ms, net::kDirectoryLimitMs + 300) << what;
+    EXPECT_LE(r.ms, internet::kDirectoryLimitMs + 300) << what;
     // The listed room is still shown.
     EXPECT_TRUE(shows(r, "HanaRoom")) << what;
     EXPECT_LT(r.longestGap, 100u) << what;
@@ -511,7 +513,7 @@ TEST_F(DirectoryTest, ADirectoryThatFailsCostsTheRefreshAtMostItsLimit) {
   // A name with no address at all.
   const Refresh r = refresh(directory("nowhere.test"), true);
   EXPECT_TRUE(r.ended);
-  EXPECT_LE(r.ms, net::kDirectoryLimitMs + 300);
+  EXPECT_LE(r.ms, internet::kDirectoryLimitMs + 300);
   EXPECT_TRUE(shows(r, "HanaRoom"));
 }
 
@@ -528,7 +530,7 @@ TEST_F(DirectoryTest, AFloodGetsItsShareAndTheRealRoomIsListedEveryTime) {
       asked[address].insert(port);
       ++connections;
     }
-    EXPECT_LE(asked[kFloodAddress].size(), net::kRoomsPerAddress) << "round " << round;
+    EXPECT_LE(asked[kFloodAddress].size(), internet::kRoomsPerAddress) << "round " << round;
     EXPECT_GE(asked[kFloodAddress].size(), 1u) << "round " << round;
     EXPECT_EQ(connections, asked[kFloodAddress].size()) << "each address and port once";
     EXPECT_LE(connections, net::kMaxAnnouncedRooms);
@@ -575,7 +577,7 @@ TEST_F(DirectoryTest, HostileOccupantsOfARealDirectory) {
     for (const auto& [address, port] : environment->sink->take()) {
       if (address == kFloodAddress) flood.insert(port);
     }
-    EXPECT_LE(flood.size(), net::kRoomsPerAddress);
+    EXPECT_LE(flood.size(), internet::kRoomsPerAddress);
   }
   EXPECT_EQ(forbiddenAttempts(), forbiddenBefore) << "a forbidden address was asked";
 }
@@ -584,28 +586,28 @@ TEST_F(DirectoryTest, TlsWhenOfferedWithTheCertificateChecked) {
   announcer.open(directory("tls.test"), hosted(1));
   ASSERT_TRUE(announced());
   EXPECT_TRUE(announcer.secured());
-  net::DirectoryBrowse browse;
+  internet::DirectoryBrowse browse;
   browse.start(directory("tls.test"));
   const uint64_t until = nowMs() + 3000;
-  while (browse.poll() == net::DirectoryBrowse::State::Asking && nowMs() < until) SDL_Delay(10);
-  EXPECT_EQ(browse.poll(), net::DirectoryBrowse::State::Done) << browse.outcome();
+  while (browse.poll() == internet::DirectoryBrowse::State::Asking && nowMs() < until) SDL_Delay(10);
+  EXPECT_EQ(browse.poll(), internet::DirectoryBrowse::State::Done) << browse.outcome();
   EXPECT_TRUE(browse.secured());
   EXPECT_TRUE(shows(refresh(directory("tls.test")), "HanaRoom"));
 
   // A certificate from a CA nobody here trusts, and a trusted one for
   // another name: no sign-in at all, and no falling back to plain text.
   for (const char* domain : {"bad.test", "wrong.test"}) {
-    net::DirectoryBrowse refused;
+    internet::DirectoryBrowse refused;
     refused.start(directory(domain));
     const uint64_t limit = nowMs() + 3000;
-    while (refused.poll() == net::DirectoryBrowse::State::Asking && nowMs() < limit) {
+    while (refused.poll() == internet::DirectoryBrowse::State::Asking && nowMs() < limit) {
       SDL_Delay(10);
     }
-    EXPECT_EQ(refused.poll(), net::DirectoryBrowse::State::Failed) << domain;
-    net::DirectoryAnnouncer other;
+    EXPECT_EQ(refused.poll(), internet::DirectoryBrowse::State::Failed) << domain;
+    internet::DirectoryAnnouncer other;
     other.open(directory(domain), hosted(1));
     SDL_Delay(1500);
-    EXPECT_NE(other.state(), net::DirectoryAnnouncer::State::Announced) << domain;
+    EXPECT_NE(other.state(), internet::DirectoryAnnouncer::State::Announced) << domain;
     other.close();
   }
 }

@@ -19,7 +19,7 @@
 #include <functional>
 #include <string>
 
-#include "net/port_mapping.h"
+#include "internet/port_mapping.h"
 #include "support/internet.h"
 #include "support/net_test_peers.h"
 
@@ -34,15 +34,15 @@ constexpr uint16_t kRoomPort = 6247;
 // four kinds of device a second each; a description or a command has 3 s.
 constexpr int kSettleMs = 20000;
 
-bool settled(const net::Reachability& state) {
-  return state.reach == net::Reach::Internet || state.reach == net::Reach::LanOnly;
+bool settled(const internet::Reachability& state) {
+  return state.reach == internet::Reach::Internet || state.reach == internet::Reach::LanOnly;
 }
 
 // The state once it has settled (or as it stands after kSettleMs); step
 // runs between looks.
-net::Reachability settle(const net::PortMapping& mapping, const std::function<void()>& step = {}) {
+internet::Reachability settle(const internet::PortMapping& mapping, const std::function<void()>& step = {}) {
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kSettleMs);
-  net::Reachability state = mapping.state();
+  internet::Reachability state = mapping.state();
   while (!settled(state) && Clock::now() < end) {
     if (step) step();
     SDL_Delay(10);
@@ -98,19 +98,19 @@ TEST_F(InternetPlay, AnExternalPortTakenOnTheRouterGivesAnotherOneThatIsTold) {
   ASSERT_TRUE(net_.lanMachine(1, "h1b", "10.221.1.11"));
   ASSERT_TRUE(net_.in("h1b", "upnpc -i -e other -a 10.221.1.11 6247 6247 TCP"));
   ASSERT_NE(net_.mappings().find("6247 10.221.1.11:6247"), std::string::npos);
-  net::PortMapping mapping;
+  internet::PortMapping mapping;
   {
     const In in(net_, "h1");
     mapping.start(kRoomPort, net::HostReachSettings{});
   }
-  const net::Reachability state = settle(mapping);
-  ASSERT_EQ(state.reach, net::Reach::Internet) << net::reachConsoleLine(state);
+  const internet::Reachability state = settle(mapping);
+  ASSERT_EQ(state.reach, internet::Reach::Internet) << internet::reachConsoleLine(state);
   // A documentation-range address: a router behind a real second NAT says
   // the same.
-  EXPECT_EQ(state.note, net::ReachNote::RouterPrivate);
+  EXPECT_EQ(state.note, internet::ReachNote::RouterPrivate);
   EXPECT_STREQ(state.address.data(), inettest::kWan1);
   EXPECT_NE(state.port, kRoomPort);
-  EXPECT_NE(net::reachLobbyLine(state).find(std::to_string(state.port)), std::string::npos);
+  EXPECT_NE(internet::reachLobbyLine(state).find(std::to_string(state.port)), std::string::npos);
   EXPECT_EQ(forwarding(state.port), std::to_string(state.port) + " 10.221.1.10:6247");
   mapping.stop();
   EXPECT_EQ(forwarding(state.port), "");
@@ -125,7 +125,7 @@ TEST_F(InternetPlay, AKilledHostsShortLeaseRunsOut) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     const In in(net_, "h1");
-    net::PortMapping mapping;
+    internet::PortMapping mapping;
     mapping.setLeaseSeconds(4);
     mapping.start(kRoomPort, net::HostReachSettings{});
     const char mapped = settle(mapping).routerMapped ? 'y' : 'n';
@@ -147,16 +147,16 @@ TEST_F(InternetPlay, AKilledHostsShortLeaseRunsOut) {
 }
 
 TEST_F(InternetPlay, HomeTwoSaysWhichPortToForward) {
-  net::PortMapping mapping;
+  internet::PortMapping mapping;
   {
     const In in(net_, "h2");
     mapping.start(kRoomPort, net::HostReachSettings{});
   }
-  const net::Reachability state = settle(mapping);
-  EXPECT_EQ(state.reach, net::Reach::LanOnly);
-  EXPECT_EQ(state.note, net::ReachNote::NoRouter);
-  EXPECT_NE(net::reachConsoleLine(state).find("forward TCP port 6247"), std::string::npos);
-  EXPECT_NE(net::reachLobbyLine(state).find("6247"), std::string::npos);
+  const internet::Reachability state = settle(mapping);
+  EXPECT_EQ(state.reach, internet::Reach::LanOnly);
+  EXPECT_EQ(state.note, internet::ReachNote::NoRouter);
+  EXPECT_NE(internet::reachConsoleLine(state).find("forward TCP port 6247"), std::string::npos);
+  EXPECT_NE(internet::reachLobbyLine(state).find("6247"), std::string::npos);
 }
 
 TEST_F(InternetPlay, BadDevicesOnTheLanCostBoundedTimeWhileTheRoomWorks) {
@@ -164,11 +164,11 @@ TEST_F(InternetPlay, BadDevicesOnTheLanCostBoundedTimeWhileTheRoomWorks) {
   ASSERT_TRUE(net_.lanMachine(2, "g2", "10.221.2.11"));
   const struct {
     const char* mode;
-    net::ReachNote note;
-  } kDevices[] = {{"garbage", net::ReachNote::NoRouter},
-                  {"silent", net::ReachNote::NoAnswer},
-                  {"endless", net::ReachNote::NoAnswer},
-                  {"flood", net::ReachNote::BadAnswer}};
+    internet::ReachNote note;
+  } kDevices[] = {{"garbage", internet::ReachNote::NoRouter},
+                  {"silent", internet::ReachNote::NoAnswer},
+                  {"endless", internet::ReachNote::NoAnswer},
+                  {"flood", internet::ReachNote::BadAnswer}};
   uint16_t port = 6300;
   for (const auto& device : kDevices) {
     SCOPED_TRACE(device.mode);
@@ -181,7 +181,7 @@ TEST_F(InternetPlay, BadDevicesOnTheLanCostBoundedTimeWhileTheRoomWorks) {
       SDL_Delay(20);
     }
     Lobby host, guest;
-    net::PortMapping mapping;
+    internet::PortMapping mapping;
     {
       const In in(net_, "h2");
       ASSERT_TRUE(host.host(++port));
@@ -193,15 +193,15 @@ TEST_F(InternetPlay, BadDevicesOnTheLanCostBoundedTimeWhileTheRoomWorks) {
     }
     Clock::time_point last = Clock::now();
     Clock::duration longest{};
-    const net::Reachability state = settle(mapping, [&] {
+    const internet::Reachability state = settle(mapping, [&] {
       host.frame();
       guest.frame();
       const Clock::time_point now = Clock::now();
       longest = std::max(longest, now - last);
       last = now;
     });
-    EXPECT_EQ(state.reach, net::Reach::LanOnly) << net::reachConsoleLine(state);
-    EXPECT_EQ(state.note, device.note) << net::reachConsoleLine(state);
+    EXPECT_EQ(state.reach, internet::Reach::LanOnly) << internet::reachConsoleLine(state);
+    EXPECT_EQ(state.note, device.note) << internet::reachConsoleLine(state);
     // Generous: only a frame held up by the network comes near it.
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count(), 1000);
     EXPECT_EQ(host.room.currentPlayers, 2) << "the guest on the LAN did not join";

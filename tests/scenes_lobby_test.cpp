@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "net/port_mapping.h"
+#include "internet/port_mapping.h"
 #include "render/draw.h"
 #include "scenes/game_select_scene.h"
 #include "scenes/room_lobby_scene.h"
@@ -193,7 +193,7 @@ TEST_F(Lobby, OwnRecordReturnsToSlotZeroWhenHosting) {
 // one on the console once the state settles; the room's mapping ends with
 // the room. Every line the state can give fits beside the panels.
 TEST_F(Lobby, HostIsToldWhereItsRoomCanBeReached) {
-  net::PortMapping mapping;
+  internet::PortMapping mapping;
   RoomLobbyScene hosting(*ctx, *link, &mapping);
   ctx->hostReach.upnp = false;  // a test never asks the real network's router
   link->setMode(net::Host);
@@ -204,28 +204,28 @@ TEST_F(Lobby, HostIsToldWhereItsRoomCanBeReached) {
   EXPECT_EQ(console,
             "Room: reachable on this network only: upnp=off in RoomConfig.txt; forward TCP port " +
                 std::to_string(kPort) + " to this machine\n");
-  EXPECT_EQ(hosting.visit.shownReach.note, net::ReachNote::UpnpOff);
+  EXPECT_EQ(hosting.visit.shownReach.note, internet::ReachNote::UpnpOff);
   testsupport::framesUntil(*ctx, hosting, "the lobby to open",
                            [&] { return hosting.visit.state == Active; });
   for (int i = 0; i < 3; ++i) frame(*ctx, hosting, {ButtonRight});
   frame(*ctx, hosting, {ButtonConfirm});
   testsupport::framesUntil(*ctx, hosting, "the room list",
                            [&] { return ctx->sceneId == kSceneRoomList; });
-  EXPECT_EQ(mapping.state().reach, net::Reach::NotHosting);
+  EXPECT_EQ(mapping.state().reach, internet::Reach::NotHosting);
 
-  net::Reachability state;
+  internet::Reachability state;
   state.roomPort = 65535;
   state.port = 65535;
   copyField(state.address, "203.0.113.255");
-  for (const net::ReachNote note :
-       {net::ReachNote::RouterMapped, net::ReachNote::RouterPrivate, net::ReachNote::UpnpOff,
-        net::ReachNote::NoRouter, net::ReachNote::NoAnswer, net::ReachNote::BadAnswer,
-        net::ReachNote::NotConnected, net::ReachNote::Refused}) {
+  for (const internet::ReachNote note :
+       {internet::ReachNote::RouterMapped, internet::ReachNote::RouterPrivate, internet::ReachNote::UpnpOff,
+        internet::ReachNote::NoRouter, internet::ReachNote::NoAnswer, internet::ReachNote::BadAnswer,
+        internet::ReachNote::NotConnected, internet::ReachNote::Refused}) {
     state.note = note;
     state.reach =
-        note <= net::ReachNote::ConfigAddress ? net::Reach::Internet : net::Reach::LanOnly;
+        note <= internet::ReachNote::ConfigAddress ? internet::Reach::Internet : internet::Reach::LanOnly;
     GfxImage label;
-    text::renderText(net::reachLobbyLine(state).c_str(), label, ctx->fonts[0], ctx->textColor,
+    text::renderText(internet::reachLobbyLine(state).c_str(), label, ctx->fonts[0], ctx->textColor,
                      true);
     EXPECT_LE(label.pixelWidth(), 600) << static_cast<int>(note);
   }

@@ -9,7 +9,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-layers=(compat platform records render text net app scenes main)
+layers=(compat platform records render text net internet app scenes main)
 
 # The folders named by the includes of one folder, one per line.
 uses() {

@@ -1,11 +1,11 @@
-#include "net/announcement.h"
+#include "internet/announcement.h"
 
 #include <strophe.h>
 
 #include <algorithm>
 #include <cstring>
 
-namespace net {
+namespace internet {
 namespace {
 
 // ::ffff:a.b.c.d
@@ -275,4 +275,4 @@ std::vector<AnnouncedRoom> chooseRooms(std::vector<Announcement>& announcements,
   return rooms;
 }
 
-}  // namespace net
+}  // namespace internet

@@ -1,4 +1,4 @@
-#include "net/http_exchange.h"
+#include "internet/http_exchange.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,7 +7,7 @@
 
 #include "platform/net_local.h"
 
-namespace net {
+namespace internet {
 
 namespace {
 
@@ -209,4 +209,4 @@ HttpOutcome httpExchange(const HttpUrl& url, const std::string& request, uint32_
   }
 }
 
-}  // namespace net
+}  // namespace internet

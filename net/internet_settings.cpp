@@ -1,4 +1,4 @@
-#include "net/directory_settings.h"
+#include "net/internet_settings.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "net/port_mapping.h"
+#include "internet/port_mapping.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "net/upnp_igd.h"
+#include "internet/upnp_igd.h"
 
-namespace net {
+namespace internet {
 
 namespace {
 
@@ -58,7 +58,7 @@ namespace {
 class Worker {
  public:
   Worker(std::shared_ptr<PortMapping::Shared> shared, uint16_t roomPort,
-         const HostReachSettings& settings, uint32_t leaseSeconds)
+         const net::HostReachSettings& settings, uint32_t leaseSeconds)
       : shared_(std::move(shared)),
         roomPort_(roomPort),
         configured_(settings.address),
@@ -214,7 +214,7 @@ class Worker {
 
 PortMapping::~PortMapping() { stop(); }
 
-void PortMapping::start(uint16_t roomPort, const HostReachSettings& settings) {
+void PortMapping::start(uint16_t roomPort, const net::HostReachSettings& settings) {
   stop();
   shared_ = std::make_shared<Shared>();
   Reachability& state = shared_->state;
@@ -264,4 +264,4 @@ Reachability PortMapping::state() const {
   return shared_->state;
 }
 
-}  // namespace net
+}  // namespace internet

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "net/reachability.h"
+#include "internet/reachability.h"
 
-namespace net {
+namespace internet {
 
 // Lease asked for, renewed when half of it has run.
 inline constexpr uint32_t kLeaseSeconds = 3600;
@@ -29,7 +29,7 @@ class PortMapping {
   // A room opened on roomPort: starts asking the router (unless upnp is off)
   // on a worker thread and returns at once. A mapping of a room before is
   // removed first (stop()).
-  void start(uint16_t roomPort, const HostReachSettings& settings);
+  void start(uint16_t roomPort, const net::HostReachSettings& settings);
   // The room closed: the worker removes the mapping it made, within
   // kStopLimitMs, and ends; the state is NotHosting again.
   void stop();
@@ -47,4 +47,4 @@ class PortMapping {
   uint32_t leaseSeconds_ = kLeaseSeconds;
 };
 
-}  // namespace net
+}  // namespace internet

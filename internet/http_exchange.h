@@ -12,7 +12,7 @@
 
 #include "platform/net_socket.h"
 
-namespace net {
+namespace internet {
 
 // Largest answer taken: its status line and headers, and its body.
 inline constexpr size_t kHttpHeadMax = 16 * 1024;
@@ -55,4 +55,4 @@ HttpOutcome httpExchange(const HttpUrl& url, const std::string& request, uint32_
                          const std::atomic<bool>* stop, HttpAnswer& answer,
                          platform::Address* local = nullptr);
 
-}  // namespace net
+}  // namespace internet

@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <string>
 
-#include "net/http_exchange.h"
+#include "internet/http_exchange.h"
 #include "platform/net_socket.h"
 
-namespace net::upnp {
+namespace internet::upnp {
 
 // Longest wait for search answers, per kind of device searched (the search
 // asks for up to four kinds in turn while nobody answers).
@@ -68,4 +68,4 @@ bool isLocalNetworkAddress(const platform::Address& address);
 // reserved ranges (a second router stands in front, or a test's internet).
 bool isPrivateExternal(const platform::Address& address);
 
-}  // namespace net::upnp
+}  // namespace internet::upnp

@@ -1,10 +1,10 @@
-#include "net/reachability.h"
+#include "internet/reachability.h"
 
 #include <cstring>
 
 #include "text/sjis_strings.h"
 
-namespace net {
+namespace internet {
 
 bool Reachability::operator==(const Reachability& other) const {
   return reach == other.reach && note == other.note && address == other.address &&
@@ -100,4 +100,4 @@ std::string reachConsoleLine(const Reachability& state) {
   return where + " (the router forwards it to this machine)";
 }
 
-}  // namespace net
+}  // namespace internet

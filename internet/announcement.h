@@ -1,4 +1,4 @@
-// A room's announcement in a room directory (net/directory.h): what a host's
+// A room's announcement in a room directory (internet/directory.h): what a host's
 // presence in the directory's chat room carries, in the program's own XML
 // namespace, and what a guest makes of the announcements it collects.
 //
@@ -28,12 +28,16 @@
 #include <string>
 #include <vector>
 
+#include "net/room_query.h"
 #include "platform/net_socket.h"
 
 struct _xmpp_ctx_t;
 struct _xmpp_stanza_t;
 
-namespace net {
+namespace internet {
+
+using net::AnnouncedRoom;
+using net::kMaxAnnouncedRooms;
 
 inline constexpr char kAnnouncementNamespace[] = "urn:x-vellora:room";
 inline constexpr int kAnnouncementVersion = 1;
@@ -54,7 +58,6 @@ inline constexpr size_t kMaxAddressText = 45;
 // machine's flood must not push out everybody else), each address and port
 // once, chosen in an order of the guest's own (random), never in the order
 // the directory or an announcer gave them.
-inline constexpr size_t kMaxAnnouncedRooms = 100;
 inline constexpr size_t kRoomsPerAddress = 3;
 // Announcements one browse keeps at most while it collects them: a uniform
 // random sample of all valid ones when more arrive, so that neither their
@@ -96,12 +99,6 @@ _xmpp_stanza_t* buildAnnouncement(_xmpp_ctx_t* ctx, const Announcement& announce
 // that is not numeric, a name or comment over its bound.
 bool readAnnouncement(_xmpp_stanza_t* presence, Announcement& announcement);
 
-// A room chosen to be asked: the endpoints to try, each with its port.
-struct AnnouncedRoom {
-  platform::LookupAnswer endpoints;
-  uint32_t instance = 0;
-};
-
 // Keeps a uniform random sample of at most kMaxKeptAnnouncements of the
 // announcements offered to it (reservoir sampling).
 class AnnouncementSample {
@@ -124,4 +121,4 @@ class AnnouncementSample {
 std::vector<AnnouncedRoom> chooseRooms(std::vector<Announcement>& announcements,
                                        std::mt19937& random);
 
-}  // namespace net
+}  // namespace internet

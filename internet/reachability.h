@@ -1,6 +1,6 @@
 // Where a hosted room can be reached from: what the host's lobby shows, the
 // console line, and what a room directory announces. A PortMapping
-// (net/port_mapping.h) fills it on its worker while the room is open; the
+// (internet/port_mapping.h) fills it on its worker while the room is open; the
 // frame loop reads a copy every frame without waiting.
 #pragma once
 
@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <string>
 
-#include "net/directory_settings.h"
+#include "net/internet_settings.h"
 
-namespace net {
+namespace internet {
+
+using net::kReachAddressSize;
 
 enum class Reach : uint8_t {
   NotHosting,  // no room is open
@@ -37,10 +39,6 @@ enum class ReachNote : uint8_t {
   Refused,       // the router refused the forwarding (routerError)
 };
 
-// Longest address told: a dotted IPv4 address or a host name from
-// RoomConfig.txt (which keeps 127 bytes at most), plus the terminator.
-inline constexpr size_t kReachAddressSize = 128;
-
 struct Reachability {
   Reach reach = Reach::NotHosting;
   ReachNote note = ReachNote::None;
@@ -61,20 +59,10 @@ struct Reachability {
   bool operator!=(const Reachability& other) const { return !(*this == other); }
 };
 
-// What RoomConfig.txt says about being reached (net/room_files.h reads it).
-struct HostReachSettings {
-  bool upnp = true;  // upnp=off: the router is never asked
-  // address=: told instead of the router's answer; empty when not given.
-  std::array<char, kReachAddressSize> address{};
-  // directory=: the room directory the room is announced in, and that a
-  // refresh asks (as guest too); none when not given.
-  DirectoryServer directory;
-};
-
 // The state in one line of Shift-JIS text for the host's lobby (Japanese,
 // digits as digits); empty when not hosting.
 std::string reachLobbyLine(const Reachability& state);
 // The same in one English line for the console; empty when not hosting.
 std::string reachConsoleLine(const Reachability& state);
 
-}  // namespace net
+}  // namespace internet

@@ -1,4 +1,4 @@
-#include "net/directory.h"
+#include "internet/directory.h"
 
 #include <strophe.h>
 
@@ -13,7 +13,7 @@
 #include "net/discovery.h"
 #include "platform/net_library.h"
 
-namespace net {
+namespace internet {
 namespace {
 
 uint64_t nowMs() {
@@ -53,7 +53,7 @@ std::string randomNick(std::mt19937& random) {
 
 uint32_t seedFromDevice() {
   std::random_device device;
-  return device() ^ discoveryRandom();
+  return device() ^ net::discoveryRandom();
 }
 
 }  // namespace
@@ -855,4 +855,4 @@ void stopDirectoryWorkers() {
   for (auto& entry : all) entry.first.join();
 }
 
-}  // namespace net
+}  // namespace internet

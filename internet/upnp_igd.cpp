@@ -1,4 +1,4 @@
-#include "net/upnp_igd.h"
+#include "internet/upnp_igd.h"
 
 #include <miniupnpc/igd_desc_parse.h>
 #include <miniupnpc/miniupnpc.h>
@@ -11,7 +11,7 @@
 
 #include "platform/net_local.h"
 
-namespace net::upnp {
+namespace internet::upnp {
 
 namespace {
 
@@ -229,4 +229,4 @@ Outcome deleteMapping(const Router& router, uint16_t externalPort, uint32_t limi
   return command(router, "DeletePortMapping", arguments, limitMs, nullptr, nullptr, error);
 }
 
-}  // namespace net::upnp
+}  // namespace internet::upnp

@@ -5,7 +5,7 @@
 // its certificate checked against the system's trust store; a server that
 // offers none is still used), and meet in the multi-user chat room
 // vellora@rooms.DOMAIN (XEP-0045) under a random nickname. A host's presence
-// there carries its room's announcement (net/announcement.h); a guest's
+// there carries its room's announcement (internet/announcement.h); a guest's
 // refresh joins, takes the announcements from the presences until its own
 // comes back (the end of the occupant list), leaves, and asks each chosen
 // room over TCP exactly as a room of RoomList.txt.
@@ -24,11 +24,13 @@
 #include <thread>
 #include <vector>
 
-#include "net/announcement.h"
-#include "net/directory_settings.h"
+#include "internet/announcement.h"
+#include "net/internet_settings.h"
 #include "platform/net_socket.h"
 
-namespace net {
+namespace internet {
+
+using net::DirectoryServer;
 
 // The longest a refresh waits for its directory, from the key press: the
 // name looked up, the connection, TLS, the sign-in, the join and the whole
@@ -58,12 +60,11 @@ inline constexpr uint32_t kAnnouncerLeaveLimitMs = 1000;
 struct DirectoryWork;
 
 // A guest's look at the directory, for one refresh.
-class DirectoryBrowse {
+class DirectoryBrowse : public net::RoomSource {
  public:
-  enum class State : uint8_t { Idle, Asking, Done, Failed };
 
   DirectoryBrowse() = default;
-  ~DirectoryBrowse() { cancel(); }
+  ~DirectoryBrowse() override { cancel(); }
   DirectoryBrowse(const DirectoryBrowse&) = delete;
   DirectoryBrowse& operator=(const DirectoryBrowse&) = delete;
 
@@ -74,19 +75,19 @@ class DirectoryBrowse {
   // chosen or the browse has failed, and never longer than
   // kDirectoryLimitMs after start (a worker still busy then is left to end
   // by itself, its connection shut).
-  State poll();
-  // Done: the rooms to ask (net/announcement.h chooseRooms), handed over
+  State poll() override;
+  // Done: the rooms to ask (internet/announcement.h chooseRooms), handed over
   // once. (cancel then makes the browse Idle again.)
-  std::vector<AnnouncedRoom> takeRooms();
+  std::vector<AnnouncedRoom> takeRooms() override;
   // Done or Failed: one line for the console ("no answer within 2 s").
-  const std::string& outcome() const { return outcome_; }
+  const std::string& outcome() const override { return outcome_; }
   // Announcements taken from the directory (before the choice), and how
   // many presences came with none that could be read.
   size_t announced() const { return announced_; }
   size_t ignored() const { return ignored_; }
   // Whether the sign-in went over TLS.
   bool secured() const { return secured_; }
-  void cancel();
+  void cancel() override;
 
  private:
   std::shared_ptr<DirectoryWork> work_;
@@ -160,4 +161,4 @@ class DirectoryAnnouncer {
 // browses and announcers are otherwise reaped as they finish.
 void stopDirectoryWorkers();
 
-}  // namespace net
+}  // namespace internet
