@@ -1,5 +1,7 @@
 #include "internet/announcement.h"
 
+#include "internet/address_policy.h"
+
 #include <strophe.h>
 
 #include <algorithm>
@@ -7,23 +9,6 @@
 
 namespace internet {
 namespace {
-
-// ::ffff:a.b.c.d
-bool isMappedV4(const platform::Address& address) {
-  static constexpr uint8_t kPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-  return address.family == platform::Family::V6 &&
-         std::memcmp(address.bytes.data(), kPrefix, sizeof kPrefix) == 0;
-}
-
-// An IPv4-mapped IPv6 address as the IPv4 address it stands for, so that
-// one machine counts as one address whichever way it is written.
-platform::Address plainForm(const platform::Address& address) {
-  if (!isMappedV4(address)) return address;
-  platform::Address v4;
-  std::memcpy(v4.bytes.data(), address.bytes.data() + 12, 4);
-  v4.port = address.port;
-  return v4;
-}
 
 bool sameHost(const platform::Address& a, const platform::Address& b) {
   const size_t size = a.family == platform::Family::V4 ? 4 : 16;
@@ -160,22 +145,11 @@ bool addText(xmpp_ctx_t* ctx, xmpp_stanza_t* parent, const char* name, const std
 
 }  // namespace
 
-bool isAskable(const platform::Address& endpoint) {
-  if (endpoint.port == 0) return false;
-  const platform::Address address = plainForm(endpoint);
-  const uint8_t* b = address.bytes.data();
-  if (address.family == platform::Family::V4) {
-    return b[0] != 0 && b[0] != 127 && (b[0] & 0xF0) != 0xE0 &&  // 0/8, loopback, multicast
-           !(b[0] == 169 && b[1] == 254) && address.v4Host() != 0xFFFFFFFFu;
-  }
-  if (platform::isWildcardOrBroadcast(address) || platform::isLoopback(address)) return false;
-  if (b[0] == 0xFF) return false;                           // multicast
-  if (b[0] == 0xFE && (b[1] & 0xC0) == 0x80) return false;  // link-local
-  return true;
-}
+bool isAskable(const platform::Address& endpoint) { return isPublicEndpoint(endpoint); }
 
 bool isGlobalIpv6(const platform::Address& address) {
-  return address.family == platform::Family::V6 && (address.bytes[0] & 0xE0) == 0x20;
+  return address.family == platform::Family::V6 &&
+         classifyAddress(address) == AddressKind::Public;
 }
 
 xmpp_stanza_t* buildAnnouncement(xmpp_ctx_t* ctx, const Announcement& announcement) {

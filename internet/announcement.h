@@ -76,15 +76,13 @@ struct Announcement {
   size_t endpointCount = 0;
 };
 
-// Whether a guest may ever ask this address: never loopback (127/8, ::1),
-// unspecified (0.0.0.0/8, ::), multicast (224/4, ff00::/8), broadcast
-// (255.255.255.255) or link-local (169.254/16, fe80::/10), in either family
-// or as an IPv4-mapped IPv6 address; nor port 0.
+// Whether a guest may ask this endpoint because a directory announced it,
+// and whether a host may announce it: internet/address_policy.h.
 bool isAskable(const platform::Address& endpoint);
 
-// Whether a host may announce one of its own interface addresses: a global
-// IPv6 unicast address (2000::/3). Private and link-local addresses of its
-// own network never leave it.
+// Whether a host may announce one of its own interface addresses: a public
+// IPv6 address (internet/address_policy.h). Addresses of its own network
+// never leave it.
 bool isGlobalIpv6(const platform::Address& address);
 
 // The <room> element of an announcement, built in ctx: null when the

@@ -243,15 +243,23 @@ TEST(Announcement, AnythingElseIsIgnoredWhole) {
   }
 }
 
-TEST(Announcement, ForbiddenAddressesAreNeverAskable) {
+// The one address policy (internet/address_policy.h), as a guest applies it
+// to what it is told to ask and a host to what it announces.
+TEST(Announcement, OnlyPublicAddressesAreAskable) {
   for (const char* text :
        {"127.0.0.1", "127.255.0.9", "0.0.0.0", "0.1.2.3", "224.0.0.1", "239.255.255.250",
-        "255.255.255.255", "169.254.10.20", "::", "::1", "ff02::1", "ff0e::5", "fe80::1", "febf::1",
-        "::ffff:127.0.0.1", "::ffff:224.0.0.9", "::ffff:169.254.1.1", "::ffff:0.0.0.0"}) {
+        "255.255.255.255", "169.254.10.20", "10.0.0.1", "172.16.5.4", "172.31.255.255",
+        "192.168.1.20", "100.64.0.1", "100.127.255.254", "240.0.0.1", "250.1.2.3", "192.0.0.9",
+        "198.18.0.1", "::", "::1", "ff02::1", "ff0e::5", "fe80::1", "febf::1", "fd00::20",
+        "fc00::1", "fec0::1", "::ffff:127.0.0.1", "::ffff:224.0.0.9", "::ffff:169.254.1.1",
+        "::ffff:0.0.0.0", "::ffff:10.0.0.1", "::7f00:1", "::192.168.1.1", "64:ff9b::7f00:1",
+        "64:ff9b::a00:1", "64:ff9b::c0a8:114", "64:ff9b:1::1", "2002:7f00:1::1",
+        "2002:c0a8:114::1", "2002:a00:1::5", "4000::1", "100::1"}) {
     EXPECT_FALSE(internet::isAskable(address(text, 6247))) << text;
   }
-  for (const char* text : {"203.0.113.5", "198.51.100.1", "192.0.2.1", "10.0.0.1", "192.168.1.20",
-                           "100.64.0.1", "2001:db8::1", "2a00::1", "fd00::20"}) {
+  for (const char* text : {"203.0.113.5", "198.51.100.1", "192.0.2.1", "8.8.8.8", "100.63.0.1",
+                           "100.128.0.1", "172.32.0.1", "2001:db8::1", "2a00::1", "3fff::1",
+                           "::ffff:203.0.113.5", "64:ff9b::cb00:7105", "2002:cb00:7105::1"}) {
     EXPECT_TRUE(internet::isAskable(address(text, 6247))) << text;
     EXPECT_FALSE(internet::isAskable(address(text, 0))) << text << " port 0";
   }
@@ -259,6 +267,7 @@ TEST(Announcement, ForbiddenAddressesAreNeverAskable) {
   EXPECT_TRUE(internet::isGlobalIpv6(address("3fff::1", 0)));
   EXPECT_FALSE(internet::isGlobalIpv6(address("fd00::1", 0)));
   EXPECT_FALSE(internet::isGlobalIpv6(address("fe80::1", 0)));
+  EXPECT_FALSE(internet::isGlobalIpv6(address("2002:a00:1::5", 0)));
   EXPECT_FALSE(internet::isGlobalIpv6(address("203.0.113.5", 0)));
 }
 
