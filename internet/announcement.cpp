@@ -2,8 +2,6 @@
 
 #include "internet/address_policy.h"
 
-#include <strophe.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -15,27 +13,24 @@ bool sameHost(const platform::Address& a, const platform::Address& b) {
   return a.family == b.family && std::memcmp(a.bytes.data(), b.bytes.data(), size) == 0;
 }
 
-// Longest children list looked at in one element: a room has at most two
-// texts and kMaxEndpoints places, with whitespace between them.
-constexpr int kMaxChildren = 2 * (2 + static_cast<int>(kMaxEndpoints)) + 1;
-
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-bool blank(const char* text) {
-  for (; *text != '\0'; ++text) {
-    if (!isSpace(*text)) return false;
+bool blank(const std::string& text) {
+  for (const char c : text) {
+    if (!isSpace(c)) return false;
   }
   return true;
 }
 
 // Plain decimal: digits only, no sign, no leading zero (but "0"), at most
 // max.
-bool readNumber(const char* text, uint32_t max, uint32_t& value) {
-  if (text == nullptr || text[0] == '\0' || (text[0] == '0' && text[1] != '\0')) return false;
+bool readNumber(const std::string* text, uint32_t max, uint32_t& value) {
+  if (text == nullptr || text->empty() || text->size() > 10 || ((*text)[0] == '0' && text->size() > 1))
+    return false;
   uint64_t result = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9' || c - text >= 10) return false;
-    result = result * 10 + static_cast<uint64_t>(*c - '0');
+  for (const char c : *text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<uint64_t>(c - '0');
   }
   if (result > max) return false;
   value = static_cast<uint32_t>(result);
@@ -44,50 +39,40 @@ bool readNumber(const char* text, uint32_t max, uint32_t& value) {
 
 // The text of an element that holds text alone (no child element), at
 // most maxBytes of it.
-bool readText(xmpp_stanza_t* element, size_t maxBytes, std::string& text) {
-  text.clear();
-  int children = 0;
-  for (xmpp_stanza_t* child = xmpp_stanza_get_children(element); child != nullptr;
-       child = xmpp_stanza_get_next(child)) {
-    if (++children > kMaxChildren || !xmpp_stanza_is_text(child)) return false;
-    const char* part = xmpp_stanza_get_text_ptr(child);
-    if (part == nullptr) continue;
-    const size_t length = std::strlen(part);
-    if (length > maxBytes - text.size()) return false;
-    text.append(part, length);
-  }
+bool readText(const xml::Element& element, size_t maxBytes, std::string& text) {
+  if (!element.children.empty() || element.text.size() > maxBytes) return false;
+  text = element.text;
   return true;
 }
 
-bool readEndpoint(xmpp_stanza_t* element, platform::Address& endpoint) {
-  if (xmpp_stanza_get_children(element) != nullptr) return false;
-  const char* address = xmpp_stanza_get_attribute(element, "address");
+bool readEndpoint(const xml::Element& element, platform::Address& endpoint) {
+  if (!element.children.empty() || !blank(element.text)) return false;
+  const std::string* address = element.attribute("address");
   uint32_t port = 0;
-  if (address == nullptr || std::strlen(address) > kMaxAddressText ||
-      std::strpbrk(address, "[]%") != nullptr ||
-      !readNumber(xmpp_stanza_get_attribute(element, "port"), 65535, port) || port == 0) {
+  if (address == nullptr || address->size() > kMaxAddressText ||
+      address->find_first_of("[]%") != std::string::npos ||
+      !readNumber(element.attribute("port"), 65535, port) || port == 0) {
     return false;
   }
   platform::Address parsed;
-  if (!platform::parseNumericAddress(address, parsed)) return false;
+  if (!platform::parseNumericAddress(address->c_str(), parsed)) return false;
   endpoint = plainForm(parsed);
   endpoint.scope = 0;
   endpoint.port = static_cast<uint16_t>(port);
   return true;
 }
 
-bool readRoom(xmpp_stanza_t* room, Announcement& out) {
+bool readRoom(const xml::Element& room, Announcement& out) {
   uint32_t version = 0;
   uint32_t instance = 0;
   uint32_t players = 0;
   uint32_t maxPlayers = 0;
-  if (std::strcmp(xmpp_stanza_get_name(room), "room") != 0 ||
-      !readNumber(xmpp_stanza_get_attribute(room, "version"), 0xFFFF, version) ||
+  if (room.name != "room" || !blank(room.text) ||
+      !readNumber(room.attribute("version"), 0xFFFF, version) ||
       version != static_cast<uint32_t>(kAnnouncementVersion) ||
-      !readNumber(xmpp_stanza_get_attribute(room, "instance"), 0xFFFFFFFFu, instance) ||
-      !readNumber(xmpp_stanza_get_attribute(room, "players"), 255, players) ||
-      !readNumber(xmpp_stanza_get_attribute(room, "max"), 255, maxPlayers) ||
-      players > maxPlayers) {
+      !readNumber(room.attribute("instance"), 0xFFFFFFFFu, instance) ||
+      !readNumber(room.attribute("players"), 255, players) ||
+      !readNumber(room.attribute("max"), 255, maxPlayers) || players > maxPlayers) {
     return false;
   }
   out = Announcement{};
@@ -97,27 +82,15 @@ bool readRoom(xmpp_stanza_t* room, Announcement& out) {
   out.maxPlayers = static_cast<uint8_t>(maxPlayers);
   bool haveName = false;
   bool haveComment = false;
-  int children = 0;
-  for (xmpp_stanza_t* child = xmpp_stanza_get_children(room); child != nullptr;
-       child = xmpp_stanza_get_next(child)) {
-    if (++children > kMaxChildren) return false;
-    if (xmpp_stanza_is_text(child)) {
-      const char* text = xmpp_stanza_get_text_ptr(child);
-      if (text != nullptr && !blank(text)) return false;
-      continue;
-    }
-    const char* name = xmpp_stanza_get_name(child);
-    const char* ns = xmpp_stanza_get_ns(child);
-    if (name == nullptr || (ns != nullptr && std::strcmp(ns, kAnnouncementNamespace) != 0)) {
-      return false;
-    }
-    if (std::strcmp(name, "name") == 0 && !haveName) {
+  for (const xml::Element& child : room.children) {
+    if (child.ns != kAnnouncementNamespace) return false;
+    if (child.name == "name" && !haveName) {
       haveName = readText(child, kMaxNameBytes, out.name);
       if (!haveName) return false;
-    } else if (std::strcmp(name, "comment") == 0 && !haveComment) {
+    } else if (child.name == "comment" && !haveComment) {
       haveComment = readText(child, kMaxCommentBytes, out.comment);
       if (!haveComment) return false;
-    } else if (std::strcmp(name, "reach") == 0 && out.endpointCount < kMaxEndpoints) {
+    } else if (child.name == "reach" && out.endpointCount < kMaxEndpoints) {
       if (!readEndpoint(child, out.endpoints[out.endpointCount++])) return false;
     } else {
       return false;  // unknown, repeated, or one place too many
@@ -126,21 +99,10 @@ bool readRoom(xmpp_stanza_t* room, Announcement& out) {
   return haveName && haveComment && out.endpointCount > 0;
 }
 
-std::string decimal(unsigned value) { return std::to_string(value); }
-
-// Adds <name>text</name> (or comment) to parent.
-bool addText(xmpp_ctx_t* ctx, xmpp_stanza_t* parent, const char* name, const std::string& text) {
-  xmpp_stanza_t* element = xmpp_stanza_new(ctx);
-  xmpp_stanza_set_name(element, name);
-  if (!text.empty()) {
-    xmpp_stanza_t* body = xmpp_stanza_new(ctx);
-    xmpp_stanza_set_text(body, text.c_str());
-    xmpp_stanza_add_child(element, body);
-    xmpp_stanza_release(body);
-  }
-  xmpp_stanza_add_child(parent, element);
-  xmpp_stanza_release(element);
-  return true;
+xml::Element textElement(const char* name, const std::string& text) {
+  xml::Element element(name, kAnnouncementNamespace);
+  element.text = text;
+  return element;
 }
 
 }  // namespace
@@ -152,50 +114,37 @@ bool isGlobalIpv6(const platform::Address& address) {
          classifyAddress(address) == AddressKind::Public;
 }
 
-xmpp_stanza_t* buildAnnouncement(xmpp_ctx_t* ctx, const Announcement& announcement) {
+bool buildAnnouncement(const Announcement& announcement, xml::Element& room) {
   if (announcement.endpointCount == 0 || announcement.endpointCount > kMaxEndpoints ||
       announcement.name.size() > kMaxNameBytes || announcement.comment.size() > kMaxCommentBytes ||
       announcement.players > announcement.maxPlayers) {
-    return nullptr;
+    return false;
   }
-  xmpp_stanza_t* room = xmpp_stanza_new(ctx);
-  xmpp_stanza_set_name(room, "room");
-  xmpp_stanza_set_ns(room, kAnnouncementNamespace);
-  xmpp_stanza_set_attribute(room, "version", decimal(announcement.version).c_str());
-  xmpp_stanza_set_attribute(room, "instance", decimal(announcement.instance).c_str());
-  xmpp_stanza_set_attribute(room, "players", decimal(announcement.players).c_str());
-  xmpp_stanza_set_attribute(room, "max", decimal(announcement.maxPlayers).c_str());
-  addText(ctx, room, "name", announcement.name);
-  addText(ctx, room, "comment", announcement.comment);
+  room = xml::Element("room", kAnnouncementNamespace);
+  room.setAttribute("version", std::to_string(announcement.version));
+  room.setAttribute("instance", std::to_string(announcement.instance));
+  room.setAttribute("players", std::to_string(announcement.players));
+  room.setAttribute("max", std::to_string(announcement.maxPlayers));
+  room.addChild(textElement("name", announcement.name));
+  room.addChild(textElement("comment", announcement.comment));
   for (size_t i = 0; i < announcement.endpointCount; ++i) {
-    const platform::Address& endpoint = announcement.endpoints[i];
-    xmpp_stanza_t* reach = xmpp_stanza_new(ctx);
-    xmpp_stanza_set_name(reach, "reach");
-    platform::Address bare = endpoint;
+    platform::Address bare = announcement.endpoints[i];
     bare.scope = 0;
-    xmpp_stanza_set_attribute(reach, "address", platform::formatAddress(bare).c_str());
-    xmpp_stanza_set_attribute(reach, "port", decimal(endpoint.port).c_str());
-    xmpp_stanza_add_child(room, reach);
-    xmpp_stanza_release(reach);
+    xml::Element& reach = room.addChild(xml::Element("reach", kAnnouncementNamespace));
+    reach.setAttribute("address", platform::formatAddress(bare));
+    reach.setAttribute("port", std::to_string(bare.port));
   }
-  return room;
+  return true;
 }
 
-bool readAnnouncement(xmpp_stanza_t* presence, Announcement& announcement) {
-  xmpp_stanza_t* found = nullptr;
-  int children = 0;
-  for (xmpp_stanza_t* child = xmpp_stanza_get_children(presence); child != nullptr;
-       child = xmpp_stanza_get_next(child)) {
-    // A presence carries a few elements of its own (the chat room's, a
-    // status); a long list is no presence of a host.
-    if (++children > 4 * kMaxChildren) return false;
-    if (!xmpp_stanza_is_tag(child)) continue;
-    const char* ns = xmpp_stanza_get_ns(child);
-    if (ns == nullptr || std::strcmp(ns, kAnnouncementNamespace) != 0) continue;
+bool readAnnouncement(const xml::Element& presence, Announcement& announcement) {
+  const xml::Element* found = nullptr;
+  for (const xml::Element& child : presence.children) {
+    if (child.ns != kAnnouncementNamespace) continue;
     if (found != nullptr) return false;  // two announcements: none
-    found = child;
+    found = &child;
   }
-  return found != nullptr && readRoom(found, announcement);
+  return found != nullptr && readRoom(*found, announcement);
 }
 
 void AnnouncementSample::offer(Announcement announcement) {

@@ -28,11 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "internet/xml_stream.h"
 #include "net/room_query.h"
 #include "platform/net_socket.h"
-
-struct _xmpp_ctx_t;
-struct _xmpp_stanza_t;
 
 namespace internet {
 
@@ -85,9 +83,9 @@ bool isAskable(const platform::Address& endpoint);
 // never leave it.
 bool isGlobalIpv6(const platform::Address& address);
 
-// The <room> element of an announcement, built in ctx: null when the
-// announcement has no endpoint or a field is too long.
-_xmpp_stanza_t* buildAnnouncement(_xmpp_ctx_t* ctx, const Announcement& announcement);
+// The <room> element of an announcement; false when the announcement has
+// no endpoint or a field is too long.
+bool buildAnnouncement(const Announcement& announcement, xml::Element& room);
 
 // Reads the announcement a presence stanza carries: exactly one <room> of
 // kAnnouncementNamespace, as built above. False (and announcement
@@ -95,7 +93,7 @@ _xmpp_stanza_t* buildAnnouncement(_xmpp_ctx_t* ctx, const Announcement& announce
 // field, an unknown element, text where none belongs, a number that is not
 // plain decimal or out of range, more players than its maximum, an address
 // that is not numeric, a name or comment over its bound.
-bool readAnnouncement(_xmpp_stanza_t* presence, Announcement& announcement);
+bool readAnnouncement(const xml::Element& presence, Announcement& announcement);
 
 // Keeps a uniform random sample of at most kMaxKeptAnnouncements of the
 // announcements offered to it (reservoir sampling).

@@ -1,17 +1,15 @@
 #include "internet/directory.h"
 
-#include <strophe.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <random>
 #include <utility>
 
-#include "net/discovery.h"
-#include "platform/net_library.h"
+#include "internet/address_policy.h"
+#include "internet/xmpp_client.h"
+#include "platform/net_local.h"
 
 namespace internet {
 namespace {
@@ -25,9 +23,9 @@ uint64_t nowMs() {
 constexpr char kMucNamespace[] = "http://jabber.org/protocol/muc";
 constexpr char kMucUserNamespace[] = "http://jabber.org/protocol/muc#user";
 constexpr char kPingNamespace[] = "urn:xmpp:ping";
-// Longest wait of one turn of a worker's event loop: how soon it sees a
-// request of its owner.
-constexpr unsigned long kTurnMs = 20;
+// Longest wait of one turn of a worker's loop: how soon it sees its
+// owner's wishes.
+constexpr uint32_t kTurnMs = 20;
 // After its own presence came back, how long a browse lets its leaving and
 // its stream's end go out before it closes the connection.
 constexpr uint64_t kBrowseLeaveMs = 200;
@@ -51,151 +49,54 @@ std::string randomNick(std::mt19937& random) {
   return nick;
 }
 
-uint32_t seedFromDevice() {
+uint32_t freshSeed() {
   std::random_device device;
-  return device() ^ net::discoveryRandom();
+  return device() ^ static_cast<uint32_t>(nowMs());
 }
 
 }  // namespace
 
-// What a worker and its owner share. The owner asks (stop, the room to
-// announce) and watches the clock; the worker answers (state, outcome) and
-// lends the owner a second handle to its connection, so that a call of the
-// library blocked on it (a stalled TLS handshake) can be woken.
+// What a worker and its owner share: the owner asks (the room to announce),
+// the worker answers (state, outcome).
 struct DirectoryWork {
   std::mutex mutex;
-  bool stop = false;
   bool finished = false;
-  uint64_t wakeAt = 0;  // steady ms from which the owner wakes the connection; 0: never
-  platform::Socket wakeHandle;
   // A browse's outcome.
   bool done = false;
   std::string outcome;
   std::vector<AnnouncedRoom> rooms;
   size_t announced = 0;
   size_t ignored = 0;
+  uint64_t bytesRead = 0;
   bool secured = false;  // the last sign-in went over TLS
   // An announcer's room and state.
   HostedRoom wanted;
   uint32_t wantedVersion = 0;
   DirectoryAnnouncer::State state = DirectoryAnnouncer::State::Joining;
+  std::string lastFailure;
 
-  bool stopping() {
+  void setState(DirectoryAnnouncer::State next) {
     const std::lock_guard<std::mutex> lock(mutex);
-    return stop;
-  }
-  // The owner's watchdog: wakes the connection once its time is up.
-  void watch(uint64_t now) {
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (wakeAt != 0 && now >= wakeAt) platform::wakeConnection(wakeHandle);
-  }
-  void setWakeAt(uint64_t at) {
-    const std::lock_guard<std::mutex> lock(mutex);
-    wakeAt = at;
-  }
-  void requestStop(uint64_t wakeFrom) {
-    const std::lock_guard<std::mutex> lock(mutex);
-    stop = true;
-    if (wakeAt == 0 || wakeFrom < wakeAt) wakeAt = wakeFrom;
+    state = next;
   }
 };
 
 namespace {
 
-// Workers whose owners have let them go: joined once finished (reaped),
-// and all of them by stopDirectoryWorkers.
-struct Retired {
-  std::mutex mutex;
-  std::vector<std::pair<std::thread, std::shared_ptr<DirectoryWork>>> workers;
-};
-
-Retired& retired() {
-  static Retired* const list = new Retired;
-  return *list;
-}
-
-void reapRetired() {
-  Retired& list = retired();
-  std::vector<std::thread> finished;
-  {
-    const std::lock_guard<std::mutex> lock(list.mutex);
-    const uint64_t now = nowMs();
-    for (auto it = list.workers.begin(); it != list.workers.end();) {
-      it->second->watch(now);
-      bool done = false;
-      {
-        const std::lock_guard<std::mutex> workLock(it->second->mutex);
-        done = it->second->finished;
-      }
-      if (done) {
-        finished.push_back(std::move(it->first));
-        it = list.workers.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (std::thread& worker : finished) worker.join();
-}
-
-void retire(std::thread& worker, std::shared_ptr<DirectoryWork>& work, uint64_t wakeFrom) {
-  if (!worker.joinable()) return;
-  work->requestStop(wakeFrom);
-  {
-    Retired& list = retired();
-    const std::lock_guard<std::mutex> lock(list.mutex);
-    list.workers.emplace_back(std::move(worker), work);
-  }
-  work.reset();
-  reapRetired();
-}
-
-// Joins whatever is still running when the program ends, before the TLS
-// library's own clean-up at exit (made after the library started, so it
-// goes first).
-struct EndOfProgram {
-  ~EndOfProgram() { stopDirectoryWorkers(); }
-};
-
-void startLibrary() {
-  static std::once_flag started;
-  std::call_once(started, [] {
-    xmpp_initialize();
-    static EndOfProgram end;
-  });
-}
-
-// The worker whose library calls run on this thread, for the socket
-// callback (which has no user data of its own).
-thread_local DirectoryWork* currentWork = nullptr;
-
-// Every connection the library makes: the platform's settings, and a
-// second handle for the owner's watchdog.
-int tuneSocket(xmpp_conn_t*, void* socket) {
-  const platform::SocketHandle handle = platform::librarySocket(socket);
-  platform::tuneLibraryConnection(handle);
-  if (currentWork != nullptr) {
-    platform::Socket second = platform::duplicateConnection(handle);
-    const std::lock_guard<std::mutex> lock(currentWork->mutex);
-    currentWork->wakeHandle = std::move(second);
-  }
-  return 0;
-}
-
 // Looks the directory's domain up within deadline (numeric addresses at
 // once). False when it has no address, or the time ran out.
-bool lookUpDomain(DirectoryWork& work, const DirectoryServer& server, uint64_t deadline,
-                  platform::LookupAnswer& addresses, std::string& why) {
+bool lookUpDomain(const platform::StopToken& token, const DirectoryServer& server,
+                  uint64_t deadline, platform::LookupAnswer& addresses, std::string& why) {
   platform::HostLookup lookup;
   lookup.start(server.domain.data());
   for (;;) {
-    const platform::Lookup result = lookup.result(addresses, 20);
+    const platform::Lookup result = lookup.result(addresses, kTurnMs);
     if (result == platform::Lookup::Found) break;
     if (result == platform::Lookup::NotFound || result == platform::Lookup::TimedOut) {
       why = "its name has no address";
       return false;
     }
-    if (work.stopping() || nowMs() >= deadline) {
+    if (token.stopRequested() || nowMs() >= deadline) {
       why = "its name was not looked up in time";
       return false;
     }
@@ -204,118 +105,80 @@ bool lookUpDomain(DirectoryWork& work, const DirectoryServer& server, uint64_t d
   return addresses.count > 0;
 }
 
-// One sign-in on one of the directory's addresses: the library's context
-// and connection, released with the object.
+// One sign-in on one of the directory's addresses, in its chat room.
 class Client {
  public:
-  Client(DirectoryWork& work, const DirectoryServer& server, std::mt19937& random)
+  Client(DirectoryWork& work, const DirectoryServer& server, xmpp::ConnectionLimits limits,
+         std::mt19937& random)
       : work_(work),
         random_(random),
         domain_(lowercase(server.domain.data())),
-        room_(std::string(kDirectoryRoomName) + "@rooms." + domain_) {
-    ctx_ = xmpp_ctx_new(nullptr, nullptr);
-    if (ctx_ != nullptr) conn_ = xmpp_conn_new(ctx_);
-    nick_ = randomNick(random_);
-  }
-  virtual ~Client() {
-    currentWork = &work_;
-    if (conn_ != nullptr) xmpp_conn_release(conn_);
-    if (ctx_ != nullptr) xmpp_ctx_free(ctx_);
-    currentWork = nullptr;
-    const std::lock_guard<std::mutex> lock(work_.mutex);
-    work_.wakeHandle.close();
-  }
+        room_(std::string(kDirectoryRoomName) + "@rooms." + domain_),
+        nick_(randomNick(random)),
+        connection_(domain_, limits, [this](const xml::Element& stanza) { onStanza(stanza); }) {}
+  virtual ~Client() = default;
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  // Starts connecting; false when the library refused at once.
-  bool connect(const platform::Address& address) {
-    if (conn_ == nullptr) return false;
-    xmpp_conn_set_jid(conn_, domain_.c_str());  // a domain alone: SASL ANONYMOUS
-    xmpp_conn_set_flags(conn_, 0);              // TLS when offered, certificate checked
-    xmpp_conn_set_sockopt_callback(conn_, tuneSocket);
-    const std::string host = platform::formatAddress(address);
-    currentWork = &work_;
-    const int result = xmpp_connect_client(conn_, host.c_str(), address.port, onConnection, this);
-    currentWork = nullptr;
-    return result == XMPP_EOK;
-  }
-
-  // One turn of the event loop, waiting at most ms.
-  void turn(unsigned long ms) {
-    currentWork = &work_;
-    xmpp_run_once(ctx_, ms);
-    currentWork = nullptr;
-  }
-
-  bool connected() const { return connected_; }
-  bool ended() const { return ended_; }
-  // Whether the server ever answered: a connection was made.
-  bool reached() const { return reached_; }
-  const std::string& why() const { return why_; }
+  bool reached() const { return connection_.reached(); }
+  // Why the sign-in ended or failed; empty when it did neither.
+  std::string why() const { return why_.empty() ? connection_.failure() : why_; }
+  uint64_t bytesRead() const { return connection_.bytesRead(); }
 
  protected:
+  bool start(const platform::Address& address) {
+    if (connection_.start(address)) return true;
+    fail(connection_.failure());
+    return false;
+  }
+  // One turn of the connection, waiting at most kTurnMs.
+  void turn() {
+    connection_.turn(kTurnMs);
+    if (!signedIn_ && connection_.ready()) {
+      signedIn_ = true;
+      {
+        const std::lock_guard<std::mutex> lock(work_.mutex);
+        work_.secured = connection_.secured();
+      }
+      onSignedIn();
+    }
+  }
+  bool signedIn() const { return signedIn_ && connection_.ready(); }
+  bool ended() const { return connection_.ended(); }
+
   // The connection is up and signed in.
   virtual void onSignedIn() = 0;
-  // A presence from the directory's room: from its occupant nick.
-  virtual void onPresence(xmpp_stanza_t* presence, const std::string& nick, bool own) = 0;
+  // A presence from the directory's room (own: about this client).
+  virtual void onPresence(const xml::Element& presence, bool own) = 0;
   virtual void onAnyStanza() {}
 
-  // <presence to="room/nick"> with the chat room's element, and extra when
-  // given (ownership passes to the stanza).
-  void sendJoin(xmpp_stanza_t* extra) {
-    xmpp_stanza_t* presence = xmpp_presence_new(ctx_);
-    xmpp_stanza_set_to(presence, (room_ + "/" + nick_).c_str());
-    xmpp_stanza_t* x = xmpp_stanza_new(ctx_);
-    xmpp_stanza_set_name(x, "x");
-    xmpp_stanza_set_ns(x, kMucNamespace);
-    xmpp_stanza_t* history = xmpp_stanza_new(ctx_);
-    xmpp_stanza_set_name(history, "history");
-    xmpp_stanza_set_attribute(history, "maxstanzas", "0");
-    xmpp_stanza_add_child(x, history);
-    xmpp_stanza_release(history);
-    xmpp_stanza_add_child(presence, x);
-    xmpp_stanza_release(x);
-    if (extra != nullptr) {
-      xmpp_stanza_add_child(presence, extra);
-      xmpp_stanza_release(extra);
+  // <presence to="room/nick"> with the chat room's element when joining,
+  // and extra when given.
+  void sendPresence(bool join, const xml::Element* extra) {
+    xml::Element presence("presence", xmpp::kClientNamespace);
+    presence.setAttribute("to", room_ + "/" + nick_);
+    if (join) {
+      xml::Element& x = presence.addChild(xml::Element("x", kMucNamespace));
+      x.addChild(xml::Element("history", kMucNamespace)).setAttribute("maxstanzas", "0");
     }
-    xmpp_send(conn_, presence);
-    xmpp_stanza_release(presence);
-  }
-  // A presence update in the room (no chat room element), with extra.
-  void sendPresence(xmpp_stanza_t* extra) {
-    xmpp_stanza_t* presence = xmpp_presence_new(ctx_);
-    xmpp_stanza_set_to(presence, (room_ + "/" + nick_).c_str());
-    if (extra != nullptr) {
-      xmpp_stanza_add_child(presence, extra);
-      xmpp_stanza_release(extra);
-    }
-    xmpp_send(conn_, presence);
-    xmpp_stanza_release(presence);
+    if (extra != nullptr) presence.addChild(*extra);
+    connection_.send(presence);
   }
   void sendLeave() {
-    xmpp_stanza_t* presence = xmpp_presence_new(ctx_);
-    xmpp_stanza_set_to(presence, (room_ + "/" + nick_).c_str());
-    xmpp_stanza_set_type(presence, "unavailable");
-    xmpp_send(conn_, presence);
-    xmpp_stanza_release(presence);
+    xml::Element presence("presence", xmpp::kClientNamespace);
+    presence.setAttribute("to", room_ + "/" + nick_);
+    presence.setAttribute("type", "unavailable");
+    connection_.send(presence);
   }
   void sendPing() {
-    const std::string id = "p" + std::to_string(++pings_);
-    xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", id.c_str());
-    xmpp_stanza_set_to(iq, domain_.c_str());
-    xmpp_stanza_t* ping = xmpp_stanza_new(ctx_);
-    xmpp_stanza_set_name(ping, "ping");
-    xmpp_stanza_set_ns(ping, kPingNamespace);
-    xmpp_stanza_add_child(iq, ping);
-    xmpp_stanza_release(ping);
-    xmpp_send(conn_, iq);
-    xmpp_stanza_release(iq);
+    xml::Element iq("iq", xmpp::kClientNamespace);
+    iq.setAttribute("type", "get");
+    iq.setAttribute("id", "p" + std::to_string(++pings_));
+    iq.setAttribute("to", domain_);
+    iq.addChild(xml::Element("ping", kPingNamespace));
+    connection_.send(iq);
   }
-  void disconnect() {
-    if (connected_) xmpp_disconnect(conn_);
-  }
+  void disconnect() { connection_.close(); }
   void newNick() { nick_ = randomNick(random_); }
   void fail(const std::string& why) {
     if (why_.empty()) why_ = why;
@@ -323,83 +186,33 @@ class Client {
 
   DirectoryWork& work_;
   std::mt19937& random_;
-  xmpp_ctx_t* ctx_ = nullptr;
-  xmpp_conn_t* conn_ = nullptr;
 
  private:
-  static void onConnection(xmpp_conn_t* conn, xmpp_conn_event_t event, int error,
-                           xmpp_stream_error_t* streamError, void* data) {
-    auto* self = static_cast<Client*>(data);
-    if (event == XMPP_CONN_CONNECT) {
-      self->connected_ = self->reached_ = true;
-      self->secured_ = xmpp_conn_is_secured(conn) != 0;
-      {
-        const std::lock_guard<std::mutex> lock(self->work_.mutex);
-        self->work_.secured = self->secured_;
-      }
-      xmpp_handler_add(conn, onPresenceStanza, nullptr, "presence", nullptr, self);
-      xmpp_handler_add(conn, onStanza, nullptr, nullptr, nullptr, self);
-      self->onSignedIn();
-      return;
-    }
-    if (event == XMPP_CONN_RAW_CONNECT) return;
-    // The library has closed its socket: so does the watchdog's handle.
-    {
-      const std::lock_guard<std::mutex> lock(self->work_.mutex);
-      self->work_.wakeHandle.close();
-    }
-    if (self->connected_) {
-      self->fail("the connection ended");
-    } else if (streamError != nullptr) {
-      self->reached_ = true;
-      self->fail("it refused the sign-in");
-    } else if (error != 0) {
-      self->fail("the connection failed (" + std::string(std::strerror(error)) + ")");
-    } else {
-      self->fail("the connection failed (refused, or TLS with a certificate not trusted)");
-    }
-    self->connected_ = false;
-    self->ended_ = true;
-  }
-
-  static int onStanza(xmpp_conn_t*, xmpp_stanza_t*, void* data) {
-    static_cast<Client*>(data)->onAnyStanza();
-    return 1;
-  }
-
-  static int onPresenceStanza(xmpp_conn_t*, xmpp_stanza_t* stanza, void* data) {
-    auto* self = static_cast<Client*>(data);
-    const char* from = xmpp_stanza_get_from(stanza);
-    if (from == nullptr) return 1;
-    const std::string sender = lowercase(from);
-    const std::string prefix = self->room_ + "/";
-    if (sender.compare(0, prefix.size(), prefix) != 0) return 1;  // not from the room
+  void onStanza(const xml::Element& stanza) {
+    onAnyStanza();
+    if (stanza.name != "presence") return;
+    const std::string* from = stanza.attribute("from");
+    if (from == nullptr) return;
+    const std::string prefix = room_ + "/";
+    if (lowercase(from->c_str()).compare(0, prefix.size(), prefix) != 0) return;  // not the room's
     // The nick as the room gave it (case kept).
-    const std::string nick(from + prefix.size());
-    bool own = nick == self->nick_;
-    xmpp_stanza_t* x = xmpp_stanza_get_child_by_name_and_ns(stanza, "x", kMucUserNamespace);
-    for (xmpp_stanza_t* child = x != nullptr ? xmpp_stanza_get_children(x) : nullptr;
-         child != nullptr; child = xmpp_stanza_get_next(child)) {
-      const char* name = xmpp_stanza_get_name(child);
-      const char* code = xmpp_stanza_get_attribute(child, "code");
-      if (name != nullptr && std::strcmp(name, "status") == 0 && code != nullptr &&
-          std::strcmp(code, "110") == 0) {
-        own = true;
+    bool own = from->compare(prefix.size(), std::string::npos, nick_) == 0;
+    if (const xml::Element* x = stanza.child("x", kMucUserNamespace)) {
+      for (const xml::Element& status : x->children) {
+        const std::string* code = status.attribute("code");
+        own = own || (status.name == "status" && code != nullptr && *code == "110");
       }
     }
-    self->onPresence(stanza, nick, own);
-    return 1;
+    onPresence(stanza, own);
   }
 
   std::string domain_;
   std::string room_;
   std::string nick_;
   std::string why_;
+  xmpp::Connection connection_;
   uint32_t pings_ = 0;
-  bool connected_ = false;
-  bool ended_ = false;
-  bool reached_ = false;
-  bool secured_ = false;
+  bool signedIn_ = false;
 };
 
 // A guest's browse: joins, samples the announcements of the occupant list,
@@ -407,27 +220,26 @@ class Client {
 class Browser : public Client {
  public:
   Browser(DirectoryWork& work, const DirectoryServer& server, std::mt19937& random)
-      : Client(work, server, random), sample_(random()) {}
+      : Client(work, server, xmpp::ConnectionLimits{kBrowseBytesMax, 0}, random),
+        sample_(random()) {}
 
   // Runs until the rooms are chosen, the connection ends, the owner stops
   // it or deadline passes. True with rooms chosen.
-  bool run(const platform::Address& address, uint64_t deadline) {
-    if (!connect(address)) {
-      fail("the connection could not be started");
-      return false;
-    }
+  bool run(const platform::Address& address, uint64_t deadline, const platform::StopToken& token) {
+    if (!start(address)) return false;
     uint64_t leaveBy = 0;
     for (;;) {
       const uint64_t now = nowMs();
-      if (ended() || work_.stopping()) break;
+      if (ended() || token.stopRequested()) break;
       if (chosen_ && leaveBy == 0) leaveBy = now + kBrowseLeaveMs;
       if (chosen_ && now >= leaveBy) break;
       if (!chosen_ && now >= deadline) {
-        fail(connected() ? "the room list did not come in time" : "no answer in time");
+        fail(reached() ? "the room list did not come in time" : "no answer in time");
         break;
       }
-      turn(kTurnMs);
+      turn();
     }
+    if (!chosen_ && why().empty()) fail("the connection ended");
     return chosen_;
   }
 
@@ -436,12 +248,12 @@ class Browser : public Client {
   size_t announced() const { return sample_.seen(); }
 
  protected:
-  void onSignedIn() override { sendJoin(nullptr); }
+  void onSignedIn() override { sendPresence(true, nullptr); }
 
-  void onPresence(xmpp_stanza_t* presence, const std::string&, bool own) override {
+  void onPresence(const xml::Element& presence, bool own) override {
     if (chosen_) return;
-    const char* type = xmpp_stanza_get_type(presence);
-    if (type != nullptr && std::strcmp(type, "error") == 0) {
+    const std::string* type = presence.attribute("type");
+    if (type != nullptr && *type == "error") {
       // Only an error about our own joining ends the browse.
       if (own) {
         fail("its room refused to let us in");
@@ -470,9 +282,8 @@ class Browser : public Client {
   bool chosen_ = false;
 };
 
-void runBrowse(std::shared_ptr<DirectoryWork> work, DirectoryServer server, uint32_t seed) {
-  platform::shieldLibraryThread();
-  startLibrary();
+void runBrowse(const platform::StopToken& token, const std::shared_ptr<DirectoryWork>& work,
+               const DirectoryServer& server, uint32_t seed) {
   std::mt19937 random(seed);
   // A little short of the owner's limit, so that the outcome is the
   // worker's own.
@@ -483,15 +294,17 @@ void runBrowse(std::shared_ptr<DirectoryWork> work, DirectoryServer server, uint
   std::vector<AnnouncedRoom> rooms;
   size_t announced = 0;
   size_t ignored = 0;
-  if (lookUpDomain(*work, server, deadline, addresses, why)) {
+  uint64_t bytes = 0;
+  if (lookUpDomain(token, server, deadline, addresses, why)) {
     for (size_t i = 0; i < addresses.count && !done; ++i) {
-      if (work->stopping() || nowMs() >= deadline) break;
+      if (token.stopRequested() || nowMs() >= deadline) break;
       Browser browser(*work, server, random);
-      done = browser.run(addresses.addresses[i], deadline);
+      done = browser.run(addresses.addresses[i], deadline, token);
       why = done ? "" : browser.why();
       rooms = std::move(browser.rooms);
       announced = browser.announced();
       ignored = browser.ignored;
+      bytes += browser.bytesRead();
       if (browser.reached()) break;  // the server answered: no other address
     }
   }
@@ -501,90 +314,59 @@ void runBrowse(std::shared_ptr<DirectoryWork> work, DirectoryServer server, uint
   work->rooms = std::move(rooms);
   work->announced = announced;
   work->ignored = ignored;
+  work->bytesRead = bytes;
   work->finished = true;
 }
 
-// The endpoints a host announces: its reach address (looked up when it is a
-// name) with the reach port, then its global IPv6 addresses with the room's
-// port; each askable, each once, at most kMaxEndpoints.
-class Endpoints {
- public:
-  // Fills announcement's endpoints for room; may wait up to a lookup's
-  // limit for a name.
-  void fill(const HostedRoom& room, DirectoryWork& work, Announcement& announcement) {
-    announcement.endpointCount = 0;
-    if (!room.reachAddress.empty() && room.reachPort != 0) {
-      if (room.reachAddress != resolvedName_) {
-        resolvedName_ = room.reachAddress;
-        resolved_ = platform::LookupAnswer{};
-        platform::HostLookup lookup;
-        lookup.start(room.reachAddress.c_str());
-        for (;;) {
-          const platform::Lookup result = lookup.result(resolved_, 20);
-          if (result != platform::Lookup::Pending || work.stopping()) break;
-        }
-      }
-      for (size_t i = 0; i < resolved_.count; ++i) {
-        platform::Address endpoint = resolved_.addresses[i];
-        endpoint.port = room.reachPort;
-        add(announcement, endpoint);
-      }
-    }
-    std::array<platform::Address, kMaxEndpoints> own{};
-    const size_t count = platform::globalIpv6Addresses(own.data(), own.size());
-    for (size_t i = 0; i < count; ++i) {
-      own[i].port = room.roomPort;
-      add(announcement, own[i]);
-    }
-  }
-
- private:
-  static void add(Announcement& announcement, const platform::Address& endpoint) {
+// The endpoints a host announces: where the internet reaches its room, then
+// the machine's public IPv6 addresses with the room's port; each allowed by
+// the address policy, each once, at most kMaxEndpoints.
+void fillEndpoints(const HostedRoom& room, Announcement& announcement) {
+  announcement.endpointCount = 0;
+  const auto add = [&announcement](const platform::Address& endpoint) {
     if (!isAskable(endpoint) || announcement.endpointCount == kMaxEndpoints) return;
     for (size_t i = 0; i < announcement.endpointCount; ++i) {
       if (announcement.endpoints[i] == endpoint) return;
     }
     announcement.endpoints[announcement.endpointCount++] = endpoint;
+  };
+  for (size_t i = 0; i < room.reachCount && i < kMaxEndpoints; ++i) add(room.reach[i]);
+  std::array<platform::Address, kMaxEndpoints> own{};
+  const size_t count = platform::announceableIpv6Addresses(own.data(), own.size());
+  for (size_t i = 0; i < count; ++i) {
+    own[i].port = room.roomPort;
+    if (isGlobalIpv6(own[i])) add(own[i]);
   }
-
-  std::string resolvedName_;
-  platform::LookupAnswer resolved_;
-};
+}
 
 // A host's session in the directory: joins with its announcement, keeps it
 // current, pings, and leaves when told to stop.
 class Announcer : public Client {
  public:
-  Announcer(DirectoryWork& work, const DirectoryServer& server, std::mt19937& random,
-            Endpoints& endpoints)
-      : Client(work, server, random), endpoints_(endpoints) {}
+  Announcer(DirectoryWork& work, const DirectoryServer& server, std::mt19937& random)
+      : Client(work, server, xmpp::ConnectionLimits{kAnnouncerBytesMax, kAnnouncerBytesPerSecond},
+               random) {}
 
   // Runs until the connection ends or the owner stops it (after leaving).
   // True when the room was announced at some point.
-  bool run(const platform::Address& address) {
+  bool run(const platform::Address& address, const platform::StopToken& token) {
     const uint64_t started = nowMs();
-    work_.setWakeAt(started + kAnnouncerJoinLimitMs);
-    if (!connect(address)) {
-      fail("the connection could not be started");
-      return false;
-    }
+    if (!start(address)) return false;
     lastHeard_ = started;
     uint64_t leaveBy = 0;
     for (;;) {
       const uint64_t now = nowMs();
       if (ended()) break;
-      if (leaveBy == 0 && work_.stopping()) {
+      if (leaveBy == 0 && token.stopRequested()) {
         leaveBy = now + kAnnouncerLeaveLimitMs;
-        if (connected()) {
-          if (joined_) sendLeave();
-          disconnect();
-        }
+        if (signedIn() && joined_) sendLeave();
+        disconnect();
       }
       if (leaveBy != 0 && now >= leaveBy) break;
-      if (leaveBy == 0 && connected()) keepUp(now);
+      if (leaveBy == 0 && signedIn()) keepUp(now);
       // The sign-in, and then each join, has its time; nothing to announce
       // is no join.
-      if (leaveBy == 0 && ((!connected() && now - started >= kAnnouncerJoinLimitMs) ||
+      if (leaveBy == 0 && ((!signedIn() && now - started >= kAnnouncerJoinLimitMs) ||
                            (joinSentAt_ != 0 && now - joinSentAt_ >= kAnnouncerJoinLimitMs))) {
         fail("it did not let us in in time");
         break;
@@ -593,24 +375,24 @@ class Announcer : public Client {
         fail("it fell silent");
         break;
       }
-      turn(kTurnMs);
+      turn();
     }
+    if (why().empty() && leaveBy == 0) fail("the connection ended");
     return announcedOnce_;
   }
 
  protected:
   void onSignedIn() override {
     lastHeard_ = lastPing_ = nowMs();
-    work_.setWakeAt(0);  // past TLS: nothing of the library's blocks any more
     refresh(true);
   }
 
   void onAnyStanza() override { lastHeard_ = nowMs(); }
 
-  void onPresence(xmpp_stanza_t* presence, const std::string&, bool own) override {
+  void onPresence(const xml::Element& presence, bool own) override {
     if (!own) return;
-    const char* type = xmpp_stanza_get_type(presence);
-    if (type != nullptr && std::strcmp(type, "error") == 0) {
+    const std::string* type = presence.attribute("type");
+    if (type != nullptr && *type == "error") {
       // A nickname in use, most likely: another one, once.
       joined_ = false;
       if (++refusals_ > 1) {
@@ -622,7 +404,7 @@ class Announcer : public Client {
       refresh(true);
       return;
     }
-    if (type != nullptr && std::strcmp(type, "unavailable") == 0) {
+    if (type != nullptr && *type == "unavailable") {
       // Our own leaving (nothing left to announce) comes back too; anything
       // else means the room put us out.
       if (joined_) {
@@ -635,7 +417,7 @@ class Announcer : public Client {
     if (!joined_) {
       joined_ = announcedOnce_ = true;
       joinSentAt_ = 0;
-      setState(DirectoryAnnouncer::State::Announced);
+      work_.setState(DirectoryAnnouncer::State::Announced);
     }
   }
 
@@ -670,20 +452,20 @@ class Announcer : public Client {
     announcement.instance = room.instance;
     announcement.maxPlayers = room.maxPlayers;
     announcement.players = std::min(room.players, room.maxPlayers);
-    endpoints_.fill(room, work_, announcement);
-    xmpp_stanza_t* element = buildAnnouncement(ctx_, announcement);
-    if (element == nullptr) {
+    fillEndpoints(room, announcement);
+    xml::Element element;
+    if (!buildAnnouncement(announcement, element)) {
       if (joined_) sendLeave();
       joined_ = false;
       joinSentAt_ = 0;
-      setState(DirectoryAnnouncer::State::Nowhere);
+      work_.setState(DirectoryAnnouncer::State::Nowhere);
       return;
     }
     if (join || !joined_) {
-      sendJoin(element);
+      sendPresence(true, &element);
       joinSentAt_ = lastSent_;
     } else {
-      sendPresence(element);
+      sendPresence(false, &element);
     }
     // A small stanza of its own soon after: the directory's server then
     // last read a small one, which keeps its read timer (how it notices a
@@ -691,12 +473,6 @@ class Announcer : public Client {
     pingAt_ = lastSent_ + kPingAfterUpdateMs;
   }
 
-  void setState(DirectoryAnnouncer::State state) {
-    const std::lock_guard<std::mutex> lock(work_.mutex);
-    work_.state = state;
-  }
-
-  Endpoints& endpoints_;
   uint64_t lastHeard_ = 0;
   uint64_t lastPing_ = 0;
   uint64_t lastSent_ = 0;
@@ -708,36 +484,31 @@ class Announcer : public Client {
   bool announcedOnce_ = false;
 };
 
-void setAnnouncerState(DirectoryWork& work, DirectoryAnnouncer::State state) {
-  const std::lock_guard<std::mutex> lock(work.mutex);
-  work.state = state;
-}
-
-void runAnnouncer(std::shared_ptr<DirectoryWork> work, DirectoryServer server, uint32_t seed) {
-  platform::shieldLibraryThread();
-  startLibrary();
+void runAnnouncer(const platform::StopToken& token, const std::shared_ptr<DirectoryWork>& work,
+                  const DirectoryServer& server, uint32_t seed) {
   std::mt19937 random(seed);
-  Endpoints endpoints;
   uint32_t pause = kAnnouncerRetryMs;
-  while (!work->stopping()) {
-    setAnnouncerState(*work, DirectoryAnnouncer::State::Joining);
+  while (!token.stopRequested()) {
+    work->setState(DirectoryAnnouncer::State::Joining);
     platform::LookupAnswer addresses;
     std::string why;
     bool announced = false;
-    if (lookUpDomain(*work, server, nowMs() + kAnnouncerJoinLimitMs, addresses, why)) {
-      for (size_t i = 0; i < addresses.count && !work->stopping(); ++i) {
-        Announcer announcer(*work, server, random, endpoints);
-        announced = announcer.run(addresses.addresses[i]);
+    if (lookUpDomain(token, server, nowMs() + kAnnouncerJoinLimitMs, addresses, why)) {
+      for (size_t i = 0; i < addresses.count && !token.stopRequested(); ++i) {
+        Announcer announcer(*work, server, random);
+        announced = announcer.run(addresses.addresses[i], token);
+        why = announcer.why();
         if (announced || announcer.reached()) break;
       }
     }
-    work->setWakeAt(0);
-    if (work->stopping()) break;
-    setAnnouncerState(*work, DirectoryAnnouncer::State::Retrying);
+    if (token.stopRequested()) break;
+    {
+      const std::lock_guard<std::mutex> lock(work->mutex);
+      work->lastFailure = why;
+      work->state = DirectoryAnnouncer::State::Retrying;
+    }
     pause = announced ? kAnnouncerRetryMs : std::min(pause * 2, kAnnouncerRetryMaxMs);
-    const uint64_t until = nowMs() + pause;
-    while (nowMs() < until && !work->stopping())
-      std::this_thread::sleep_for(std::chrono::milliseconds(kTurnMs));
+    token.sleepFor(pause);
   }
   const std::lock_guard<std::mutex> lock(work->mutex);
   work->state = DirectoryAnnouncer::State::Off;
@@ -749,28 +520,33 @@ void runAnnouncer(std::shared_ptr<DirectoryWork> work, DirectoryServer server, u
 bool HostedRoom::operator==(const HostedRoom& other) const {
   return name == other.name && comment == other.comment && instance == other.instance &&
          players == other.players && maxPlayers == other.maxPlayers &&
-         reachAddress == other.reachAddress && reachPort == other.reachPort &&
-         roomPort == other.roomPort;
+         reachCount == other.reachCount && reach == other.reach && roomPort == other.roomPort;
 }
 
 void DirectoryBrowse::start(const DirectoryServer& server) {
   cancel();
   if (!server.configured()) return;
-  work_ = std::make_shared<DirectoryWork>();
+  auto work = std::make_shared<DirectoryWork>();
   rooms_.clear();
   outcome_.clear();
   announced_ = ignored_ = 0;
+  bytesRead_ = 0;
   secured_ = false;
-  startedAt_ = static_cast<uint32_t>(nowMs());
-  work_->setWakeAt(nowMs() + kDirectoryLimitMs);
-  worker_ = std::thread(runBrowse, work_, server, seedFromDevice());
+  startedAt_ = nowMs();
+  const uint32_t seed = freshSeed();
+  if (!worker_.start([work, server, seed](const platform::StopToken& token) {
+        runBrowse(token, work, server, seed);
+      })) {
+    state_ = State::Failed;
+    outcome_ = "no thread to ask it on";
+    return;
+  }
+  work_ = std::move(work);
   state_ = State::Asking;
 }
 
 DirectoryBrowse::State DirectoryBrowse::poll() {
   if (state_ != State::Asking) return state_;
-  const uint64_t now = nowMs();
-  work_->watch(now);
   {
     const std::lock_guard<std::mutex> lock(work_->mutex);
     if (work_->finished) {
@@ -780,25 +556,24 @@ DirectoryBrowse::State DirectoryBrowse::poll() {
       announced_ = work_->announced;
       ignored_ = work_->ignored;
       secured_ = work_->secured;
+      bytesRead_ = work_->bytesRead;
     }
   }
-  if (state_ != State::Asking) {
-    worker_.join();  // it has finished
-    work_.reset();
-  } else if (static_cast<uint32_t>(now) - startedAt_ >= kDirectoryLimitMs) {
-    // Given up: the worker is left to end by itself, its connection shut.
+  if (state_ == State::Asking && nowMs() - startedAt_ >= kDirectoryLimitMs) {
     state_ = State::Failed;
     outcome_ = "no answer in time";
-    retire(worker_, work_, now);
   }
-  reapRetired();
+  if (state_ != State::Asking) {
+    worker_.release();  // finished, or asked to end by itself
+    work_.reset();
+  }
   return state_;
 }
 
 std::vector<AnnouncedRoom> DirectoryBrowse::takeRooms() { return std::move(rooms_); }
 
 void DirectoryBrowse::cancel() {
-  if (worker_.joinable()) retire(worker_, work_, nowMs());
+  worker_.release();
   work_.reset();
   state_ = State::Idle;
 }
@@ -806,53 +581,47 @@ void DirectoryBrowse::cancel() {
 void DirectoryAnnouncer::open(const DirectoryServer& server, const HostedRoom& room) {
   close();
   if (!server.configured()) return;
-  work_ = std::make_shared<DirectoryWork>();
-  work_->wanted = last_ = room;
-  work_->wantedVersion = 1;
-  worker_ = std::thread(runAnnouncer, work_, server, seedFromDevice());
+  auto work = std::make_shared<DirectoryWork>();
+  work->wanted = last_ = room;
+  work->wantedVersion = 1;
+  const uint32_t seed = freshSeed();
+  if (!worker_.start([work, server, seed](const platform::StopToken& token) {
+        runAnnouncer(token, work, server, seed);
+      })) {
+    return;  // no thread: the room is not announced (state Off)
+  }
+  work_ = std::move(work);
 }
 
 void DirectoryAnnouncer::update(const HostedRoom& room) {
-  if (!worker_.joinable()) return;
-  work_->watch(nowMs());
-  if (room != last_) {
-    last_ = room;
-    const std::lock_guard<std::mutex> lock(work_->mutex);
-    work_->wanted = room;
-    ++work_->wantedVersion;
-  }
-  reapRetired();
+  if (work_ == nullptr || room == last_) return;
+  last_ = room;
+  const std::lock_guard<std::mutex> lock(work_->mutex);
+  work_->wanted = room;
+  ++work_->wantedVersion;
 }
 
 bool DirectoryAnnouncer::secured() const {
-  if (!worker_.joinable()) return false;
+  if (work_ == nullptr) return false;
   const std::lock_guard<std::mutex> lock(work_->mutex);
   return work_->secured;
 }
 
+std::string DirectoryAnnouncer::lastFailure() const {
+  if (work_ == nullptr) return "";
+  const std::lock_guard<std::mutex> lock(work_->mutex);
+  return work_->lastFailure;
+}
+
 DirectoryAnnouncer::State DirectoryAnnouncer::state() const {
-  if (!worker_.joinable()) return State::Off;
+  if (work_ == nullptr) return State::Off;
   const std::lock_guard<std::mutex> lock(work_->mutex);
   return work_->state;
 }
 
 void DirectoryAnnouncer::close() {
-  if (worker_.joinable()) retire(worker_, work_, nowMs() + kAnnouncerLeaveLimitMs);
+  worker_.release();
   work_.reset();
-}
-
-void stopDirectoryWorkers() {
-  Retired& list = retired();
-  std::vector<std::pair<std::thread, std::shared_ptr<DirectoryWork>>> all;
-  {
-    const std::lock_guard<std::mutex> lock(list.mutex);
-    all.swap(list.workers);
-  }
-  for (auto& entry : all) {
-    entry.second->requestStop(nowMs());
-    entry.second->watch(nowMs());
-  }
-  for (auto& entry : all) entry.first.join();
 }
 
 }  // namespace internet

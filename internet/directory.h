@@ -10,9 +10,10 @@
 // comes back (the end of the occupant list), leaves, and asks each chosen
 // room over TCP exactly as a room of RoomList.txt.
 //
-// Each sign-in runs on a worker thread of its own beside the frame loop,
-// with the client library libstrophe; the frame loop only ever looks at its
-// outcome, without waiting. Without directory= the program contacts no
+// Each sign-in runs on a worker (platform/worker.h) with the program's own
+// XMPP client (internet/xmpp_client.h); the frame loop only ever looks at
+// its outcome, without waiting, and a worker asked to stop is gone within
+// kAnnouncerLeaveLimitMs. Without directory= the program contacts no
 // server at all.
 #pragma once
 
@@ -21,12 +22,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "internet/announcement.h"
 #include "net/internet_settings.h"
+#include "net/room_query.h"
 #include "platform/net_socket.h"
+#include "platform/worker.h"
 
 namespace internet {
 
@@ -39,6 +41,14 @@ using net::DirectoryServer;
 inline constexpr uint32_t kDirectoryLimitMs = 2000;
 // The chat room's name on the directory's chat service rooms.DOMAIN.
 inline constexpr char kDirectoryRoomName[] = "vellora";
+
+// What one directory connection may read: a guest's look at most
+// kBrowseBytesMax in all; a host's session kAnnouncerBytesMax at once and
+// kAnnouncerBytesPerSecond more each second it lasts. A directory that
+// sends more loses the connection.
+inline constexpr size_t kBrowseBytesMax = 1024 * 1024;
+inline constexpr size_t kAnnouncerBytesMax = 1024 * 1024;
+inline constexpr size_t kAnnouncerBytesPerSecond = 32 * 1024;
 
 // A host keeps its place in the directory: it pings the server every
 // kAnnouncerPingMs and takes a connection that has been silent for
@@ -62,7 +72,6 @@ struct DirectoryWork;
 // A guest's look at the directory, for one refresh.
 class DirectoryBrowse : public net::RoomSource {
  public:
-
   DirectoryBrowse() = default;
   ~DirectoryBrowse() override { cancel(); }
   DirectoryBrowse(const DirectoryBrowse&) = delete;
@@ -73,13 +82,12 @@ class DirectoryBrowse : public net::RoomSource {
   void start(const DirectoryServer& server);
   // Where the browse stands, without waiting: Asking until the rooms are
   // chosen or the browse has failed, and never longer than
-  // kDirectoryLimitMs after start (a worker still busy then is left to end
-  // by itself, its connection shut).
+  // kDirectoryLimitMs after start.
   State poll() override;
-  // Done: the rooms to ask (internet/announcement.h chooseRooms), handed over
-  // once. (cancel then makes the browse Idle again.)
+  // Done: the rooms to ask (internet/announcement.h chooseRooms), handed
+  // over once. (cancel then makes the browse Idle again.)
   std::vector<AnnouncedRoom> takeRooms() override;
-  // Done or Failed: one line for the console ("no answer within 2 s").
+  // Done or Failed: one line for the console ("no answer in time").
   const std::string& outcome() const override { return outcome_; }
   // Announcements taken from the directory (before the choice), and how
   // many presences came with none that could be read.
@@ -87,18 +95,21 @@ class DirectoryBrowse : public net::RoomSource {
   size_t ignored() const { return ignored_; }
   // Whether the sign-in went over TLS.
   bool secured() const { return secured_; }
+  // Bytes read from the directory.
+  uint64_t bytesRead() const { return bytesRead_; }
   void cancel() override;
 
  private:
   std::shared_ptr<DirectoryWork> work_;
-  std::thread worker_;
+  platform::Worker worker_;
   State state_ = State::Idle;
-  uint32_t startedAt_ = 0;
+  uint64_t startedAt_ = 0;
   std::vector<AnnouncedRoom> rooms_;
   std::string outcome_;
   size_t announced_ = 0;
   size_t ignored_ = 0;
   bool secured_ = false;
+  uint64_t bytesRead_ = 0;
 };
 
 // What a host announces, as its lobby sees the room each frame.
@@ -109,11 +120,11 @@ struct HostedRoom {
   uint8_t maxPlayers = 0;
   // The room's instance in the local network search (net/discovery.h).
   uint32_t instance = 0;
-  // Where the internet reaches the room: the router's external address or
-  // address= of RoomConfig.txt (numeric, or a name the announcer looks
-  // up), with the port there; empty when unknown.
-  std::string reachAddress;
-  uint16_t reachPort = 0;
+  // Where the internet reaches the room (the router's external address,
+  // address= of RoomConfig.txt), numeric, each with its port; only those
+  // the address policy allows are announced.
+  std::array<platform::Address, kMaxEndpoints> reach{};
+  size_t reachCount = 0;
   // The room's own TCP port, for the machine's global IPv6 addresses.
   uint16_t roomPort = 0;
 
@@ -139,26 +150,23 @@ class DirectoryAnnouncer {
 
   // Starts announcing room (see update) in server's directory.
   void open(const DirectoryServer& server, const HostedRoom& room);
-  bool isOpen() const { return worker_.joinable(); }
+  bool isOpen() const { return work_ != nullptr; }
   // The room as it is now; a change goes out as a new presence (at most one
   // per kAnnouncerUpdateMs). Never waits.
   void update(const HostedRoom& room);
   State state() const;
   // Whether the current (or last) sign-in went over TLS.
   bool secured() const;
+  // Why the last sign-in ended or failed (empty when none did).
+  std::string lastFailure() const;
   // Leaves the directory's room and signs out, without waiting: the worker
   // finishes by itself within kAnnouncerLeaveLimitMs.
   void close();
 
  private:
   std::shared_ptr<DirectoryWork> work_;
-  std::thread worker_;
+  platform::Worker worker_;
   HostedRoom last_;
 };
-
-// Ends every directory worker still running, waiting for each (they are
-// all bounded); the program calls it once before it ends. Workers left by
-// browses and announcers are otherwise reaped as they finish.
-void stopDirectoryWorkers();
 
 }  // namespace internet

@@ -21,6 +21,10 @@
 class GameApp {
  public:
   static constexpr int kStartUpFailed = 2;
+  // The longest the work beside the frame loop may take to end once the
+  // program is asked to quit (leaving the room directory, removing the
+  // router's forwarding): Escape ends the program within 2 s.
+  static constexpr uint32_t kEndLimitMs = 1800;
 
   GameApp() = default;
   ~GameApp() = default;

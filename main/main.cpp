@@ -1,10 +1,11 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "main/game_app.h"
-#include "internet/directory.h"
+#include "platform/worker.h"
 
 // On Windows <SDL.h> renames this function SDL_main: SDL's start-up wrapper
 // (SDLmain) provides WinMain, sends stdout and stderr to stdout.txt and
@@ -24,9 +25,19 @@ int main(int, char**) {
   auto app = std::make_unique<GameApp>();
   if (!app->startUp()) return GameApp::kStartUpFailed;
   const uint8_t result = app->runMainLoop();
+  const uint32_t endedAt = SDL_GetTicks();
   app.reset();
-  // The room directory's workers end (each within its bounds) before the
-  // libraries they use are cleaned up at exit.
-  internet::stopDirectoryWorkers();
+  // The work beside the frame loop ends (leaving the room directory,
+  // removing the router's forwarding) before the libraries it uses are
+  // cleaned up at exit. Each worker ends within its own bound once asked;
+  // should one not, the process ends around it, so that quitting never
+  // takes longer than kEndLimitMs after the main loop ends.
+  const uint32_t spent = SDL_GetTicks() - endedAt;
+  const uint32_t left = spent < GameApp::kEndLimitMs ? GameApp::kEndLimitMs - spent : 0;
+  if (!platform::stopAllWorkers(left)) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(result);
+  }
   return result;
 }

@@ -255,9 +255,11 @@ internet::HostedRoom RoomLobbyScene::hostedRoom() const {
   room.roomPort = ctx.currentRoom.port;
   if (portMapping != nullptr) {
     const internet::Reachability reach = portMapping->state();
-    if (reach.reach == internet::Reach::Internet) {
-      room.reachAddress = reach.address.data();
-      room.reachPort = reach.port;
+    platform::Address where;
+    if (reach.reach == internet::Reach::Internet &&
+        platform::parseNumericAddress(reach.address.data(), where)) {
+      where.port = reach.port;
+      room.reach[room.reachCount++] = where;
     }
   }
   return room;
@@ -280,9 +282,12 @@ void RoomLobbyScene::announce() {
     case internet::DirectoryAnnouncer::State::Nowhere:
       std::printf("directory %s: nothing to announce (no address the internet reaches)\n", domain);
       break;
-    case internet::DirectoryAnnouncer::State::Retrying:
-      std::printf("directory %s: not reached; trying again\n", domain);
+    case internet::DirectoryAnnouncer::State::Retrying: {
+      const std::string why = directoryAnnouncer->lastFailure();
+      std::printf("directory %s: not reached%s%s; trying again\n", domain,
+                  why.empty() ? "" : ": ", why.c_str());
       break;
+    }
     case internet::DirectoryAnnouncer::State::Off:
     case internet::DirectoryAnnouncer::State::Joining:
       break;

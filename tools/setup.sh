@@ -7,7 +7,7 @@ VELLORA_VERSION=$(tr -d '[:space:]' <"$(dirname "${BASH_SOURCE[0]}")/../VERSION"
 
 BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev
   libsdl-mixer1.2-dev libsdl-net1.2-dev libsdl-gfx1.2-dev libgl-dev libfontconfig-dev
-  libx11-dev libxext-dev fonts-ipafont-gothic libminiupnpc-dev libstrophe-dev libssl-dev"
+  libx11-dev libxext-dev fonts-ipafont-gothic libminiupnpc-dev libssl-dev"
 DISPLAY_PACKAGES="xvfb xdotool libgl1-mesa-dri x11-apps imagemagick"
 # git: test.sh checks that a run leaves the work tree as it was; iproute2:
 # the ip command, for tests that make network namespaces; fonts-arphic-uming

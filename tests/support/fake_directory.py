@@ -9,10 +9,16 @@ directory's room, then sends what no real server would relay.
 Modes, per connection:
   flood REAL_ADDRESS REAL_PORT FLOOD_ADDRESS FORBIDDEN_PORT
         the occupant list holds 1,000 rooms on FLOOD_ADDRESS (ports 30000 and
-        up), rooms on loopback, multicast, unspecified, broadcast and
-        link-local addresses (port FORBIDDEN_PORT), a 100 KB presence,
+        up), rooms on loopback, multicast, unspecified, broadcast,
+        link-local, private and shared addresses (port FORBIDDEN_PORT),
         garbage, and the real room somewhere among them; then the client's
         own presence.
+  big        the occupant list holds a 100 KB presence.
+  deep | wide | entity | endless | garbage
+        answers the stream's start with a stanza nested 300,000 deep, one
+        with 200,000 children, an entity expansion (a document type
+        declaration first), a stanza that never ends (1 KB every 10 ms), or
+        100 MB of garbage.
   many REAL_ADDRESS REAL_PORT PREFIX COUNT
         COUNT rooms, one on each of PREFIX.0.1 and up (port 30000), and the
         real room.
@@ -118,6 +124,9 @@ class Session:
             await asyncio.sleep(3600)
             return
         await self.expect(r"<stream:stream[^>]*>")
+        if mode in HOSTILE:
+            await HOSTILE[mode](self, header(domain, self.n))
+            return
         await self.send(header(domain, self.n) +
                         "<stream:features><mechanisms xmlns='%s'><mechanism>ANONYMOUS"
                         "</mechanism></mechanisms></stream:features>" % SASL)
@@ -161,11 +170,12 @@ class Session:
                                         announcement(flood, 30000 + i, "flood%d" % i, 1000 + i)))
             for i, address in enumerate(["127.0.0.1", "127.1.2.3", "224.0.0.1", "239.1.2.3",
                                          "0.0.0.0", "255.255.255.255", "169.254.7.7", "::1",
-                                         "::", "ff02::1", "fe80::1", "::ffff:127.0.0.1"]):
+                                         "::", "ff02::1", "fe80::1", "::ffff:127.0.0.1",
+                                         "10.0.0.1", "192.168.1.20", "172.16.0.5", "100.64.0.1",
+                                         "fd00::20", "64:ff9b::7f00:1", "::7f00:1",
+                                         "2002:c0a8:114::1", "240.0.0.1"]):
                 stanzas.append(occupant(room, "forbidden%d" % i, to,
                                         announcement(address, forbidden_port)))
-            stanzas.append(occupant(room, "big", to,
-                                    announcement("198.51.100.98", 1, comment="y" * 100 * 1024)))
             stanzas.extend(garbage(room, to))
             # The real room among them, not first and not last.
             stanzas.insert(len(stanzas) // 3,
@@ -181,6 +191,9 @@ class Session:
             stanzas.insert(count // 2, occupant(room, "real", to,
                                                 announcement(real, real_port, "real", 7)))
             return stanzas
+        if mode == "big":
+            return [occupant(room, "big", to,
+                             announcement("198.51.100.98", 1, comment="y" * 100 * 1024))]
         if mode == "slow":
             real, real_port = args[0], int(args[1])
             stanzas = [occupant(room, "real", to, announcement(real, real_port, "real", 7))]
@@ -190,6 +203,42 @@ class Session:
                                         announcement("198.51.100.97", 30000 + i)))
             return stanzas
         return []
+
+
+async def deep(session, head):
+    await session.send(head + "<a>" * 300000)
+    await asyncio.sleep(3600)
+
+
+async def wide(session, head):
+    await session.send(head + "<message>" + "<a/>" * 200000 + "</message>")
+    await asyncio.sleep(3600)
+
+
+async def entity(session, head):
+    lol = "<!ENTITY a0 '" + "a" * 64 + "'>" + "".join(
+        "<!ENTITY a%d '%s'>" % (i, ("&a%d;" % (i - 1)) * 10) for i in range(1, 10))
+    await session.send("<?xml version='1.0'?><!DOCTYPE stream [%s]>" % lol +
+                       head[len("<?xml version='1.0'?>"):] + "<message><body>&a9;</body></message>")
+    await asyncio.sleep(3600)
+
+
+async def endless(session, head):
+    await session.send(head + "<message><body>")
+    while True:
+        await session.send("x" * 1024)
+        await asyncio.sleep(0.01)
+
+
+async def junk(session, head):
+    chunk = bytes((i * 7919 + 13) % 256 for i in range(65536))
+    for _ in range(100 * 1024 * 1024 // len(chunk)):
+        session.writer.write(chunk)
+        await session.writer.drain()
+    await asyncio.sleep(3600)
+
+
+HOSTILE = {"deep": deep, "wide": wide, "entity": entity, "endless": endless, "garbage": junk}
 
 
 async def main():
