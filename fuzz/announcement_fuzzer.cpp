@@ -2,9 +2,8 @@
 // directory relays, an announcement is taken only whole and within its
 // bounds, every address it gives is one a guest may ask, and what is taken
 // builds back into an announcement that reads the same. The input is the
-// XML of one stanza (libstrophe parses it, as it parses the stream).
-#include <strophe.h>
-
+// XML of one stanza, read by the client's own stream reader inside a
+// stream as a server sends it.
 #include <random>
 #include <string>
 #include <vector>
@@ -14,12 +13,19 @@
 
 namespace {
 
-xmpp_ctx_t* context() {
-  static xmpp_ctx_t* const ctx = [] {
-    xmpp_initialize();
-    return xmpp_ctx_new(nullptr, nullptr);
-  }();
-  return ctx;
+const char kHeader[] =
+    "<stream:stream version='1.0' xmlns='jabber:client' "
+    "xmlns:stream='http://etherx.jabber.org/streams'>";
+
+bool parse(const std::string& xml, internet::xml::Element& stanza) {
+  using Event = internet::xml::StreamReader::Event;
+  internet::xml::StreamReader reader;
+  const std::string all = kHeader + xml;
+  size_t used = 0;
+  if (reader.read(all.data(), all.size(), &used) != Event::StreamOpened) return false;
+  if (reader.read(all.data(), all.size(), &used) != Event::Stanza) return false;
+  stanza = reader.takeStanza();
+  return true;
 }
 
 void checkTaken(const internet::Announcement& a) {
@@ -37,33 +43,31 @@ void checkTaken(const internet::Announcement& a) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string xml(reinterpret_cast<const char*>(data), size);
-  xmpp_stanza_t* stanza = xmpp_stanza_new_from_string(context(), xml.c_str());
-  if (stanza == nullptr) return 0;
+  internet::xml::Element stanza;
+  if (!parse(std::string(reinterpret_cast<const char*>(data), size), stanza)) return 0;
   internet::Announcement read;
-  if (internet::readAnnouncement(stanza, read)) {
-    checkTaken(read);
-    // Built again, it reads the same.
-    xmpp_stanza_t* built = internet::buildAnnouncement(context(), read);
-    require(built != nullptr, "a taken announcement could not be built again");
-    xmpp_stanza_t* presence = xmpp_presence_new(context());
-    xmpp_stanza_add_child(presence, built);
-    xmpp_stanza_release(built);
-    internet::Announcement again;
-    require(internet::readAnnouncement(presence, again), "a built announcement was not taken");
-    require(again.name == read.name && again.comment == read.comment &&
-                again.endpointCount == read.endpointCount && again.instance == read.instance,
-            "a built announcement reads differently");
-    xmpp_stanza_release(presence);
-    // Chosen among copies of itself: the bounds of one refresh hold.
-    std::vector<internet::Announcement> all(5, read);
-    std::mt19937 random(static_cast<uint32_t>(size));
-    for (const net::AnnouncedRoom& room : internet::chooseRooms(all, random)) {
-      for (size_t i = 0; i < room.endpoints.count; ++i) {
-        require(internet::isAskable(room.endpoints.addresses[i]), "a forbidden address was chosen");
-      }
+  if (!internet::readAnnouncement(stanza, read)) return 0;
+  checkTaken(read);
+  // Built again and sent as text, it reads the same.
+  internet::xml::Element presence("presence", "jabber:client");
+  require(internet::buildAnnouncement(read, presence.addChild(internet::xml::Element())),
+          "a taken announcement could not be built again");
+  std::string xml;
+  internet::xml::write(presence, "jabber:client", xml);
+  internet::xml::Element sent;
+  require(parse(xml, sent), "a built announcement does not read as XML");
+  internet::Announcement again;
+  require(internet::readAnnouncement(sent, again), "a built announcement was not taken");
+  require(again.name == read.name && again.comment == read.comment &&
+              again.endpointCount == read.endpointCount && again.instance == read.instance,
+          "a built announcement reads differently");
+  // Chosen among copies of itself: the bounds of one refresh hold.
+  std::vector<internet::Announcement> all(5, read);
+  std::mt19937 random(static_cast<uint32_t>(size));
+  for (const net::AnnouncedRoom& room : internet::chooseRooms(all, random)) {
+    for (size_t i = 0; i < room.endpoints.count; ++i) {
+      require(internet::isAskable(room.endpoints.addresses[i]), "a forbidden address was chosen");
     }
   }
-  xmpp_stanza_release(stanza);
   return 0;
 }
