@@ -76,13 +76,16 @@ depends=$(cd "$stage" && dpkg-shlibdeps -O -e debian/vellora/usr/lib/games/vello
     sed -n 's/^shlibs:Depends=//p')
 [ -n "$depends" ] || { echo "dpkg-shlibdeps found no dependency" >&2; exit 1; }
 
+# Beyond what the linker sees: the font the menus are drawn with, found by
+# fontconfig at run time, and the trust store that a room directory's TLS
+# certificate is checked against (without it every TLS directory fails).
 cat >"$pkg/DEBIAN/control" <<EOF
 Package: vellora
 Version: $version
 Architecture: $arch
 Maintainer: $maintainer
 Installed-Size: $(du -sk --exclude=DEBIAN "$pkg" | cut -f1)
-Depends: $depends, fonts-ipafont-gothic | fonts-japanese-gothic
+Depends: $depends, fonts-ipafont-gothic | fonts-japanese-gothic, ca-certificates
 Section: games
 Priority: optional
 Description: party game front end for up to six players, locally or over TCP
