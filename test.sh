@@ -34,8 +34,17 @@ XVFB_SCREEN=1920x1080x24 start_display
 export SDL_AUDIODRIVER=dummy
 
 status=0
+# Every test must run here: this script installs what each one needs, so a
+# test that skipped (reported by CTest as not run) is a failure too.
+ran_all() {
+    if grep -q "The following tests did not run" "$1"; then
+        echo "Some tests did not run (above, \"Skipped\"): each must run here."
+        return 1
+    fi
+}
 echo "== Tests =="
-ctest --test-dir build --output-on-failure || status=1
+ctest --test-dir build --output-on-failure | tee build/ctest.log || status=1
+ran_all build/ctest.log || status=1
 echo "== Tests with sanitizers =="
 # The GL driver, X and fontconfig keep allocations until exit by design; only
 # leaks of our own code count. The leak check's record of dynamic TLS blocks
@@ -46,7 +55,8 @@ echo "== Tests with sanitizers =="
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0" \
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
-    ctest --test-dir build-asan --output-on-failure || status=1
+    ctest --test-dir build-asan --output-on-failure | tee build-asan/ctest.log || status=1
+ran_all build-asan/ctest.log || status=1
 
 echo "== Fuzz harnesses (a few seconds each) =="
 fuzz/run.sh -max_total_time=3 || status=1

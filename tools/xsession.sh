@@ -49,6 +49,32 @@ press() {
     sleep 0.05
 }
 
+# wait_for SECONDS COMMAND...: runs the command every 0.1 s until it
+# succeeds; false after SECONDS.
+wait_for() {
+    local limit=$1 i
+    shift
+    for i in $(seq $((limit * 10))); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# until_shown SECONDS WINDOW FILE CHECK...: screenshots of WINDOW into FILE
+# until CHECK FILE... holds (a loaded machine draws slowly); false after
+# SECONDS.
+until_shown() {
+    local limit=$1 win=$2 file=$3 i
+    shift 3
+    for i in $(seq $((limit * 2))); do
+        shot "$win" "$file"
+        "$@" "$file" && return 0
+        sleep 0.5
+    done
+    return 1
+}
+
 # shot WINDOW FILE.png: saves what the window shows. The window is raised
 # first (windows of two copies overlap), and given a few frames to repaint.
 shot() {

@@ -141,8 +141,15 @@ class CompatTtf : public testing::Test {
     }
     TTF_Font* real = TTF_OpenFontIndex(face.path, size, face.index);
     TTF_Font* ours = compat_TTF_OpenFontIndex(face.path, size, face.index);
-    EXPECT_NE(ours, nullptr);
-    if (real == nullptr || ours == nullptr) return worst;
+    // Both libraries must open a font that is there: a comparison that
+    // compared nothing would pass for the wrong reason.
+    EXPECT_NE(real, nullptr) << face.name << ": the real library cannot open it";
+    EXPECT_NE(ours, nullptr) << face.name << ": the companion cannot open it";
+    if (real == nullptr || ours == nullptr) {
+      if (real != nullptr) TTF_CloseFont(real);
+      if (ours != nullptr) compat_TTF_CloseFont(ours);
+      return worst;
+    }
     TTF_SetFontStyle(real, style);
     compat_TTF_SetFontStyle(ours, style);
     EXPECT_EQ(compat_TTF_GetFontStyle(ours), style);

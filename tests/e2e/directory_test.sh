@@ -35,7 +35,7 @@ step() { echo "-- $* ($((SECONDS - started)) s)"; }
 if [ "$(id -u)" -ne 0 ] || ! command -v miniupnpd stund iptables-legacy prosody openssl >/dev/null; then
     echo "directory: skipped (needs root, miniupnpd, stund, iptables, prosody and openssl:" \
         "tools/setup.sh)"
-    exit 0
+    exit 77
 fi
 
 work=$(mktemp -d)

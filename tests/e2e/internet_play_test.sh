@@ -24,7 +24,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 if [ "$(id -u)" -ne 0 ] || ! command -v miniupnpd stund iptables-legacy >/dev/null; then
     echo "internet play: skipped (needs root, miniupnpd, stund and iptables: tools/setup.sh)"
-    exit 0
+    exit 77
 fi
 
 work=$(mktemp -d)
@@ -52,16 +52,6 @@ to_room_list() {
     walk_menu_item "$1" 2
     walk_character_select "$1" 1
 }
-# wait_for SECONDS COMMAND...: until the command succeeds; false after SECONDS.
-wait_for() {
-    local limit=$1 i
-    shift
-    for i in $(seq $((limit * 10))); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 mapped() { internet_mappings | grep -qx "$1"; }
 unmapped() { ! internet_mappings | grep -q "^$1 "; }
 said() { grep -q "$2" "$artifacts/$1.log"; }
@@ -73,19 +63,6 @@ query_count() {
 slot_named() {
     local x=$((30 + 305 * ($2 / 3))) y=$((178 + 85 * ($2 % 3)))
     [ "$(bright_pixels "$1" "$x" "$y" 150 24)" -gt 20 ]
-}
-# until_shown SECONDS WINDOW FILE CHECK...: screenshots of WINDOW into FILE
-# until CHECK FILE... holds (a loaded machine draws slowly); false after
-# SECONDS.
-until_shown() {
-    local limit=$1 win=$2 file=$3 i
-    shift 3
-    for i in $(seq $((limit * 2))); do
-        shot "$win" "$file"
-        "$@" "$file" && return 0
-        sleep 0.5
-    done
-    return 1
 }
 count_is() { [ "$(query_count "$1" "$2")" = "$3" ]; }
 # The room list's bar, and no lobby panel named.

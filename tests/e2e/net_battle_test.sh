@@ -43,11 +43,18 @@ query_count() {
     timeout 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port && printf '\\0\\0\\0' >&3 &&
         head -c 712 <&3 | od -An -tu1 -j704 -N1 | tr -d ' '"
 }
+count_is() { [ "$(query_count)" = "$1" ]; }
 # Whether the name of lobby slot N shows in a screenshot.
 slot_named() {
     local x=$((30 + 305 * ($2 / 3))) y=$((178 + 85 * ($2 % 3)))
     [ "$(bright_pixels "$1" "$x" "$y" 150 24)" -gt 20 ]
 }
+two_named() { slot_named "$1" 0 && slot_named "$1" 1 && ! slot_named "$1" 2; }
+guest_gone() { slot_named "$1" 0 && ! slot_named "$1" 1; }
+lists_a_room() {
+    [ "$(bright_pixels "$1" 30 90 150 24)" -gt 20 ] && [ "$(bright_pixels "$1" 180 150 40 24)" -gt 10 ]
+}
+in_room_list() { [ "$(bright_pixels "$1" 50 20 90 20)" -gt 20 ] && ! slot_named "$1" 0; }
 
 (cd "$work/host" && exec "$game" > "$artifacts/host.log" 2>&1) &
 host=$!
@@ -64,55 +71,45 @@ for win in "$hostwin" "$guestwin"; do
 done
 press "$hostwin" Right
 press "$hostwin" z
-sleep 2
-[ "$(query_count)" = 1 ] || fail "the hosted room does not report 1 player"
+wait_for 10 count_is 1 || fail "the hosted room does not report 1 player"
 
 # The guest refreshes and sees the room with 1/6.
 press "$guestwin" z
-sleep 2
-shot "$guestwin" "$artifacts/01-guest-room-list.png"
-[ "$(bright_pixels "$artifacts/01-guest-room-list.png" 30 90 150 24)" -gt 20 ] ||
-    fail "the guest's room list shows no room name"
-[ "$(bright_pixels "$artifacts/01-guest-room-list.png" 180 150 40 24)" -gt 10 ] ||
-    fail "the guest's room list shows no player count"
+until_shown 10 "$guestwin" "$artifacts/01-guest-room-list.png" lists_a_room ||
+    fail "the guest's room list shows no room name and player count"
 
 # The guest joins: both lobbies show both players.
 press "$guestwin" Down
 press "$guestwin" z
-sleep 3
-shot "$hostwin" "$artifacts/02-host-lobby.png"
-shot "$guestwin" "$artifacts/03-guest-lobby.png"
-for file in 02-host-lobby 03-guest-lobby; do
-    slot_named "$artifacts/$file.png" 0 || fail "$file: no name in slot 0"
-    slot_named "$artifacts/$file.png" 1 || fail "$file: no name in slot 1"
-    slot_named "$artifacts/$file.png" 2 && fail "$file: a name in slot 2"
-done
-[ "$(query_count)" = 2 ] || fail "after the join the room does not report 2 players"
+until_shown 10 "$hostwin" "$artifacts/02-host-lobby.png" two_named ||
+    fail "the host's lobby does not show the two players alone"
+until_shown 10 "$guestwin" "$artifacts/03-guest-lobby.png" two_named ||
+    fail "the guest's lobby does not show the two players alone"
+wait_for 5 count_is 2 || fail "after the join the room does not report 2 players"
+# The lobby takes keys once its panels have opened (80 frames).
+sleep 2
 
 # The guest leaves: the host's slot 1 empties and the count drops.
 for i in 1 2 3; do press "$guestwin" Right; done
 press "$guestwin" z
-sleep 2.5
-shot "$hostwin" "$artifacts/04-host-after-leave.png"
-shot "$guestwin" "$artifacts/05-guest-back-in-list.png"
-slot_named "$artifacts/04-host-after-leave.png" 1 && fail "the host still shows the guest"
-[ "$(query_count)" = 1 ] || fail "after the leave the room does not report 1 player"
+until_shown 10 "$hostwin" "$artifacts/04-host-after-leave.png" guest_gone ||
+    fail "the host still shows the guest"
+wait_for 5 count_is 1 || fail "after the leave the room does not report 1 player"
+until_shown 10 "$guestwin" "$artifacts/05-guest-back-in-list.png" in_room_list ||
+    fail "the guest is not back in the room list"
 
 # The guest joins again; the host closes the room; the guest is sent back.
 press "$guestwin" Down
 press "$guestwin" z
-sleep 3
-shot "$guestwin" "$artifacts/06-guest-rejoined.png"
-slot_named "$artifacts/06-guest-rejoined.png" 1 || fail "the guest did not join again"
+until_shown 10 "$guestwin" "$artifacts/06-guest-rejoined.png" two_named ||
+    fail "the guest did not join again"
+sleep 2
 for i in 1 2; do press "$hostwin" Right; done
 press "$hostwin" z
-sleep 3
-shot "$hostwin" "$artifacts/07-host-closed.png"
-shot "$guestwin" "$artifacts/08-guest-sent-back.png"
-for file in 07-host-closed 08-guest-sent-back; do
-    [ "$(bright_pixels "$artifacts/$file.png" 50 20 90 20)" -gt 20 ] ||
-        fail "$file: not back in the room list"
-done
+until_shown 10 "$hostwin" "$artifacts/07-host-closed.png" in_room_list ||
+    fail "the host is not back in the room list"
+until_shown 10 "$guestwin" "$artifacts/08-guest-sent-back.png" in_room_list ||
+    fail "the guest was not sent back to the room list"
 
 # A refresh keeps the window going: the wait dialog shows, and Escape ends
 # the program at once while the silent rooms are still being asked.
