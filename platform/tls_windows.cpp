@@ -67,29 +67,21 @@ std::string hexStatus(long status) {
 
 // Schannel's refusals in a few words, with the code for the rest.
 std::string statusText(const char* what, SECURITY_STATUS status) {
-  const char* why = nullptr;
-  switch (status) {
-    case SEC_E_ALGORITHM_MISMATCH:
-      why = "no protocol version or cipher in common";
-      break;
-    case SEC_E_ILLEGAL_MESSAGE:
-      why = "the server sent a message that is not valid here";
-      break;
-    case SEC_E_INVALID_TOKEN:
-      why = "malformed TLS data";
-      break;
-    case SEC_E_DECRYPT_FAILURE:
-    case SEC_E_MESSAGE_ALTERED:
-      why = "a record failed its integrity check";
-      break;
-    case SEC_E_INSUFFICIENT_MEMORY:
-      why = "out of memory";
-      break;
-    default:
-      break;
-  }
+  static const struct {
+    SECURITY_STATUS status;
+    const char* text;
+  } kKnown[] = {
+      {SEC_E_ALGORITHM_MISMATCH, "no protocol version or cipher in common, "},
+      {SEC_E_ILLEGAL_MESSAGE, "the server sent a message that is not valid here, "},
+      {SEC_E_INVALID_TOKEN, "malformed TLS data, "},
+      {SEC_E_DECRYPT_FAILURE, "a record failed its integrity check, "},
+      {SEC_E_MESSAGE_ALTERED, "a record failed its integrity check, "},
+      {SEC_E_INSUFFICIENT_MEMORY, "out of memory, "},
+  };
   std::string text = std::string(what) + " (";
-  if (why != nullptr) text += std::string(why) + ", ";
+  for (const auto& known : kKnown) {
+    if (known.status == status) text += known.text;
+  }
   return text + "Schannel " + hexStatus(status) + ")";
 }
 
