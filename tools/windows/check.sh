@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Windows build under Wine on a virtual display (run by
 # tools/windows/build.sh --check, after the build): the cross-built unit
-# tests through CTest with Wine as its emulator, the released vellora.exe
+# tests through CTest with Wine as its emulator, TLS through Schannel against
+# Linux servers (tests/windows/tls_test.sh), the released vellora.exe
 # beside the Linux build, a net battle across the two platforms both ways,
 # vellora.exe as a host on the test's own internet, and as host and as guest
 # of a room directory there. Screenshots of every scene land in
@@ -63,6 +64,8 @@ step() {
 }
 step "unit tests under Wine" \
     ctest --test-dir "$build/game" --output-on-failure --timeout 120
+step "TLS through Schannel against Linux servers" \
+    bash tests/windows/tls_test.sh "$build/game/bin"
 release=$build/release
 rm -rf "$release" "$shots"
 mkdir -p "$release"
