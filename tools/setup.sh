@@ -31,8 +31,7 @@ DIRECTORY_TEST_PACKAGES="prosody openssl"
 
 # The Windows release build and its checks under Wine (tools/windows/build.sh);
 # dpkg-dev unpacks the Debian source packages the DLLs are built from;
-# autoconf, automake and libtool make expat's build files (Debian's source
-# ships none).
+# autoconf, automake and libtool for their autotools builds.
 WINDOWS_PACKAGES="cmake make pkg-config patch dpkg-dev g++-mingw-w64-x86-64-posix
   mingw-w64-tools wine wine64 googletest zip unzip fonts-ipafont-gothic fontconfig
   autoconf automake libtool fonts-arphic-uming"

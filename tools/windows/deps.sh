@@ -29,16 +29,7 @@ SOURCES="
   freetype
   sdl-mixer1.2
   miniupnpc
-  expat
 "
-
-# The room directory's XMPP client: Debian 12's libstrophe (0.12.2) has no
-# source served here, Debian 13's upstream tarball is, and 0.14 is the
-# release with a MinGW port and Schannel TLS. Only that tarball is taken
-# (Debian 13's packaging is not), checked against Debian 13's Sources index
-# (apt-helper refuses a file that does not match) and against this hash.
-STROPHE_TARBALL=libstrophe_0.14.0.orig.tar.xz
-STROPHE_SHA256=4988cccc966f5028300c8de8864c04e49e36853c92bdc92672b1fc717a4c9383
 
 # A private apt configuration with a deb-src entry: the machine's own
 # sources list is left alone.
@@ -72,36 +63,6 @@ SRC
       head -n1)/debian/changelog" -S Version >"$src/$name.fetched.part"
     mv "$src/$name.fetched.part" "$src/$name.fetched"
   done
-}
-
-# fetch_strophe: STROPHE_TARBALL into src/, through an apt configuration of
-# its own that knows Debian 13's sources alone.
-fetch_strophe() {
-  [ -f "$src/$STROPHE_TARBALL" ] && return 0
-  local dir=$build/apt-trixie
-  local opts=(-o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourceparts=$dir/sources.d"
-              -o "Dir::State::Lists=$dir/lists" -o Dir::Cache::archives="$dir/archives")
-  mkdir -p "$dir/sources.d" "$dir/lists/partial" "$dir/archives/partial"
-  cat >"$dir/sources.d/debian-src.sources" <<SRC
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: trixie
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-  echo "Fetching $STROPHE_TARBALL (Debian 13)"
-  apt-get "${opts[@]}" update -q >/dev/null
-  local uri hash
-  read -r uri hash < <(apt-get "${opts[@]}" --print-uris source libstrophe/trixie 2>/dev/null |
-    awk -v f="$STROPHE_TARBALL" '$2 == f { print $1, $4 }' | tr -d "'")
-  if [ "$hash" != "SHA256:$STROPHE_SHA256" ]; then
-    echo "Debian 13's Sources index gives ${hash:-no hash} for $STROPHE_TARBALL," \
-      "not SHA256:$STROPHE_SHA256" >&2
-    return 1
-  fi
-  /usr/lib/apt/apt-helper download-file "$uri" "$src/$STROPHE_TARBALL.part" "$hash" >/dev/null
-  echo "$STROPHE_SHA256  $src/$STROPHE_TARBALL.part" | sha256sum -c --quiet - &&
-    mv "$src/$STROPHE_TARBALL.part" "$src/$STROPHE_TARBALL"
 }
 
 # source_dir NAME : the unpacked tree of source package NAME; its version
@@ -211,46 +172,6 @@ build_miniupnpc() {
   cmake --install "$work/miniupnpc"
 }
 
-# expat, the XML parser libstrophe reads the stream with, as a static
-# library (its users define XML_STATIC). Built with its autotools files, as
-# Debian builds it: Debian's security fixes expect XML_DTD defined to 1, as
-# its configure defines it.
-build_expat() {
-  cd "$(source_dir expat)/expat"
-  [ -f Makefile ] && make distclean || true
-  [ -f configure ] || ./buildconf.sh
-  configure_cross --disable-shared --enable-static --without-docbook --without-examples \
-    --without-tests --without-xmlwf
-  make -j$jobs
-  make install
-}
-
-# libstrophe with Schannel, as a static library (built by libstrophe.cmake,
-# without its autotools). libstrophe-windows.patch
-# mends what 0.14.0 gets wrong on Windows, where upstream's build was left
-# behind by a change of its internal interfaces: conn.c includes a POSIX
-# header, resolver.c calls sock_error without its argument, and the
-# Schannel code passes its own state where the connection's interface is
-# expected (it would crash on the first read). Schannel's code also leaves
-# the server's certificate unchecked, can wait forever on a server that
-# stops in the middle of the handshake, and goes on without TLS when three
-# queries whose answers it never uses fail (they do under Wine): the patch
-# checks the certificate against the system's trust store and the domain,
-# ends a handshake the server closed or left silent for 2 s, and drops the
-# three queries.
-build_strophe() {
-  local dir=$work/libstrophe-0.14.0
-  fetch_strophe
-  echo "libstrophe 0.14.0 (Debian 13's upstream tarball)" >>"$work/used-sources"
-  rm -rf "$dir" "$work/libstrophe"
-  tar -xf "$src/$STROPHE_TARBALL" -C "$work"
-  (cd "$dir" && patch -p1 <"$here/libstrophe-windows.patch")
-  cp "$here/libstrophe.cmake" "$dir/CMakeLists.txt"
-  cmake_cross -S "$dir" -B "$work/libstrophe"
-  cmake --build "$work/libstrophe" -j$jobs
-  cmake --install "$work/libstrophe"
-}
-
 build_gtest() {
   rm -rf "$work/googletest"
   cmake_cross -S /usr/src/googletest -B "$work/googletest" -DBUILD_GMOCK=OFF \
@@ -265,8 +186,6 @@ step libpng build_png
 step freetype build_freetype
 step sdl_mixer build_mixer
 step miniupnpc build_miniupnpc
-step expat build_expat
-step libstrophe build_strophe
 step googletest build_gtest
 
 # The record of the prefix, from the stamps: GoogleTest (the machine's own

@@ -15,9 +15,9 @@ add_library(vellora_windows_deps INTERFACE)
 target_include_directories(vellora_windows_deps INTERFACE ${WINDEPS_INCLUDE_DIRS})
 target_link_directories(vellora_windows_deps INTERFACE ${WINDEPS_LIBRARY_DIRS})
 target_link_libraries(vellora_windows_deps INTERFACE SDL_mixer SDL freetype png16 z miniupnpc
-                      strophe expat secur32 crypt32 ws2_32 iphlpapi)
-# miniupnpc, libstrophe (the room directory's client) and expat are linked
-# statically; miniupnpc has no pkg-config file: the prefix's own folders.
+                      secur32 crypt32 ws2_32 iphlpapi)
+# miniupnpc is linked statically; it has no pkg-config file: the prefix's
+# own folders.
 # TLS is Schannel's (platform/tls_windows.cpp): secur32 for the session,
 # crypt32 to check the server's certificate.
 target_include_directories(vellora_windows_deps INTERFACE ${VELLORA_WIN_PREFIX}/include)
