@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -23,6 +27,8 @@ uint64_t nowMs() {
 constexpr char kMucNamespace[] = "http://jabber.org/protocol/muc";
 constexpr char kMucUserNamespace[] = "http://jabber.org/protocol/muc#user";
 constexpr char kPingNamespace[] = "urn:xmpp:ping";
+constexpr char kDiscoInfoNamespace[] = "http://jabber.org/protocol/disco#info";
+constexpr char kDataFormsNamespace[] = "jabber:x:data";
 // Longest wait of one turn of a worker's loop: how soon it sees its
 // owner's wishes.
 constexpr uint32_t kTurnMs = 20;
@@ -105,7 +111,7 @@ bool lookUpDomain(const platform::StopToken& token, const DirectoryServer& serve
   return addresses.count > 0;
 }
 
-// One sign-in on one of the directory's addresses, in its chat room.
+// One sign-in on one of the directory's addresses, among its shard rooms.
 class Client {
  public:
   Client(DirectoryWork& work, const DirectoryServer& server, xmpp::ConnectionLimits limits,
@@ -113,7 +119,6 @@ class Client {
       : work_(work),
         random_(random),
         domain_(lowercase(server.domain.data())),
-        room_(std::string(kDirectoryRoomName) + "@rooms." + domain_),
         nick_(randomNick(random)),
         connection_(domain_, limits, [this](const xml::Element& stanza) { onStanza(stanza); }) {}
   virtual ~Client() = default;
@@ -126,6 +131,10 @@ class Client {
   uint64_t bytesRead() const { return connection_.bytesRead(); }
 
  protected:
+  // A shard's occupant count as its room tells it; kNoShard when it does not
+  // exist or did not say.
+  static constexpr int kNoShard = -1;
+
   bool start(const platform::Address& address) {
     if (connection_.start(address)) return true;
     fail(connection_.failure());
@@ -148,15 +157,32 @@ class Client {
 
   // The connection is up and signed in.
   virtual void onSignedIn() = 0;
-  // A presence from the directory's room (own: about this client).
-  virtual void onPresence(const xml::Element& presence, bool own) = 0;
+  // A presence from shard room `shard` (own: about this client).
+  virtual void onPresence(const xml::Element& presence, int shard, bool own) = 0;
+  // How many occupants shard room `shard` holds (kNoShard: none said).
+  virtual void onCount(int shard, int occupants) = 0;
   virtual void onAnyStanza() {}
 
-  // <presence to="room/nick"> with the chat room's element when joining,
+  std::string shardJid(int shard) const {
+    const char digits[] = {static_cast<char>('0' + shard / 10 % 10), static_cast<char>('0' + shard % 10), 0};
+    return std::string(kDirectoryShardPrefix) + digits + "@rooms." + domain_;
+  }
+  // Asks one shard room (or every one, with -1) how many occupants it holds.
+  void askCount(int shard) {
+    for (int i = shard < 0 ? 0 : shard; i < (shard < 0 ? kDirectoryShards : shard + 1); ++i) {
+      xml::Element iq("iq", xmpp::kClientNamespace);
+      iq.setAttribute("type", "get");
+      iq.setAttribute("id", "n" + std::to_string(i));
+      iq.setAttribute("to", shardJid(i));
+      iq.addChild(xml::Element("query", kDiscoInfoNamespace));
+      connection_.send(iq);
+    }
+  }
+  // <presence to="shard/nick"> with the chat room's element when joining,
   // and extra when given.
-  void sendPresence(bool join, const xml::Element* extra) {
+  void sendPresence(int shard, bool join, const xml::Element* extra) {
     xml::Element presence("presence", xmpp::kClientNamespace);
-    presence.setAttribute("to", room_ + "/" + nick_);
+    presence.setAttribute("to", shardJid(shard) + "/" + nick_);
     if (join) {
       xml::Element& x = presence.addChild(xml::Element("x", kMucNamespace));
       x.addChild(xml::Element("history", kMucNamespace)).setAttribute("maxstanzas", "0");
@@ -164,9 +190,9 @@ class Client {
     if (extra != nullptr) presence.addChild(*extra);
     connection_.send(presence);
   }
-  void sendLeave() {
+  void sendLeave(int shard) {
     xml::Element presence("presence", xmpp::kClientNamespace);
-    presence.setAttribute("to", room_ + "/" + nick_);
+    presence.setAttribute("to", shardJid(shard) + "/" + nick_);
     presence.setAttribute("type", "unavailable");
     connection_.send(presence);
   }
@@ -188,26 +214,69 @@ class Client {
   std::mt19937& random_;
 
  private:
+  // The shard a bare room address names, or kNoShard.
+  int shardOf(const std::string& bare) const {
+    const std::string prefix = kDirectoryShardPrefix;
+    const std::string suffix = "@rooms." + domain_;
+    if (bare.size() != prefix.size() + 2 + suffix.size() || bare.compare(0, prefix.size(), prefix) != 0 ||
+        bare.compare(prefix.size() + 2, std::string::npos, suffix) != 0) {
+      return kNoShard;
+    }
+    const char tens = bare[prefix.size()];
+    const char ones = bare[prefix.size() + 1];
+    if (tens < '0' || tens > '9' || ones < '0' || ones > '9') return kNoShard;
+    const int shard = (tens - '0') * 10 + (ones - '0');
+    return shard < kDirectoryShards ? shard : kNoShard;
+  }
+
   void onStanza(const xml::Element& stanza) {
     onAnyStanza();
-    if (stanza.name != "presence") return;
     const std::string* from = stanza.attribute("from");
     if (from == nullptr) return;
-    const std::string prefix = room_ + "/";
-    if (lowercase(from->c_str()).compare(0, prefix.size(), prefix) != 0) return;  // not the room's
+    const std::string sender = lowercase(from->c_str());
+    const size_t slash = sender.find('/');
+    const int shard = shardOf(sender.substr(0, slash));
+    if (shard == kNoShard) return;  // not one of the directory's rooms
+    if (stanza.name == "iq") {
+      const std::string* id = stanza.attribute("id");
+      if (slash == std::string::npos && id != nullptr && *id == "n" + std::to_string(shard))
+        onCount(shard, occupantsOf(stanza));
+      return;
+    }
+    if (stanza.name != "presence" || slash == std::string::npos) return;
     // The nick as the room gave it (case kept).
-    bool own = from->compare(prefix.size(), std::string::npos, nick_) == 0;
+    bool own = from->compare(slash + 1, std::string::npos, nick_) == 0;
     if (const xml::Element* x = stanza.child("x", kMucUserNamespace)) {
       for (const xml::Element& status : x->children) {
         const std::string* code = status.attribute("code");
         own = own || (status.name == "status" && code != nullptr && *code == "110");
       }
     }
-    onPresence(stanza, own);
+    onPresence(stanza, shard, own);
+  }
+
+  // muc#roominfo_occupants of a room's disco#info answer (XEP-0045 6.4).
+  static int occupantsOf(const xml::Element& answer) {
+    const std::string* type = answer.attribute("type");
+    const xml::Element* query = answer.child("query", kDiscoInfoNamespace);
+    const xml::Element* form = query != nullptr ? query->child("x", kDataFormsNamespace) : nullptr;
+    if (type == nullptr || *type != "result" || form == nullptr) return kNoShard;
+    for (const xml::Element& field : form->children) {
+      const std::string* var = field.attribute("var");
+      const xml::Element* value = field.child("value", kDataFormsNamespace);
+      if (field.name != "field" || var == nullptr || *var != "muc#roominfo_occupants" ||
+          value == nullptr) {
+        continue;
+      }
+      const std::string& text = value->text;
+      if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+        return kNoShard;
+      return std::atoi(text.c_str());
+    }
+    return kNoShard;
   }
 
   std::string domain_;
-  std::string room_;
   std::string nick_;
   std::string why_;
   xmpp::Connection connection_;
@@ -215,22 +284,30 @@ class Client {
   bool signedIn_ = false;
 };
 
-// A guest's browse: joins, samples the announcements of the occupant list,
-// and chooses the rooms once its own presence comes back.
+// A guest's browse: asks every shard room how many it holds, joins a few
+// of them chosen at random (each with a chance by its count, so that every
+// announced room has about the same chance), samples the announcements of
+// their occupant lists, and chooses the rooms once its own presence has
+// come back from each.
 class Browser : public Client {
  public:
   Browser(DirectoryWork& work, const DirectoryServer& server, std::mt19937& random)
       : Client(work, server, xmpp::ConnectionLimits{kBrowseBytesMax, 0}, random),
-        sample_(random()) {}
+        sample_(random()) {
+    counts_.fill(kUnasked);
+  }
 
   // Runs until the rooms are chosen, the connection ends, the owner stops
   // it or deadline passes. True with rooms chosen.
   bool run(const platform::Address& address, uint64_t deadline, const platform::StopToken& token) {
     if (!start(address)) return false;
+    // Shards that have not told their count by then are left out.
+    const uint64_t countsBy = deadline - (deadline - nowMs()) / 3;
     uint64_t leaveBy = 0;
     for (;;) {
       const uint64_t now = nowMs();
       if (ended() || token.stopRequested()) break;
+      if (!joining_ && signedIn() && now >= countsBy) joinShards();
       if (chosen_ && leaveBy == 0) leaveBy = now + kBrowseLeaveMs;
       if (chosen_ && now >= leaveBy) break;
       if (!chosen_ && now >= deadline) {
@@ -248,27 +325,28 @@ class Browser : public Client {
   size_t announced() const { return sample_.seen(); }
 
  protected:
-  void onSignedIn() override { sendPresence(true, nullptr); }
+  static constexpr int kUnasked = -2;
 
-  void onPresence(const xml::Element& presence, bool own) override {
-    if (chosen_) return;
+  void onSignedIn() override { askCount(-1); }
+
+  void onCount(int shard, int occupants) override {
+    if (joining_ || counts_[shard] != kUnasked) return;
+    counts_[shard] = occupants;
+    if (++answered_ == kDirectoryShards) joinShards();
+  }
+
+  void onPresence(const xml::Element& presence, int shard, bool own) override {
+    if (chosen_ || !joined_[shard]) return;
     const std::string* type = presence.attribute("type");
-    if (type != nullptr && *type == "error") {
-      // Only an error about our own joining ends the browse.
-      if (own) {
-        fail("its room refused to let us in");
-        disconnect();
-      }
-      return;
-    }
     if (own) {
-      rooms = chooseRooms(sample_.kept(), random_);
-      chosen_ = true;
-      sendLeave();
-      disconnect();
+      // Our own presence ends the shard's occupant list (or its refusal
+      // ends our look at it).
+      joined_[shard] = false;
+      if (type == nullptr) sendLeave(shard);
+      if (--pending_ == 0) choose();
       return;
     }
-    if (type != nullptr) return;  // unavailable: gone already
+    if (type != nullptr) return;  // unavailable or an error: no room
     Announcement announcement;
     if (readAnnouncement(presence, announcement)) {
       sample_.offer(std::move(announcement));
@@ -278,7 +356,42 @@ class Browser : public Client {
   }
 
  private:
+  // Joins shards in a random order weighted by their counts (each key
+  // u^(1/count), largest first) until they hold enough rooms to choose
+  // from; flooded shards (over kShardCap) are left out.
+  void joinShards() {
+    joining_ = true;
+    std::vector<std::pair<double, int>> order;
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int shard = 0; shard < kDirectoryShards; ++shard) {
+      const int count = counts_[shard];
+      if (count <= 0 || count > kShardCap) continue;
+      order.emplace_back(std::pow(unit(random_), 1.0 / count), shard);
+    }
+    std::sort(order.begin(), order.end(), std::greater<>());
+    size_t held = 0;
+    for (const auto& [key, shard] : order) {
+      if (held >= kMaxAnnouncedRooms || pending_ == static_cast<int>(kBrowseShardsMax)) break;
+      held += static_cast<size_t>(counts_[shard]);
+      joined_[shard] = true;
+      ++pending_;
+      sendPresence(shard, true, nullptr);
+    }
+    if (pending_ == 0) choose();  // nothing announced anywhere
+  }
+
+  void choose() {
+    rooms = chooseRooms(sample_.kept(), random_);
+    chosen_ = true;
+    disconnect();
+  }
+
   AnnouncementSample sample_;
+  std::array<int, kDirectoryShards> counts_{};
+  std::array<bool, kDirectoryShards> joined_{};
+  int answered_ = 0;
+  int pending_ = 0;  // shards joined whose lists have not ended
+  bool joining_ = false;
   bool chosen_ = false;
 };
 
@@ -339,13 +452,17 @@ void fillEndpoints(const HostedRoom& room, Announcement& announcement) {
   }
 }
 
-// A host's session in the directory: joins with its announcement, keeps it
-// current, pings, and leaves when told to stop.
+// A host's session in the directory: asks every shard room how many it
+// holds, joins the first with room for it (kShardFill) with its
+// announcement, keeps it current, pings, moves when its shard fills up
+// past kShardCap, and leaves when told to stop.
 class Announcer : public Client {
  public:
   Announcer(DirectoryWork& work, const DirectoryServer& server, std::mt19937& random)
       : Client(work, server, xmpp::ConnectionLimits{kAnnouncerBytesMax, kAnnouncerBytesPerSecond},
-               random) {}
+               random) {
+    counts_.fill(kNoShard);
+  }
 
   // Runs until the connection ends or the owner stops it (after leaving).
   // True when the room was announced at some point.
@@ -359,7 +476,7 @@ class Announcer : public Client {
       if (ended()) break;
       if (leaveBy == 0 && token.stopRequested()) {
         leaveBy = now + kAnnouncerLeaveLimitMs;
-        if (signedIn() && joined_) sendLeave();
+        if (signedIn() && joined_) sendLeave(shard_);
         disconnect();
       }
       if (leaveBy != 0 && now >= leaveBy) break;
@@ -367,7 +484,7 @@ class Announcer : public Client {
       // The sign-in, and then each join, has its time; nothing to announce
       // is no join.
       if (leaveBy == 0 && ((!signedIn() && now - started >= kAnnouncerJoinLimitMs) ||
-                           (joinSentAt_ != 0 && now - joinSentAt_ >= kAnnouncerJoinLimitMs))) {
+                           (askedAt_ != 0 && now - askedAt_ >= kAnnouncerJoinLimitMs))) {
         fail("it did not let us in in time");
         break;
       }
@@ -383,30 +500,45 @@ class Announcer : public Client {
 
  protected:
   void onSignedIn() override {
-    lastHeard_ = lastPing_ = nowMs();
-    refresh(true);
+    lastHeard_ = lastPing_ = lastCheck_ = nowMs();
+    findShard();
   }
 
   void onAnyStanza() override { lastHeard_ = nowMs(); }
 
-  void onPresence(const xml::Element& presence, bool own) override {
-    if (!own) return;
+  void onCount(int shard, int occupants) override {
+    if (finding_) {
+      counts_[shard] = occupants;
+      if (++answered_ == kDirectoryShards) takeShard();
+    } else if (shard == shard_ && joined_ && occupants > kShardCap) {
+      // Flooded: guests no longer look here. Somewhere else.
+      sendLeave(shard_);
+      joined_ = false;
+      findShard();
+    }
+  }
+
+  void onPresence(const xml::Element& presence, int shard, bool own) override {
+    if (!own || shard != shard_) return;
     const std::string* type = presence.attribute("type");
     if (type != nullptr && *type == "error") {
-      // A nickname in use, most likely: another one, once.
       joined_ = false;
-      if (++refusals_ > 1) {
-        fail("its room refused to let us in");
-        disconnect();
+      askedAt_ = 0;
+      const xml::Element* error = presence.child("error", xmpp::kClientNamespace);
+      const bool nickTaken = error != nullptr && error->child("conflict") != nullptr;
+      if (nickTaken && ++refusals_ <= 1) {
+        newNick();  // a nickname in use: another one, once
+        refresh(true);
         return;
       }
-      newNick();
-      refresh(true);
+      // Full, or closed to us: the next shard with room.
+      counts_[shard_] = kNoShard;
+      takeShard();
       return;
     }
     if (type != nullptr && *type == "unavailable") {
-      // Our own leaving (nothing left to announce) comes back too; anything
-      // else means the room put us out.
+      // Our own leaving (nothing left to announce, a move) comes back too;
+      // anything else means the room put us out.
       if (joined_) {
         fail("its room put us out");
         joined_ = false;
@@ -414,29 +546,64 @@ class Announcer : public Client {
       }
       return;
     }
-    if (!joined_) {
+    if (!joined_ && askedAt_ != 0) {
       joined_ = announcedOnce_ = true;
-      joinSentAt_ = 0;
+      askedAt_ = 0;
       work_.setState(DirectoryAnnouncer::State::Announced);
     }
   }
 
  private:
+  void findShard() {
+    finding_ = true;
+    answered_ = 0;
+    counts_.fill(kNoShard);
+    askedAt_ = nowMs();
+    askCount(-1);
+  }
+
+  // The first shard with fewer than kShardFill occupants, else the first
+  // under kShardCap; none: the directory is full for now.
+  void takeShard() {
+    finding_ = false;
+    askedAt_ = 0;
+    shard_ = kNoShard;
+    for (const int limit : {kShardFill, kShardCap}) {
+      for (int i = 0; i < kDirectoryShards && shard_ == kNoShard; ++i) {
+        if (counts_[i] != kNoShard && counts_[i] < limit) shard_ = i;
+      }
+      if (shard_ != kNoShard) break;
+    }
+    if (shard_ == kNoShard) {
+      fail("it has no room with space for us");
+      disconnect();
+      return;
+    }
+    refresh(true);
+  }
+
   void keepUp(uint64_t now) {
     if (now - lastPing_ >= kAnnouncerPingMs || (pingAt_ != 0 && now >= pingAt_)) {
       lastPing_ = now;
       pingAt_ = 0;
       sendPing();
     }
+    if (joined_ && now - lastCheck_ >= kAnnouncerShardCheckMs) {
+      lastCheck_ = now;
+      askCount(shard_);
+    }
     uint32_t version = 0;
     {
       const std::lock_guard<std::mutex> lock(work_.mutex);
       version = work_.wantedVersion;
     }
-    if (version != sentVersion_ && now - lastSent_ >= kAnnouncerUpdateMs) refresh(false);
+    if (shard_ != kNoShard && !finding_ && version != sentVersion_ &&
+        now - lastSent_ >= kAnnouncerUpdateMs) {
+      refresh(false);
+    }
   }
 
-  // Sends the room as wanted now: a join when not in the room yet (or
+  // Sends the room as wanted now: a join when not in the shard yet (or
   // again), an update otherwise; leaves when there is nothing to announce.
   void refresh(bool join) {
     HostedRoom room;
@@ -455,17 +622,17 @@ class Announcer : public Client {
     fillEndpoints(room, announcement);
     xml::Element element;
     if (!buildAnnouncement(announcement, element)) {
-      if (joined_) sendLeave();
+      if (joined_) sendLeave(shard_);
       joined_ = false;
-      joinSentAt_ = 0;
+      askedAt_ = 0;
       work_.setState(DirectoryAnnouncer::State::Nowhere);
       return;
     }
     if (join || !joined_) {
-      sendPresence(true, &element);
-      joinSentAt_ = lastSent_;
+      sendPresence(shard_, true, &element);
+      askedAt_ = lastSent_;
     } else {
-      sendPresence(false, &element);
+      sendPresence(shard_, false, &element);
     }
     // A small stanza of its own soon after: the directory's server then
     // last read a small one, which keeps its read timer (how it notices a
@@ -473,11 +640,16 @@ class Announcer : public Client {
     pingAt_ = lastSent_ + kPingAfterUpdateMs;
   }
 
+  std::array<int, kDirectoryShards> counts_{};
+  int answered_ = 0;
+  int shard_ = kNoShard;  // the shard announced in, or about to be
+  bool finding_ = false;
   uint64_t lastHeard_ = 0;
   uint64_t lastPing_ = 0;
+  uint64_t lastCheck_ = 0;
   uint64_t lastSent_ = 0;
-  uint64_t pingAt_ = 0;      // a ping due after an update; 0: none
-  uint64_t joinSentAt_ = 0;  // a join not answered yet; 0: none
+  uint64_t pingAt_ = 0;   // a ping due after an update; 0: none
+  uint64_t askedAt_ = 0;  // counts or a join not answered yet; 0: none
   uint32_t sentVersion_ = 0;
   int refusals_ = 0;
   bool joined_ = false;

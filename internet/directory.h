@@ -39,14 +39,25 @@ using net::DirectoryServer;
 // occupant list. A directory that does not answer, refuses or drops costs
 // a refresh at most this.
 inline constexpr uint32_t kDirectoryLimitMs = 2000;
-// The chat room's name on the directory's chat service rooms.DOMAIN.
-inline constexpr char kDirectoryRoomName[] = "vellora";
+// The directory's chat rooms on its chat service rooms.DOMAIN: shards
+// vellora-00 to vellora-63, made once by the directory's operator. A host
+// announces in the first that holds fewer than kShardFill occupants (so
+// its announcements reach at most that many others, however many rooms
+// there are); a guest skips a shard holding more than kShardCap (flooded)
+// and joins at most kBrowseShardsMax of them a refresh.
+inline constexpr int kDirectoryShards = 64;
+inline constexpr char kDirectoryShardPrefix[] = "vellora-";
+inline constexpr int kShardFill = 64;
+inline constexpr int kShardCap = 96;
+inline constexpr size_t kBrowseShardsMax = 4;
+// How often a host asks its shard how many it holds (to move when flooded).
+inline constexpr uint32_t kAnnouncerShardCheckMs = 60000;
 
 // What one directory connection may read: a guest's look at most
 // kBrowseBytesMax in all; a host's session kAnnouncerBytesMax at once and
 // kAnnouncerBytesPerSecond more each second it lasts. A directory that
 // sends more loses the connection.
-inline constexpr size_t kBrowseBytesMax = 1024 * 1024;
+inline constexpr size_t kBrowseBytesMax = 512 * 1024;
 inline constexpr size_t kAnnouncerBytesMax = 1024 * 1024;
 inline constexpr size_t kAnnouncerBytesPerSecond = 32 * 1024;
 

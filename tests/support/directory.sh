@@ -21,7 +21,7 @@
 #                                    CERTS (a folder of DOMAIN.crt and
 #                                    DOMAIN.key) it offers TLS, without
 #                                    (or with "none") it offers none. Waits until it
-#                                    listens and the room exists.
+#                                    listens and the rooms exist.
 #   directory_stop DATA              ends that prosody (by its pid)
 #   directory_home NAMESPACE         sets DIRECTORY_HOME to the command prefix
 #                                    that runs a program inside NAMESPACE
@@ -85,10 +85,10 @@ directory_start() {
         sleep 0.1
     done
     [ "$i" -lt 100 ] || { echo "prosody did not come up:" >&2; cat "$data"/*.log >&2; return 1; }
-    # The room, once (it is kept in DATA).
-    VELLORA_DOMAIN=$domain VELLORA_DATA=$data prosodyctl --config "$root/directory/prosody.cfg.lua" \
-        shell "muc:create('vellora@rooms.$domain')" 2>&1 | grep -q 'MUC room\|exists' || {
-        echo "the directory's room could not be made" >&2
+    # The rooms, once (they are kept in DATA): directory/make-rooms.sh.
+    VELLORA_DOMAIN=$domain VELLORA_DATA=$data "$root/directory/make-rooms.sh" prosody \
+        "$root/directory/prosody.cfg.lua" >/dev/null || {
+        echo "the directory's rooms could not be made" >&2
         return 1
     }
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""What a room directory's room holds now, as any client of it sees it: signs
-in anonymously, joins vellora@rooms.DOMAIN, and prints one line per occupant:
+"""What a room directory's shard room holds now, as any client of it sees it:
+signs in anonymously, joins vellora-00@rooms.DOMAIN (the first shard, where
+hosts announce while there are few), and prints one line per occupant:
 "NICK ADDRESS:PORT... players/max" for one whose presence carries an
 announcement, "NICK -" for another; then "end" once its own presence came
 back, and leaves. Exits with 1 when the directory could not be joined within 10 s.
@@ -14,7 +15,7 @@ import sys
 
 async def main():
     server, domain = sys.argv[1], sys.argv[2]
-    room = "vellora@rooms." + domain
+    room = "vellora-00@rooms." + domain
     header = ("<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
               "xmlns:stream='http://etherx.jabber.org/streams' to='%s' version='1.0'>"
               % domain).encode()

@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
 """A room directory that plays foul, for the tests of the directory's client
 (tests/net_directory_test.cpp): a stand-in XMPP server that speaks just
-enough of the protocol for a client to sign in anonymously and join the
-directory's room, then sends what no real server would relay.
+enough of the protocol for a client to sign in anonymously, ask the
+directory's shard rooms (vellora-00 to vellora-63) how many they hold and
+join them, then sends what no real server would relay.
 
   fake_directory.py ADDRESS PORT DOMAIN MODE [ARGUMENTS]
 
 Modes, per connection:
   flood REAL_ADDRESS REAL_PORT FLOOD_ADDRESS FORBIDDEN_PORT
-        the occupant list holds 1,000 rooms on FLOOD_ADDRESS (ports 30000 and
-        up), rooms on loopback, multicast, unspecified, broadcast,
-        link-local, private and shared addresses (port FORBIDDEN_PORT),
-        garbage, and the real room somewhere among them; then the client's
-        own presence.
-  big        the occupant list holds a 100 KB presence.
+        shard 0 holds 60 rooms on FLOOD_ADDRESS (ports 30000 and up),
+        garbage, and the real room somewhere among them; shard 1 40 more
+        flood rooms and rooms on loopback, multicast, unspecified,
+        broadcast, link-local, private, shared and reserved addresses and
+        wrapped forms of them (port FORBIDDEN_PORT); shard 2 says it holds
+        1,000 (flooded past what a guest looks at) and holds 1,000 more
+        flood rooms.
+  big        shard 0 holds a 100 KB presence.
   deep | wide | entity | endless | garbage
         answers the stream's start with a stanza nested 300,000 deep, one
         with 200,000 children, an entity expansion (a document type
@@ -21,12 +24,12 @@ Modes, per connection:
         100 MB of garbage.
   many REAL_ADDRESS REAL_PORT PREFIX COUNT
         COUNT rooms, one on each of PREFIX.0.1 and up (port 30000), and the
-        real room.
+        real room, 63 to a shard from shard 0 on.
   silent     takes the connection and never says a word.
   drop       closes every connection as soon as it is made.
   stall      answers the stream's start, then never again.
   slow REAL_ADDRESS REAL_PORT
-        the occupant list one presence per 100 ms, for 5 s.
+        shard 0's occupant list one presence per 100 ms, for 5 s.
 
 Prints "ready" once it listens; runs until it is ended. Every connection's
 first bytes are read and answered in order; nothing is kept between
@@ -40,6 +43,11 @@ SASL = "urn:ietf:params:xml:ns:xmpp-sasl"
 BIND = "urn:ietf:params:xml:ns:xmpp-bind"
 MUC_USER = "http://jabber.org/protocol/muc#user"
 ROOM_NS = "urn:x-vellora:room"
+DISCO_INFO = "http://jabber.org/protocol/disco#info"
+FORBIDDEN = ["127.0.0.1", "127.1.2.3", "224.0.0.1", "239.1.2.3", "0.0.0.0", "255.255.255.255",
+             "169.254.7.7", "::1", "::", "ff02::1", "fe80::1", "::ffff:127.0.0.1", "10.0.0.1",
+             "192.168.1.20", "172.16.0.5", "100.64.0.1", "fd00::20", "64:ff9b::7f00:1",
+             "::7f00:1", "2002:c0a8:114::1", "240.0.0.1"]
 
 
 def header(domain, n):
@@ -142,67 +150,94 @@ class Session:
         jid = "guest%d@%s/r" % (self.n, domain)
         await self.send("<iq type='result' id='%s'><bind xmlns='%s'><jid>%s</jid></bind></iq>"
                         % (match.group(1), BIND, jid))
-        room = "vellora@rooms." + domain
-        match = await self.expect(r"<presence[^>]*to=[\"']" + re.escape(room) +
-                                  r"/([^\"']+)[\"']")
-        nick = match.group(1)
-        for stanza in self.occupants(mode, args, room, jid):
-            if stanza is None:
-                await asyncio.sleep(0.1)
+        shards = self.shards(mode, args, domain, jid)
+        # What the client asks next: a shard room's count (disco#info), a
+        # join (its occupant list, then its own presence), a leave, the end.
+        asked = (r"<iq[^>]*/>|<iq[^>]*>.*?</iq>|<presence[^>]*/>|<presence[^>]*>.*?</presence>|"
+                 r"</stream:stream>")
+        while True:
+            stanza = (await self.expect(asked)).group(0)
+            if stanza == "</stream:stream>":
+                await self.send("</stream:stream>")
+                return
+            to = re.search(r"to=[\"']([^\"']+)[\"']", stanza)
+            shard = re.match(r"vellora-(\d\d)@rooms\.", to.group(1)) if to else None
+            if shard is None:
                 continue
-            self.writer.write(stanza.encode("utf-8"))
-            await self.writer.drain()
-        await self.send("<presence from='%s/%s' to='%s'><x xmlns='%s'><item affiliation='none' "
-                        "role='visitor'/><status code='110'/></x></presence>"
-                        % (room, nick, jid, MUC_USER))
-        try:
-            await self.expect(r"</stream:stream>")
-            await self.send("</stream:stream>")
-        except ConnectionError:
-            pass
+            number = int(shard.group(1))
+            room = to.group(1).split("/")[0]
+            listed = shards.get(number, [])
+            if stanza.startswith("<iq"):
+                ident = re.search(r"id=[\"']([^\"']+)[\"']", stanza).group(1)
+                count = self.counts.get(number, len([x for x in listed if x]))
+                await self.send(
+                    "<iq type='result' id='%s' from='%s' to='%s'><query xmlns='%s'>"
+                    "<identity category='conference' type='text' name='r'/>"
+                    "<feature var='http://jabber.org/protocol/muc'/><x xmlns='jabber:x:data' "
+                    "type='result'><field var='FORM_TYPE' type='hidden'><value>"
+                    "http://jabber.org/protocol/muc#roominfo</value></field>"
+                    "<field var='muc#roominfo_occupants'><value>%d</value></field></x>"
+                    "</query></iq>" % (ident, room, jid, DISCO_INFO, count))
+                continue
+            if re.search(r"type=[\"']unavailable[\"']", stanza):
+                continue
+            nick = to.group(1).split("/", 1)[1]
+            for presence in listed:
+                if presence is None:
+                    await asyncio.sleep(0.1)
+                    continue
+                self.writer.write(presence.encode("utf-8"))
+                await self.writer.drain()
+            await self.send("<presence from='%s/%s' to='%s'><x xmlns='%s'><item affiliation='none' "
+                            "role='visitor'/><status code='110'/></x></presence>"
+                            % (room, nick, jid, MUC_USER))
 
-    def occupants(self, mode, args, room, to):
+    def shards(self, mode, args, domain, to):
+        """The occupant lists of the shard rooms, by number (None: a pause)."""
+        self.counts = {}
+
+        def room(n):
+            return "vellora-%02d@rooms.%s" % (n, domain)
+
+        def flood_rooms(shard, flood, first, last):
+            return [occupant(room(shard), "flood%d" % i, to,
+                             announcement(flood, 30000 + i, "flood%d" % i, 1000 + i))
+                    for i in range(first, last)]
+
         if mode == "flood":
             real, real_port, flood, forbidden_port = args[0], int(args[1]), args[2], int(args[3])
-            stanzas = []
-            for i in range(1000):
-                stanzas.append(occupant(room, "flood%d" % i, to,
-                                        announcement(flood, 30000 + i, "flood%d" % i, 1000 + i)))
-            for i, address in enumerate(["127.0.0.1", "127.1.2.3", "224.0.0.1", "239.1.2.3",
-                                         "0.0.0.0", "255.255.255.255", "169.254.7.7", "::1",
-                                         "::", "ff02::1", "fe80::1", "::ffff:127.0.0.1",
-                                         "10.0.0.1", "192.168.1.20", "172.16.0.5", "100.64.0.1",
-                                         "fd00::20", "64:ff9b::7f00:1", "::7f00:1",
-                                         "2002:c0a8:114::1", "240.0.0.1"]):
-                stanzas.append(occupant(room, "forbidden%d" % i, to,
-                                        announcement(address, forbidden_port)))
-            stanzas.extend(garbage(room, to))
+            first = flood_rooms(0, flood, 0, 60) + garbage(room(0), to)
             # The real room among them, not first and not last.
-            stanzas.insert(len(stanzas) // 3,
-                           occupant(room, "real", to, announcement(real, real_port, "real", 7)))
-            return stanzas
+            first.insert(len(first) // 3,
+                         occupant(room(0), "real", to, announcement(real, real_port, "real", 7)))
+            second = flood_rooms(1, flood, 60, 100)
+            for i, address in enumerate(FORBIDDEN):
+                second.append(occupant(room(1), "forbidden%d" % i, to,
+                                       announcement(address, forbidden_port)))
+            # A shard flooded past what a guest looks at: never joined.
+            self.counts[2] = 1000
+            return {0: first, 1: second, 2: flood_rooms(2, flood, 100, 1100)}
         if mode == "many":
             real, real_port, prefix, count = args[0], int(args[1]), args[2], int(args[3])
-            stanzas = []
-            for i in range(count):
-                address = "%s.%d.%d" % (prefix, i // 250, i % 250 + 1)
-                stanzas.append(occupant(room, "m%d" % i, to,
-                                        announcement(address, 30000, "m%d" % i, 2000 + i)))
-            stanzas.insert(count // 2, occupant(room, "real", to,
-                                                announcement(real, real_port, "real", 7)))
-            return stanzas
+            bodies = [("m%d" % i, announcement("%s.%d.%d" % (prefix, i // 250, i % 250 + 1), 30000,
+                                               "m%d" % i, 2000 + i)) for i in range(count)]
+            bodies.insert(count // 2, ("real", announcement(real, real_port, "real", 7)))
+            out = {}
+            for i, (nick, body) in enumerate(bodies):
+                out.setdefault(i // 63, []).append(occupant(room(i // 63), nick, to, body))
+            return out
         if mode == "big":
-            return [occupant(room, "big", to,
-                             announcement("198.51.100.98", 1, comment="y" * 100 * 1024))]
+            return {0: [occupant(room(0), "big", to,
+                                 announcement("198.51.100.98", 1, comment="y" * 100 * 1024))]}
         if mode == "slow":
             real, real_port = args[0], int(args[1])
-            stanzas = [occupant(room, "real", to, announcement(real, real_port, "real", 7))]
+            stanzas = [occupant(room(0), "real", to, announcement(real, real_port, "real", 7))]
             for i in range(50):
                 stanzas.append(None)  # a pause
-                stanzas.append(occupant(room, "s%d" % i, to,
+                stanzas.append(occupant(room(0), "s%d" % i, to,
                                         announcement("198.51.100.97", 30000 + i)))
-            return stanzas
-        return []
+            return {0: stanzas}
+        return {}
 
 
 async def deep(session, head):

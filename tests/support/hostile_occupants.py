@@ -54,7 +54,7 @@ class Occupant:
             writer.write(header + b"<iq type='set' id='b'><bind "
                          b"xmlns='urn:ietf:params:xml:ns:xmpp-bind'/></iq>")
             await self.until(reader, b"</iq>")
-            writer.write(("<presence to='vellora@rooms.%s/%s'><x xmlns='%s'><history "
+            writer.write(("<presence to='vellora-00@rooms.%s/%s'><x xmlns='%s'><history "
                           "maxstanzas='0'/></x>%s</presence>"
                           % (self.domain, self.nick, MUC, self.body)).encode())
             await writer.drain()

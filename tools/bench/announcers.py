@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Hosts announcing their rooms in a room directory, for the benchmark's
-directory scene: COUNT occupants of vellora@rooms.DOMAIN on SERVER, each
-signed in anonymously as the game's hosts are and announcing one room
+directory scene: COUNT occupants of the shard rooms vellora-NN@rooms.DOMAIN
+on SERVER (64 a shard, as hosts fill them), each signed in anonymously as
+the game's hosts are and announcing one room
 (the game's announcement, urn:x-vellora:room) at PREFIX.(FIRST + i) port
 PORT + i.
 
@@ -38,8 +39,9 @@ async def occupant(server, domain, i, address, port, joined):
     room = ("<room xmlns='urn:x-vellora:room' version='1' instance='%d' players='1' max='6'>"
             "<name>Bench%02d</name><comment>announced</comment>"
             "<reach address='%s' port='%d'/></room>" % (1000 + i, i, address, port))
-    writer.write(("<presence to='vellora@rooms.%s/bench%d'><x xmlns='http://jabber.org/protocol/muc'>"
-                  "<history maxstanzas='0'/></x>%s</presence>" % (domain, i, room)).encode())
+    # The shard a host takes: the first with fewer than 64 occupants.
+    writer.write(("<presence to='vellora-%02d@rooms.%s/bench%d'><x xmlns='http://jabber.org/protocol/muc'>"
+                  "<history maxstanzas='0'/></x>%s</presence>" % (i // 64, domain, i, room)).encode())
     await until(b"110")
     joined.set_result(None)
     while await reader.read(65536):
