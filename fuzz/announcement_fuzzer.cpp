@@ -32,8 +32,9 @@ void checkTaken(const internet::Announcement& a) {
   require(a.version == internet::kAnnouncementVersion, "another version was taken");
   require(a.endpointCount >= 1 && a.endpointCount <= internet::kMaxEndpoints,
           "an announcement with no place or too many was taken");
-  require(a.name.size() <= internet::kMaxNameBytes && a.comment.size() <= internet::kMaxCommentBytes,
-          "an oversized text was taken");
+  require(
+      a.name.size() <= internet::kMaxNameBytes && a.comment.size() <= internet::kMaxCommentBytes,
+      "an oversized text was taken");
   require(a.players <= a.maxPlayers, "more players than the maximum were taken");
   for (size_t i = 0; i < a.endpointCount; ++i) {
     require(a.endpoints[i].port != 0, "port 0 was taken");

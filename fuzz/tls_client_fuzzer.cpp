@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       require(!tls->failure().empty(), "a failure without a reason");
       break;
     }
-    require(state != platform::TlsState::Open, "a handshake succeeded without a trusted certificate");
+    require(state != platform::TlsState::Open,
+            "a handshake succeeded without a trusted certificate");
   }
   return 0;
 }

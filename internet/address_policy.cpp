@@ -46,9 +46,10 @@ bool zeros(const uint8_t* bytes, size_t count) {
 }
 
 AddressKind classifyV6(const uint8_t* b) {
-  if (zeros(b, 15)) return b[15] == 0 ? AddressKind::Unspecified
-                                      : b[15] == 1 ? AddressKind::Loopback
-                                                   : AddressKind::Reserved;
+  if (zeros(b, 15))
+    return b[15] == 0   ? AddressKind::Unspecified
+           : b[15] == 1 ? AddressKind::Loopback
+                        : AddressKind::Reserved;
   // IPv4-mapped and IPv4-compatible: what they carry.
   if (zeros(b, 10) && b[10] == 0xFF && b[11] == 0xFF) return classifyV4(v4At(b + 12));
   if (zeros(b, 12)) return classifyV4(v4At(b + 12));
@@ -63,8 +64,7 @@ AddressKind classifyV6(const uint8_t* b) {
   }
   if (b[0] == 0xFF) return AddressKind::Multicast;
   if (b[0] == 0xFE && (b[1] & 0xC0) == 0x80) return AddressKind::LinkLocal;
-  if ((b[0] & 0xFE) == 0xFC || (b[0] == 0xFE && (b[1] & 0xC0) == 0xC0))
-    return AddressKind::Private;
+  if ((b[0] & 0xFE) == 0xFC || (b[0] == 0xFE && (b[1] & 0xC0) == 0xC0)) return AddressKind::Private;
   if ((b[0] & 0xE0) != 0x20) return AddressKind::Reserved;  // not global unicast
   return AddressKind::Public;
 }

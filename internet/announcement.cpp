@@ -25,7 +25,8 @@ bool blank(const std::string& text) {
 // Plain decimal: digits only, no sign, no leading zero (but "0"), at most
 // max.
 bool readNumber(const std::string* text, uint32_t max, uint32_t& value) {
-  if (text == nullptr || text->empty() || text->size() > 10 || ((*text)[0] == '0' && text->size() > 1))
+  if (text == nullptr || text->empty() || text->size() > 10 ||
+      ((*text)[0] == '0' && text->size() > 1))
     return false;
   uint64_t result = 0;
   for (const char c : *text) {
@@ -34,14 +35,6 @@ bool readNumber(const std::string* text, uint32_t max, uint32_t& value) {
   }
   if (result > max) return false;
   value = static_cast<uint32_t>(result);
-  return true;
-}
-
-// The text of an element that holds text alone (no child element), at
-// most maxBytes of it.
-bool readText(const xml::Element& element, size_t maxBytes, std::string& text) {
-  if (!element.children.empty() || element.text.size() > maxBytes) return false;
-  text = element.text;
   return true;
 }
 
@@ -80,29 +73,14 @@ bool readRoom(const xml::Element& room, Announcement& out) {
   out.instance = instance;
   out.players = static_cast<uint8_t>(players);
   out.maxPlayers = static_cast<uint8_t>(maxPlayers);
-  bool haveName = false;
-  bool haveComment = false;
   for (const xml::Element& child : room.children) {
-    if (child.ns != kAnnouncementNamespace) return false;
-    if (child.name == "name" && !haveName) {
-      haveName = readText(child, kMaxNameBytes, out.name);
-      if (!haveName) return false;
-    } else if (child.name == "comment" && !haveComment) {
-      haveComment = readText(child, kMaxCommentBytes, out.comment);
-      if (!haveComment) return false;
-    } else if (child.name == "reach" && out.endpointCount < kMaxEndpoints) {
-      if (!readEndpoint(child, out.endpoints[out.endpointCount++])) return false;
-    } else {
-      return false;  // unknown, repeated, or one place too many
+    if (child.ns != kAnnouncementNamespace || child.name != "reach" ||
+        out.endpointCount == kMaxEndpoints) {
+      return false;  // unknown, or one place too many
     }
+    if (!readEndpoint(child, out.endpoints[out.endpointCount++])) return false;
   }
-  return haveName && haveComment && out.endpointCount > 0;
-}
-
-xml::Element textElement(const char* name, const std::string& text) {
-  xml::Element element(name, kAnnouncementNamespace);
-  element.text = text;
-  return element;
+  return out.endpointCount > 0;
 }
 
 }  // namespace
@@ -110,13 +88,11 @@ xml::Element textElement(const char* name, const std::string& text) {
 bool isAskable(const platform::Address& endpoint) { return isPublicEndpoint(endpoint); }
 
 bool isGlobalIpv6(const platform::Address& address) {
-  return address.family == platform::Family::V6 &&
-         classifyAddress(address) == AddressKind::Public;
+  return address.family == platform::Family::V6 && classifyAddress(address) == AddressKind::Public;
 }
 
 bool buildAnnouncement(const Announcement& announcement, xml::Element& room) {
   if (announcement.endpointCount == 0 || announcement.endpointCount > kMaxEndpoints ||
-      announcement.name.size() > kMaxNameBytes || announcement.comment.size() > kMaxCommentBytes ||
       announcement.players > announcement.maxPlayers) {
     return false;
   }
@@ -125,8 +101,6 @@ bool buildAnnouncement(const Announcement& announcement, xml::Element& room) {
   room.setAttribute("instance", std::to_string(announcement.instance));
   room.setAttribute("players", std::to_string(announcement.players));
   room.setAttribute("max", std::to_string(announcement.maxPlayers));
-  room.addChild(textElement("name", announcement.name));
-  room.addChild(textElement("comment", announcement.comment));
   for (size_t i = 0; i < announcement.endpointCount; ++i) {
     platform::Address bare = announcement.endpoints[i];
     bare.scope = 0;

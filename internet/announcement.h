@@ -2,13 +2,17 @@
 // presence in the directory's chat room carries, in the program's own XML
 // namespace, and what a guest makes of the announcements it collects.
 //
-//   <room xmlns="urn:x-vellora:room" version="1" instance="305419896"
+//   <room xmlns="urn:x-vellora:room" version="2" instance="305419896"
 //         players="1" max="6">
-//     <name>HanaRoom</name>                      UTF-8, at most kMaxNameBytes
-//     <comment>welcome</comment>                 UTF-8, at most kMaxCommentBytes
 //     <reach address="203.0.113.5" port="6247"/> 1 to kMaxEndpoints, numeric
 //     <reach address="2001:db8::5" port="6247"/>
 //   </room>
+//
+// Nothing else: a guest shows only what the room's own answer over TCP
+// says (its name, comment and counts), so the directory carries no more
+// of a room than where to ask it. (Version 1 also carried the name and
+// comment, for one shared chat room; version 2 goes with the shard rooms
+// of internet/directory.h.)
 //
 // instance is the host's random number of its local network search
 // (net/discovery.h): a guest that finds the same room both there and in the
@@ -38,15 +42,11 @@ using net::AnnouncedRoom;
 using net::kMaxAnnouncedRooms;
 
 inline constexpr char kAnnouncementNamespace[] = "urn:x-vellora:room";
-inline constexpr int kAnnouncementVersion = 1;
+inline constexpr int kAnnouncementVersion = 2;
 // Where a room can be reached: at most this many address and port pairs
 // (the router's address, address= of RoomConfig.txt, global IPv6 ones).
 inline constexpr size_t kMaxEndpoints = 4;
 static_assert(kMaxEndpoints <= platform::kMaxLookupAddresses, "a room's places fit a lookup's");
-// A room's name and comment are at most 63 and 511 bytes of Shift-JIS;
-// in UTF-8 that is at most three bytes for each byte.
-inline constexpr size_t kMaxNameBytes = 192;
-inline constexpr size_t kMaxCommentBytes = 1536;
 // Longest numeric address text taken ("ffff:...:255.255.255.255").
 inline constexpr size_t kMaxAddressText = 45;
 
@@ -65,8 +65,6 @@ inline constexpr size_t kMaxKeptAnnouncements = 4096;
 struct Announcement {
   int version = kAnnouncementVersion;
   uint32_t instance = 0;
-  std::string name;     // UTF-8
-  std::string comment;  // UTF-8
   uint8_t players = 0;
   uint8_t maxPlayers = 0;
   // Each with its port.
@@ -84,7 +82,7 @@ bool isAskable(const platform::Address& endpoint);
 bool isGlobalIpv6(const platform::Address& address);
 
 // The <room> element of an announcement; false when the announcement has
-// no endpoint or a field is too long.
+// no endpoint (or too many), or more players than its maximum.
 bool buildAnnouncement(const Announcement& announcement, xml::Element& room);
 
 // Reads the announcement a presence stanza carries: exactly one <room> of
@@ -92,7 +90,7 @@ bool buildAnnouncement(const Announcement& announcement, xml::Element& room);
 // unspecified) on anything else: another version, a missing or repeated
 // field, an unknown element, text where none belongs, a number that is not
 // plain decimal or out of range, more players than its maximum, an address
-// that is not numeric, a name or comment over its bound.
+// that is not numeric.
 bool readAnnouncement(const xml::Element& presence, Announcement& announcement);
 
 // Keeps a uniform random sample of at most kMaxKeptAnnouncements of the

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <utility>
@@ -164,7 +164,8 @@ class Client {
   virtual void onAnyStanza() {}
 
   std::string shardJid(int shard) const {
-    const char digits[] = {static_cast<char>('0' + shard / 10 % 10), static_cast<char>('0' + shard % 10), 0};
+    const char digits[] = {static_cast<char>('0' + shard / 10 % 10),
+                           static_cast<char>('0' + shard % 10), 0};
     return std::string(kDirectoryShardPrefix) + digits + "@rooms." + domain_;
   }
   // Asks one shard room (or every one, with -1) how many occupants it holds.
@@ -218,7 +219,8 @@ class Client {
   int shardOf(const std::string& bare) const {
     const std::string prefix = kDirectoryShardPrefix;
     const std::string suffix = "@rooms." + domain_;
-    if (bare.size() != prefix.size() + 2 + suffix.size() || bare.compare(0, prefix.size(), prefix) != 0 ||
+    if (bare.size() != prefix.size() + 2 + suffix.size() ||
+        bare.compare(0, prefix.size(), prefix) != 0 ||
         bare.compare(prefix.size() + 2, std::string::npos, suffix) != 0) {
       return kNoShard;
     }
@@ -269,7 +271,8 @@ class Client {
         continue;
       }
       const std::string& text = value->text;
-      if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+      if (text.empty() || text.size() > 6 ||
+          text.find_first_not_of("0123456789") != std::string::npos)
         return kNoShard;
       return std::atoi(text.c_str());
     }
@@ -357,8 +360,8 @@ class Browser : public Client {
 
  private:
   // Joins shards in a random order weighted by their counts (each key
-  // u^(1/count), largest first) until they hold enough rooms to choose
-  // from; flooded shards (over kShardCap) are left out.
+  // u^(1/count), largest first) until they hold kBrowseAnnouncements;
+  // flooded shards (over kShardCap) are left out.
   void joinShards() {
     joining_ = true;
     std::vector<std::pair<double, int>> order;
@@ -371,7 +374,7 @@ class Browser : public Client {
     std::sort(order.begin(), order.end(), std::greater<>());
     size_t held = 0;
     for (const auto& [key, shard] : order) {
-      if (held >= kMaxAnnouncedRooms || pending_ == static_cast<int>(kBrowseShardsMax)) break;
+      if (held >= kBrowseAnnouncements || pending_ == static_cast<int>(kBrowseShardsMax)) break;
       held += static_cast<size_t>(counts_[shard]);
       joined_[shard] = true;
       ++pending_;
@@ -614,8 +617,6 @@ class Announcer : public Client {
     }
     lastSent_ = nowMs();
     Announcement announcement;
-    announcement.name = room.name.substr(0, kMaxNameBytes);
-    announcement.comment = room.comment.substr(0, kMaxCommentBytes);
     announcement.instance = room.instance;
     announcement.maxPlayers = room.maxPlayers;
     announcement.players = std::min(room.players, room.maxPlayers);
@@ -690,8 +691,7 @@ void runAnnouncer(const platform::StopToken& token, const std::shared_ptr<Direct
 }  // namespace
 
 bool HostedRoom::operator==(const HostedRoom& other) const {
-  return name == other.name && comment == other.comment && instance == other.instance &&
-         players == other.players && maxPlayers == other.maxPlayers &&
+  return instance == other.instance && players == other.players && maxPlayers == other.maxPlayers &&
          reachCount == other.reachCount && reach == other.reach && roomPort == other.roomPort;
 }
 

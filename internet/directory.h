@@ -44,12 +44,15 @@ inline constexpr uint32_t kDirectoryLimitMs = 2000;
 // announces in the first that holds fewer than kShardFill occupants (so
 // its announcements reach at most that many others, however many rooms
 // there are); a guest skips a shard holding more than kShardCap (flooded)
-// and joins at most kBrowseShardsMax of them a refresh.
+// and joins shards until they hold kBrowseAnnouncements announcements (all
+// of them in a directory of a few hundred rooms), at most kBrowseShardsMax
+// of them a refresh.
 inline constexpr int kDirectoryShards = 64;
 inline constexpr char kDirectoryShardPrefix[] = "vellora-";
 inline constexpr int kShardFill = 64;
 inline constexpr int kShardCap = 96;
-inline constexpr size_t kBrowseShardsMax = 4;
+inline constexpr size_t kBrowseShardsMax = 6;
+inline constexpr size_t kBrowseAnnouncements = 320;
 // How often a host asks its shard how many it holds (to move when flooded).
 inline constexpr uint32_t kAnnouncerShardCheckMs = 60000;
 
@@ -125,8 +128,6 @@ class DirectoryBrowse : public net::RoomSource {
 
 // What a host announces, as its lobby sees the room each frame.
 struct HostedRoom {
-  std::string name;     // UTF-8
-  std::string comment;  // UTF-8
   uint8_t players = 0;
   uint8_t maxPlayers = 0;
   // The room's instance in the local network search (net/discovery.h).

@@ -97,8 +97,9 @@ uint32_t characterReference(const char* at, size_t length) {
     code = code * (hex ? 16 : 10) + digit;
     if (code > 0x10FFFF) return 0;
   }
-  const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
-                       (code >= 0xE000 && code <= 0xFFFD) || code >= 0x10000;
+  const bool allowed = code == 0x9 || code == 0xA || code == 0xD ||
+                       (code >= 0x20 && code <= 0xD7FF) || (code >= 0xE000 && code <= 0xFFFD) ||
+                       code >= 0x10000;
   return allowed ? code : 0;
 }
 
@@ -279,7 +280,8 @@ void write(const Element& element, const std::string& parentNs, std::string& out
   out += '<';
   out += element.name;
   if (element.ns != parentNs) out += " xmlns='" + escape(element.ns) + "'";
-  for (const auto& [name, value] : element.attributes) out += " " + name + "='" + escape(value) + "'";
+  for (const auto& [name, value] : element.attributes)
+    out += " " + name + "='" + escape(value) + "'";
   if (element.children.empty() && element.text.empty()) {
     out += "/>";
     return;

@@ -32,8 +32,8 @@ inline constexpr char kStreamNamespace[] = "http://etherx.jabber.org/streams";
 // above, so walking it (copy, destruction, writing) recurses at most
 // kMaxDepth levels.
 struct Element {
-  std::string name;  // local name, no prefix
-  std::string ns;    // namespace name, resolved
+  std::string name;                                             // local name, no prefix
+  std::string ns;                                               // namespace name, resolved
   std::vector<std::pair<std::string, std::string>> attributes;  // as written (prefix kept)
   std::vector<Element> children;
   std::string text;  // the character data directly inside, joined

@@ -57,8 +57,8 @@ void Session::fail(const std::string& why) {
 
 void Session::receive(const char* bytes, size_t length) {
   size_t used = 0;
-  while (used < length && (phase_ == Phase::Opening || phase_ == Phase::SigningIn ||
-                           phase_ == Phase::Ready)) {
+  while (used < length &&
+         (phase_ == Phase::Opening || phase_ == Phase::SigningIn || phase_ == Phase::Ready)) {
     switch (reader_.read(bytes, length, &used)) {
       case xml::StreamReader::Event::None:
         break;
@@ -142,8 +142,8 @@ void Session::onFeatures(const xml::Element& features) {
     }
     const xml::Element* mechanisms = features.child("mechanisms", kSaslNamespace);
     bool anonymous = false;
-    for (const xml::Element& m : mechanisms != nullptr ? mechanisms->children
-                                                       : std::vector<xml::Element>{}) {
+    for (const xml::Element& m :
+         mechanisms != nullptr ? mechanisms->children : std::vector<xml::Element>{}) {
       anonymous = anonymous || (isA(m, "mechanism", kSaslNamespace) && m.text == "ANONYMOUS");
     }
     if (!anonymous) {
@@ -352,8 +352,8 @@ void Connection::flushOutgoing() {
   std::string plain;
   session_.takeOutgoing(plain);
   if (tls_ != nullptr) {
-    if (!plain.empty() && !tls_->writePlain(reinterpret_cast<const uint8_t*>(plain.data()),
-                                            plain.size())) {
+    if (!plain.empty() &&
+        !tls_->writePlain(reinterpret_cast<const uint8_t*>(plain.data()), plain.size())) {
       fail("TLS failed: " + tls_->failure());
       return;
     }

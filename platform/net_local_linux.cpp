@@ -50,9 +50,8 @@ std::vector<Ipv6Entry> kernelIpv6Flags() {
   unsigned scope = 0;
   unsigned flags = 0;
   char name[32] = {};
-  while (entries.size() < 256 &&
-         std::fscanf(file, "%32s %x %x %x %x %31s", hex, &index, &prefix, &scope, &flags, name) ==
-             6) {
+  while (entries.size() < 256 && std::fscanf(file, "%32s %x %x %x %x %31s", hex, &index, &prefix,
+                                             &scope, &flags, name) == 6) {
     Ipv6Entry entry;
     entry.address.family = Family::V6;
     bool parsed = std::strlen(hex) == 32;

@@ -41,12 +41,13 @@ size_t announceableIpv6Addresses(Address* addresses, size_t capacity) {
   // Temporary (privacy) addresses where the machine has any; never a
   // deprecated or tentative one (only those in the preferred state).
   bool anyTemporary = false;
-  for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(table.data()); adapter != nullptr;
-       adapter = adapter->Next) {
+  for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(table.data());
+       adapter != nullptr; adapter = adapter->Next) {
     if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK) {
       continue;
     }
-    for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
+    for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+         unicast = unicast->Next) {
       const sockaddr* raw = unicast->Address.lpSockaddr;
       if (raw == nullptr || raw->sa_family != AF_INET6) continue;
       const bool global = (fromSystem(raw).bytes[0] & 0xE0) == 0x20;

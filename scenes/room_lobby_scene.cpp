@@ -18,7 +18,8 @@ enum : uint8_t { ButtonStart = 0, ButtonGame = 1, ButtonConfig = 2, ButtonLeave 
 }  // namespace
 
 RoomLobbyScene::RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink,
-                               internet::PortMapping* mapping, internet::DirectoryAnnouncer* announcer)
+                               internet::PortMapping* mapping,
+                               internet::DirectoryAnnouncer* announcer)
     : ctx(shared), link(sharedLink), portMapping(mapping), directoryAnnouncer(announcer) {
   text::renderHeading(headingLabels, sjis::kRuleSelectTitle, "rule select", ctx.fonts[kLabelFont],
                       ctx.fonts[kSmallFont], ctx.textColor);
@@ -91,11 +92,6 @@ void RoomLobbyScene::enterHost() {
   ctx.players[0] = ctx.players[link.ownSlot()];
   link.setOwnSlot(0);
   ctx.currentRoom.ownerSlot = 0;
-  std::array<char, 3 * kCommentSize> utf8{};
-  text::shiftJisToUtf8(ctx.currentRoom.roomName.data(), utf8.data(), static_cast<int>(utf8.size()));
-  roomNameUtf8 = utf8.data();
-  text::shiftJisToUtf8(ctx.currentRoom.comment.data(), utf8.data(), static_cast<int>(utf8.size()));
-  commentUtf8 = utf8.data();
   renderSlotName(0);
   for (int i = 1; i < slotCount(); ++i) ctx.players[i].present = 0;
 }
@@ -247,8 +243,6 @@ void RoomLobbyScene::drawReachLine() {
 
 internet::HostedRoom RoomLobbyScene::hostedRoom() const {
   internet::HostedRoom room;
-  room.name = roomNameUtf8;
-  room.comment = commentUtf8;
   room.maxPlayers = static_cast<uint8_t>(slotCount());
   room.players = std::min(ctx.currentRoom.currentPlayers, room.maxPlayers);
   room.instance = link.roomInstance();
@@ -284,8 +278,8 @@ void RoomLobbyScene::announce() {
       break;
     case internet::DirectoryAnnouncer::State::Retrying: {
       const std::string why = directoryAnnouncer->lastFailure();
-      std::printf("directory %s: not reached%s%s; trying again\n", domain,
-                  why.empty() ? "" : ": ", why.c_str());
+      std::printf("directory %s: not reached%s%s; trying again\n", domain, why.empty() ? "" : ": ",
+                  why.c_str());
       break;
     }
     case internet::DirectoryAnnouncer::State::Off:

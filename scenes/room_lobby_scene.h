@@ -70,9 +70,6 @@ class RoomLobbyScene : public Scene {
   net::NetLink& link;
   internet::PortMapping* portMapping;
   internet::DirectoryAnnouncer* directoryAnnouncer;
-  // The hosted room's name and comment in UTF-8, for the directory.
-  std::string roomNameUtf8;
-  std::string commentUtf8;
   GfxImage reachLabel;
   text::HeadingLabels headingLabels;
   std::array<GfxImage, kPlayerSlots> slotNameLabels;

@@ -43,10 +43,11 @@ std::string repeat(const std::string& s, size_t n) {
 }
 
 TEST(XmlStream, ReadsAServersStreamInAnyPieces) {
-  const std::string stream = std::string(xmltest::kStreamHeader) +
-                             "<presence from='a@b/c'><x xmlns='urn:x'>t&amp;&#x3042;&#65;<![CDATA[<raw>]]>"
-                             "</x></presence> \n<stream:features><bind "
-                             "xmlns='urn:ietf:params:xml:ns:xmpp-bind'/></stream:features></stream:stream>";
+  const std::string stream =
+      std::string(xmltest::kStreamHeader) +
+      "<presence from='a@b/c'><x xmlns='urn:x'>t&amp;&#x3042;&#65;<![CDATA[<raw>]]>"
+      "</x></presence> \n<stream:features><bind "
+      "xmlns='urn:ietf:params:xml:ns:xmpp-bind'/></stream:features></stream:stream>";
   for (const size_t piece : {size_t{1}, size_t{7}, stream.size()}) {
     StreamReader reader;
     std::vector<Element> stanzas;
@@ -55,7 +56,8 @@ TEST(XmlStream, ReadsAServersStreamInAnyPieces) {
     for (size_t at = 0; at < stream.size(); at += piece) {
       const std::string part = stream.substr(at, piece);
       size_t used = 0;
-      for (Event e; used < part.size() && (e = reader.read(part.data(), part.size(), &used)) != Event::None;) {
+      for (Event e; used < part.size() &&
+                    (e = reader.read(part.data(), part.size(), &used)) != Event::None;) {
         events.push_back(e);
         if (e == Event::Stanza) stanzas.push_back(reader.takeStanza());
       }
@@ -69,7 +71,9 @@ TEST(XmlStream, ReadsAServersStreamInAnyPieces) {
     EXPECT_EQ(*stanzas[0].attribute("from"), "a@b/c");
     ASSERT_EQ(stanzas[0].children.size(), 1u);
     EXPECT_EQ(stanzas[0].children[0].ns, "urn:x");
-    EXPECT_EQ(stanzas[0].children[0].text, "t&\xe3\x81\x82" "A<raw>");
+    EXPECT_EQ(stanzas[0].children[0].text,
+              "t&\xe3\x81\x82"
+              "A<raw>");
     EXPECT_EQ(stanzas[1].name, "features");
     EXPECT_EQ(stanzas[1].ns, internet::xml::kStreamNamespace);
     EXPECT_NE(stanzas[1].child("bind", "urn:ietf:params:xml:ns:xmpp-bind"), nullptr);
@@ -110,8 +114,8 @@ TEST(XmlStream, WhatBreaksARuleEndsTheStreamBeforeAnythingIsBuilt) {
   Element stanza;
   EXPECT_TRUE(xmltest::parseStanza(repeat("<a>", depth) + repeat("</a>", depth), stanza));
   EXPECT_FALSE(xmltest::parseStanza(repeat("<a>", depth + 1) + repeat("</a>", depth + 1), stanza));
-  EXPECT_TRUE(xmltest::parseStanza(
-      "<m>" + repeat("<a/>", internet::xml::kMaxElements - 1) + "</m>", stanza));
+  EXPECT_TRUE(xmltest::parseStanza("<m>" + repeat("<a/>", internet::xml::kMaxElements - 1) + "</m>",
+                                   stanza));
   EXPECT_FALSE(
       xmltest::parseStanza("<m>" + repeat("<a/>", internet::xml::kMaxElements) + "</m>", stanza));
 }
@@ -170,13 +174,15 @@ TEST(XmppSession, SignsInAnonymouslyBindsAndAcknowledges) {
              "<sm xmlns='urn:xmpp:sm:3'/></stream:features>");
   EXPECT_EQ(server.heard(),
             "<iq type='set' id='bind'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/></iq>");
-  server.say("<iq type='result' id='bind'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'>"
-             "<jid>abc@dir.test/r1</jid></bind></iq>");
+  server.say(
+      "<iq type='result' id='bind'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'>"
+      "<jid>abc@dir.test/r1</jid></bind></iq>");
   EXPECT_EQ(session.phase(), Session::Phase::Ready);
   EXPECT_EQ(session.jid(), "abc@dir.test/r1");
   EXPECT_EQ(server.heard(), "<enable xmlns='urn:xmpp:sm:3'/>");
-  server.say("<enabled xmlns='urn:xmpp:sm:3'/><presence from='x'/><message from='y'/>"
-             "<r xmlns='urn:xmpp:sm:3'/>");
+  server.say(
+      "<enabled xmlns='urn:xmpp:sm:3'/><presence from='x'/><message from='y'/>"
+      "<r xmlns='urn:xmpp:sm:3'/>");
   EXPECT_EQ(server.heard(), "<a xmlns='urn:xmpp:sm:3' h='2'/>");
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[1].name, "message");
@@ -203,8 +209,9 @@ TEST(XmppSession, TlsWhenOfferedAndAFailureSaysWhy) {
       {"no anonymous sign-in",
        "<stream:features><mechanisms xmlns='urn:ietf:params:xml:ns:xmpp-sasl'>"
        "<mechanism>PLAIN</mechanism></mechanisms></stream:features>"},
-      {"a stream error", "<stream:error><host-unknown xmlns='urn:ietf:params:xml:ns:xmpp-streams'/>"
-                         "</stream:error>"},
+      {"a stream error",
+       "<stream:error><host-unknown xmlns='urn:ietf:params:xml:ns:xmpp-streams'/>"
+       "</stream:error>"},
       {"bytes after proceed",
        "<stream:features><starttls xmlns='urn:ietf:params:xml:ns:xmpp-tls'/></stream:features>"
        "<proceed xmlns='urn:ietf:params:xml:ns:xmpp-tls'/><presence/>"},

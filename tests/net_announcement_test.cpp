@@ -17,8 +17,8 @@
 
 namespace {
 
-using net::AnnouncedRoom;
 using internet::Announcement;
+using net::AnnouncedRoom;
 
 platform::Address address(const char* text, uint16_t port) {
   platform::Address parsed;
@@ -39,10 +39,8 @@ std::string roomXml(const std::string& attributes, const std::string& body) {
   return "<room xmlns='urn:x-vellora:room' " + attributes + ">" + body + "</room>";
 }
 
-const std::string kGoodAttributes = "version='1' instance='7' players='1' max='6'";
-const std::string kGoodBody =
-    "<name>HanaRoom</name><comment>welcome</comment>"
-    "<reach address='203.0.113.5' port='6247'/>";
+const std::string kGoodAttributes = "version='2' instance='7' players='1' max='6'";
+const std::string kGoodBody = "<reach address='203.0.113.5' port='6247'/>";
 
 bool reads(const std::string& xml, Announcement* out = nullptr) {
   internet::xml::Element stanza;
@@ -55,8 +53,6 @@ bool reads(const std::string& xml, Announcement* out = nullptr) {
 
 TEST(Announcement, BuiltAndReadBack) {
   Announcement sent;
-  sent.name = "\xe3\x83\x8f\xe3\x83\x8a\xe3\x81\xae\xe9\x83\xa8\xe5\xb1\x8b";  // ハナの部屋
-  sent.comment = "a & b <c> \"d\" 'e'";
   sent.players = 2;
   sent.maxPlayers = 6;
   sent.instance = 0x89ABCDEFu;
@@ -68,12 +64,11 @@ TEST(Announcement, BuiltAndReadBack) {
   std::string xml;
   internet::xml::write(wrapper, "jabber:client", xml);
   EXPECT_NE(xml.find("xmlns='urn:x-vellora:room'"), std::string::npos) << xml;
-  EXPECT_NE(xml.find("version='1'"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("version='2'"), std::string::npos) << xml;
+  EXPECT_EQ(xml.find("name"), std::string::npos) << "nothing but where to ask: " << xml;
 
   Announcement read;
   ASSERT_TRUE(reads(xml, &read)) << xml;
-  EXPECT_EQ(read.name, sent.name);
-  EXPECT_EQ(read.comment, sent.comment);
   EXPECT_EQ(read.instance, 0x89ABCDEFu);
   EXPECT_EQ(read.players, 2);
   EXPECT_EQ(read.maxPlayers, 6);
@@ -82,38 +77,31 @@ TEST(Announcement, BuiltAndReadBack) {
   EXPECT_TRUE(read.endpoints[1] == sent.endpoints[1]);
 }
 
-TEST(Announcement, NothingToBuildWithoutAPlaceOrWithTooLongAText) {
+TEST(Announcement, NothingToBuildWithoutAPlaceOrWithMorePlayersThanItsMaximum) {
   Announcement a;
   a.maxPlayers = 6;
   internet::xml::Element room;
   EXPECT_FALSE(internet::buildAnnouncement(a, room));  // no endpoint
   a.endpoints[0] = address("203.0.113.5", 6247);
   a.endpointCount = 1;
-  a.name.assign(internet::kMaxNameBytes + 1, 'n');
-  EXPECT_FALSE(internet::buildAnnouncement(a, room));
-  a.name = "n";
-  a.comment.assign(internet::kMaxCommentBytes + 1, 'c');
+  a.players = 7;
   EXPECT_FALSE(internet::buildAnnouncement(a, room));
 }
 
 TEST(Announcement, WellFormedVariantsAreRead) {
   EXPECT_TRUE(reads(presence(roomXml(kGoodAttributes, kGoodBody))));
   // Whitespace between the elements, empty texts, a full room.
-  EXPECT_TRUE(reads(presence(roomXml("version='1' instance='4294967295' players='6' max='6'",
-                                        "\n  <name/>\n  <comment></comment>\n  "
-                                        "<reach address='198.51.100.9' port='1'/>\n"))));
+  EXPECT_TRUE(reads(presence(roomXml("version='2' instance='4294967295' players='6' max='6'",
+                                     "\n  <reach address='198.51.100.9' port='1'/>\n"))));
   // Four places, the most there are.
   EXPECT_TRUE(reads(presence(roomXml(kGoodAttributes,
-                                        "<name>a</name><comment>b</comment>"
-                                        "<reach address='198.51.100.1' port='1'/>"
-                                        "<reach address='198.51.100.2' port='2'/>"
-                                        "<reach address='2001:db8::3' port='3'/>"
-                                        "<reach address='2001:db8::4' port='65535'/>"))));
+                                     "<reach address='198.51.100.1' port='1'/>"
+                                     "<reach address='198.51.100.2' port='2'/>"
+                                     "<reach address='2001:db8::3' port='3'/>"
+                                     "<reach address='2001:db8::4' port='65535'/>"))));
   // An IPv4-mapped address reads as the IPv4 address it stands for.
   Announcement mapped;
-  ASSERT_TRUE(reads(
-                    presence(roomXml(kGoodAttributes,
-                                     "<name>a</name><comment>b</comment>"
+  ASSERT_TRUE(reads(presence(roomXml(kGoodAttributes,
                                      "<reach address='::ffff:198.51.100.7' "
                                      "port='7'/>")),
                     &mapped));
@@ -125,80 +113,50 @@ TEST(Announcement, AnythingElseIsIgnoredWhole) {
       {"no announcement", presence("")},
       {"two announcements",
        presence(roomXml(kGoodAttributes, kGoodBody) + roomXml(kGoodAttributes, kGoodBody))},
+      {"version 1 (a shared room's)",
+       presence(roomXml("version='1' instance='7' players='1' max='6'", kGoodBody))},
       {"another version",
-       presence(roomXml("version='2' instance='7' players='1' max='6'", kGoodBody))},
-      {"version 01", presence(roomXml("version='01' instance='7' players='1' max='6'", kGoodBody))},
+       presence(roomXml("version='3' instance='7' players='1' max='6'", kGoodBody))},
+      {"version 01", presence(roomXml("version='02' instance='7' players='1' max='6'", kGoodBody))},
       {"no version", presence(roomXml("instance='7' players='1' max='6'", kGoodBody))},
-      {"no instance", presence(roomXml("version='1' players='1' max='6'", kGoodBody))},
+      {"no instance", presence(roomXml("version='2' players='1' max='6'", kGoodBody))},
       {"an instance over 32 bits",
-       presence(roomXml("version='1' instance='4294967296' players='1' max='6'", kGoodBody))},
+       presence(roomXml("version='2' instance='4294967296' players='1' max='6'", kGoodBody))},
       {"another element name",
-       presence("<rooms xmlns='urn:x-vellora:room' version='1' instance='7' players='1' max='6'>" +
+       presence("<rooms xmlns='urn:x-vellora:room' version='2' instance='7' players='1' max='6'>" +
                 kGoodBody + "</rooms>")},
       {"more players than its maximum",
-       presence(roomXml("version='1' instance='7' players='7' max='6'", kGoodBody))},
+       presence(roomXml("version='2' instance='7' players='7' max='6'", kGoodBody))},
       {"a negative count",
-       presence(roomXml("version='1' instance='7' players='-1' max='6'", kGoodBody))},
+       presence(roomXml("version='2' instance='7' players='-1' max='6'", kGoodBody))},
       {"a count over 255",
-       presence(roomXml("version='1' instance='7' players='1' max='256'", kGoodBody))},
+       presence(roomXml("version='2' instance='7' players='1' max='256'", kGoodBody))},
       {"a count with a sign",
-       presence(roomXml("version='1' instance='7' players='+1' max='6'", kGoodBody))},
+       presence(roomXml("version='2' instance='7' players='+1' max='6'", kGoodBody))},
       {"a count with a space",
-       presence(roomXml("version='1' instance='7' players=' 1' max='6'", kGoodBody))},
-      {"no name", presence(roomXml(kGoodAttributes,
-                                   "<comment>c</comment>"
-                                   "<reach address='203.0.113.5' port='1'/>"))},
-      {"no comment", presence(roomXml(kGoodAttributes,
-                                      "<name>n</name>"
-                                      "<reach address='203.0.113.5' port='1'/>"))},
-      {"no place", presence(roomXml(kGoodAttributes, "<name>n</name><comment>c</comment>"))},
-      {"two names", presence(roomXml(kGoodAttributes, "<name>a</name>" + kGoodBody))},
+       presence(roomXml("version='2' instance='7' players=' 1' max='6'", kGoodBody))},
+      {"no place", presence(roomXml(kGoodAttributes, ""))},
+      {"a name (version 1's)", presence(roomXml(kGoodAttributes, "<name>a</name>" + kGoodBody))},
       {"five places", presence(roomXml(kGoodAttributes,
-                                       "<name>a</name><comment>b</comment>"
                                        "<reach address='198.51.100.1' port='1'/>"
                                        "<reach address='198.51.100.2' port='2'/>"
                                        "<reach address='198.51.100.3' port='3'/>"
                                        "<reach address='198.51.100.4' port='4'/>"
                                        "<reach address='198.51.100.5' port='5'/>"))},
       {"an unknown element", presence(roomXml(kGoodAttributes, kGoodBody + "<extra/>"))},
-      {"an element inside the name", presence(roomXml(kGoodAttributes,
-                                                      "<name>a<b/>c</name><comment>c</comment>"
-                                                      "<reach address='203.0.113.5' port='1'/>"))},
       {"text between the elements", presence(roomXml(kGoodAttributes, "junk" + kGoodBody))},
-      {"a host name for an address", presence(roomXml(kGoodAttributes,
-                                                      "<name>n</name><comment>c</comment>"
-                                                      "<reach address='example.org' port='1'/>"))},
-      {"an address in brackets", presence(roomXml(kGoodAttributes,
-                                                  "<name>n</name><comment>c</comment>"
-                                                  "<reach address='[2001:db8::1]' port='1'/>"))},
+      {"a host name for an address",
+       presence(roomXml(kGoodAttributes, "<reach address='example.org' port='1'/>"))},
+      {"an address in brackets",
+       presence(roomXml(kGoodAttributes, "<reach address='[2001:db8::1]' port='1'/>"))},
       {"an address with a scope",
-       presence(roomXml(kGoodAttributes,
-                        "<name>n</name><comment>c</comment>"
-                        "<reach address='2001:db8::1%eth0' port='1'/>"))},
-      {"port 0", presence(roomXml(kGoodAttributes,
-                                  "<name>n</name><comment>c</comment>"
-                                  "<reach address='203.0.113.5' port='0'/>"))},
-      {"port 65536", presence(roomXml(kGoodAttributes,
-                                      "<name>n</name><comment>c</comment>"
-                                      "<reach address='203.0.113.5' port='65536'/>"))},
-      {"no port", presence(roomXml(kGoodAttributes,
-                                   "<name>n</name><comment>c</comment>"
-                                   "<reach address='203.0.113.5'/>"))},
+       presence(roomXml(kGoodAttributes, "<reach address='2001:db8::1%eth0' port='1'/>"))},
+      {"port 0", presence(roomXml(kGoodAttributes, "<reach address='203.0.113.5' port='0'/>"))},
+      {"port 65536",
+       presence(roomXml(kGoodAttributes, "<reach address='203.0.113.5' port='65536'/>"))},
+      {"no port", presence(roomXml(kGoodAttributes, "<reach address='203.0.113.5'/>"))},
       {"a place with a child",
-       presence(roomXml(kGoodAttributes,
-                        "<name>n</name><comment>c</comment>"
-                        "<reach address='203.0.113.5' port='1'><x/></reach>"))},
-      {"a name too long",
-       presence(roomXml(kGoodAttributes, "<name>" + std::string(internet::kMaxNameBytes + 1, 'n') +
-                                             "</name><comment>c</comment>"
-                                             "<reach address='203.0.113.5' port='1'/>"))},
-      {"a comment too long",
-       presence(roomXml(kGoodAttributes, "<name>n</name><comment>" +
-                                             std::string(internet::kMaxCommentBytes + 1, 'c') +
-                                             "</comment><reach address='203.0.113.5' port='1'/>"))},
-      {"a 50 KB announcement",
-       presence(roomXml(kGoodAttributes,
-                        kGoodBody + std::string(50 * 1024, ' ') + "<name>again</name>"))},
+       presence(roomXml(kGoodAttributes, "<reach address='203.0.113.5' port='1'><x/></reach>"))},
       {"a long children list",
        presence(roomXml(kGoodAttributes, kGoodBody + std::string(2000, 'x')))},
   };
@@ -213,15 +171,49 @@ TEST(Announcement, AnythingElseIsIgnoredWhole) {
 // The one address policy (internet/address_policy.h), as a guest applies it
 // to what it is told to ask and a host to what it announces.
 TEST(Announcement, OnlyPublicAddressesAreAskable) {
-  for (const char* text :
-       {"127.0.0.1", "127.255.0.9", "0.0.0.0", "0.1.2.3", "224.0.0.1", "239.255.255.250",
-        "255.255.255.255", "169.254.10.20", "10.0.0.1", "172.16.5.4", "172.31.255.255",
-        "192.168.1.20", "100.64.0.1", "100.127.255.254", "240.0.0.1", "250.1.2.3", "192.0.0.9",
-        "198.18.0.1", "::", "::1", "ff02::1", "ff0e::5", "fe80::1", "febf::1", "fd00::20",
-        "fc00::1", "fec0::1", "::ffff:127.0.0.1", "::ffff:224.0.0.9", "::ffff:169.254.1.1",
-        "::ffff:0.0.0.0", "::ffff:10.0.0.1", "::7f00:1", "::192.168.1.1", "64:ff9b::7f00:1",
-        "64:ff9b::a00:1", "64:ff9b::c0a8:114", "64:ff9b:1::1", "2002:7f00:1::1",
-        "2002:c0a8:114::1", "2002:a00:1::5", "4000::1", "100::1"}) {
+  for (const char* text : {"127.0.0.1",
+                           "127.255.0.9",
+                           "0.0.0.0",
+                           "0.1.2.3",
+                           "224.0.0.1",
+                           "239.255.255.250",
+                           "255.255.255.255",
+                           "169.254.10.20",
+                           "10.0.0.1",
+                           "172.16.5.4",
+                           "172.31.255.255",
+                           "192.168.1.20",
+                           "100.64.0.1",
+                           "100.127.255.254",
+                           "240.0.0.1",
+                           "250.1.2.3",
+                           "192.0.0.9",
+                           "198.18.0.1",
+                           "::",
+                           "::1",
+                           "ff02::1",
+                           "ff0e::5",
+                           "fe80::1",
+                           "febf::1",
+                           "fd00::20",
+                           "fc00::1",
+                           "fec0::1",
+                           "::ffff:127.0.0.1",
+                           "::ffff:224.0.0.9",
+                           "::ffff:169.254.1.1",
+                           "::ffff:0.0.0.0",
+                           "::ffff:10.0.0.1",
+                           "::7f00:1",
+                           "::192.168.1.1",
+                           "64:ff9b::7f00:1",
+                           "64:ff9b::a00:1",
+                           "64:ff9b::c0a8:114",
+                           "64:ff9b:1::1",
+                           "2002:7f00:1::1",
+                           "2002:c0a8:114::1",
+                           "2002:a00:1::5",
+                           "4000::1",
+                           "100::1"}) {
     EXPECT_FALSE(internet::isAskable(address(text, 6247))) << text;
   }
   for (const char* text : {"203.0.113.5", "198.51.100.1", "192.0.2.1", "8.8.8.8", "100.63.0.1",
@@ -323,7 +315,8 @@ TEST(ChooseRooms, TheOrderIsTheGuestsOwn) {
     std::vector<Announcement> all;
     for (int i = 0; i < 10; ++i)
       all.push_back(room({address("198.51.100.66", static_cast<uint16_t>(1000 + i))}));
-    for (const platform::Address& e : endpointsOf(internet::chooseRooms(all, random))) ++chosen[e.port];
+    for (const platform::Address& e : endpointsOf(internet::chooseRooms(all, random)))
+      ++chosen[e.port];
   }
   for (int i = 0; i < 10; ++i) {
     // 2000 draws x 3 of 10: 600 expected each.

@@ -56,11 +56,10 @@ def header(domain, n):
             "version='1.0' xml:lang='en'>" % (n, domain))
 
 
-def announcement(address, port, name="room", instance=1, version="1", players="1", extra="",
-                 comment="c"):
+def announcement(address, port, instance=1, version="2", players="1", extra=""):
     return ("<room xmlns='%s' version='%s' instance='%d' players='%s' max='6'>"
-            "<name>%s</name><comment>%s</comment><reach address='%s' port='%d'/>%s</room>"
-            % (ROOM_NS, version, instance, players, name, comment, address, port, extra))
+            "<reach address='%s' port='%d'/>%s</room>"
+            % (ROOM_NS, version, instance, players, address, port, extra))
 
 
 def occupant(room, nick, to, body):
@@ -72,15 +71,15 @@ def garbage(room, to):
     """Presences that carry no usable announcement."""
     out = []
     bad_rooms = [
-        announcement("198.51.100.99", 1, version="2"),
+        announcement("198.51.100.99", 1, version="1"),
         announcement("198.51.100.99", 2, players="9"),
         announcement("example.org", 3),
-        "<room xmlns='%s' version='1'/>" % ROOM_NS,
-        "<room xmlns='%s' version='1' instance='1' players='1' max='6'><name>a<b/></name>"
-        "<comment/><reach address='198.51.100.99' port='4'/></room>" % ROOM_NS,
+        "<room xmlns='%s' version='2'/>" % ROOM_NS,
+        "<room xmlns='%s' version='2' instance='1' players='1' max='6'><name>a</name>"
+        "<reach address='198.51.100.99' port='4'/></room>" % ROOM_NS,
         announcement("198.51.100.99", 5) + announcement("198.51.100.99", 6),
         "<x xmlns='urn:x-other'>" + announcement("198.51.100.99", 7).replace(ROOM_NS, "urn:x-other") + "</x>",
-        "<room xmlns='%s' version='1' instance='1' players='1' max='6'>%s</room>"
+        "<room xmlns='%s' version='2' instance='1' players='1' max='6'>%s</room>"
         % (ROOM_NS, "<reach address='198.51.100.99' port='8'/>" * 50),
         "<status>" + "&amp;" * 500 + "</status>",
         "",
@@ -201,7 +200,7 @@ class Session:
 
         def flood_rooms(shard, flood, first, last):
             return [occupant(room(shard), "flood%d" % i, to,
-                             announcement(flood, 30000 + i, "flood%d" % i, 1000 + i))
+                             announcement(flood, 30000 + i, 1000 + i))
                     for i in range(first, last)]
 
         if mode == "flood":
@@ -209,7 +208,7 @@ class Session:
             first = flood_rooms(0, flood, 0, 60) + garbage(room(0), to)
             # The real room among them, not first and not last.
             first.insert(len(first) // 3,
-                         occupant(room(0), "real", to, announcement(real, real_port, "real", 7)))
+                         occupant(room(0), "real", to, announcement(real, real_port, 7)))
             second = flood_rooms(1, flood, 60, 100)
             for i, address in enumerate(FORBIDDEN):
                 second.append(occupant(room(1), "forbidden%d" % i, to,
@@ -220,18 +219,18 @@ class Session:
         if mode == "many":
             real, real_port, prefix, count = args[0], int(args[1]), args[2], int(args[3])
             bodies = [("m%d" % i, announcement("%s.%d.%d" % (prefix, i // 250, i % 250 + 1), 30000,
-                                               "m%d" % i, 2000 + i)) for i in range(count)]
-            bodies.insert(count // 2, ("real", announcement(real, real_port, "real", 7)))
+                                               2000 + i)) for i in range(count)]
+            bodies.insert(count // 2, ("real", announcement(real, real_port, 7)))
             out = {}
             for i, (nick, body) in enumerate(bodies):
                 out.setdefault(i // 63, []).append(occupant(room(i // 63), nick, to, body))
             return out
         if mode == "big":
-            return {0: [occupant(room(0), "big", to,
-                                 announcement("198.51.100.98", 1, comment="y" * 100 * 1024))]}
+            padding = "<x xmlns='urn:x-padding'>%s</x>" % ("y" * 100 * 1024)
+            return {0: [occupant(room(0), "big", to, announcement("198.51.100.98", 1) + padding)]}
         if mode == "slow":
             real, real_port = args[0], int(args[1])
-            stanzas = [occupant(room(0), "real", to, announcement(real, real_port, "real", 7))]
+            stanzas = [occupant(room(0), "real", to, announcement(real, real_port, 7))]
             for i in range(50):
                 stanzas.append(None)  # a pause
                 stanzas.append(occupant(room(0), "s%d" % i, to,

@@ -21,10 +21,10 @@ MUC = "http://jabber.org/protocol/muc"
 ROOM_NS = "urn:x-vellora:room"
 
 
-def room(address, port, name="hostile", version="1", players="1", comment="c", extra=""):
-    return ("<room xmlns='%s' version='%s' instance='1' players='%s' max='6'><name>%s</name>"
-            "<comment>%s</comment><reach address='%s' port='%d'/>%s</room>"
-            % (ROOM_NS, version, players, name, comment, address, port, extra))
+def room(address, port, version="2", players="1", extra=""):
+    return ("<room xmlns='%s' version='%s' instance='1' players='%s' max='6'>"
+            "<reach address='%s' port='%d'/>%s</room>"
+            % (ROOM_NS, version, players, address, port, extra))
 
 
 class Occupant:
@@ -79,18 +79,20 @@ async def main():
     occupants = []
     for i in range(count):
         occupants.append(Occupant(server, domain, "flood%d" % i,
-                                  room(flood, 30000 + i, "flood%d" % i)))
+                                  room(flood, 30000 + i)))
     for i, address in enumerate(["127.0.0.1", "224.0.0.1", "0.0.0.0", "255.255.255.255",
-                                 "169.254.7.7", "::1", "ff02::1", "fe80::1", "::"]):
+                                 "169.254.7.7", "::1", "ff02::1", "fe80::1", "::", "10.0.0.1",
+                                 "192.168.1.20", "100.64.0.1", "fd00::20", "64:ff9b::7f00:1"]):
         occupants.append(Occupant(server, domain, "forbidden%d" % i, room(address, forbidden)))
-    for i, body in enumerate([room("198.51.100.99", 1, version="2"),
+    for i, body in enumerate([room("198.51.100.99", 1, version="1"),
                               room("198.51.100.99", 2, players="9"),
                               room("example.org", 3),
                               room("198.51.100.99", 4) + room("198.51.100.99", 5),
-                              "<room xmlns='%s' version='1'/>" % ROOM_NS,
+                              "<room xmlns='%s' version='2'/>" % ROOM_NS,
                               "<garbage xmlns='urn:x-garbage'>%s</garbage>" % ("z" * 3000)]):
         occupants.append(Occupant(server, domain, "junk%d" % i, body))
-    big = Occupant(server, domain, "big", room("198.51.100.98", 1, comment="y" * 100 * 1024))
+    big = Occupant(server, domain, "big", room("198.51.100.98", 1) +
+                   "<x xmlns='urn:x-padding'>%s</x>" % ("y" * 100 * 1024))
     occupants.append(big)
     # A few at a time: the server's rate limit holds new connections anyway.
     waits = []

@@ -36,9 +36,8 @@ async def occupant(server, domain, i, address, port, joined):
     await until(b"<success")
     writer.write(header + b"<iq type='set' id='b'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/></iq>")
     await until(b"</iq>")
-    room = ("<room xmlns='urn:x-vellora:room' version='1' instance='%d' players='1' max='6'>"
-            "<name>Bench%02d</name><comment>announced</comment>"
-            "<reach address='%s' port='%d'/></room>" % (1000 + i, i, address, port))
+    room = ("<room xmlns='urn:x-vellora:room' version='2' instance='%d' players='1' max='6'>"
+            "<reach address='%s' port='%d'/></room>" % (1000 + i, address, port))
     # The shard a host takes: the first with fewer than 64 occupants.
     writer.write(("<presence to='vellora-%02d@rooms.%s/bench%d'><x xmlns='http://jabber.org/protocol/muc'>"
                   "<history maxstanzas='0'/></x>%s</presence>" % (i // 64, domain, i, room)).encode())
