@@ -2,14 +2,16 @@
 -- as its whole configuration. No server code of the game's own.
 --
 --   VELLORA_DOMAIN=example.org prosody --config /path/to/prosody.cfg.lua
---   VELLORA_DOMAIN=example.org prosodyctl --config /path/to/prosody.cfg.lua \
---       shell "muc:create('vellora@rooms.example.org')"    # once, while it runs
+--   VELLORA_DOMAIN=example.org directory/make-rooms.sh prosody /path/to/prosody.cfg.lua
+--                                                   # once, while it runs
 --
 -- Players write directory=example.org in RoomConfig.txt. What the game
--- expects of every directory (README, "Playing over the internet"): anonymous
--- sign-in (SASL ANONYMOUS) on DOMAIN, port 5222 unless the player names
--- another, and the multi-user chat room vellora@rooms.DOMAIN, where every
--- host's presence carries its room's announcement.
+-- expects of every directory (README, "Rooms found through a room
+-- directory", convention 2): anonymous sign-in (SASL ANONYMOUS) on DOMAIN,
+-- port 5222 unless the player names another, and the 64 multi-user chat
+-- rooms vellora-00 to vellora-63@rooms.DOMAIN, each telling its number of
+-- occupants (disco#info), where every host's presence carries its room's
+-- announcement.
 --
 -- Settings read from the environment (prosody's own ENV_ lookup):
 --   VELLORA_DOMAIN        the domain (required)
@@ -103,13 +105,15 @@ VirtualHost (domain)
 	authentication = "anonymous"
 	allow_anonymous_s2s = false
 
--- The chat service and its one room ---------------------------------------
+-- The chat service and its rooms -------------------------------------------
 -- Nobody but the server's administrators (there are none here) creates a
--- room: vellora@rooms.DOMAIN is made once with prosodyctl shell (above) and
--- stays (persistent), with no owner, so no occupant can lock it (password,
--- members only), rename it, change its subject, or gain any power over the
--- others. Every occupant is a visitor (a moderated room): presences only,
--- no chat messages.
+-- room: the 64 shard rooms are made once with directory/make-rooms.sh
+-- (above) and stay (persistent), with no owner, so no occupant can lock
+-- one (password, members only), rename it, change its subject, or gain any
+-- power over the others. Every occupant is a visitor (a moderated room):
+-- presences only, no chat messages. prosody has no limit of occupants a
+-- room; the game keeps to 64 a shard by itself and leaves one that holds
+-- more than 96 (a flood).
 Component ("rooms." .. domain) "muc"
 	name = "Vellora rooms"
 	restrict_room_creation = true
