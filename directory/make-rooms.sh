@@ -1,5 +1,5 @@
 #!/bin/sh
-# Makes the directory's shard rooms, vellora-00 to vellora-63 on the chat
+# Makes the directory's 48 shard rooms, vellora-00 to vellora-47 on the chat
 # service rooms.DOMAIN, once, on a server that runs (they are kept across
 # restarts). The game expects exactly these rooms.
 #
@@ -11,14 +11,14 @@
 # (EJABBERDCTL names another command, such as one with --node and --config).
 set -eu
 server=${1:?prosody or ejabberd}
-rooms() { i=0; while [ $i -lt 64 ]; do printf 'vellora-%02d\n' $i; i=$((i + 1)); done; }
+rooms() { i=0; while [ $i -lt 48 ]; do printf 'vellora-%02d\n' $i; i=$((i + 1)); done; }
 case $server in
   prosody)
     config=${2:?the configuration file}
     domain=${VELLORA_DOMAIN:?set VELLORA_DOMAIN}
     made=$(rooms | sed "s/.*/muc:create(\"&@rooms.$domain\")/" |
            prosodyctl --config "$config" shell 2>&1 | grep -c 'MUC room\|exists') || true
-    [ "$made" -eq 64 ] || { echo "only $made of 64 rooms made" >&2; exit 1; }
+    [ "$made" -eq 48 ] || { echo "only $made of 48 rooms made" >&2; exit 1; }
     ;;
   ejabberd)
     domain=${2:?the domain}
@@ -31,4 +31,4 @@ case $server in
     ;;
   *) echo "usage: $0 prosody CONFIG | ejabberd DOMAIN" >&2; exit 2 ;;
 esac
-echo "64 rooms on rooms.$domain"
+echo "48 rooms on rooms.$domain"

@@ -8,8 +8,8 @@
 -- Players write directory=example.org in RoomConfig.txt. What the game
 -- expects of every directory (README, "Rooms found through a room
 -- directory", convention 2): anonymous sign-in (SASL ANONYMOUS) on DOMAIN,
--- port 5222 unless the player names another, and the 64 multi-user chat
--- rooms vellora-00 to vellora-63@rooms.DOMAIN, each telling its number of
+-- port 5222 unless the player names another, and the 48 multi-user chat
+-- rooms vellora-00 to vellora-47@rooms.DOMAIN, each telling its number of
 -- occupants (disco#info), where every host's presence carries its room's
 -- announcement.
 --
@@ -107,7 +107,7 @@ VirtualHost (domain)
 
 -- The chat service and its rooms -------------------------------------------
 -- Nobody but the server's administrators (there are none here) creates a
--- room: the 64 shard rooms are made once with directory/make-rooms.sh
+-- room: the 48 shard rooms are made once with directory/make-rooms.sh
 -- (above) and stay (persistent), with no owner, so no occupant can lock
 -- one (password, members only), rename it, change its subject, or gain any
 -- power over the others. Every occupant is a visitor (a moderated room):

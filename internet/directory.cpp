@@ -729,6 +729,12 @@ DirectoryBrowse::State DirectoryBrowse::poll() {
       ignored_ = work_->ignored;
       secured_ = work_->secured;
       bytesRead_ = work_->bytesRead;
+      if (state_ == State::Done) {
+        outcome_ = std::to_string(announced_) + " rooms announced, " +
+                   std::to_string(rooms_.size()) + " to ask (" +
+                   std::to_string((bytesRead_ + 1023) / 1024) + " KiB read" +
+                   (secured_ ? ", TLS)" : ")");
+      }
     }
   }
   if (state_ == State::Asking && nowMs() - startedAt_ >= kDirectoryLimitMs) {

@@ -40,18 +40,20 @@ using net::DirectoryServer;
 // a refresh at most this.
 inline constexpr uint32_t kDirectoryLimitMs = 2000;
 // The directory's chat rooms on its chat service rooms.DOMAIN: shards
-// vellora-00 to vellora-63, made once by the directory's operator. A host
+// vellora-00 to vellora-47, made once by the directory's operator (3,072
+// rooms at kShardFill). Their number keeps a look at every shard's count
+// small: prosody answers each with about 1.5 KB. A host
 // announces in the first that holds fewer than kShardFill occupants (so
 // its announcements reach at most that many others, however many rooms
 // there are); a guest skips a shard holding more than kShardCap (flooded)
 // and joins shards until they hold kBrowseAnnouncements announcements (all
 // of them in a directory of a few hundred rooms), at most kBrowseShardsMax
 // of them a refresh.
-inline constexpr int kDirectoryShards = 64;
+inline constexpr int kDirectoryShards = 48;
 inline constexpr char kDirectoryShardPrefix[] = "vellora-";
 inline constexpr int kShardFill = 64;
 inline constexpr int kShardCap = 96;
-inline constexpr size_t kBrowseShardsMax = 6;
+inline constexpr size_t kBrowseShardsMax = 5;
 inline constexpr size_t kBrowseAnnouncements = 320;
 // How often a host asks its shard how many it holds (to move when flooded).
 inline constexpr uint32_t kAnnouncerShardCheckMs = 60000;
@@ -101,7 +103,8 @@ class DirectoryBrowse : public net::RoomSource {
   // Done: the rooms to ask (internet/announcement.h chooseRooms), handed
   // over once. (cancel then makes the browse Idle again.)
   std::vector<AnnouncedRoom> takeRooms() override;
-  // Done or Failed: one line for the console ("no answer in time").
+  // Done or Failed: one line for the console ("12 rooms announced, 12 to
+  // ask (9 KiB read)", "no answer in time").
   const std::string& outcome() const override { return outcome_; }
   // Announcements taken from the directory (before the choice), and how
   // many presences came with none that could be read.

@@ -76,6 +76,8 @@ void RoomRefresh::collectAnnounced(uint32_t now) {
     return;
   }
   if (state == RoomSource::State::Done) {
+    if (!directory_->outcome().empty())
+      std::fprintf(stderr, "directory: %s\n", directory_->outcome().c_str());
     announced_ = directory_->takeRooms();
     announcedNext_ = 0;
     directory_->cancel();

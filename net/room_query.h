@@ -48,7 +48,8 @@ class RoomSource {
   virtual State poll() = 0;
   // Done: the rooms to ask, handed over once.
   virtual std::vector<AnnouncedRoom> takeRooms() = 0;
-  // Failed: one line for the console.
+  // Done or Failed: one line for the console (what was found, or why
+  // nothing was).
   virtual const std::string& outcome() const = 0;
   // Drops whatever the source still has open; Idle again.
   virtual void cancel() = 0;

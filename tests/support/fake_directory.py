@@ -2,7 +2,7 @@
 """A room directory that plays foul, for the tests of the directory's client
 (tests/net_directory_test.cpp): a stand-in XMPP server that speaks just
 enough of the protocol for a client to sign in anonymously, ask the
-directory's shard rooms (vellora-00 to vellora-63) how many they hold and
+directory's shard rooms (vellora-00 to vellora-47) how many they hold and
 join them, then sends what no real server would relay.
 
   fake_directory.py ADDRESS PORT DOMAIN MODE [ARGUMENTS]
