@@ -97,15 +97,6 @@ to_room_list() {
 }
 # wait_for SECONDS COMMAND...: until the command succeeds; false once
 # SECONDS have passed (wall time, however long each try takes).
-wait_for() {
-    local until=$((SECONDS + $1))
-    shift
-    while :; do
-        "$@" && return 0
-        [ $SECONDS -ge $until ] && return 1
-        sleep 0.2
-    done
-}
 said() { grep -q "$2" "$artifacts/$1.log"; }
 # The directory's room as an observer on the internet sees it.
 occupants() {

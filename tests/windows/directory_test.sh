@@ -55,15 +55,6 @@ directory_start "$(internet_ns xmpps)" tls.test "$SERVER" "$work/data" "$work/ca
     { echo "FAIL: the directory did not start"; exit 1; }
 wine_server_stop
 
-wait_for() {
-    local until=$((SECONDS + $1))
-    shift
-    while :; do
-        "$@" && return 0
-        [ $SECONDS -ge $until ] && return 1
-        sleep 0.2
-    done
-}
 # exited PID: the program ended with status 0 within 15 s. Waits in this
 # shell: a command substitution's subshell cannot collect the status of a
 # program that ends after it started.

@@ -36,15 +36,6 @@ finish() {
 trap finish EXIT
 internet_up || { echo "FAIL: the test's internet could not be made"; exit 1; }
 
-wait_for() {
-    local limit=$1 i
-    shift
-    for i in $(seq $((limit * 10))); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 # exited PID: the program ended with status 0 within 15 s (it removes the
 # mapping on its way out, and a sanitizer build on a loaded machine is slow).
 # Waits in this shell: a command substitution's subshell cannot collect the
