@@ -1,10 +1,19 @@
 #include <SDL.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "main/game_app.h"
 #include "internet/directory.h"
+#include "platform/worker.h"
+
+namespace {
+// The program's end gives the workers still running (the router's removal
+// of a room's forwarding, say) this long in all, from the end of the frame
+// loop: Escape ends the program within 2 s.
+constexpr uint32_t kWorkersEndMs = 1800;
+}  // namespace
 
 // On Windows <SDL.h> renames this function SDL_main: SDL's start-up wrapper
 // (SDLmain) provides WinMain, sends stdout and stderr to stdout.txt and
@@ -24,9 +33,17 @@ int main(int, char**) {
   auto app = std::make_unique<GameApp>();
   if (!app->startUp()) return GameApp::kStartUpFailed;
   const uint8_t result = app->runMainLoop();
+  const auto loopEnded = std::chrono::steady_clock::now();
   app.reset();
   // The room directory's workers end (each within its bounds) before the
   // libraries they use are cleaned up at exit.
   internet::stopDirectoryWorkers();
+  // The other workers have been finishing meanwhile; those still running
+  // after the rest of the time are left to the end of the process.
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - loopEnded)
+                         .count();
+  platform::stopAllWorkers(spent < kWorkersEndMs ? static_cast<uint32_t>(kWorkersEndMs - spent)
+                                                 : 0);
   return result;
 }
