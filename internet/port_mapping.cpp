@@ -130,9 +130,12 @@ class Session {
       turn();
       if (stop.stopRequested()) break;
       publish();
+      // The next check, or the lease's renewal when that comes first.
       const Clock::time_point now = Clock::now();
+      const Clock::time_point renewal =
+          facts_.mappedPort != 0 ? renewAt_ : Clock::time_point::max();
       const Clock::time_point wake =
-          std::min(now + std::chrono::seconds(setup_.checkSeconds), renewAt_);
+          std::min(now + std::chrono::seconds(setup_.checkSeconds), renewal);
       const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
       if (stop.sleepFor(static_cast<uint32_t>(std::max<int64_t>(ms, 0)))) break;
     }
@@ -252,7 +255,9 @@ class Session {
       facts_.mappedPort = 0;
       map(budget, preferredPort_);
     } else if (got != upnp::Outcome::Stopped) {
-      routerKnown_ = false;  // searched for at the next check
+      // Searched for, and renewed, at the next check.
+      routerKnown_ = false;
+      renewAt_ = Clock::now() + std::chrono::seconds(setup_.checkSeconds);
     }
   }
 
@@ -332,7 +337,18 @@ class Session {
         return;
       }
     }
-    if (got == platform::Lookup::Found) facts_.configuredAddresses = answer;
+    if (got == platform::Lookup::Found && !sameAddresses(answer, facts_.configuredAddresses))
+      facts_.configuredAddresses = answer;
+  }
+
+  // The same addresses in another order (a name server that rotates them)
+  // change nothing the lobby or a directory shows.
+  static bool sameAddresses(const platform::LookupAnswer& a, const platform::LookupAnswer& b) {
+    const auto end = b.addresses.begin() + b.count;
+    return a.count == b.count && std::all_of(a.addresses.begin(), a.addresses.begin() + a.count,
+                                             [&](const platform::Address& x) {
+                                               return std::find(b.addresses.begin(), end, x) != end;
+                                             });
   }
 
   void publish() {
