@@ -13,7 +13,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often a wait looks at the stop flag.
+// How often a wait looks at the stop token.
 constexpr uint32_t kSliceMs = 20;
 
 bool startsWithNoCase(const std::string& text, size_t at, const char* prefix) {
@@ -153,7 +153,7 @@ HttpParse parseHttpAnswer(const std::string& bytes, bool ended, HttpAnswer& answ
 }
 
 HttpOutcome httpExchange(const HttpUrl& url, const std::string& request, uint32_t limitMs,
-                         const std::atomic<bool>* stop, HttpAnswer& answer,
+                         const platform::StopToken* stop, HttpAnswer& answer,
                          platform::Address* local) {
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(limitMs);
   const auto left = [&end]() -> uint32_t {
@@ -161,7 +161,7 @@ HttpOutcome httpExchange(const HttpUrl& url, const std::string& request, uint32_
     return ms.count() <= 0 ? 0
                            : static_cast<uint32_t>(ms.count() < kSliceMs ? ms.count() : kSliceMs);
   };
-  const auto stopped = [stop] { return stop != nullptr && stop->load(); };
+  const auto stopped = [stop] { return stop != nullptr && stop->stopRequested(); };
   const platform::Socket connection = platform::startConnect(url.address);
   if (!connection.valid()) return HttpOutcome::NoConnection;
   for (;;) {

@@ -5,12 +5,12 @@
 // given time and kHttpAnswerMax bytes.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "platform/net_socket.h"
+#include "platform/worker.h"
 
 namespace internet {
 
@@ -45,14 +45,14 @@ enum class HttpOutcome : uint8_t {
   TimedOut,      // limitMs ran out first
   Malformed,     // what arrived is not an HTTP answer
   TooLarge,      // more than kHttpHeadMax or kHttpBodyMax
-  Stopped,       // *stop became true
+  Stopped,       // the worker was asked to stop
 };
 
 // Connects to url.address, sends request whole and reads the answer, all
-// within limitMs; checks *stop (when given) every few milliseconds. local,
+// within limitMs; looks at stop (when given) every few milliseconds. local,
 // when given, receives the connection's own address.
 HttpOutcome httpExchange(const HttpUrl& url, const std::string& request, uint32_t limitMs,
-                         const std::atomic<bool>* stop, HttpAnswer& answer,
+                         const platform::StopToken* stop, HttpAnswer& answer,
                          platform::Address* local = nullptr);
 
 }  // namespace internet

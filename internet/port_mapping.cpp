@@ -1,19 +1,23 @@
 #include "internet/port_mapping.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
+#include <optional>
 #include <random>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "internet/address_policy.h"
 #include "internet/upnp_igd.h"
 
 namespace internet {
+
+struct PortMapping::Shared {
+  mutable std::mutex mutex;
+  Reachability state;  // guarded by mutex
+};
 
 namespace {
 
@@ -25,8 +29,8 @@ constexpr int kOtherPorts = 4;
 // keeps only leases without end.
 constexpr int kConflictInMappingEntry = 718;
 constexpr int kOnlyPermanentLeases = 725;
-// Time the removal has in stop(), out of kStopLimitMs.
-constexpr uint32_t kRemoveLimitMs = 2500;
+// How often a wait for a name lookup looks at the stop token.
+constexpr uint32_t kLookupSliceMs = 20;
 
 ReachNote noteOf(upnp::Outcome outcome) {
   switch (outcome) {
@@ -41,172 +45,346 @@ ReachNote noteOf(upnp::Outcome outcome) {
   }
 }
 
-}  // namespace
-
-struct PortMapping::Shared {
-  mutable std::mutex mutex;
-  std::condition_variable wake;  // stop was raised
-  std::condition_variable ended;
-  Reachability state;  // guarded by mutex
-  bool workerEnded = false;
-  std::atomic<bool> stop{false};
+// What is known of where the room can be reached; the state follows from
+// it (reachOf).
+struct Facts {
+  uint16_t roomPort = 0;
+  std::array<char, kReachAddressSize> configured{};  // address=, empty when none
+  uint16_t mappedPort = 0;                     // the external port the router forwards, 0 when none
+  std::optional<platform::Address> external;   // the router's external address
+  ReachNote failure = ReachNote::NoRouter;     // why there is no forwarding
+  int error = 0;                               // the router's refusal, if any
+  platform::LookupAnswer configuredAddresses;  // what address= stands for
 };
 
-namespace {
+void addEndpoint(Reachability& state, const platform::Address& address, uint16_t port) {
+  platform::Address endpoint = plainForm(address);
+  endpoint.port = port;
+  if (!isPublicEndpoint(endpoint) || state.endpointCount == kMaxReachEndpoints) return;
+  const auto end = state.endpoints.begin() + state.endpointCount;
+  if (std::find(state.endpoints.begin(), end, endpoint) == end)
+    state.endpoints[state.endpointCount++] = endpoint;
+}
 
-// The worker's own side: what it asked, what the router holds.
-class Worker {
+Reachability reachOf(const Facts& facts) {
+  Reachability state;
+  state.roomPort = facts.roomPort;
+  const bool mapped = facts.mappedPort != 0;
+  const bool configured = facts.configured[0] != '\0';
+  const bool externalPublic =
+      facts.external.has_value() && classifyAddress(*facts.external) == AddressKind::Public;
+  state.routerMapped = mapped;
+  if (configured) {
+    state.reach = Reach::Internet;
+    state.note = ReachNote::ConfigAddress;
+    state.address = facts.configured;
+    state.port = mapped ? facts.mappedPort : facts.roomPort;
+  } else if (mapped && facts.external.has_value()) {
+    // A router whose own address is not public forwards from behind another
+    // NAT: the internet reaches the room only where that one forwards too.
+    state.reach = externalPublic ? Reach::Internet : Reach::LanOnly;
+    state.note = externalPublic ? ReachNote::RouterMapped : ReachNote::RouterPrivate;
+    std::snprintf(state.address.data(), state.address.size(), "%s",
+                  platform::formatAddress(*facts.external).c_str());
+    state.port = facts.mappedPort;
+  } else {
+    state.reach = Reach::LanOnly;
+    state.note = facts.failure;
+    state.routerError = facts.failure == ReachNote::Refused ? facts.error : 0;
+    return state;
+  }
+  if (mapped && externalPublic) addEndpoint(state, *facts.external, facts.mappedPort);
+  if (configured) {
+    for (size_t i = 0; i < facts.configuredAddresses.count; ++i)
+      addEndpoint(state, facts.configuredAddresses.addresses[i], state.port);
+  }
+  return state;
+}
+
+// What a room's worker was started with.
+struct Setup {
+  bool upnp = true;
+  uint32_t leaseSeconds = kLeaseSeconds;
+  uint32_t checkSeconds = kCheckSeconds;
+  platform::NameLookup lookup = platform::systemNameLookup;
+  std::string recordPath;
+};
+
+// The worker's side of one hosted room: what it asked, what the router
+// holds.
+class Session {
  public:
-  Worker(std::shared_ptr<PortMapping::Shared> shared, uint16_t roomPort,
-         const net::HostReachSettings& settings, uint32_t leaseSeconds)
+  Session(std::shared_ptr<PortMapping::Shared> shared, Setup setup, Facts facts,
+          std::shared_ptr<const RouterWork> before, std::shared_ptr<RouterWork> removal)
       : shared_(std::move(shared)),
-        roomPort_(roomPort),
-        configured_(settings.address),
-        lease_(leaseSeconds) {}
+        setup_(std::move(setup)),
+        facts_(facts),
+        before_(std::move(before)),
+        removal_(std::move(removal)),
+        lease_(setup_.leaseSeconds),
+        preferredPort_(facts.roomPort) {}
 
-  void run() {
-    bool mapped = false;
-    while (!shared_->stop.load()) {
-      if (!mapped) {
-        publish(Reach::Asking, ReachNote::None);
-        mapped = ask();
-        if (!mapped) {
-          waitForStop(Clock::time_point::max());
-          break;
-        }
-      }
-      // Renewed when half of the lease has run; a renewal the router does
-      // not take starts over with a new search.
-      const Clock::time_point renewAt =
-          lease_ == 0 ? Clock::time_point::max() : Clock::now() + std::chrono::seconds(lease_) / 2;
-      if (waitForStop(renewAt)) break;
-      int error = 0;
-      const upnp::Outcome renewed =
-          upnp::addMapping(router_, port_, roomPort_, lease_, shared_->stop, error);
-      mapped = renewed == upnp::Outcome::Done;
-      // A router that refuses says the port is no longer this machine's:
-      // it is never removed in another machine's place.
-      if (renewed == upnp::Outcome::Refused)
-        sent_.erase(std::remove(sent_.begin(), sent_.end(), port_), sent_.end());
+  void run(const platform::StopToken& stop) {
+    stop_ = &stop;
+    for (;;) {
+      turn();
+      if (stop.stopRequested()) break;
+      publish();
+      // The next check, or the lease's renewal when that comes first.
+      const Clock::time_point now = Clock::now();
+      const Clock::time_point renewal =
+          facts_.mappedPort != 0 ? renewAt_ : Clock::time_point::max();
+      const Clock::time_point wake =
+          std::min(now + std::chrono::seconds(setup_.checkSeconds), renewal);
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+      if (stop.sleepFor(static_cast<uint32_t>(std::max<int64_t>(ms, 0)))) break;
     }
     removeMappings();
-    const std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->workerEnded = true;
-    shared_->ended.notify_all();
+    removal_->finish();
   }
 
  private:
-  // Finds the router and maps the port; false when no mapping was made
-  // (the state then says why) or the room closed meanwhile.
-  bool ask() {
-    upnp::Outcome got = upnp::findRouter(shared_->stop, router_);
-    if (got != upnp::Outcome::Done) return fail(got, 0);
-    std::string external;
+  // One check: the router (searched for when not known) and address=.
+  void turn() {
+    const upnp::Budget budget = upnp::budgetOf(stop_, kAskLimitMs);
+    const bool lookingUp = facts_.configured[0] != '\0';
+    if (lookingUp) lookup_.start(facts_.configured.data(), setup_.lookup);
+    if (setup_.upnp) followRouter(budget);
+    if (lookingUp) collectLookup();
+  }
+
+  void followRouter(const upnp::Budget& budget) {
+    bool fresh = false;
+    if (!routerKnown_) {
+      if (!find(budget)) return;
+      fresh = true;
+    }
     int error = 0;
-    got = upnp::externalAddress(router_, shared_->stop, external, error);
-    if (got == upnp::Outcome::Refused) got = upnp::Outcome::Done;  // no address: below
-    if (got != upnp::Outcome::Done) return fail(got, error);
-    if (external.empty() && configured_[0] == '\0') {
-      publish(Reach::LanOnly, ReachNote::NotConnected);
+    std::optional<platform::Address> external;
+    upnp::Outcome got = upnp::externalAddress(router_, budget, external, error);
+    if (got == upnp::Outcome::NoAnswer || got == upnp::Outcome::BadAnswer) {
+      // The router stopped answering (it restarts, say): searched for again.
+      routerKnown_ = false;
+      if (fresh || !find(budget)) {
+        if (fresh) forgetRouter(got);
+        return;
+      }
+      got = upnp::externalAddress(router_, budget, external, error);
+    }
+    if (got == upnp::Outcome::Stopped) return;
+    if (got != upnp::Outcome::Done && got != upnp::Outcome::Refused) {
+      forgetRouter(got);
+      return;
+    }
+    facts_.external = external;  // a refusal: no address either
+    if (!external.has_value() && facts_.configured[0] == '\0') {
+      facts_.failure = ReachNote::NotConnected;
+      return;
+    }
+    if (facts_.mappedPort == 0) {
+      map(budget, preferredPort_);
+    } else if (Clock::now() >= renewAt_) {
+      renew(budget);
+    } else {
+      verify(budget);
+    }
+  }
+
+  // Searches for the router; false (the state saying why) when none was
+  // found.
+  bool find(const upnp::Budget& budget) {
+    upnp::Router found;
+    const upnp::Outcome got = upnp::findRouter(budget, found);
+    if (got != upnp::Outcome::Done) {
+      if (got != upnp::Outcome::Stopped) forgetRouter(got);
       return false;
     }
-    got = map(error);
-    if (got != upnp::Outcome::Done) return fail(got, error);
-    platform::Address parsed;
-    const bool isPrivate =
-        !platform::parseNumericAddress(external.c_str(), parsed) || upnp::isPrivateExternal(parsed);
-    if (configured_[0] != '\0') {
-      publish(Reach::Internet, ReachNote::ConfigAddress, configured_.data(), port_, true);
-    } else {
-      publish(Reach::Internet, isPrivate ? ReachNote::RouterPrivate : ReachNote::RouterMapped,
-              external.c_str(), port_, true);
+    if (found.control.address != router_.control.address ||
+        found.control.path != router_.control.path) {
+      // Another router: what the one before holds is out of reach.
+      sent_.clear();
+      facts_.mappedPort = 0;
     }
+    router_ = found;
+    routerKnown_ = true;
     return true;
   }
 
-  // Asks for the room's port, then others while the router has it taken.
-  upnp::Outcome map(int& error) {
-    std::vector<uint16_t> ports = {roomPort_};
+  void forgetRouter(upnp::Outcome outcome) {
+    routerKnown_ = false;
+    facts_.mappedPort = 0;
+    facts_.external.reset();
+    facts_.failure = noteOf(outcome);
+    facts_.error = 0;
+  }
+
+  // Asks for preferred, then other ports while the router has them taken.
+  void map(const upnp::Budget& budget, uint16_t preferred) {
+    if (!waited_) {
+      // Removals still on their way to the router go first.
+      if (before_ != nullptr) before_->await(budget);
+      recordedRemoval()->await(budget);
+      waited_ = true;
+    }
+    std::vector<uint16_t> ports = {preferred};
     for (int i = 0; i < kOtherPorts; ++i)
       ports.push_back(static_cast<uint16_t>(20000 + random_() % 40000));
     upnp::Outcome got = upnp::Outcome::Refused;
+    int error = 0;
     for (const uint16_t port : ports) {
-      // A command that got no answer may still have been carried out.
-      if (std::find(sent_.begin(), sent_.end(), port) == sent_.end()) sent_.push_back(port);
-      got = upnp::addMapping(router_, port, roomPort_, lease_, shared_->stop, error);
-      if (got == upnp::Outcome::Refused && error == kOnlyPermanentLeases && lease_ != 0) {
-        lease_ = 0;
-        got = upnp::addMapping(router_, port, roomPort_, lease_, shared_->stop, error);
-      }
+      got = add(budget, port, error);
       if (got == upnp::Outcome::Done) {
-        port_ = port;
-        return got;
+        mapped(port);
+        return;
       }
-      // A refusal says the router holds nothing of ours on that port.
-      if (got == upnp::Outcome::Refused)
-        sent_.erase(std::remove(sent_.begin(), sent_.end(), port), sent_.end());
       if (got != upnp::Outcome::Refused || error != kConflictInMappingEntry) break;
     }
+    facts_.mappedPort = 0;
+    if (got == upnp::Outcome::Stopped) return;
+    facts_.failure = noteOf(got);
+    facts_.error = error;
+  }
+
+  // The lease renewed (the same request again).
+  void renew(const upnp::Budget& budget) {
+    int error = 0;
+    const upnp::Outcome got = add(budget, facts_.mappedPort, error);
+    if (got == upnp::Outcome::Done) {
+      mapped(facts_.mappedPort);
+    } else if (got == upnp::Outcome::Refused) {
+      facts_.mappedPort = 0;
+      map(budget, preferredPort_);
+    } else if (got != upnp::Outcome::Stopped) {
+      // Searched for, and renewed, at the next check.
+      routerKnown_ = false;
+      renewAt_ = Clock::now() + std::chrono::seconds(setup_.checkSeconds);
+    }
+  }
+
+  // Whether the router still forwards the port to the room; made again when
+  // it does not.
+  void verify(const upnp::Budget& budget) {
+    const uint16_t port = facts_.mappedPort;
+    upnp::MappingEntry entry;
+    int error = 0;
+    const upnp::Outcome got = upnp::mappingEntry(router_, port, budget, entry, error);
+    if (got == upnp::Outcome::Done) {
+      if (entry.client.v4Host() == router_.local.v4Host() && entry.internalPort == facts_.roomPort)
+        return;
+      // Another machine has the port now: never removed in its place.
+      drop(port);
+      facts_.mappedPort = 0;
+      map(budget, facts_.roomPort);
+    } else if (got == upnp::Outcome::Refused) {
+      // Gone (the router restarted), or a router that will not tell: the
+      // same request again, which keeps a forwarding that is there.
+      facts_.mappedPort = 0;
+      map(budget, port);
+    } else if (got != upnp::Outcome::Stopped) {
+      routerKnown_ = false;
+    }
+  }
+
+  // One AddPortMapping of port; a router that keeps only leases without end
+  // gets one, written down first (a game killed meanwhile leaves a record).
+  upnp::Outcome add(const upnp::Budget& budget, uint16_t port, int& error) {
+    // A command that got no answer may still have been carried out.
+    if (std::find(sent_.begin(), sent_.end(), port) == sent_.end()) sent_.push_back(port);
+    if (lease_ == 0) recordMapping(setup_.recordPath, recordOf(port));
+    upnp::Outcome got = upnp::addMapping(router_, port, facts_.roomPort, lease_, budget, error);
+    if (got == upnp::Outcome::Refused && error == kOnlyPermanentLeases && lease_ != 0) {
+      lease_ = 0;
+      recordMapping(setup_.recordPath, recordOf(port));
+      got = upnp::addMapping(router_, port, facts_.roomPort, lease_, budget, error);
+    }
+    // A refusal says the router holds nothing of ours on that port.
+    if (got == upnp::Outcome::Refused) drop(port);
     return got;
   }
 
-  // The state for a room that cannot be reached through the router, unless
-  // address= tells where it is anyway.
-  bool fail(upnp::Outcome outcome, int error) {
-    if (outcome == upnp::Outcome::Stopped) return false;
-    if (configured_[0] != '\0') {
-      publish(Reach::Internet, ReachNote::ConfigAddress, configured_.data(), roomPort_, false);
-    } else {
-      publish(Reach::LanOnly, noteOf(outcome), "", 0, false, error);
-    }
-    return false;
+  void mapped(uint16_t port) {
+    facts_.mappedPort = port;
+    preferredPort_ = port;
+    renewAt_ =
+        lease_ == 0 ? Clock::time_point::max() : Clock::now() + std::chrono::seconds(lease_) / 2;
   }
 
-  void publish(Reach reach, ReachNote note, const char* address = "", uint16_t port = 0,
-               bool mapped = false, int error = 0) {
-    Reachability next;
-    next.reach = reach;
-    next.note = note;
-    std::snprintf(next.address.data(), next.address.size(), "%s", address);
-    next.port = port;
-    next.roomPort = roomPort_;
-    next.routerMapped = mapped;
-    next.routerError = error;
+  // The router holds nothing of ours on port.
+  void drop(uint16_t port) {
+    sent_.erase(std::remove(sent_.begin(), sent_.end(), port), sent_.end());
+    if (lease_ == 0) forgetMapping(setup_.recordPath, recordOf(port));
+  }
+
+  RecordedMapping recordOf(uint16_t port) const {
+    RecordedMapping record;
+    record.control = "http://" + router_.control.host + router_.control.path;
+    record.serviceType = router_.serviceType;
+    record.externalPort = port;
+    record.client = router_.local;
+    record.client.port = 0;
+    record.internalPort = facts_.roomPort;
+    return record;
+  }
+
+  // What address= stands for now; a failed lookup keeps what the last one
+  // found, and the next check asks again.
+  void collectLookup() {
+    platform::LookupAnswer answer;
+    platform::Lookup got;
+    while ((got = lookup_.result(answer, kLookupSliceMs)) == platform::Lookup::Pending) {
+      if (stop_->stopRequested()) {
+        lookup_.abandon();
+        return;
+      }
+    }
+    if (got == platform::Lookup::Found && !sameAddresses(answer, facts_.configuredAddresses))
+      facts_.configuredAddresses = answer;
+  }
+
+  // The same addresses in another order (a name server that rotates them)
+  // change nothing the lobby or a directory shows.
+  static bool sameAddresses(const platform::LookupAnswer& a, const platform::LookupAnswer& b) {
+    const auto end = b.addresses.begin() + b.count;
+    return a.count == b.count && std::all_of(a.addresses.begin(), a.addresses.begin() + a.count,
+                                             [&](const platform::Address& x) {
+                                               return std::find(b.addresses.begin(), end, x) != end;
+                                             });
+  }
+
+  void publish() {
+    const Reachability next = reachOf(facts_);
     const std::lock_guard<std::mutex> lock(shared_->mutex);
-    if (!shared_->stop.load()) shared_->state = next;
-  }
-
-  // Waits until the deadline; true when stop was raised first.
-  bool waitForStop(Clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(shared_->mutex);
-    const auto stopped = [this] { return shared_->stop.load(); };
-    if (deadline == Clock::time_point::max()) {
-      shared_->wake.wait(lock, stopped);
-      return true;
-    }
-    return shared_->wake.wait_until(lock, deadline, stopped);
+    shared_->state = next;
   }
 
   // Removes every forwarding asked for that the router may hold, within
-  // kRemoveLimitMs in all.
+  // kRemoveLimitMs in all, whatever the stop token says.
   void removeMappings() {
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kRemoveLimitMs);
+    const upnp::Budget budget = upnp::budgetOf(nullptr, kRemoveLimitMs);
     for (const uint16_t port : sent_) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-      if (left.count() <= 0) break;
+      if (budget.exchangeMs() == 0) break;
       int error = 0;
-      upnp::deleteMapping(router_, port, static_cast<uint32_t>(left.count()), error);
+      const upnp::Outcome got = upnp::deleteMapping(router_, port, budget, error);
+      if (lease_ == 0 && (got == upnp::Outcome::Done || got == upnp::Outcome::Refused))
+        forgetMapping(setup_.recordPath, recordOf(port));
     }
     sent_.clear();
   }
 
   std::shared_ptr<PortMapping::Shared> shared_;
-  uint16_t roomPort_;
-  std::array<char, kReachAddressSize> configured_;
+  const Setup setup_;
+  Facts facts_;
+  std::shared_ptr<const RouterWork> before_;  // the room before's removal, if any
+  std::shared_ptr<RouterWork> removal_;       // this room's, finished at its end
+  const platform::StopToken* stop_ = nullptr;
   uint32_t lease_;
   upnp::Router router_;
-  uint16_t port_ = 0;           // the external port mapped
+  bool routerKnown_ = false;
+  bool waited_ = false;     // for the removals before the first mapping
+  uint16_t preferredPort_;  // the external port asked for first
+  Clock::time_point renewAt_ = Clock::time_point::max();
   std::vector<uint16_t> sent_;  // external ports the router may hold
+  platform::HostLookup lookup_;
   std::mt19937 random_{std::random_device{}()};
 };
 
@@ -217,44 +395,41 @@ PortMapping::~PortMapping() { stop(); }
 void PortMapping::start(uint16_t roomPort, const net::HostReachSettings& settings) {
   stop();
   shared_ = std::make_shared<Shared>();
-  Reachability& state = shared_->state;
-  state.roomPort = roomPort;
-  const bool configured = settings.address[0] != '\0';
-  if (configured) {
-    state.address = settings.address;
-    state.address.back() = '\0';
-    state.port = roomPort;
+  Facts facts;
+  facts.roomPort = roomPort;
+  facts.configured = settings.address;
+  facts.configured.back() = '\0';
+  facts.failure = settings.upnp ? ReachNote::NoRouter : ReachNote::UpnpOff;
+  const bool configured = facts.configured[0] != '\0';
+  platform::Address numeric;
+  const bool named = configured && !platform::parseNumericAddress(facts.configured.data(), numeric);
+  if (configured && !named) {
+    facts.configuredAddresses.addresses[0] = numeric;
+    facts.configuredAddresses.count = 1;
   }
-  if (!settings.upnp) {
-    state.reach = configured ? Reach::Internet : Reach::LanOnly;
-    state.note = configured ? ReachNote::ConfigAddress : ReachNote::UpnpOff;
-    shared_->workerEnded = true;
-    return;
+  shared_->state = reachOf(facts);
+  // Without the router and without a name to look up, nothing changes.
+  if (!settings.upnp && !named) return;
+  if (settings.upnp) {
+    shared_->state = Reachability{};
+    shared_->state.reach = Reach::Asking;
+    shared_->state.roomPort = roomPort;
   }
-  state.reach = Reach::Asking;
-  try {
-    std::thread([worker = Worker(shared_, roomPort, settings, leaseSeconds_)]() mutable {
-      worker.run();
-    }).detach();
-  } catch (const std::system_error&) {
+  auto removal = std::make_shared<RouterWork>();
+  const Setup setup{settings.upnp, leaseSeconds_, checkSeconds_, nameLookup_, recordPath_};
+  auto session = std::make_shared<Session>(shared_, setup, facts, removal_, removal);
+  if (!worker_.start([session](const platform::StopToken& stop) { session->run(stop); })) {
     // No thread to be had: nothing is asked.
-    state.reach = configured ? Reach::Internet : Reach::LanOnly;
-    state.note = configured ? ReachNote::ConfigAddress : ReachNote::NoRouter;
-    shared_->workerEnded = true;
+    facts.failure = settings.upnp ? ReachNote::NoRouter : ReachNote::UpnpOff;
+    shared_->state = reachOf(facts);
+    removal->finish();
   }
+  removal_ = removal;
 }
 
 void PortMapping::stop() {
-  if (shared_ == nullptr) return;
-  {
-    std::unique_lock<std::mutex> lock(shared_->mutex);
-    shared_->stop = true;
-    shared_->wake.notify_all();
-    // A worker still in the search (which cannot be cut short) has made no
-    // mapping; it sees the flag when the search ends and leaves at once.
-    shared_->ended.wait_for(lock, std::chrono::milliseconds(kStopLimitMs),
-                            [this] { return shared_->workerEnded; });
-  }
+  // The worker removes what it made by itself; nobody waits for it.
+  worker_.release();
   shared_.reset();
 }
 

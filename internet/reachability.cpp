@@ -2,11 +2,16 @@
 
 #include <cstring>
 
+#include "internet/address_policy.h"
 #include "text/sjis_strings.h"
 
 namespace internet {
 
 bool Reachability::operator==(const Reachability& other) const {
+  if (endpointCount != other.endpointCount) return false;
+  for (size_t i = 0; i < endpointCount; ++i) {
+    if (endpoints[i] != other.endpoints[i]) return false;
+  }
   return reach == other.reach && note == other.note && address == other.address &&
          port == other.port && roomPort == other.roomPort && routerMapped == other.routerMapped &&
          routerError == other.routerError;
@@ -18,6 +23,14 @@ std::string addressAndPort(const Reachability& state) {
   std::string text(state.address.data(), strnlen(state.address.data(), state.address.size()));
   if (text.find(':') != std::string::npos) text = "[" + text + "]";  // IPv6
   return text + ":" + std::to_string(state.port);
+}
+
+// What the router's external address is ("private", "shared (a provider's
+// NAT)"...).
+const char* externalKind(const Reachability& state) {
+  platform::Address address;
+  if (!platform::parseNumericAddress(state.address.data(), address)) return "not public";
+  return addressKindName(classifyAddress(address));
 }
 
 const char* lobbyReason(ReachNote note) {
@@ -55,6 +68,10 @@ std::string consoleReason(const Reachability& state) {
       return state.routerError != 0 ? "the router refused the forwarding (UPnP error " +
                                           std::to_string(state.routerError) + ")"
                                     : std::string("the router refused the forwarding");
+    case ReachNote::RouterPrivate:
+      return "the router forwards port " + std::to_string(state.port) +
+             ", but its external address " + state.address.data() + " is " + externalKind(state) +
+             ": a second router or the provider's NAT stands in front of it";
     default:
       return "";
   }
@@ -69,11 +86,13 @@ std::string reachLobbyLine(const Reachability& state) {
     case Reach::Asking:
       return sjis::kReachAsking;
     case Reach::Internet:
-      if (state.note == ReachNote::RouterPrivate)
-        return addressAndPort(state) + sjis::kReachBehindRouter;
       return sjis::kReachInternet + addressAndPort(state);
     case Reach::LanOnly:
       break;
+  }
+  if (state.note == ReachNote::RouterPrivate) {
+    return std::string(sjis::kReachLanOnly) + sjis::kReachOuterNat + sjis::kReachForwardOuter +
+           std::to_string(state.port) + sjis::kReachForwardOuterEnd;
   }
   return std::string(sjis::kReachLanOnly) + lobbyReason(state.note) + sjis::kReachForward +
          std::to_string(state.roomPort) + sjis::kReachForwardEnd;
@@ -88,14 +107,15 @@ std::string reachConsoleLine(const Reachability& state) {
     case Reach::Internet:
       break;
     case Reach::LanOnly:
+      if (state.note == ReachNote::RouterPrivate) {
+        return "Room: reachable on this network only: " + consoleReason(state) +
+               "; forward TCP port " + std::to_string(state.port) +
+               " there too, or put address= in RoomConfig.txt";
+      }
       return "Room: reachable on this network only: " + consoleReason(state) +
              "; forward TCP port " + std::to_string(state.roomPort) + " to this machine";
   }
   const std::string where = "Room: reachable from the internet at " + addressAndPort(state);
-  if (state.note == ReachNote::RouterPrivate) {
-    return where + " unless another router stands in front of this one (its external address " +
-           "is private); there, forward TCP port " + std::to_string(state.port) + " to it";
-  }
   if (state.note == ReachNote::ConfigAddress) return where + " (address= in RoomConfig.txt)";
   return where + " (the router forwards it to this machine)";
 }

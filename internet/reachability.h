@@ -1,5 +1,5 @@
 // Where a hosted room can be reached from: what the host's lobby shows, the
-// console line, and what a room directory announces. A PortMapping
+// console line, and the endpoints a room directory announces. A PortMapping
 // (internet/port_mapping.h) fills it on its worker while the room is open; the
 // frame loop reads a copy every frame without waiting.
 #pragma once
@@ -10,10 +10,14 @@
 #include <string>
 
 #include "net/internet_settings.h"
+#include "platform/net_socket.h"
 
 namespace internet {
 
 using net::kReachAddressSize;
+
+// Endpoints a room may be announced at, at most.
+inline constexpr size_t kMaxReachEndpoints = 4;
 
 enum class Reach : uint8_t {
   NotHosting,  // no room is open
@@ -26,28 +30,38 @@ enum class ReachNote : uint8_t {
   None,
   // Internet
   RouterMapped,   // the router forwards port to the room
-  RouterPrivate,  // the same, but the router's own external address is
-                  // private: another router may stand in front of it
   ConfigAddress,  // address= of RoomConfig.txt is told (port: the router's
                   // mapping when it made one, else the room's port)
   // LanOnly
-  UpnpOff,       // upnp=off in RoomConfig.txt, and no address= either
-  NoRouter,      // no router answered the search
-  NoAnswer,      // a device answered the search, then did not answer in time
-  BadAnswer,     // a device answered with something that is no router's answer
-  NotConnected,  // the router has no external address (not connected)
-  Refused,       // the router refused the forwarding (routerError)
+  RouterPrivate,  // the router forwards port to the room, but its own
+                  // external address (address) is not public: a second
+                  // router or the provider's NAT stands in front of it
+  UpnpOff,        // upnp=off in RoomConfig.txt, and no address= either
+  NoRouter,       // no router answered the search
+  NoAnswer,       // a device answered the search, then did not answer in time
+  BadAnswer,      // a device answered with something that is no router's answer
+  NotConnected,   // the router has no external address (not connected)
+  Refused,        // the router refused the forwarding (routerError)
 };
 
 struct Reachability {
   Reach reach = Reach::NotHosting;
   ReachNote note = ReachNote::None;
   // Internet: the address to tell (the router's external address, or the
-  // configured name); NUL-terminated, empty otherwise.
+  // configured name); RouterPrivate: the router's external address;
+  // NUL-terminated, empty otherwise.
   std::array<char, kReachAddressSize> address{};
-  // Internet: the port to tell (the mapping's external port, which may
-  // differ from the room's when the router had the room's taken).
+  // Internet and RouterPrivate: the port to tell (the mapping's external
+  // port, which may differ from the room's when the router had the room's
+  // taken).
   uint16_t port = 0;
+  // Where the internet reaches the room, for a room directory to announce:
+  // each numeric, with its port, and public (internet/address_policy.h):
+  // the router's external address with the mapped port, and the addresses
+  // address= stands for with the mapped port (the room's own without a
+  // mapping). None while no such address is known.
+  std::array<platform::Address, kMaxReachEndpoints> endpoints{};
+  uint8_t endpointCount = 0;
   // The room's own TCP port: what to forward by hand when not reachable.
   uint16_t roomPort = 0;
   // A forwarding made by this program is on the router now.

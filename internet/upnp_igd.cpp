@@ -6,22 +6,18 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <memory>
 #include <vector>
 
-#include "platform/net_local.h"
+#include "internet/ssdp_search.h"
 
 namespace internet::upnp {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr char kUserAgent[] = "Vellora UPnP/1.1";
 constexpr char kDescription[] = "Vellora room";
-
-struct DeviceListFree {
-  void operator()(UPNPDev* list) const { freeUPNPDevlist(list); }
-};
-using DeviceList = std::unique_ptr<UPNPDev, DeviceListFree>;
 
 // The name/value pairs of a SOAP answer, as miniupnpc parses them.
 class SoapValues {
@@ -41,18 +37,6 @@ class SoapValues {
  private:
   NameValueParserData data_{};
 };
-
-// Text from a device that goes into our requests: a service type
-// ("urn:schemas-upnp-org:service:WANIPConnection:1") has nothing else.
-bool isPlainUrn(const char* text) {
-  if (text[0] == '\0') return false;
-  for (const char* c = text; *c != '\0'; ++c) {
-    const bool plain = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') ||
-                       (*c >= '0' && *c <= '9') || *c == ':' || *c == '-' || *c == '.';
-    if (!plain) return false;
-  }
-  return true;
-}
 
 // Keeps the outcome that says most about why no router was found.
 void note(Outcome& worst, Outcome seen) {
@@ -76,27 +60,31 @@ Outcome fromHttp(HttpOutcome outcome) {
   return Outcome::BadAnswer;
 }
 
-// Reads one device's description: Done fills router when it is a gateway
+// One exchange within the budget.
+Outcome exchange(const HttpUrl& url, const std::string& request, const Budget& budget,
+                 HttpAnswer& answer, platform::Address* local = nullptr) {
+  if (budget.stopped()) return Outcome::Stopped;
+  const uint32_t limitMs = budget.exchangeMs();
+  if (limitMs == 0) return Outcome::NoAnswer;
+  return fromHttp(httpExchange(url, request, limitMs, budget.stop, answer, local));
+}
+
+// Reads the description at where: Done fills router when it is a gateway
 // with a WAN connection service whose control URL is on the same device.
-Outcome describe(const UPNPDev& device, const std::atomic<bool>& stop, Router& router) {
-  HttpUrl where;
-  if (!parseHttpUrl(device.descURL, where) || where.address.family != platform::Family::V4 ||
-      !isLocalNetworkAddress(where.address)) {
-    return Outcome::BadAnswer;
-  }
+Outcome describe(const HttpUrl& where, const Budget& budget, Router& router) {
   const std::string request = "GET " + where.path + " HTTP/1.1\r\nHost: " + where.host +
                               "\r\nUser-Agent: " + kUserAgent + "\r\nConnection: close\r\n\r\n";
   HttpAnswer answer;
-  const Outcome got =
-      fromHttp(httpExchange(where, request, kExchangeLimitMs, &stop, answer, &router.local));
+  const Outcome got = exchange(where, request, budget, answer, &router.local);
   if (got != Outcome::Done) return got;
   if (answer.status != 200 || router.local.family != platform::Family::V4)
     return Outcome::BadAnswer;
   IGDdatas data{};
   parserootdesc(answer.body.data(), static_cast<int>(answer.body.size()), &data);
   if (!isPlainUrn(data.first.servicetype)) return Outcome::BadAnswer;
+  const std::string descUrl = "http://" + where.host + where.path;
   UPNPUrls urls{};
-  GetUPNPUrls(&urls, &data, device.descURL, device.scope_id);
+  GetUPNPUrls(&urls, &data, descUrl.c_str(), 0);
   const bool parsed = urls.controlURL != nullptr && parseHttpUrl(urls.controlURL, router.control);
   FreeUPNPUrls(&urls);
   // Commands go to the device that described itself, nowhere else.
@@ -110,8 +98,7 @@ Outcome describe(const UPNPDev& device, const std::atomic<bool>& stop, Router& r
 
 // One SOAP command of the router's WAN connection service.
 Outcome command(const Router& router, const char* action, const std::string& arguments,
-                uint32_t limitMs, const std::atomic<bool>* stop, std::string* answerBody,
-                int& error) {
+                const Budget& budget, std::string* answerBody, int& error) {
   error = 0;
   const std::string body =
       "<?xml version=\"1.0\"?>\r\n"
@@ -125,7 +112,7 @@ Outcome command(const Router& router, const char* action, const std::string& arg
       "\r\nContent-Type: text/xml\r\nSOAPAction: \"" + router.serviceType + "#" + action +
       "\"\r\nConnection: close\r\n\r\n" + body;
   HttpAnswer answer;
-  const Outcome got = fromHttp(httpExchange(router.control, request, limitMs, stop, answer));
+  const Outcome got = exchange(router.control, request, budget, answer);
   if (got != Outcome::Done) return got;
   SoapValues values(answer.body);
   const std::string code = values.value("errorCode");
@@ -138,12 +125,44 @@ Outcome command(const Router& router, const char* action, const std::string& arg
   return Outcome::Done;
 }
 
+// A dotted IPv4 address in full, as a router writes one.
+bool parseDottedV4(const std::string& text, platform::Address& address) {
+  return std::count(text.begin(), text.end(), '.') == 3 &&
+         platform::parseNumericAddress(text.c_str(), address) &&
+         address.family == platform::Family::V4;
+}
+
+std::string portArguments(uint16_t externalPort) {
+  return "<NewRemoteHost></NewRemoteHost><NewExternalPort>" + std::to_string(externalPort) +
+         "</NewExternalPort><NewProtocol>TCP</NewProtocol>";
+}
+
 bool inRange(const platform::Address& address, uint32_t base, int bits) {
   const uint32_t mask = bits == 0 ? 0 : 0xFFFFFFFFu << (32 - bits);
   return (address.v4Host() & mask) == (base & mask);
 }
 
 }  // namespace
+
+uint32_t Budget::exchangeMs() const {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+  if (left.count() <= 0) return 0;
+  return static_cast<uint32_t>(std::min<int64_t>(left.count(), kExchangeLimitMs));
+}
+
+Budget budgetOf(const platform::StopToken* stop, uint32_t limitMs) {
+  return Budget{stop, Clock::now() + std::chrono::milliseconds(limitMs)};
+}
+
+bool isPlainUrn(const char* text) {
+  if (text[0] == '\0') return false;
+  for (const char* c = text; *c != '\0'; ++c) {
+    const bool plain = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') ||
+                       (*c >= '0' && *c <= '9') || *c == ':' || *c == '-' || *c == '.';
+    if (!plain) return false;
+  }
+  return true;
+}
 
 bool isLocalNetworkAddress(const platform::Address& address) {
   if (address.family == platform::Family::V6) {
@@ -155,78 +174,66 @@ bool isLocalNetworkAddress(const platform::Address& address) {
          inRange(address, 0xA9FE0000, 16);
 }
 
-bool isPrivateExternal(const platform::Address& address) {
-  if (address.family != platform::Family::V4) return true;
-  static constexpr struct {
-    uint32_t base;
-    int bits;
-  } kRanges[] = {
-      {0x00000000, 8},  {0x0A000000, 8},  {0x64400000, 10}, {0x7F000000, 8},  {0xA9FE0000, 16},
-      {0xAC100000, 12}, {0xC0000000, 24}, {0xC0000200, 24}, {0xC0A80000, 16}, {0xC6120000, 15},
-      {0xC6336400, 24}, {0xCB007100, 24}, {0xE0000000, 3},
-  };
-  return std::any_of(std::begin(kRanges), std::end(kRanges),
-                     [&](const auto& r) { return inRange(address, r.base, r.bits); });
-}
-
-Outcome findRouter(const std::atomic<bool>& stop, Router& router) {
-  if (!platform::startSocketLibrary()) return Outcome::NoRouter;
-  int error = 0;
-  const DeviceList devices(
-      upnpDiscover(kSearchWaitMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error));
+Outcome findRouter(const Budget& budget, Router& router) {
+  std::vector<HttpUrl> locations;
+  const ssdp::Found found = ssdp::search(budget.stop, budget.end, locations);
+  if (found == ssdp::Found::Stopped) return Outcome::Stopped;
   Outcome worst = Outcome::NoRouter;
-  std::vector<std::string> asked;
-  for (const UPNPDev* device = devices.get(); device != nullptr; device = device->pNext) {
-    if (stop.load()) return Outcome::Stopped;
-    const std::string url = device->descURL;
-    if (std::find(asked.begin(), asked.end(), url) != asked.end()) continue;
-    if (asked.size() == static_cast<size_t>(kMaxDevices)) break;
-    asked.push_back(url);
-    const Outcome got = describe(*device, stop, router);
+  for (const HttpUrl& location : locations) {
+    const Outcome got = describe(location, budget, router);
     if (got == Outcome::Done || got == Outcome::Stopped) return got;
     note(worst, got);
   }
-  return stop.load() ? Outcome::Stopped : worst;
+  return budget.stopped() ? Outcome::Stopped : worst;
 }
 
-Outcome externalAddress(const Router& router, const std::atomic<bool>& stop, std::string& address,
-                        int& error) {
-  address.clear();
+Outcome externalAddress(const Router& router, const Budget& budget,
+                        std::optional<platform::Address>& address, int& error) {
+  address.reset();
   std::string body;
-  const Outcome got =
-      command(router, "GetExternalIPAddress", "", kExchangeLimitMs, &stop, &body, error);
+  const Outcome got = command(router, "GetExternalIPAddress", "", budget, &body, error);
   if (got != Outcome::Done) return got;
   SoapValues values(body);
   const std::string text = values.value("NewExternalIPAddress");
-  platform::Address parsed;
   if (text.empty()) return Outcome::Done;  // not connected
-  if (std::count(text.begin(), text.end(), '.') != 3 ||
-      !platform::parseNumericAddress(text.c_str(), parsed) ||
-      parsed.family != platform::Family::V4) {
-    return Outcome::BadAnswer;
-  }
-  if (!platform::isWildcardOrBroadcast(parsed)) address = platform::formatAddress(parsed);
+  platform::Address parsed;
+  if (!parseDottedV4(text, parsed)) return Outcome::BadAnswer;
+  if (!platform::isWildcardOrBroadcast(parsed)) address = parsed;
   return Outcome::Done;
 }
 
 Outcome addMapping(const Router& router, uint16_t externalPort, uint16_t internalPort,
-                   uint32_t leaseSeconds, const std::atomic<bool>& stop, int& error) {
+                   uint32_t leaseSeconds, const Budget& budget, int& error) {
   const std::string arguments =
-      "<NewRemoteHost></NewRemoteHost><NewExternalPort>" + std::to_string(externalPort) +
-      "</NewExternalPort><NewProtocol>TCP</NewProtocol><NewInternalPort>" +
-      std::to_string(internalPort) + "</NewInternalPort><NewInternalClient>" +
-      platform::formatAddress(router.local) +
+      portArguments(externalPort) + "<NewInternalPort>" + std::to_string(internalPort) +
+      "</NewInternalPort><NewInternalClient>" + platform::formatAddress(router.local) +
       "</NewInternalClient><NewEnabled>1</NewEnabled><NewPortMappingDescription>" + kDescription +
       "</NewPortMappingDescription><NewLeaseDuration>" + std::to_string(leaseSeconds) +
       "</NewLeaseDuration>";
-  return command(router, "AddPortMapping", arguments, kExchangeLimitMs, &stop, nullptr, error);
+  return command(router, "AddPortMapping", arguments, budget, nullptr, error);
 }
 
-Outcome deleteMapping(const Router& router, uint16_t externalPort, uint32_t limitMs, int& error) {
-  const std::string arguments = "<NewRemoteHost></NewRemoteHost><NewExternalPort>" +
-                                std::to_string(externalPort) +
-                                "</NewExternalPort><NewProtocol>TCP</NewProtocol>";
-  return command(router, "DeletePortMapping", arguments, limitMs, nullptr, nullptr, error);
+Outcome mappingEntry(const Router& router, uint16_t externalPort, const Budget& budget,
+                     MappingEntry& entry, int& error) {
+  std::string body;
+  const Outcome got = command(router, "GetSpecificPortMappingEntry", portArguments(externalPort),
+                              budget, &body, error);
+  if (got != Outcome::Done) return got;
+  SoapValues values(body);
+  const std::string port = values.value("NewInternalPort");
+  const int internalPort = std::atoi(port.c_str());
+  if (!parseDottedV4(values.value("NewInternalClient"), entry.client) || port.size() > 5 ||
+      internalPort <= 0 || internalPort > 65535) {
+    return Outcome::BadAnswer;
+  }
+  entry.client.port = 0;
+  entry.internalPort = static_cast<uint16_t>(internalPort);
+  return Outcome::Done;
+}
+
+Outcome deleteMapping(const Router& router, uint16_t externalPort, const Budget& budget,
+                      int& error) {
+  return command(router, "DeletePortMapping", portArguments(externalPort), budget, nullptr, error);
 }
 
 }  // namespace internet::upnp

@@ -15,6 +15,8 @@ bool GameApp::startUp() {
     return false;
   }
   link.reset();
+  // Forwardings without end that a game killed before left on the router.
+  if (context.hostReach.upnp) internet::removeRecordedMappings();
   lobby.emplace(context, link, &mapping, &announcer);
   title.emplace(context);
   characterSelect.emplace(context);

@@ -1,13 +1,16 @@
 // What a device on the local network answers, read before anything is done
 // with it: HTTP answers in each framing, truncated, endless or not HTTP at
-// all; the URLs a device gives (numeric addresses only); and which addresses
-// count as a local network's or as private when a router gives them as its
-// external one.
+// all; the URLs a device gives (numeric addresses only); which addresses
+// count as a local network's; search answers, which point at their sender's
+// own description or count for nothing; and the record of forwardings
+// without end, read back whatever became of the file.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "internet/http_exchange.h"
+#include "internet/mapping_record.h"
+#include "internet/ssdp_search.h"
 #include "internet/upnp_igd.h"
 
 namespace {
@@ -86,24 +89,86 @@ TEST(HttpAnswers, UrlsNameNumericAddressesOnly) {
   }
 }
 
+platform::Address address(const char* text) {
+  platform::Address parsed;
+  EXPECT_TRUE(platform::parseNumericAddress(text, parsed)) << text;
+  return parsed;
+}
+
 TEST(HttpAnswers, AddressRanges) {
-  const auto v4 = [](const char* text) {
-    platform::Address address;
-    EXPECT_TRUE(platform::parseNumericAddress(text, address)) << text;
-    return address;
-  };
   for (const char* local : {"10.0.0.1", "172.31.255.254", "192.168.1.1", "100.64.0.1",
                             "169.254.3.4", "fd00::1", "fe80::1"}) {
-    EXPECT_TRUE(internet::upnp::isLocalNetworkAddress(v4(local))) << local;
+    EXPECT_TRUE(internet::upnp::isLocalNetworkAddress(address(local))) << local;
   }
   for (const char* far : {"8.8.8.8", "172.32.0.1", "127.0.0.1", "203.0.113.1", "2001:db8::1"})
-    EXPECT_FALSE(internet::upnp::isLocalNetworkAddress(v4(far))) << far;
-  for (const char* hidden : {"10.1.2.3", "100.100.0.1", "192.168.0.2", "198.51.100.11",
-                             "203.0.113.9", "192.0.2.1", "198.18.0.1", "0.0.0.0", "240.0.0.1"}) {
-    EXPECT_TRUE(internet::upnp::isPrivateExternal(v4(hidden))) << hidden;
-  }
-  for (const char* open : {"8.8.8.8", "1.1.1.1", "100.128.0.1", "172.32.0.1", "198.20.0.1"})
-    EXPECT_FALSE(internet::upnp::isPrivateExternal(v4(open))) << open;
+    EXPECT_FALSE(internet::upnp::isLocalNetworkAddress(address(far))) << far;
+}
+
+TEST(SearchAnswers, OnlyTheSendersOwnDescriptionOnALocalNetworkCounts) {
+  const platform::Address router = address("192.168.1.1");
+  const auto parse = [&](const std::string& text, const platform::Address& from) {
+    internet::HttpUrl location;
+    return internet::ssdp::parseAnswer(text.data(), text.size(), from, location)
+               ? location.host + location.path
+               : std::string("refused");
+  };
+  const std::string answer =
+      "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\nST: "
+      "urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\nlocation:  "
+      "http://192.168.1.1:5000/rootDesc.xml \r\n\r\n";
+  EXPECT_EQ(parse(answer, router), "192.168.1.1:5000/rootDesc.xml");
+  // Lines ended by a line feed alone are read too.
+  EXPECT_EQ(parse("HTTP/1.0 200 OK\nLOCATION: http://192.168.1.1/d.xml\n\n", router),
+            "192.168.1.1:80/d.xml");
+  const std::string bad[] = {
+      "HTTP/1.1 404 Not Found\r\nLOCATION: http://192.168.1.1/d.xml\r\n\r\n",
+      "NOTIFY * HTTP/1.1\r\nLOCATION: http://192.168.1.1/d.xml\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nST: upnp:rootdevice\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nLOCATION: http://192.168.1.7/d.xml\r\n\r\n",  // a third machine
+      "HTTP/1.1 200 OK\r\nLOCATION: http://router.lan/d.xml\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nLOCATION: https://192.168.1.1/d.xml\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nLOCATION: http://[fe80::1]/d.xml\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nLOCATION: http://192.168.1.1/\x01\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nLOCATION: http://192.168.1.1/" + std::string(2000, 'a') + "\r\n\r\n",
+      std::string("HTTP/1.1 200\0\0", 14),
+      "",
+  };
+  for (const std::string& text : bad) EXPECT_EQ(parse(text, router), "refused") << text;
+  // A device on the internet, or one that names itself there.
+  const std::string far = "HTTP/1.1 200 OK\r\nLOCATION: http://8.8.8.8/d.xml\r\n\r\n";
+  EXPECT_EQ(parse(far, address("8.8.8.8")), "refused");
+}
+
+TEST(MappingRecord, ReadsBackWhatItWroteAndSkipsWhatItCannotUse) {
+  internet::RecordedMapping mapping;
+  mapping.control = "http://10.221.2.20:5002/ctl";
+  mapping.serviceType = "urn:schemas-upnp-org:service:WANIPConnection:1";
+  mapping.externalPort = 6247;
+  mapping.client = address("10.221.2.10");
+  mapping.internalPort = 6247;
+  const std::string text = internet::formatMappingRecord({mapping, mapping});
+  const auto back = internet::parseMappingRecord(text);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[0].control, mapping.control);
+  EXPECT_EQ(back[0].serviceType, mapping.serviceType);
+  EXPECT_EQ(back[0].externalPort, 6247);
+  EXPECT_EQ(platform::formatAddress(back[0].client), "10.221.2.10");
+  EXPECT_EQ(back[0].internalPort, 6247);
+
+  const std::string damaged =
+      "http://10.221.2.20:5002/ctl urn:x:WANIPConnection:1 6247 10.221.2.10\n"  // cut short
+      "http://10.221.2.20:5002/ctl urn:x:WANIPConnection:1 0 10.221.2.10 6247\n"
+      "http://10.221.2.20:5002/ctl urn:x:WANIPConnection:1 70000 10.221.2.10 6247\n"
+      "http://8.8.8.8/ctl urn:x:WANIPConnection:1 6247 10.221.2.10 6247\n"  // not the LAN
+      "http://10.221.2.20/ctl urn:x<y> 6247 10.221.2.10 6247\n"
+      "http://10.221.2.20/ctl urn:x:WANIPConnection:1 6247 10.221.2.10 6247 more\n"
+      "http://10.221.2.20/ctl urn:x:WANIPConnection:1 6247 host.lan 6247\n"
+      "\xff\xfe garbage\n" +
+      std::string(internet::kRecordFileMax, 'x') + "\n" + text;
+  EXPECT_TRUE(internet::parseMappingRecord(damaged).empty());
+  std::string many;
+  for (int i = 0; i < 20; ++i) many += text;
+  EXPECT_EQ(internet::parseMappingRecord(many).size(), internet::kMaxRecordedMappings);
 }
 
 }  // namespace

@@ -88,7 +88,6 @@ STRINGS = [
     # Where the host's room can be reached (one line of the host's lobby).
     ("kReachAsking", "ルーターにポートの転送を頼んでいます…"),
     ("kReachInternet", "インターネットから参加できます：　"),
-    ("kReachBehindRouter", "で公開（外側に別のルーターがあれば届きません）"),
     ("kReachLanOnly", "LANのみ（"),
     ("kReachNoRouter", "ルーターの応答なし"),
     ("kReachNoAnswer", "ルーターが無応答"),
@@ -97,6 +96,11 @@ STRINGS = [
     ("kReachRefused", "ルーターが転送を拒否"),
     ("kReachForward", "）　TCP "),
     ("kReachForwardEnd", " をこのPCへ転送してください"),
+    # The router forwards the port, but a second router or the provider's
+    # NAT stands in front of it.
+    ("kReachOuterNat", "外側にも別のNAT"),
+    ("kReachForwardOuter", "）　外側でもTCP "),
+    ("kReachForwardOuterEnd", " を転送かaddress=を設定"),
 ]
 
 HEX = set("0123456789abcdefABCDEF")

@@ -13,6 +13,8 @@ own address, and answers each one according to MODE:
               header line every 50 ms, forever
     flood     the same, and its HTTP port sends a status line, headers and a
               body without end, as fast as it is taken
+    repeat    as silent, and sends its answer again to everyone who searched
+              every 0.5 s, whether asked or not
 
 Ends by itself after SECONDS (60 when not given).
 """
@@ -57,7 +59,7 @@ def serve_http(mode, address, stop_at):
             continue
         connection, _ = server.accept()
         held.append(connection)  # silent: kept open, never answered
-        if mode != "silent":
+        if mode not in ("silent", "repeat"):
             threading.Thread(target=talk, args=(connection,), daemon=True).start()
 
 
@@ -73,25 +75,29 @@ def main():
     if mode != "garbage":
         threading.Thread(target=serve_http, args=(mode, address, stop_at), daemon=True).start()
     print("ready", flush=True)
+    gateway = (
+        "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\n"
+        "ST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
+        "USN: uuid:00000000-0000-0000-0000-000000000001::"
+        "urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
+        "EXT:\r\nSERVER: Test/1.0 UPnP/1.1 Test/1.0\r\n"
+        "LOCATION: http://%s:%d/rootDesc.xml\r\n\r\n" % (address, HTTP_PORT)
+    ).encode()
+    searchers = set()
+    next_repeat = time.time() + 0.5
     while time.time() < stop_at:
-        ready, _, _ = select.select([ssdp], [], [], 0.2)
+        if mode == "repeat" and time.time() >= next_repeat:
+            for searcher in searchers:
+                ssdp.sendto(gateway, searcher)
+            next_repeat += 0.5
+        ready, _, _ = select.select([ssdp], [], [], 0.05)
         if not ready:
             continue
         data, sender = ssdp.recvfrom(2048)
         if not data.startswith(b"M-SEARCH"):
             continue
-        if mode == "garbage":
-            reply = os.urandom(600)
-        else:
-            reply = (
-                "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\n"
-                "ST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
-                "USN: uuid:00000000-0000-0000-0000-000000000001::"
-                "urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
-                "EXT:\r\nSERVER: Test/1.0 UPnP/1.1 Test/1.0\r\n"
-                "LOCATION: http://%s:%d/rootDesc.xml\r\n\r\n" % (address, HTTP_PORT)
-            ).encode()
-        ssdp.sendto(reply, sender)
+        searchers.add(sender)
+        ssdp.sendto(os.urandom(600) if mode == "garbage" else gateway, sender)
 
 
 if __name__ == "__main__":

@@ -41,6 +41,24 @@ class Internet {
   }
   // Router 1's forwardings, "PORT ADDRESS:PORT" lines (internet_mappings).
   std::string mappings() const { return output("internet_mappings"); }
+  // Starts a server inside a machine (internet_start) and waits up to 5 s
+  // for "ready" in its log; false when it never said so.
+  bool startServer(const std::string& role, const std::string& name, const std::string& command) {
+    output("internet_start " + role + " " + name + " " + command);
+    for (int i = 0; i < 100; ++i) {
+      if (output("cat $(internet_dir)/" + name + ".log").find("ready") != std::string::npos)
+        return true;
+      ::usleep(50000);
+    }
+    return false;
+  }
+  // A function of the script, run with the test's tag; true when it
+  // succeeds.
+  bool call(const std::string& function) const {
+    return std::system(("bash -c '. " + std::string(kScript) + "; INTERNET_TAG=" + tag_ + "; " +
+                        function + "' >/dev/null 2>&1")
+                           .c_str()) == 0;
+  }
   // Standard output of a function of the script, run with the test's tag.
   std::string output(const std::string& function) const {
     const std::string command = "bash -c '. " + std::string(kScript) + "; INTERNET_TAG=" + tag_ +

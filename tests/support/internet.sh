@@ -225,6 +225,30 @@ internet_up() {
     internet_miniupnpd
 }
 
+# internet_restart_router1 WAN: router 1 restarts as a home router does when
+# its provider gives it a new address: miniupnpd ends, every forwarding goes
+# (its chains flushed, its lease file removed), the WAN address becomes WAN,
+# and miniupnpd starts again.
+internet_restart_router1() {
+    local dir pid i
+    dir=$(internet_dir)
+    pid=$(cat "$dir/miniupnpd.pid" 2>/dev/null)
+    internet_stop miniupnpd
+    for i in $(seq 50); do
+        [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    internet_ipt r1 -t nat -F MINIUPNPD &&
+        internet_ipt r1 -t nat -F MINIUPNPD-POSTROUTING &&
+        internet_ipt r1 -t mangle -F MINIUPNPD &&
+        internet_ipt r1 -F MINIUPNPD || return 1
+    rm -f "$dir/upnp.leases"
+    internet_exec r1 ip addr flush dev wan0 &&
+        internet_exec r1 ip addr add "$1/24" dev wan0 &&
+        internet_exec r1 ip route replace default via "$INTERNET_STUN" || return 1
+    internet_miniupnpd
+}
+
 # internet_mappings: router 1's port forwardings, one "PORT ADDRESS:PORT"
 # line each (external port, then where it goes), from the chains miniupnpd
 # fills: the nat chain's DNAT rules (which iptables-legacy cannot print
