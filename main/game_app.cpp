@@ -17,7 +17,7 @@ bool GameApp::startUp() {
   link.reset();
   // Forwardings without end that a game killed before left on the router.
   if (context.hostReach.upnp) internet::removeRecordedMappings();
-  lobby.emplace(context, link, &mapping, &announcer);
+  lobby.emplace(context, link, &presence);
   title.emplace(context);
   characterSelect.emplace(context);
   roomList.emplace(context, link);

@@ -7,10 +7,9 @@
 #include <optional>
 
 #include "app/context.h"
+#include "internet/room_presence.h"
 #include "main/main_loop.h"
-#include "internet/directory.h"
 #include "net/net_link.h"
-#include "internet/port_mapping.h"
 #include "scenes/character_select_scene.h"
 #include "scenes/game_select_scene.h"
 #include "scenes/options_scene.h"
@@ -46,16 +45,16 @@ class GameApp {
   void setVolumes();
 
   // Members go in reverse order of declaration: the scenes first (options,
-  // game select, room list, character select, title, then the lobby), then the
-  // port mapping, the link and the context. The scenes are made by startUp once the context
-  // is up, because they render with its fonts and pictures.
+  // game select, room list, character select, title, then the lobby), then
+  // the room's presence on the internet, the link and the context. The
+  // scenes are made by startUp once the context is up, because they render
+  // with its fonts and pictures.
   GameContext context;
   net::NetLink link;
-  // Destroyed before the context (which ends the network library): the
-  // router's forwarding is removed on the way out.
-  internet::PortMapping mapping;
-  // The hosted room's place in the room directory (directory=).
-  internet::DirectoryAnnouncer announcer;
+  // A hosted room's presence on the internet (the router's forwarding, the
+  // directory's announcement); let go before the context ends the network
+  // library, its workers finish by themselves (main.cpp).
+  internet::RoomPresence presence;
   std::optional<RoomLobbyScene> lobby;
   std::optional<TitleScene> title;
   std::optional<CharacterSelectScene> characterSelect;

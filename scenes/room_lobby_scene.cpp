@@ -18,9 +18,8 @@ enum : uint8_t { ButtonStart = 0, ButtonGame = 1, ButtonConfig = 2, ButtonLeave 
 }  // namespace
 
 RoomLobbyScene::RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink,
-                               internet::PortMapping* mapping,
-                               internet::DirectoryAnnouncer* announcer)
-    : ctx(shared), link(sharedLink), portMapping(mapping), directoryAnnouncer(announcer) {
+                               internet::RoomPresence* internetPresence)
+    : ctx(shared), link(sharedLink), presence(internetPresence) {
   text::renderHeading(headingLabels, sjis::kRuleSelectTitle, "rule select", ctx.fonts[kLabelFont],
                       ctx.fonts[kSmallFont], ctx.textColor);
   renderButton(ButtonGame, sjis::kButtonGame);
@@ -65,10 +64,7 @@ void RoomLobbyScene::enter() {
     // as the player left it, since its own enter does not run.
     ctx.changeScene(kSceneRoomList);
   } else if (link.mode() == net::Host) {
-    if (portMapping != nullptr) portMapping->start(ctx.currentRoom.port, ctx.hostReach);
-    if (directoryAnnouncer != nullptr) {
-      directoryAnnouncer->open(ctx.hostReach.directory, hostedRoom());
-    }
+    if (presence != nullptr) presence->open(roomFacts(), ctx.hostReach);
   }
 }
 
@@ -114,7 +110,7 @@ void RoomLobbyScene::update() {
   drawPlayerPanels();
   updateButtonBar();
   drawReachLine();
-  announce();
+  tellPresence();
   link.flush();
   if (visit.state == Passive) return;
   const bool closing = visit.state == Leaving || visit.state == ToGameSelect;
@@ -124,8 +120,7 @@ void RoomLobbyScene::update() {
         ctx.changeScene(kSceneTitle);
       } else {
         net::closeLobby(link);
-        if (portMapping != nullptr) portMapping->stop();
-        if (directoryAnnouncer != nullptr) directoryAnnouncer->close();
+        if (presence != nullptr) presence->close();
         ctx.changeScene(kSceneRoomList);
       }
     } else if (visit.state == ToGameSelect) {
@@ -226,64 +221,30 @@ void RoomLobbyScene::updateButtonBar() {
 }
 
 void RoomLobbyScene::drawReachLine() {
-  if (link.mode() != net::Host || portMapping == nullptr) return;
-  const internet::Reachability reach = portMapping->state();
+  if (link.mode() != net::Host || presence == nullptr) return;
+  const internet::Reachability reach = presence->reach();
   if (reach != visit.shownReach) {
     visit.shownReach = reach;
     render::releaseImage(reachLabel);
     text::renderText(internet::reachLobbyLine(reach).c_str(), reachLabel, ctx.fonts[kSmallFont],
                      ctx.textColor, true);
-    if (reach.reach == internet::Reach::Internet || reach.reach == internet::Reach::LanOnly)
-      std::printf("%s\n", internet::reachConsoleLine(reach).c_str());
   }
   // Below the player panels, inside the lobby's panel as it unfolds.
   render::setDrawColor(1, 1, 1, std::min(visit.progress, 1.0f));
   render::drawImage(20, kReachLineY, reachLabel);
 }
 
-internet::HostedRoom RoomLobbyScene::hostedRoom() const {
-  internet::HostedRoom room;
+internet::RoomFacts RoomLobbyScene::roomFacts() const {
+  internet::RoomFacts room;
+  room.port = ctx.currentRoom.port;
   room.maxPlayers = static_cast<uint8_t>(slotCount());
-  room.players = std::min(ctx.currentRoom.currentPlayers, room.maxPlayers);
+  room.players = ctx.currentRoom.currentPlayers;
   room.instance = link.roomInstance();
-  room.roomPort = ctx.currentRoom.port;
-  if (portMapping != nullptr) {
-    const internet::Reachability reach = portMapping->state();
-    platform::Address where;
-    if (reach.reach == internet::Reach::Internet &&
-        platform::parseNumericAddress(reach.address.data(), where)) {
-      where.port = reach.port;
-      room.reach[room.reachCount++] = where;
-    }
-  }
   return room;
 }
 
-void RoomLobbyScene::announce() {
-  if (link.mode() != net::Host || directoryAnnouncer == nullptr || !directoryAnnouncer->isOpen()) {
-    return;
-  }
-  directoryAnnouncer->update(hostedRoom());
-  const internet::DirectoryAnnouncer::State state = directoryAnnouncer->state();
-  if (state == visit.shownAnnouncer) return;
-  visit.shownAnnouncer = state;
-  const char* domain = ctx.hostReach.directory.domain.data();
-  switch (state) {
-    case internet::DirectoryAnnouncer::State::Announced:
-      std::printf("directory %s: the room is announced%s\n", domain,
-                  directoryAnnouncer->secured() ? " (TLS)" : "");
-      break;
-    case internet::DirectoryAnnouncer::State::Nowhere:
-      std::printf("directory %s: nothing to announce (no address the internet reaches)\n", domain);
-      break;
-    case internet::DirectoryAnnouncer::State::Retrying: {
-      const std::string why = directoryAnnouncer->lastFailure();
-      std::printf("directory %s: not reached%s%s; trying again\n", domain, why.empty() ? "" : ": ",
-                  why.c_str());
-      break;
-    }
-    case internet::DirectoryAnnouncer::State::Off:
-    case internet::DirectoryAnnouncer::State::Joining:
-      break;
-  }
+void RoomLobbyScene::tellPresence() {
+  if (link.mode() != net::Host || presence == nullptr || !presence->isOpen()) return;
+  presence->update(roomFacts());
+  for (const std::string& line : presence->takeConsoleLines()) std::printf("%s\n", line.c_str());
 }

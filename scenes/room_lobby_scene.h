@@ -9,9 +9,8 @@
 
 #include "app/context.h"
 #include "app/scene.h"
-#include "internet/directory.h"
+#include "internet/room_presence.h"
 #include "net/net_link.h"
-#include "internet/port_mapping.h"
 #include "text/text.h"
 
 enum LobbyState : uint8_t {
@@ -26,11 +25,11 @@ class RoomLobbyScene : public Scene {
  public:
   static constexpr int kButtons = 4;
 
-  // mapping, when given, is asked to forward a hosted room's port on the
-  // home router while the room is open; announcer, when given, announces the
-  // room in the room directory of RoomConfig.txt (directory=) meanwhile.
-  RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink, internet::PortMapping* mapping = nullptr,
-                 internet::DirectoryAnnouncer* announcer = nullptr);
+  // presence, when given, carries a hosted room onto the internet while it
+  // is open: the home router's forwarding, the room directory's
+  // announcement (internet/room_presence.h).
+  RoomLobbyScene(GameContext& shared, net::NetLink& sharedLink,
+                 internet::RoomPresence* internetPresence = nullptr);
   void enter() override;
   void update() override;
   // Processes every message of the frame.
@@ -38,20 +37,18 @@ class RoomLobbyScene : public Scene {
   void drawPlayerPanels();
   void updateButtonBar();
   // Host: the line that tells where the room can be reached, re-rendered
-  // when the state changes (which also prints it on the console once).
+  // when the state changes.
   void drawReachLine();
-  // Host: keeps the room's announcement in the directory current (the
-  // player count, where it is reached); a change of the announcer's state
-  // is printed on the console once.
-  void announce();
+  // Host: tells the room's presence on the internet the room as it is now,
+  // and prints what it has to say on the console.
+  void tellPresence();
 
   // What a visit to the scene changes; enter starts every visit afresh.
   struct Visit {
     uint8_t button = 0;  // highlighted button
     uint8_t state = Opening;
-    float progress = 0;            // unfold progress, 0.05 per frame
+    float progress = 0;                 // unfold progress, 0.05 per frame
     internet::Reachability shownReach;  // what reachLabel shows
-    internet::DirectoryAnnouncer::State shownAnnouncer = internet::DirectoryAnnouncer::State::Off;
   };
   Visit visit;
 
@@ -63,13 +60,12 @@ class RoomLobbyScene : public Scene {
   void enterOffline();
   void enterHost();
   void enterGuest();
-  // The room as the directory is told it.
-  internet::HostedRoom hostedRoom() const;
+  // The room as its presence on the internet is told it.
+  internet::RoomFacts roomFacts() const;
 
   GameContext& ctx;
   net::NetLink& link;
-  internet::PortMapping* portMapping;
-  internet::DirectoryAnnouncer* directoryAnnouncer;
+  internet::RoomPresence* presence;
   GfxImage reachLabel;
   text::HeadingLabels headingLabels;
   std::array<GfxImage, kPlayerSlots> slotNameLabels;

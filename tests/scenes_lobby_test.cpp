@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "internet/port_mapping.h"
+#include "internet/room_presence.h"
 #include "render/draw.h"
 #include "scenes/game_select_scene.h"
 #include "scenes/room_lobby_scene.h"
@@ -193,8 +193,8 @@ TEST_F(Lobby, OwnRecordReturnsToSlotZeroWhenHosting) {
 // one on the console once the state settles; the room's mapping ends with
 // the room. Every line the state can give fits beside the panels.
 TEST_F(Lobby, HostIsToldWhereItsRoomCanBeReached) {
-  internet::PortMapping mapping;
-  RoomLobbyScene hosting(*ctx, *link, &mapping);
+  internet::RoomPresence presence;
+  RoomLobbyScene hosting(*ctx, *link, &presence);
   ctx->hostReach.upnp = false;  // a test never asks the real network's router
   link->setMode(net::Host);
   hosting.enter();
@@ -211,19 +211,21 @@ TEST_F(Lobby, HostIsToldWhereItsRoomCanBeReached) {
   frame(*ctx, hosting, {ButtonConfirm});
   testsupport::framesUntil(*ctx, hosting, "the room list",
                            [&] { return ctx->sceneId == kSceneRoomList; });
-  EXPECT_EQ(mapping.state().reach, internet::Reach::NotHosting);
+  EXPECT_EQ(presence.reach().reach, internet::Reach::NotHosting);
+  EXPECT_FALSE(presence.isOpen());
 
   internet::Reachability state;
   state.roomPort = 65535;
   state.port = 65535;
   copyField(state.address, "203.0.113.255");
   for (const internet::ReachNote note :
-       {internet::ReachNote::RouterMapped, internet::ReachNote::RouterPrivate, internet::ReachNote::UpnpOff,
-        internet::ReachNote::NoRouter, internet::ReachNote::NoAnswer, internet::ReachNote::BadAnswer,
-        internet::ReachNote::NotConnected, internet::ReachNote::Refused}) {
+       {internet::ReachNote::RouterMapped, internet::ReachNote::RouterPrivate,
+        internet::ReachNote::UpnpOff, internet::ReachNote::NoRouter, internet::ReachNote::NoAnswer,
+        internet::ReachNote::BadAnswer, internet::ReachNote::NotConnected,
+        internet::ReachNote::Refused}) {
     state.note = note;
-    state.reach =
-        note <= internet::ReachNote::ConfigAddress ? internet::Reach::Internet : internet::Reach::LanOnly;
+    state.reach = note <= internet::ReachNote::ConfigAddress ? internet::Reach::Internet
+                                                             : internet::Reach::LanOnly;
     GfxImage label;
     text::renderText(internet::reachLobbyLine(state).c_str(), label, ctx->fonts[0], ctx->textColor,
                      true);

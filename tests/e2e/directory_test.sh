@@ -112,6 +112,8 @@ slot_named() {
     local x=$((30 + 305 * ($2 / 3))) y=$((178 + 85 * ($2 % 3)))
     [ "$(bright_pixels "$1" "$x" "$y" 150 24)" -gt 20 ]
 }
+both_named() { slot_named "$1" 0 && slot_named "$1" 1; }
+count_is() { [ "$(query_count "$1" "$2")" = "$3" ]; }
 # Room cell N (0-based) of the room list shows a name.
 listed() {
     local x=$((30 + 200 * ($2 % 3))) y=$((90 + 100 * ($2 / 3)))
@@ -160,20 +162,17 @@ listed "$artifacts/01-guest-list.png" 1 && fail "the home-2 guest lists a second
 echo "   refresh through the directory: $TOOK ms"
 press "$twowin" Down
 press "$twowin" z
-sleep 3
-shot "$onewin" "$artifacts/02-host-joined.png"
-shot "$twowin" "$artifacts/03-guest-joined.png"
-for file in 02-host-joined 03-guest-joined; do
-    slot_named "$artifacts/$file.png" 0 || fail "$file: no name in slot 0"
-    slot_named "$artifacts/$file.png" 1 || fail "$file: no name in slot 1"
-done
-[ "$(query_count h2 "$INTERNET_WAN1")" = 2 ] || fail "after the join the room does not report 2"
+until_shown 10 "$onewin" "$artifacts/02-host-joined.png" both_named ||
+    fail "the host's lobby does not show both players"
+until_shown 10 "$twowin" "$artifacts/03-guest-joined.png" both_named ||
+    fail "the guest's lobby does not show both players"
+wait_for 5 count_is h2 "$INTERNET_WAN1" 2 || fail "after the join the room does not report 2"
 wait_for 5 announced "$PLAIN" dir.test "$INTERNET_WAN1:6247 2/6" ||
     fail "the announcement does not follow the join"
+sleep 2  # the lobby takes keys once its panels have opened
 for i in 1 2 3; do press "$twowin" Right; done
 press "$twowin" z
-sleep 2.5
-[ "$(query_count h2 "$INTERNET_WAN1")" = 1 ] || fail "after the leave the room does not report 1"
+wait_for 10 count_is h2 "$INTERNET_WAN1" 1 || fail "after the leave the room does not report 1"
 
 # Hostile occupants join; what the guest asks is counted in home 2: the
 # flood's connections go to a sink there, forbidden ports are counted.
@@ -240,6 +239,20 @@ restored=$SECONDS
 wait_for 45 announced "$PLAIN" dir.test "$INTERNET_WAN1:6247" ||
     fail "the host did not come back to the directory after its link did"
 echo "   and came back $((SECONDS - restored)) s after its link did"
+
+# Router 1 restarts with its forwardings gone and another address from its
+# provider: the room is forwarded again, answers there from the internet,
+# and the directory's announcement carries the new address.
+step "router 1 restarts with a new address"
+NEW_WAN1=198.51.100.21
+internet_restart_router1 "$NEW_WAN1" || fail "router 1 did not restart"
+restarted=$SECONDS
+wait_for 60 announced "$PLAIN" dir.test "$NEW_WAN1:6247 1/6" ||
+    fail "the directory does not carry the room at the router's new address"
+echo "   announced at the new address $((SECONDS - restarted)) s after the restart"
+wait_for 5 count_is h2 "$NEW_WAN1" 1 || fail "the room does not answer at the new address"
+not_announced "$PLAIN" dir.test "$INTERNET_WAN1:6247" ||
+    fail "the directory still carries the router's old address"
 press "$onewin" Escape
 press "$twowin" Escape
 { wait_status "$one" 5; [ "$status" = 0 ]; } || fail "home-1 copy's exit status: $status"
