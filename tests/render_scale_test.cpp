@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "render/draw.h"
+#include "render/frame_present.h"
 #include "render/image.h"
 #include "render/video.h"
 #include "scenes/character_select_scene.h"

@@ -1,0 +1,54 @@
+// The frame of a GL mode and the ways it reaches the window. The scenes
+// draw a frame of screenWidth x screenHeight (video.h); in a window of that
+// size they draw straight into the window, which is swapped. In a larger
+// window they draw into the frame's own texture, and each presented frame
+// shows it frameScale times larger, nearest-neighbour, at (frameLeft,
+// frameTop) with black bars around it. State for the current mode, set by
+// setVideoMode through prepareFrame; the GL names go with their context.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace render {
+
+// How a frame of a GL mode is presented:
+// - Swap: a GL swap of the window, into which a frame drawn apart is first
+//   composed (scaled, with its bars).
+// - Region: composed as for Swap, then only the picture's rectangle copied
+//   out of the back buffer (platform::glPresentRegion): no swap, so the back
+//   buffer keeps the bars, drawn once after each change of mode.
+// - CpuPicture: where GL draws on the CPU, the frame read back, magnified by
+//   the CPU (magnify.h) and put into the window by the window system
+//   (platform::putPicture); no swap.
+// The mode picks the best it allows (CpuPicture, Region, Swap); a way the
+// window system refuses is given up for the next one until the mode changes.
+enum class Presentation : uint8_t { Swap, Region, CpuPicture };
+
+// Before the mode changes: lets go of the picture made for the old window.
+void beforeModeChange();
+// After a GL mode was set (contextNew: in a new context, the names of the
+// old one gone with it): sets up where the scenes draw, binds it, and picks
+// the presentation; the next frame shows the whole window.
+void prepareFrame(bool contextNew);
+// Presents the frame (GL mode only) and leaves the scenes' target bound.
+void presentFrame();
+Presentation presentation();
+// The next presented frame shows the whole window again (the window system
+// lost what it showed).
+void showWholeWindowNext();
+// The GL context is about to go (SDL_Quit): its names are forgotten, not
+// deleted, and the CPU's picture is let go.
+void forgetFrame();
+
+namespace testing {
+// Draws the window's picture (the scaled frame and black bars) into the
+// window's back buffer without presenting it, as the next paceFrame would,
+// and reads the rectangle (x, y, w, h) of it (GL's coordinates, bottom-up)
+// as RGBA bytes; drawing then goes on into the frame as before. With the
+// CpuPicture presentation, the frame is presented and the rectangle read
+// back from what the window system shows.
+std::vector<uint8_t> readWindow(int x, int y, int w, int h);
+}  // namespace testing
+
+}  // namespace render
