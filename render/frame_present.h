@@ -1,10 +1,10 @@
-// The frame of a GL mode and the ways it reaches the window. The scenes
-// draw a frame of screenWidth x screenHeight (video.h); in a window of that
-// size they draw straight into the window, which is swapped. In a larger
-// window they draw into the frame's own texture, and each presented frame
-// shows it frameScale times larger, nearest-neighbour, at (frameLeft,
-// frameTop) with black bars around it. State for the current mode, set by
-// setVideoMode through prepareFrame; the GL names go with their context.
+// How a GL mode's frame reaches the window, and the state that decides it.
+// The scenes draw a frame of screenWidth x screenHeight (video.h); in a
+// window of that size they draw straight into the window, which is swapped.
+// Otherwise they draw apart (frame_target.h) and each presented frame shows
+// the frame frameScale times larger at (frameLeft, frameTop), black bars
+// around it. State of the current mode, set by setVideoMode through
+// prepareFrame.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +49,9 @@ namespace testing {
 // CpuPicture presentation, the frame is presented and the rectangle read
 // back from what the window system shows.
 std::vector<uint8_t> readWindow(int x, int y, int w, int h);
+// Gives up the presentation in use as if the window system had refused it:
+// the next best is used until the mode changes.
+void refusePresentation();
 }  // namespace testing
 
 }  // namespace render
