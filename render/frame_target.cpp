@@ -28,7 +28,8 @@ FrameTarget target;
 // texture coordinate by q, which costs a software rasteriser a division a
 // pixel and keeps llvmpipe's linear path (a rectangle, a texture and target
 // in its byte order, no depth buffer) out of reach. name 0 where the driver
-// has no GL_ARB_fragment_program or refused it (fixed function then).
+// has no GL_ARB_fragment_program or refused it (fixed function then). Made
+// once per context, the first time the window's picture is drawn in it.
 constexpr char kCopyProgram[] =
     "!!ARBfp1.0\n"
     "TEX result.color, fragment.texcoord[0], texture[0], 2D;\n"
