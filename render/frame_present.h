@@ -21,8 +21,9 @@ namespace render {
 // - CpuPicture: where GL draws on the CPU, the frame read back, magnified by
 //   the CPU (magnify.h) and put into the window by the window system
 //   (platform::putPicture); no swap.
-// The mode picks the best it allows (CpuPicture, Region, Swap); a way the
-// window system refuses is given up for the next one until the mode changes.
+// In rising order of preference: the mode picks the best it allows, and a
+// way the window system refuses is given up for the next one down until the
+// mode changes.
 enum class Presentation : uint8_t { Swap, Region, CpuPicture };
 
 // Before the mode changes: lets go of the picture made for the old window.
@@ -33,6 +34,7 @@ void beforeModeChange();
 void prepareFrame(bool contextNew);
 // Presents the frame (GL mode only) and leaves the scenes' target bound.
 void presentFrame();
+// The way in use.
 Presentation presentation();
 // The next presented frame shows the whole window again (the window system
 // lost what it showed).
