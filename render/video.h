@@ -1,9 +1,11 @@
-// Video mode and frame pacing: the window's drawing surface and the rhythm of
-// the main loop. One set of module state for the whole program.
+// The window's mode and the main loop's rhythm: setVideoMode opens the
+// window (the frame's size, the window's, the frame's scale and place in it,
+// the GL context), paceFrame waits for the frame's slot and presents the
+// frame (frame_present.h says how a GL frame reaches the window). One set of
+// module state for the whole program.
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 struct SDL_Surface;
 
@@ -50,17 +52,6 @@ struct VideoState {
   // The desktop's size as SDL saw it before the first mode was set.
   uint16_t desktopWidth = 0;
   uint16_t desktopHeight = 0;
-  // While the window is larger than the frame: the texture that holds the
-  // frame (of frameTextureWidth x frameTextureHeight, the frame in its
-  // bottom-left corner) and the framebuffer object the scenes draw into,
-  // whose colour it is, with its depth buffer (0 where GL has no framebuffer
-  // objects: the frame is then drawn in the window and copied into the
-  // texture). This context's.
-  uint32_t frameTexture = 0;
-  uint32_t frameBuffer = 0;
-  uint32_t frameDepthBuffer = 0;
-  uint16_t frameTextureWidth = 0;
-  uint16_t frameTextureHeight = 0;
 };
 
 const VideoState& video();
@@ -109,11 +100,6 @@ namespace testing {
 VideoState& mutableVideo();
 void setClock(uint32_t (*ticks)(), void (*delay)(uint32_t));
 void resetClock();
-// Draws the window's picture (the scaled frame and black bars) into the
-// window's back buffer without presenting it, as the next paceFrame would,
-// and reads the rectangle (x, y, w, h) of it (GL's coordinates, bottom-up)
-// as RGBA bytes; drawing then goes on into the frame as before.
-std::vector<uint8_t> readWindow(int x, int y, int w, int h);
 }  // namespace testing
 
 }  // namespace render
