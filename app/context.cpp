@@ -29,7 +29,7 @@ constexpr const char* kModeNames[3] = {"produce", "free battle", "net battle"};
 }  // namespace
 
 GameContext::~GameContext() {
-  if (startStage != NotStarted) shutdownContext();
+  if (startStage != Stage::NotStarted) shutdownContext();
 }
 
 bool GameContext::initContext() {
@@ -44,18 +44,18 @@ bool GameContext::initContext() {
     if (SDL_WasInit(SDL_INIT_VIDEO) == 0) std::printf("%s\n", platform::noDisplayAdvice());
     return false;
   }
-  startStage = SdlUp;
+  startStage = Stage::SdlUp;
   if (SDLNet_Init() == -1) {
     std::printf("SDLNet_Init: %s\n", SDL_GetError());
     return false;
   }
-  startStage = NetUp;
+  startStage = Stage::NetUp;
   std::printf("Found JoyStickNum[ %d ]\n", openJoysticks(joysticks.data()));
   if (Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 1024) < 0) {
     platform::writeConsole(stdout, sjis::kSoundInitFailed);
     return false;
   }
-  startStage = AudioUp;
+  startStage = Stage::AudioUp;
 
   char caption[128];
   text::shiftJisToUtf8(kProductTitle, caption, sizeof caption);
@@ -69,7 +69,7 @@ bool GameContext::initContext() {
     std::printf("SDL_SetVideoMode: %s\n", SDL_GetError());
     return false;
   }
-  startStage = VideoUp;
+  startStage = Stage::VideoUp;
 
   render::loadImage(frameImages[0], kFrameFiles[0]);
   render::loadImage(frameImages[1], kFrameFiles[1]);
@@ -99,7 +99,7 @@ bool GameContext::initContext() {
   setRoomDefaults();
   readRoomConfig();
   setCharacterDefaults();
-  startStage = Complete;
+  startStage = Stage::Complete;
   return true;
 }
 
@@ -180,17 +180,17 @@ WindowMode GameContext::applyWindowMode(WindowMode mode) {
 }
 
 void GameContext::shutdownContext() {
-  if (startStage >= VideoUp && mouseCursor != nullptr) {
+  if (startStage >= Stage::VideoUp && mouseCursor != nullptr) {
     SDL_FreeCursor(mouseCursor);
     mouseCursor = nullptr;
   }
-  if (startStage >= NetUp) closeJoysticks(joysticks.data());
-  if (startStage >= AudioUp) {
+  if (startStage >= Stage::NetUp) closeJoysticks(joysticks.data());
+  if (startStage >= Stage::AudioUp) {
     Mix_HaltChannel(-1);
     Mix_HaltMusic();
     Mix_CloseAudio();
   }
-  if (startStage >= NetUp) SDLNet_Quit();
+  if (startStage >= Stage::NetUp) SDLNet_Quit();
   for (TTF_Font*& font : fonts) {
     if (font != nullptr) TTF_CloseFont(font);
     font = nullptr;
@@ -203,7 +203,7 @@ void GameContext::shutdownContext() {
   render::releaseImage(noLabel);
   render::releaseImage(yesLabel);
   for (int i = 1; i >= 0; --i) render::releaseImage(frameImages[i]);
-  startStage = NotStarted;
+  startStage = Stage::NotStarted;
 }
 
 void GameContext::changeScene(SceneId id) {

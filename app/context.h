@@ -23,7 +23,7 @@ inline constexpr int kCharacterSlots = 11;
 inline constexpr char kFontFile[] = "MSGOTHIC.TTC";
 
 // The main-menu choice.
-enum PlayMode : int32_t { Produce = 0, FreeBattle = 1, NetBattle = 2 };
+enum class PlayMode : int32_t { Produce = 0, FreeBattle = 1, NetBattle = 2 };
 
 // Scene numbers; 0 ends the main loop.
 using SceneId = uint8_t;
@@ -105,7 +105,7 @@ class GameContext {
   PlayerRecord profile;
   std::array<uint8_t, kCharacterSlots> characterAvailable{};
   uint8_t gameAvailable = 0;
-  PlayMode playMode = Produce;
+  PlayMode playMode = PlayMode::Produce;
   // The options read from Options.txt at start-up, changed by the options
   // scene and written when it is left.
   Options options;
@@ -119,6 +119,6 @@ class GameContext {
 
  private:
   // How far initContext got, so shutdownContext releases exactly that.
-  enum Stage : uint8_t { NotStarted, SdlUp, NetUp, AudioUp, VideoUp, Complete };
-  Stage startStage = NotStarted;
+  enum class Stage : uint8_t { NotStarted, SdlUp, NetUp, AudioUp, VideoUp, Complete };
+  Stage startStage = Stage::NotStarted;
 };

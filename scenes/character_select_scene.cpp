@@ -51,7 +51,7 @@ void CharacterSelectScene::loadCharacter(int slot, const char* iconPath, const c
 
 void CharacterSelectScene::enter() {
   visit = Visit{};
-  if (ctx.playMode == FreeBattle) {
+  if (ctx.playMode == PlayMode::FreeBattle) {
     // Participant 0 is the human player, the others the computer.
     visit.playerCount = std::min<uint8_t>(ctx.hostRoom.maxPlayers, kPlayerSlots);
     for (int i = 0; i < visit.playerCount; ++i) {
@@ -84,14 +84,14 @@ void CharacterSelectScene::update() {
 
 void CharacterSelectScene::confirmChoice() {
   const DialogResult answer =
-      widgets::runDialog(ctx, 320, 240, 400, 150, &confirmLabel, DialogYesNo, visit.turn);
+      widgets::runDialog(ctx, 320, 240, 400, 150, &confirmLabel, DialogKind::DialogYesNo, visit.turn);
   if (answer == kDialogPending) return;
   if (answer == kDialogYes) {
     ctx.players[visit.turn].stats = ctx.characterStats[visit.selCursor];
     visit.turnProgress += 0.1f;
   }
   // "No" or cancel: the same participant chooses again.
-  widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogYesNo, visit.turn);
+  widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogKind::DialogYesNo, visit.turn);
   visit.confirmOpen = 0;
 }
 
@@ -103,7 +103,7 @@ void CharacterSelectScene::finishOrOpen() {
     return;
   }
   if (widgets::drawHeading(ctx, true, heading)) {
-    if (ctx.playMode == FreeBattle) {
+    if (ctx.playMode == PlayMode::FreeBattle) {
       ctx.changeScene(kSceneRoomLobby);
     } else {
       ctx.profile = ctx.players[0];
@@ -190,7 +190,7 @@ void CharacterSelectScene::drawTurnBanner() {
     t = 0;
     ++visit.turn;
   }
-  if (ctx.playMode == NetBattle) return;
+  if (ctx.playMode == PlayMode::NetBattle) return;
   // Slides in from the right to 350, drifts left while waiting, fades out
   // after the choice.
   const int x = static_cast<int>(t < 1 ? 350 + 300 * (1 - t) : 350 - 100 * (t - 1));

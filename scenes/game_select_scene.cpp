@@ -23,7 +23,7 @@ void GameSelectScene::update() {
                      static_cast<int>(390 * k));
   drawRightPanel();
   drawLeftPanel();
-  if (lobby.visit.state == Leaving) {
+  if (lobby.visit.state == LobbyState::Leaving) {
     // The lobby is folding up (a guest lost its host): the shared heading is
     // the lobby's to close, so the leave completes and the player returns to
     // the room list; the panels fold away meanwhile.

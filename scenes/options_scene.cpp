@@ -154,7 +154,7 @@ void OptionsScene::snapshotSources() {
 }
 
 void OptionsScene::waitForSource() {
-  widgets::runDialog(ctx, 320, 260, 460, 110, &waitLabel, DialogMessage, 0);
+  widgets::runDialog(ctx, 320, 260, 460, 110, &waitLabel, DialogKind::DialogMessage, 0);
   if (ctx.justPressed(0, ButtonCancel)) {
     bindSource({}, false);  // nothing bound; only the wait ends
     return;
@@ -196,7 +196,7 @@ void OptionsScene::bindSource(const ButtonSource& source, bool joystick) {
   // of the button it was bound to until it has been let go.
   for (int i = 0; i < kButtonsPerPlayer; ++i) ctx.bindings[i].latch = 1;
   visit.waitingFor = -1;
-  widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogMessage, 0);
+  widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogKind::DialogMessage, 0);
 }
 
 void OptionsScene::stepPicture(int direction) {

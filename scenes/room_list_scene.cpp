@@ -187,14 +187,14 @@ void RoomListScene::drawRoomGrid() {
 
 void RoomListScene::refreshRooms() {
   visit.selected = 0;
-  refreshStage = RefreshOpening;
+  refreshStage = RefreshStage::RefreshOpening;
   stepRefresh();
 }
 
 void RoomListScene::stepRefresh() {
   const bool open =
-      widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogMessage, 0) == kDialogYes;
-  if (refreshStage == RefreshOpening) {
+      widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogKind::DialogMessage, 0) == kDialogYes;
+  if (refreshStage == RefreshStage::RefreshOpening) {
     if (!open) return;
     // Every room is asked at once, each with its own bounded time, the
     // local network is searched for rooms of its own, and the room
@@ -209,7 +209,7 @@ void RoomListScene::stepRefresh() {
       directoryBrowse.start(ctx.hostReach.directory);
       refresh.browse(&directoryBrowse);
     }
-    refreshStage = RefreshAsking;
+    refreshStage = RefreshStage::RefreshAsking;
   }
   if (refresh.step()) finishRefresh();
 }
@@ -218,8 +218,8 @@ void RoomListScene::stepRefresh() {
 // what asking the rooms one after the other would have shown; the rooms
 // found on the local network follow the listed ones, packed.
 void RoomListScene::finishRefresh() {
-  widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogMessage, 0);
-  refreshStage = RefreshIdle;
+  widgets::runDialog(ctx, 0, 0, 0, 0, nullptr, DialogKind::DialogMessage, 0);
+  refreshStage = RefreshStage::RefreshIdle;
   // Every entry may hold another room now, or the same room with another
   // comment: the highlighted room's comment is rendered anew.
   lastCommentIndex = -1;

@@ -38,7 +38,7 @@ class RoomListScene : public Scene {
   // answered or given up; the bar and the grid take no input until then.
   void refreshRooms();
   // True from refreshRooms until the refresh has ended.
-  bool refreshing() const { return refreshStage != RefreshIdle; }
+  bool refreshing() const { return refreshStage != RefreshStage::RefreshIdle; }
   static bool hasHost(const RoomListEntry& entry) { return entry.room.hostAddress[0] != '\0'; }
   // Reads RoomList.txt into the entries, in file order.
   void readRoomList();
@@ -64,7 +64,7 @@ class RoomListScene : public Scene {
   int lastCommentIndex = -1;
 
  private:
-  enum RefreshStage : uint8_t { RefreshIdle, RefreshOpening, RefreshAsking };
+  enum class RefreshStage : uint8_t { RefreshIdle, RefreshOpening, RefreshAsking };
 
   void confirm();
   // One frame of a refresh: the dialog, then the queries; the results go
@@ -82,7 +82,7 @@ class RoomListScene : public Scene {
   std::array<GfxImage, kButtons> buttonLabels;
   std::array<GfxImage, kButtons> helpTexts;
   GfxImage commentLabel;
-  RefreshStage refreshStage = RefreshIdle;
+  RefreshStage refreshStage = RefreshStage::RefreshIdle;
   // The room directory's rooms for the refresh (directory=).
   internet::DirectoryBrowse directoryBrowse;
   net::RoomRefresh refresh;

@@ -112,10 +112,10 @@ void RoomLobbyScene::update() {
   drawReachLine();
   tellPresence();
   link.flush();
-  if (visit.state == Passive) return;
-  const bool closing = visit.state == Leaving || visit.state == ToGameSelect;
+  if (visit.state == LobbyState::Passive) return;
+  const bool closing = visit.state == LobbyState::Leaving || visit.state == LobbyState::ToGameSelect;
   if (widgets::drawHeading(ctx, closing, headingLabels)) {
-    if (visit.state == Leaving) {
+    if (visit.state == LobbyState::Leaving) {
       if (link.mode() == net::Offline) {
         ctx.changeScene(kSceneTitle);
       } else {
@@ -123,18 +123,18 @@ void RoomLobbyScene::update() {
         if (presence != nullptr) presence->close();
         ctx.changeScene(kSceneRoomList);
       }
-    } else if (visit.state == ToGameSelect) {
+    } else if (visit.state == LobbyState::ToGameSelect) {
       if (visit.button == ButtonGame) ctx.changeScene(kSceneGameSelect);
-      visit.state = Passive;
+      visit.state = LobbyState::Passive;
     }
   }
-  if (visit.state == Opening || visit.state == Active) {
+  if (visit.state == LobbyState::Opening || visit.state == LobbyState::Active) {
     if (visit.progress < slotCount() / 2 + 1) {
       visit.progress += 0.05f;
     } else {
-      visit.state = Active;
+      visit.state = LobbyState::Active;
     }
-  } else if (visit.state == Leaving && visit.progress > 0) {
+  } else if (visit.state == LobbyState::Leaving && visit.progress > 0) {
     visit.progress -= 0.05f;
   }
 }
@@ -144,7 +144,7 @@ void RoomLobbyScene::handleMessages() {
   for (int slot = 0; slot < kPlayerSlots; ++slot) {
     if (changes.recordArrived[slot]) renderSlotName(slot);
   }
-  if (changes.hostLost) visit.state = Leaving;
+  if (changes.hostLost) visit.state = LobbyState::Leaving;
 }
 
 namespace {
@@ -197,19 +197,19 @@ void RoomLobbyScene::updateButtonBar() {
   const int shownFrom = slotCount() / 2;
   if (visit.progress < shownFrom) return;
   const float alpha = std::min(visit.progress - shownFrom, 1.0f);
-  if (visit.state == Active) {
+  if (visit.state == LobbyState::Active) {
     if (ctx.justPressed(0, ButtonLeft) && visit.button > 0) --visit.button;
     if (ctx.justPressed(0, ButtonRight) && visit.button < kButtons - 1) ++visit.button;
     if (ctx.justPressed(0, ButtonConfirm)) {
-      if (visit.button == ButtonGame) visit.state = ToGameSelect;
-      if (visit.button == ButtonLeave) visit.state = Leaving;
+      if (visit.button == ButtonGame) visit.state = LobbyState::ToGameSelect;
+      if (visit.button == ButtonLeave) visit.state = LobbyState::Leaving;
     }
   }
   // The owner of a room with nobody else in it cannot rest on "start".
   const bool owner = link.ownSlot() == ctx.currentRoom.ownerSlot;
   if (owner && ctx.currentRoom.currentPlayers == 1 && visit.button == ButtonStart)
     visit.button = ButtonGame;
-  if (ctx.playMode != Produce && buttonLabels[ButtonStart].empty()) {
+  if (ctx.playMode != PlayMode::Produce && buttonLabels[ButtonStart].empty()) {
     renderButton(ButtonStart, owner ? sjis::kButtonStart : sjis::kButtonReady);
   }
   for (int i = 0; i < kButtons; ++i) {

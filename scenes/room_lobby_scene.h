@@ -13,7 +13,7 @@
 #include "net/net_link.h"
 #include "text/text.h"
 
-enum LobbyState : uint8_t {
+enum class LobbyState : uint8_t {
   Opening = 0,
   Active = 1,
   Leaving = 2,
@@ -46,7 +46,7 @@ class RoomLobbyScene : public Scene {
   // What a visit to the scene changes; enter starts every visit afresh.
   struct Visit {
     uint8_t button = 0;  // highlighted button
-    uint8_t state = Opening;
+    LobbyState state = LobbyState::Opening;
     float progress = 0;                 // unfold progress, 0.05 per frame
     internet::Reachability shownReach;  // what reachLabel shows
   };

@@ -51,31 +51,31 @@ void TitleScene::update() {
   // closes the panel and only then takes effect.
   if (!drawMenuPanel(visit.menuClosing != 0)) return;
   switch (visit.phase) {
-    case PressStart:
-    case StartPressed:
+    case TitlePhase::PressStart:
+    case TitlePhase::StartPressed:
       drawStartPrompt();
       break;
-    case MainMenu:
+    case TitlePhase::MainMenu:
       updateMenu();
       break;
-    case ProduceChosen:
-      ctx.playMode = Produce;
-      visit.phase = MainMenu;
+    case TitlePhase::ProduceChosen:
+      ctx.playMode = PlayMode::Produce;
+      visit.phase = TitlePhase::MainMenu;
       break;
-    case FreeBattleChosen:
-      ctx.playMode = FreeBattle;
+    case TitlePhase::FreeBattleChosen:
+      ctx.playMode = PlayMode::FreeBattle;
       fadeOut(1, 1, 1, kSceneCharacterSelect);
       visit.bubbleRetract = 0;
       break;
-    case NetBattleChosen:
-      ctx.playMode = NetBattle;
+    case TitlePhase::NetBattleChosen:
+      ctx.playMode = PlayMode::NetBattle;
       fadeOut(1, 1, 1, kSceneCharacterSelect);
       visit.bubbleRetract = 0;
       break;
-    case OptionChosen:
+    case TitlePhase::OptionChosen:
       ctx.changeScene(kSceneOptions);
       break;
-    case QuitChosen:
+    case TitlePhase::QuitChosen:
       fadeOut(0, 0, 0, kSceneQuit);
       break;
     default:
@@ -155,18 +155,18 @@ void TitleScene::drawStartPrompt() {
                      static_cast<int>((480 - (ph + 20)) / 1.2f), pw + 40, ph + 20);
   render::setDrawColor(1, 1, 1, visit.startAlpha);
   render::drawImage((640 - pw) / 2, static_cast<int>((480 - ph) / 1.22f), pressStartLabel);
-  if (visit.phase == PressStart) {
+  if (visit.phase == TitlePhase::PressStart) {
     // The prompt fades in and stays lit until confirmed; a press during the
     // fade-in is ignored.
     if (visit.startAlpha < 1) {
       visit.startAlpha += 0.05f;
     } else if (ctx.justPressed(0, ButtonConfirm)) {
-      visit.phase = StartPressed;
+      visit.phase = TitlePhase::StartPressed;
     }
   } else if (visit.startAlpha > 0) {
     visit.startAlpha -= 0.05f;
   } else {
-    visit.phase = MainMenu;
+    visit.phase = TitlePhase::MainMenu;
     visit.startAlpha = 0;
   }
 }
@@ -175,7 +175,7 @@ void TitleScene::updateMenu() {
   if (ctx.justPressed(0, ButtonUp) && visit.menuCursor > 0) --visit.menuCursor;
   if (ctx.justPressed(0, ButtonDown) && visit.menuCursor < kMenuItems - 1) ++visit.menuCursor;
   if (ctx.justPressed(0, ButtonConfirm)) {
-    visit.phase = static_cast<uint8_t>(ProduceChosen + visit.menuCursor);
+    visit.phase = static_cast<TitlePhase>(static_cast<int>(TitlePhase::ProduceChosen) + visit.menuCursor);
     visit.menuClosing = 1;
     visit.bubbleRetract = 1;
   } else {
@@ -231,7 +231,7 @@ bool TitleScene::drawBubble(bool retract) {
   render::setDrawScale(1, 1, 0);
   // The centre follows the growth toward (160, 320) and heads back to the
   // corner once an item is chosen.
-  if (retract || visit.phase >= ProduceChosen) {
+  if (retract || visit.phase >= TitlePhase::ProduceChosen) {
     if (bubbleX > 0) bubbleX -= 4;
     if (bubbleY > 0) bubbleY -= 4;
   } else {
@@ -247,8 +247,8 @@ bool TitleScene::drawBubble(bool retract) {
   if (retract) return false;
 
   render::setDrawColor(1, 1, 1, g);
-  if (visit.phase >= ProduceChosen) {
-    GfxImage& label = menuLabels[visit.phase - ProduceChosen];
+  if (visit.phase >= TitlePhase::ProduceChosen) {
+    GfxImage& label = menuLabels[chosenItem(visit.phase)];
     render::drawImage(static_cast<int>(((bubbleX + 200 - label.pixelWidth()) / 2) * g),
                       static_cast<int>(((bubbleY + 150 - label.pixelHeight()) / 2) * g), label);
   } else {

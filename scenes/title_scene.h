@@ -9,7 +9,7 @@
 #include "app/scene.h"
 #include "render/layer.h"
 
-enum TitlePhase : uint8_t {
+enum class TitlePhase : uint8_t {
   PressStart = 0,
   StartPressed = 1,
   MainMenu = 2,
@@ -19,6 +19,14 @@ enum TitlePhase : uint8_t {
   OptionChosen = 6,
   QuitChosen = 7,
 };
+
+// The menu item a phase after the menu stands for (0 for ProduceChosen), or
+// -1 before the menu has chosen.
+inline int chosenItem(TitlePhase phase) {
+  return phase < TitlePhase::ProduceChosen
+             ? -1
+             : static_cast<int>(phase) - static_cast<int>(TitlePhase::ProduceChosen);
+}
 
 class TitleScene : public Scene {
  public:
@@ -34,7 +42,7 @@ class TitleScene : public Scene {
 
   // What a visit to the scene changes; enter starts every visit afresh.
   struct Visit {
-    uint8_t phase = PressStart;
+    TitlePhase phase = TitlePhase::PressStart;
     uint8_t menuCursor = 0;
     uint8_t menuClosing = 1;
     uint8_t bubbleRetract = 1;

@@ -152,8 +152,8 @@ void drawBackdrop(GameContext& ctx) {
   }
 }
 
-bool drawModeBanner(GameContext& ctx, int mode) {
-  GfxImage& banner = ctx.modeLabels[mode];
+bool drawModeBanner(GameContext& ctx, PlayMode mode) {
+  GfxImage& banner = ctx.modeLabels[static_cast<int>(mode)];
   const int w = banner.pixelWidth();
   // Without a font there is no plate to sweep; the sweep is over at once
   // rather than never.
@@ -235,7 +235,7 @@ DialogResult runDialog(GameContext& ctx, int cx, int cy, int w, int h, GfxImage*
   }
   float& z = s.dialogZoom;
   if (z < 1) z += 0.1f;
-  if (kind == DialogYesNo) {
+  if (kind == DialogKind::DialogYesNo) {
     if (ctx.justPressed(player, ButtonLeft)) s.dialogChoice = 1;
     if (ctx.justPressed(player, ButtonRight)) s.dialogChoice = 0;
     if (ctx.justPressed(player, ButtonCancel)) {
@@ -256,7 +256,7 @@ DialogResult runDialog(GameContext& ctx, int cx, int cy, int w, int h, GfxImage*
   render::setDrawScale(z, z, 0);
   render::drawImage(static_cast<int>(left + 25 * z), static_cast<int>(top + 15 * z), *message);
   const float by = top + (h - 55) * z;
-  if (kind == DialogYesNo) {
+  if (kind == DialogKind::DialogYesNo) {
     drawDialogButton(ctx, ctx.yesLabel, left + z * hw, by, z, s.dialogChoice == 1);
     drawDialogButton(ctx, ctx.noLabel, left + (w - 110) * z, by, z, s.dialogChoice == 0);
     render::setDrawScale(1, 1, 0);

@@ -13,7 +13,7 @@
 
 using text::HeadingLabels;
 
-enum DialogKind : uint8_t { DialogMessage = 0, DialogYesNo = 1 };
+enum class DialogKind : uint8_t { DialogMessage = 0, DialogYesNo = 1 };
 
 // 0: nothing decided yet (message dialog: not fully open); 1: "yes" chosen
 // (message dialog: fully open); 2: "no" chosen or cancelled.
@@ -65,7 +65,7 @@ void drawPlainWindow(int x, int y, int w, int h);
 void drawBackdrop(GameContext& ctx);
 // One frame of the play-mode banner sweep; true when the sweep has just
 // finished.
-bool drawModeBanner(GameContext& ctx, int mode);
+bool drawModeBanner(GameContext& ctx, PlayMode mode);
 // One frame of the heading plates opening or closing; true when complete.
 bool drawHeading(GameContext& ctx, bool closing, HeadingLabels& heading);
 // One frame of a dialog centred on (cx, cy) reading the given player's

@@ -57,7 +57,7 @@ GameContext* CharacterSelect::ctx = nullptr;
 CharacterSelectScene* CharacterSelect::scene = nullptr;
 
 TEST_F(CharacterSelect, IconRowSkipsSlotsThatAreNotOffered) {
-  start(NetBattle);
+  start(PlayMode::NetBattle);
   openRow();
   frame(*ctx, *scene, {ButtonRight});
   EXPECT_EQ(scene->visit.selCursor, 10);
@@ -70,7 +70,7 @@ TEST_F(CharacterSelect, IconRowSkipsSlotsThatAreNotOffered) {
 }
 
 TEST_F(CharacterSelect, InputIsIgnoredDuringTheSweepAndTheOpening) {
-  start(NetBattle);
+  start(PlayMode::NetBattle);
   frame(*ctx, *scene, {ButtonRight});
   frame(*ctx, *scene, {ButtonConfirm});
   EXPECT_EQ(scene->visit.selCursor, 0);
@@ -82,7 +82,7 @@ TEST_F(CharacterSelect, InputIsIgnoredDuringTheSweepAndTheOpening) {
 }
 
 TEST_F(CharacterSelect, DialogStartsOnNoAndTheSameParticipantChoosesAgain) {
-  start(NetBattle);
+  start(PlayMode::NetBattle);
   openRow();
   frame(*ctx, *scene, {ButtonConfirm});
   EXPECT_EQ(scene->visit.confirmOpen, 1);
@@ -99,7 +99,7 @@ TEST_F(CharacterSelect, DialogStartsOnNoAndTheSameParticipantChoosesAgain) {
 TEST_F(CharacterSelect, NetBattleCopiesTheChoiceIntoTheProfile) {
   copyField(ctx->profile.name, "Tester");
   ctx->profile.stats = {1, 2, 3, 4};
-  start(NetBattle);
+  start(PlayMode::NetBattle);
   EXPECT_EQ(scene->visit.playerCount, 1);
   EXPECT_STREQ(ctx->players[0].name.data(), "Tester");
   EXPECT_EQ(ctx->players[0].present, 1);
@@ -117,7 +117,7 @@ TEST_F(CharacterSelect, NetBattleCopiesTheChoiceIntoTheProfile) {
 
 TEST_F(CharacterSelect, FreeBattleHasSixTurnsWithComputerPlayersOnPlayerZerosKeys) {
   ctx->hostRoom.maxPlayers = 6;
-  start(FreeBattle);
+  start(PlayMode::FreeBattle);
   EXPECT_EQ(scene->visit.playerCount, 6);
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(ctx->players[i].present, 1);
@@ -141,7 +141,7 @@ TEST_F(CharacterSelect, FreeBattleHasSixTurnsWithComputerPlayersOnPlayerZerosKey
 }
 
 TEST_F(CharacterSelect, BarsGlideFivePointsPerFrame) {
-  start(NetBattle);
+  start(PlayMode::NetBattle);
   openRow();
   frames(*ctx, *scene, 120);
   EXPECT_EQ(scene->visit.shownStats[0], 550);
@@ -159,7 +159,7 @@ TEST_F(CharacterSelect, BarsGlideFivePointsPerFrame) {
 
 TEST_F(CharacterSelect, DrawnSceneWithTheDialogOpen) {
   testsupport::setDrawing(true);
-  start(FreeBattle);
+  start(PlayMode::FreeBattle);
   openRow();
   frames(*ctx, *scene, 40);
   frame(*ctx, *scene, {ButtonConfirm});

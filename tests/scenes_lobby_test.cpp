@@ -39,7 +39,7 @@ class Lobby : public ::testing::Test {
     setDefaultBindings(ctx->bindings.data());
     ctx->setRoomDefaults();
     ctx->hostRoom.port = kPort;
-    ctx->playMode = NetBattle;
+    ctx->playMode = PlayMode::NetBattle;
     ctx->sceneId = kSceneRoomLobby;
     ctx->entryPending = 0;
     link->setOwnSlot(0);
@@ -66,8 +66,8 @@ class Lobby : public ::testing::Test {
   }
   void runUntilActive(std::initializer_list<nettest::Lobby*> peers = {}) {
     stepsUntil(
-        "the lobby to open", [] { return scene->visit.state == Active; }, peers);
-    ASSERT_EQ(scene->visit.state, Active);
+        "the lobby to open", [] { return scene->visit.state == LobbyState::Active; }, peers);
+    ASSERT_EQ(scene->visit.state, LobbyState::Active);
   }
 
   static GameContext* ctx;
@@ -81,7 +81,7 @@ RoomLobbyScene* Lobby::scene = nullptr;
 GameSelectScene* Lobby::gameSelect = nullptr;
 
 TEST_F(Lobby, FreeBattleNamesThePanelsAndEndsOnTheTitle) {
-  ctx->playMode = FreeBattle;
+  ctx->playMode = PlayMode::FreeBattle;
   for (int i = 0; i < kPlayerSlots; ++i) {
     ctx->players[i].present = 1;
     ctx->players[i].isCpu = i == 0 ? 0 : 1;
@@ -90,7 +90,7 @@ TEST_F(Lobby, FreeBattleNamesThePanelsAndEndsOnTheTitle) {
   EXPECT_EQ(ctx->sceneId, kSceneRoomLobby);
   EXPECT_STREQ(ctx->players[0].name.data(), sjis::kPlayerLabel);
   for (int i = 1; i < kPlayerSlots; ++i) EXPECT_STREQ(ctx->players[i].name.data(), "CPU");
-  const int opening = stepsUntil("the lobby to open", [] { return scene->visit.state != Opening; });
+  const int opening = stepsUntil("the lobby to open", [] { return scene->visit.state != LobbyState::Opening; });
   EXPECT_GE(opening, 80);
   EXPECT_LE(opening, 82);
   // Free battle starts on "start": the room has no guests to count.
@@ -98,7 +98,7 @@ TEST_F(Lobby, FreeBattleNamesThePanelsAndEndsOnTheTitle) {
   for (int i = 0; i < 5; ++i) step({ButtonRight});
   EXPECT_EQ(scene->visit.button, 3);
   step({ButtonConfirm});
-  EXPECT_EQ(scene->visit.state, Leaving);
+  EXPECT_EQ(scene->visit.state, LobbyState::Leaving);
   const int leaving = stepsUntil("the title", [] { return ctx->sceneId != kSceneRoomLobby; });
   EXPECT_EQ(ctx->sceneId, kSceneTitle);
   EXPECT_GE(leaving, 58);
@@ -108,7 +108,7 @@ TEST_F(Lobby, FreeBattleNamesThePanelsAndEndsOnTheTitle) {
 TEST_F(Lobby, InputIsReadOnlyOnceActive) {
   enterAs(net::Host);
   for (int i = 0; i < 70; ++i) step({ButtonRight, ButtonConfirm});
-  EXPECT_EQ(scene->visit.state, Opening);
+  EXPECT_EQ(scene->visit.state, LobbyState::Opening);
   EXPECT_EQ(scene->visit.button, 1);  // moved by the alone-host rule only
 }
 
@@ -139,7 +139,7 @@ TEST_F(Lobby, HostWithAGuestShowsItAndCanRestOnStart) {
   step({ButtonLeft}, {&guest});
   EXPECT_EQ(scene->visit.button, 0);
   step({ButtonConfirm}, {&guest});  // "start" does nothing here
-  EXPECT_EQ(scene->visit.state, Active);
+  EXPECT_EQ(scene->visit.state, LobbyState::Active);
   // The guest leaves: its panel empties and the count drops.
   net::closeLobby(guest.link);
   for (int i = 0; i < 20; ++i) step();
@@ -206,7 +206,7 @@ TEST_F(Lobby, HostIsToldWhereItsRoomCanBeReached) {
                 std::to_string(kPort) + " to this machine\n");
   EXPECT_EQ(hosting.visit.shownReach.note, internet::ReachNote::UpnpOff);
   testsupport::framesUntil(*ctx, hosting, "the lobby to open",
-                           [&] { return hosting.visit.state == Active; });
+                           [&] { return hosting.visit.state == LobbyState::Active; });
   for (int i = 0; i < 3; ++i) frame(*ctx, hosting, {ButtonRight});
   frame(*ctx, hosting, {ButtonConfirm});
   testsupport::framesUntil(*ctx, hosting, "the room list",
@@ -237,10 +237,10 @@ TEST_F(Lobby, GameButtonOpensTheGameSelectOverTheRunningLobby) {
   enterAs(net::Host);
   runUntilActive();
   step({ButtonConfirm});  // on "game": the host is alone
-  EXPECT_EQ(scene->visit.state, ToGameSelect);
+  EXPECT_EQ(scene->visit.state, LobbyState::ToGameSelect);
   stepsUntil("the game select", [] { return ctx->sceneId != kSceneRoomLobby; });
   EXPECT_EQ(ctx->sceneId, kSceneGameSelect);
-  EXPECT_EQ(scene->visit.state, Passive);
+  EXPECT_EQ(scene->visit.state, LobbyState::Passive);
   gameSelect->enter();
   // A guest arriving now is still taken in by the lobby underneath.
   nettest::Lobby guest;
@@ -283,7 +283,7 @@ TEST_F(Lobby, GuestInGameSelectReturnsToTheRoomListWhenTheHostGoes) {
 
 TEST_F(Lobby, PanelIsTintedByTheStrictlyLargestStat) {
   testsupport::setDrawing(true);
-  ctx->playMode = FreeBattle;
+  ctx->playMode = PlayMode::FreeBattle;
   for (int i = 0; i < kPlayerSlots; ++i) {
     ctx->players[i].present = 1;
     ctx->players[i].isCpu = i == 0 ? 0 : 1;

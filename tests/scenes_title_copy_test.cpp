@@ -44,7 +44,7 @@ TEST(TitleCopy, EveryFrameShowsThePlainPixels) {
     ASSERT_EQ(firstDifference(readFrame(), want), "") << "frame " << f;
     ASSERT_EQ(copied.visit.barScrollY, plain.visit.barScrollY);
   }
-  EXPECT_EQ(copied.visit.phase, MainMenu);
+  EXPECT_EQ(copied.visit.phase, TitlePhase::MainMenu);
 }
 
 }  // namespace

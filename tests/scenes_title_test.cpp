@@ -28,8 +28,8 @@ class Title : public ::testing::Test {
   void openMenu() {
     frames(*ctx, *title, 20);
     frame(*ctx, *title, {ButtonConfirm});
-    framesUntil(*ctx, *title, "the main menu", [] { return title->visit.phase == MainMenu; });
-    ASSERT_EQ(title->visit.phase, MainMenu);
+    framesUntil(*ctx, *title, "the main menu", [] { return title->visit.phase == TitlePhase::MainMenu; });
+    ASSERT_EQ(title->visit.phase, TitlePhase::MainMenu);
     frames(*ctx, *title, 60);
     ASSERT_GE(title->visit.menuAlpha, 1);
   }
@@ -41,7 +41,7 @@ GameContext* Title::ctx = nullptr;
 TitleScene* Title::title = nullptr;
 
 TEST_F(Title, EnterResetsTheScene) {
-  EXPECT_EQ(title->visit.phase, PressStart);
+  EXPECT_EQ(title->visit.phase, TitlePhase::PressStart);
   EXPECT_EQ(title->visit.menuClosing, 1);
   EXPECT_EQ(title->visit.bubbleRetract, 1);
   EXPECT_FLOAT_EQ(title->visit.barScrollY, -25);
@@ -53,16 +53,16 @@ TEST_F(Title, PromptIgnoresConfirmWhileFadingInThenFadesOut) {
   frame(*ctx, *title, {ButtonConfirm});
   frames(*ctx, *title, 10);
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->visit.phase, PressStart);
+  EXPECT_EQ(title->visit.phase, TitlePhase::PressStart);
   frames(*ctx, *title, 12);
   EXPECT_GE(title->visit.startAlpha, 1);
   frames(*ctx, *title, 30);
-  EXPECT_EQ(title->visit.phase, PressStart);  // stays lit, no blinking, no timeout
+  EXPECT_EQ(title->visit.phase, TitlePhase::PressStart);  // stays lit, no blinking, no timeout
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->visit.phase, StartPressed);
+  EXPECT_EQ(title->visit.phase, TitlePhase::StartPressed);
   const int fade =
-      framesUntil(*ctx, *title, "the fade out", [] { return title->visit.phase != StartPressed; });
-  EXPECT_EQ(title->visit.phase, MainMenu);
+      framesUntil(*ctx, *title, "the fade out", [] { return title->visit.phase != TitlePhase::StartPressed; });
+  EXPECT_EQ(title->visit.phase, TitlePhase::MainMenu);
   EXPECT_GE(fade, 20);
   EXPECT_LE(fade, 22);
 }
@@ -70,9 +70,9 @@ TEST_F(Title, PromptIgnoresConfirmWhileFadingInThenFadesOut) {
 TEST_F(Title, ConfirmOnTheFirstMenuFrameChoosesAtOnce) {
   frames(*ctx, *title, 20);
   frame(*ctx, *title, {ButtonConfirm});
-  framesUntil(*ctx, *title, "the main menu", [] { return title->visit.phase != StartPressed; });
+  framesUntil(*ctx, *title, "the main menu", [] { return title->visit.phase != TitlePhase::StartPressed; });
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->visit.phase, ProduceChosen);
+  EXPECT_EQ(title->visit.phase, TitlePhase::ProduceChosen);
 }
 
 TEST_F(Title, CursorStopsAtBothEnds) {
@@ -89,21 +89,21 @@ TEST_F(Title, CursorStopsAtBothEnds) {
 TEST_F(Title, ConfirmWhileThePanelMovesIsIgnored) {
   frames(*ctx, *title, 20);
   frame(*ctx, *title, {ButtonConfirm});
-  framesUntil(*ctx, *title, "the main menu", [] { return title->visit.phase != StartPressed; });
+  framesUntil(*ctx, *title, "the main menu", [] { return title->visit.phase != TitlePhase::StartPressed; });
   frame(*ctx, *title);  // first menu frame: the panel starts opening
   frames(*ctx, *title, 10);
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->visit.phase, MainMenu);
+  EXPECT_EQ(title->visit.phase, TitlePhase::MainMenu);
 }
 
 TEST_F(Title, ProduceClosesAndReopensTheMenu) {
   openMenu();
   frame(*ctx, *title, {ButtonConfirm});
-  EXPECT_EQ(title->visit.phase, ProduceChosen);
+  EXPECT_EQ(title->visit.phase, TitlePhase::ProduceChosen);
   const int closing = framesUntil(*ctx, *title, "the menu to close",
-                                  [] { return title->visit.phase != ProduceChosen; });
-  EXPECT_EQ(title->visit.phase, MainMenu);
-  EXPECT_EQ(ctx->playMode, Produce);
+                                  [] { return title->visit.phase != TitlePhase::ProduceChosen; });
+  EXPECT_EQ(title->visit.phase, TitlePhase::MainMenu);
+  EXPECT_EQ(ctx->playMode, PlayMode::Produce);
   EXPECT_GE(closing, 50);
   EXPECT_LE(closing, 54);
   frames(*ctx, *title, 60);
@@ -123,7 +123,7 @@ TEST_F(Title, BattleModesFadeToWhiteIntoCharacterSelect) {
         framesUntil(*ctx, *title, "the next scene", [] { return ctx->sceneId != kSceneTitle; });
     EXPECT_EQ(ctx->sceneId, kSceneCharacterSelect);
     EXPECT_EQ(ctx->entryPending, 1);
-    EXPECT_EQ(ctx->playMode, item == 1 ? FreeBattle : NetBattle);
+    EXPECT_EQ(ctx->playMode, item == 1 ? PlayMode::FreeBattle : PlayMode::NetBattle);
     // 50 frames of closing, then 101 of fading.
     EXPECT_GE(count, 150);
     EXPECT_LE(count, 154);
@@ -136,7 +136,7 @@ TEST_F(Title, QuitFadesToBlackAndEndsTheProgram) {
   frame(*ctx, *title, {ButtonConfirm});
   framesUntil(*ctx, *title, "the end of the program", [] { return ctx->sceneId != kSceneTitle; });
   EXPECT_EQ(ctx->sceneId, kSceneQuit);
-  EXPECT_EQ(title->visit.phase, QuitChosen);
+  EXPECT_EQ(title->visit.phase, TitlePhase::QuitChosen);
   EXPECT_GE(title->visit.screenFade, 2);
 }
 

@@ -152,12 +152,12 @@ TEST_F(Widgets, BannerAdvancesByWidthOverTwoAndAHalfSeconds) {
   render::loadImage(wide, nullptr);
   std::swap(saved, wide);
   testsupport::setDrawing(false);
-  widgets::drawModeBanner(*ctx, 0);
+  widgets::drawModeBanner(*ctx, PlayMode::Produce);
   EXPECT_EQ(widgets::state().bannerScroll, 10);
   bool done = false;
   const auto drawOnce = [&] {
     const int before = widgets::state().bannerScroll;
-    done = widgets::drawModeBanner(*ctx, 0);
+    done = widgets::drawModeBanner(*ctx, PlayMode::Produce);
     if (!done && before >= 1180) {
       EXPECT_EQ(widgets::state().bannerScroll, before);
     }
@@ -177,7 +177,7 @@ TEST_F(Widgets, DialogIgnoresThePressThatOpenedIt) {
   GfxImage message;
   ctx->binding(0, ButtonConfirm).justPressed = 1;
   ctx->binding(0, ButtonLeft).justPressed = 1;
-  EXPECT_EQ(widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogYesNo, 0), 0);
+  EXPECT_EQ(widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogKind::DialogYesNo, 0), 0);
   EXPECT_EQ(widgets::state().dialogChoice, 0);
   EXPECT_EQ(ctx->binding(0, ButtonConfirm).justPressed, 0);
 }
@@ -186,11 +186,11 @@ TEST_F(Widgets, DialogAnswers) {
   GfxImage message;
   auto press = [&](Button b) {
     ctx->binding(0, b).justPressed = 1;
-    const DialogResult r = widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogYesNo, 0);
+    const DialogResult r = widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogKind::DialogYesNo, 0);
     ctx->binding(0, b).justPressed = 0;
     return r;
   };
-  widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogYesNo, 0);
+  widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogKind::DialogYesNo, 0);
   EXPECT_EQ(press(ButtonConfirm), kDialogNo);  // "no" starts highlighted
   EXPECT_EQ(press(ButtonLeft), kDialogPending);
   EXPECT_EQ(press(ButtonConfirm), kDialogYes);
@@ -198,12 +198,12 @@ TEST_F(Widgets, DialogAnswers) {
   EXPECT_EQ(press(ButtonConfirm), kDialogYes);
   EXPECT_EQ(press(ButtonCancel), kDialogNo);  // cancel whatever is highlighted
   EXPECT_EQ(widgets::state().dialogChoice, 0);
-  widgets::runDialog(*ctx, 0, 0, 0, 0, nullptr, DialogYesNo, 0);
+  widgets::runDialog(*ctx, 0, 0, 0, 0, nullptr, DialogKind::DialogYesNo, 0);
   EXPECT_EQ(widgets::state().dialogMessage, nullptr);
   // Another player's buttons are not read.
-  widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogYesNo, 3);
+  widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogKind::DialogYesNo, 3);
   ctx->binding(0, ButtonCancel).justPressed = 1;
-  EXPECT_EQ(widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogYesNo, 3), 0);
+  EXPECT_EQ(widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogKind::DialogYesNo, 3), 0);
 }
 
 TEST_F(Widgets, MessageDialogIsOpenOnItsEighthCallAndIgnoresButtons) {
@@ -211,7 +211,7 @@ TEST_F(Widgets, MessageDialogIsOpenOnItsEighthCallAndIgnoresButtons) {
   for (int call = 1; call <= 10; ++call) {
     ctx->binding(0, ButtonCancel).justPressed = 1;
     ctx->binding(0, ButtonConfirm).justPressed = 1;
-    const DialogResult r = widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogMessage, 0);
+    const DialogResult r = widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogKind::DialogMessage, 0);
     EXPECT_EQ(r, call >= 8 ? kDialogYes : kDialogPending) << call;
   }
 }
@@ -221,7 +221,7 @@ TEST_F(Widgets, DialogBoxGrowsOutOfItsCentre) {
   render::setDrawColor(1, 1, 1, 1);
   for (int call = 0; call < 8; ++call) {
     testsupport::clearGl(0, 0, 0);
-    widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogMessage, 0);
+    widgets::runDialog(*ctx, 320, 240, 400, 150, &message, DialogKind::DialogMessage, 0);
   }
   EXPECT_FALSE(isBlack(readGlPixel(320, 240)));
   EXPECT_FALSE(isBlack(readGlPixel(121, 240)));
