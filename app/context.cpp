@@ -14,6 +14,8 @@
 #include "text/sjis_strings.h"
 #include "text/text.h"
 
+namespace app {
+
 std::array<GfxImage, 2> sharedFrameImages;
 
 namespace {
@@ -235,3 +237,5 @@ void GameContext::setCharacterDefaults() {
   characterStats[0] = {550, 430, 480, 600};
   characterStats[10] = {1000, 1000, 1000, 1000};
 }
+
+}  // namespace app

@@ -15,6 +15,8 @@
 #include "render/image.h"
 #include "text/text.h"
 
+namespace app {
+
 using render::GfxImage;
 
 inline constexpr int kFontCount = 5;
@@ -122,3 +124,5 @@ class GameContext {
   enum class Stage : uint8_t { NotStarted, SdlUp, NetUp, AudioUp, VideoUp, Complete };
   Stage startStage = Stage::NotStarted;
 };
+
+}  // namespace app

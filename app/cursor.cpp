@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace app {
+
 const char* const kArrowCursor[kCursorLines] = {
     "    32    32        3            1",
     "X c #000000",
@@ -83,3 +85,5 @@ SDL_Cursor* buildCursor(const char* const* lines) {
   return SDL_CreateCursor(bitmaps.data.data(), bitmaps.mask.data(), kSide, kSide, bitmaps.hotX,
                           bitmaps.hotY);
 }
+
+}  // namespace app

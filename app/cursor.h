@@ -7,6 +7,8 @@
 struct WMcursor;
 struct SDL_Cursor;
 
+namespace app {
+
 inline constexpr int kCursorLines = 37;  // header, 3 colours, 32 rows, hot spot
 extern const char* const kArrowCursor[kCursorLines];
 
@@ -21,3 +23,5 @@ struct CursorBitmaps {
 // 'X' black (data 1, mask 1), '.' white (data 0, mask 1), anything else clear.
 CursorBitmaps cursorBitmaps(const char* const* lines);
 SDL_Cursor* buildCursor(const char* const* lines);
+
+}  // namespace app

@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+namespace app {
+
 int stickAxis(uint8_t code) { return (code == kStickUp || code == kStickDown) ? 1 : 0; }
 
 bool stickActive(uint8_t code, int16_t value) {
@@ -95,3 +97,5 @@ void setDefaultBindings(InputBinding* bindings) {
     binding.joystick = 0;
   }
 }
+
+}  // namespace app

@@ -7,6 +7,8 @@
 struct _SDL_Joystick;
 typedef struct _SDL_Joystick SDL_Joystick;
 
+namespace app {
+
 inline constexpr int kJoystickSlots = 6;
 inline constexpr int kButtonsPerPlayer = 9;
 inline constexpr int kBindingCount = 54;  // 6 players x 9 buttons
@@ -61,3 +63,5 @@ uint8_t openJoysticks(SDL_Joystick** joysticks);
 void closeJoysticks(SDL_Joystick** joysticks);
 // Clears all 54 records, then gives player 0 its keys and joystick 0 sources.
 void setDefaultBindings(InputBinding* bindings);
+
+}  // namespace app

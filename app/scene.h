@@ -2,9 +2,13 @@
 // one frame of work per pass.
 #pragma once
 
+namespace app {
+
 class Scene {
  public:
   virtual ~Scene() = default;
   virtual void enter() = 0;
   virtual void update() = 0;
 };
+
+}  // namespace app

@@ -9,6 +9,8 @@
 
 #include "platform/platform.h"
 
+namespace app {
+
 namespace {
 
 constexpr const char* kButtonNames[kButtonsPerPlayer] = {
@@ -194,3 +196,5 @@ std::string joystickName(const ButtonSource& source) {
 }
 
 bool bindableKey(int key) { return key > SDLK_UNKNOWN && key < SDLK_LAST && key != SDLK_ESCAPE; }
+
+}  // namespace app

@@ -15,6 +15,8 @@
 
 #include "app/input.h"
 
+namespace app {
+
 inline constexpr char kOptionsFile[] = "Options.txt";
 
 // The picture's size: the 640 x 480 frame scaled by 1, 2 or 3 in a window,
@@ -60,3 +62,5 @@ std::string joystickName(const ButtonSource& source);
 // Keys that cannot be bound: none, Escape (it quits the program) and keys
 // beyond SDL's table.
 bool bindableKey(int key);
+
+}  // namespace app

@@ -2,6 +2,11 @@
 
 #include <SDL_mixer.h>
 
+namespace program {
+
+using namespace app;
+using namespace scenes;
+
 namespace {
 constexpr float kMusicVolume = 1.0f;
 constexpr float kEffectVolume = 0.8f;
@@ -48,3 +53,5 @@ void GameApp::setVolumes() {
   Mix_Volume(-1, static_cast<int>(context.effectVolume * 128));
   Mix_VolumeMusic(static_cast<int>(context.musicVolume * 128));
 }
+
+}  // namespace program

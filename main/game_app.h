@@ -17,6 +17,11 @@
 #include "scenes/room_lobby_scene.h"
 #include "scenes/title_scene.h"
 
+namespace program {
+
+using namespace app;
+using namespace scenes;
+
 class GameApp {
  public:
   static constexpr int kStartUpFailed = 2;
@@ -63,3 +68,5 @@ class GameApp {
   std::optional<OptionsScene> optionsScene;
   MainLoop loop{context};
 };
+
+}  // namespace program

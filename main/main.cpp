@@ -22,8 +22,8 @@ int main(int, char**) {
   // printed, in order.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 #endif
-  auto app = std::make_unique<GameApp>();
-  if (!app->startUp()) return GameApp::kStartUpFailed;
+  auto app = std::make_unique<program::GameApp>();
+  if (!app->startUp()) return program::GameApp::kStartUpFailed;
   const uint8_t result = app->runMainLoop();
   const uint32_t endedAt = SDL_GetTicks();
   app.reset();
@@ -33,7 +33,8 @@ int main(int, char**) {
   // should one not, the process ends around it, so that quitting never
   // takes longer than kEndLimitMs after the main loop ends.
   const uint32_t spent = SDL_GetTicks() - endedAt;
-  const uint32_t left = spent < GameApp::kEndLimitMs ? GameApp::kEndLimitMs - spent : 0;
+  const uint32_t left =
+      spent < program::GameApp::kEndLimitMs ? program::GameApp::kEndLimitMs - spent : 0;
   if (!platform::stopAllWorkers(left)) {
     std::fflush(stdout);
     std::fflush(stderr);

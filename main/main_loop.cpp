@@ -6,6 +6,10 @@
 #include "render/video.h"
 #include "text/text.h"
 
+namespace program {
+
+using namespace app;
+
 uint8_t MainLoop::runMainLoop() {
   while (runPass()) {
   }
@@ -55,3 +59,5 @@ bool MainLoop::pumpEvents() {
   }
   return true;
 }
+
+}  // namespace program

@@ -7,6 +7,10 @@
 #include "app/context.h"
 #include "app/scene.h"
 
+namespace program {
+
+using namespace app;
+
 class MainLoop {
  public:
   static constexpr int kSceneCount = 7;  // indexed by SceneId; 0 is none
@@ -35,3 +39,5 @@ class MainLoop {
   GameContext& context;
   std::array<Scene*, kSceneCount> scenes{};
 };
+
+}  // namespace program

@@ -6,6 +6,10 @@
 #include "scenes/widgets.h"
 #include "text/sjis_strings.h"
 
+namespace scenes {
+
+using namespace app;
+
 namespace {
 
 constexpr int kSmallFont = 0;  // 16 pt
@@ -83,8 +87,8 @@ void CharacterSelectScene::update() {
 }
 
 void CharacterSelectScene::confirmChoice() {
-  const DialogResult answer =
-      widgets::runDialog(ctx, 320, 240, 400, 150, &confirmLabel, DialogKind::DialogYesNo, visit.turn);
+  const DialogResult answer = widgets::runDialog(ctx, 320, 240, 400, 150, &confirmLabel,
+                                                 DialogKind::DialogYesNo, visit.turn);
   if (answer == kDialogPending) return;
   if (answer == kDialogYes) {
     ctx.players[visit.turn].stats = ctx.characterStats[visit.selCursor];
@@ -207,3 +211,5 @@ void CharacterSelectScene::drawTurnBanner() {
   const int controller = ctx.players[visit.turn].isCpu != 0 ? 1 : 0;
   render::drawImage(x + 20 + prefixWidth + 30, 70, controllerLabels[controller]);
 }
+
+}  // namespace scenes

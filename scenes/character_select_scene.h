@@ -10,6 +10,10 @@
 #include "app/scene.h"
 #include "text/text.h"
 
+namespace scenes {
+
+using namespace app;
+
 class CharacterSelectScene : public Scene {
  public:
   explicit CharacterSelectScene(GameContext& shared);
@@ -52,3 +56,5 @@ class CharacterSelectScene : public Scene {
   std::array<GfxImage, kPlayerSlots> playerNumberLabels;
   GfxImage confirmLabel;
 };
+
+}  // namespace scenes

@@ -6,6 +6,10 @@
 #include "scenes/widgets.h"
 #include "text/sjis_strings.h"
 
+namespace scenes {
+
+using namespace app;
+
 GameSelectScene::GameSelectScene(GameContext& shared, RoomLobbyScene& sharedLobby)
     : ctx(shared), lobby(sharedLobby) {
   text::renderHeading(heading, sjis::kGameSelectTitle, "Game select", ctx.fonts[1], ctx.fonts[0],
@@ -48,3 +52,5 @@ void GameSelectScene::drawLeftPanel() {
   render::setDrawColor(1, 1, 1, 0.2f * k);
   widgets::drawPanel(ctx, static_cast<int>(20 - 100 * (1 - k)), 90, 310, 370);
 }
+
+}  // namespace scenes

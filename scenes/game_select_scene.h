@@ -8,6 +8,10 @@
 #include "scenes/room_lobby_scene.h"
 #include "text/text.h"
 
+namespace scenes {
+
+using namespace app;
+
 class GameSelectScene : public Scene {
  public:
   GameSelectScene(GameContext& shared, RoomLobbyScene& sharedLobby);
@@ -27,3 +31,5 @@ class GameSelectScene : public Scene {
   RoomLobbyScene& lobby;
   text::HeadingLabels heading;
 };
+
+}  // namespace scenes

@@ -10,6 +10,10 @@
 #include "scenes/widgets.h"
 #include "text/sjis_strings.h"
 
+namespace scenes {
+
+using namespace app;
+
 namespace {
 
 constexpr const char* kRowTexts[OptionsScene::kRows] = {
@@ -239,3 +243,5 @@ void OptionsScene::drawRows() {
   render::setDrawColor(1, 1, 1, 1);
   render::drawImage(40, 447 - help.pixelHeight() / 2, help);
 }
+
+}  // namespace scenes

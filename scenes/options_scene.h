@@ -11,6 +11,10 @@
 #include "app/scene.h"
 #include "text/text.h"
 
+namespace scenes {
+
+using namespace app;
+
 class OptionsScene : public Scene {
  public:
   // Rows: the nine buttons, then defaults, picture, back.
@@ -63,3 +67,5 @@ class OptionsScene : public Scene {
   uint8_t heldStick = 0;
   bool unsaved = false;  // options changed since Options.txt was last written
 };
+
+}  // namespace scenes

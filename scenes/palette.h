@@ -3,6 +3,10 @@
 // red, green and blue, 0..1; the alpha is the caller's.
 #pragma once
 
+namespace scenes {
+
+using namespace app;
+
 namespace palette {
 
 struct Rgb {
@@ -35,3 +39,5 @@ inline constexpr Style kIconCell = {{{0.3f, 0.6f, 0.1f}, kWhite}, {kHighlightGre
 inline constexpr Style kRoomCell = {{{0, 0, 0}, kWhite}, {{0.2f, 0.2f, 0.2f}, kWhite}};
 
 }  // namespace palette
+
+}  // namespace scenes

@@ -7,6 +7,10 @@
 #include "scenes/widgets.h"
 #include "text/sjis_strings.h"
 
+namespace scenes {
+
+using namespace app;
+
 namespace {
 
 constexpr int kSmallFont = 0;  // 16 pt
@@ -192,8 +196,8 @@ void RoomListScene::refreshRooms() {
 }
 
 void RoomListScene::stepRefresh() {
-  const bool open =
-      widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel, DialogKind::DialogMessage, 0) == kDialogYes;
+  const bool open = widgets::runDialog(ctx, 320, 240, 400, 150, &waitLabel,
+                                       DialogKind::DialogMessage, 0) == kDialogYes;
   if (refreshStage == RefreshStage::RefreshOpening) {
     if (!open) return;
     // Every room is asked at once, each with its own bounded time, the
@@ -256,3 +260,5 @@ void RoomListScene::showAnswer(RoomListEntry& entry, const RoomRecord& answer) {
                          static_cast<char>(entry.room.maxPlayers + '0'), '\0'};
   text::renderText(count, entry.countLabel, ctx.fonts[kLabelFont], ctx.textColor, true);
 }
+
+}  // namespace scenes

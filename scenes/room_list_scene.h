@@ -12,6 +12,10 @@
 #include "net/net_link.h"
 #include "net/room_query.h"
 
+namespace scenes {
+
+using namespace app;
+
 struct RoomListEntry {
   uint8_t unanswered = 1;  // only answered entries are shown
   bool found = false;      // found on the local network, not listed in RoomList.txt
@@ -87,3 +91,5 @@ class RoomListScene : public Scene {
   internet::DirectoryBrowse directoryBrowse;
   net::RoomRefresh refresh;
 };
+
+}  // namespace scenes

@@ -8,6 +8,10 @@
 #include "scenes/widgets.h"
 #include "text/sjis_strings.h"
 
+namespace scenes {
+
+using namespace app;
+
 namespace {
 
 constexpr int kSmallFont = 0;  // 16 pt
@@ -113,7 +117,8 @@ void RoomLobbyScene::update() {
   tellPresence();
   link.flush();
   if (visit.state == LobbyState::Passive) return;
-  const bool closing = visit.state == LobbyState::Leaving || visit.state == LobbyState::ToGameSelect;
+  const bool closing =
+      visit.state == LobbyState::Leaving || visit.state == LobbyState::ToGameSelect;
   if (widgets::drawHeading(ctx, closing, headingLabels)) {
     if (visit.state == LobbyState::Leaving) {
       if (link.mode() == net::Offline) {
@@ -248,3 +253,5 @@ void RoomLobbyScene::tellPresence() {
   presence->update(roomFacts());
   for (const std::string& line : presence->takeConsoleLines()) std::printf("%s\n", line.c_str());
 }
+
+}  // namespace scenes

@@ -13,6 +13,10 @@
 #include "net/net_link.h"
 #include "text/text.h"
 
+namespace scenes {
+
+using namespace app;
+
 enum class LobbyState : uint8_t {
   Opening = 0,
   Active = 1,
@@ -71,3 +75,5 @@ class RoomLobbyScene : public Scene {
   std::array<GfxImage, kPlayerSlots> slotNameLabels;
   std::array<GfxImage, kButtons> buttonLabels;
 };
+
+}  // namespace scenes

@@ -7,6 +7,10 @@
 #include "text/sjis_strings.h"
 #include "text/text.h"
 
+namespace scenes {
+
+using namespace app;
+
 namespace {
 
 constexpr const char* kMenuTexts[TitleScene::kMenuItems] = {
@@ -175,7 +179,8 @@ void TitleScene::updateMenu() {
   if (ctx.justPressed(0, ButtonUp) && visit.menuCursor > 0) --visit.menuCursor;
   if (ctx.justPressed(0, ButtonDown) && visit.menuCursor < kMenuItems - 1) ++visit.menuCursor;
   if (ctx.justPressed(0, ButtonConfirm)) {
-    visit.phase = static_cast<TitlePhase>(static_cast<int>(TitlePhase::ProduceChosen) + visit.menuCursor);
+    visit.phase =
+        static_cast<TitlePhase>(static_cast<int>(TitlePhase::ProduceChosen) + visit.menuCursor);
     visit.menuClosing = 1;
     visit.bubbleRetract = 1;
   } else {
@@ -260,3 +265,5 @@ bool TitleScene::drawBubble(bool retract) {
   g = g < 1 ? g + 0.01f : 1;
   return g == 1;
 }
+
+}  // namespace scenes

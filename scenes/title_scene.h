@@ -9,6 +9,10 @@
 #include "app/scene.h"
 #include "render/layer.h"
 
+namespace scenes {
+
+using namespace app;
+
 enum class TitlePhase : uint8_t {
   PressStart = 0,
   StartPressed = 1,
@@ -78,3 +82,5 @@ class TitleScene : public Scene {
   std::array<GfxImage, kMenuItems> menuLabels;
   std::array<GfxImage, kMenuItems> helpLabels;
 };
+
+}  // namespace scenes

@@ -7,6 +7,10 @@
 #include "render/layer.h"
 #include "render/video.h"
 
+namespace scenes {
+
+using namespace app;
+
 namespace widgets {
 namespace {
 
@@ -266,3 +270,5 @@ DialogResult runDialog(GameContext& ctx, int cx, int cy, int w, int h, GfxImage*
 }
 
 }  // namespace widgets
+
+}  // namespace scenes

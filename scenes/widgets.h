@@ -11,6 +11,10 @@
 #include "scenes/palette.h"
 #include "text/text.h"
 
+namespace scenes {
+
+using namespace app;
+
 using text::HeadingLabels;
 
 enum class DialogKind : uint8_t { DialogMessage = 0, DialogYesNo = 1 };
@@ -79,3 +83,5 @@ DialogResult runDialog(GameContext& ctx, int cx, int cy, int w, int h, GfxImage*
 float stretchScale(int pixels);
 
 }  // namespace widgets
+
+}  // namespace scenes

@@ -12,6 +12,8 @@
 #include "support/test_support.h"
 #include "text/sjis_strings.h"
 
+using namespace app;
+
 namespace {
 
 TEST(ContextStartUp, DisplaySettingsAndSharedResources) {

@@ -10,6 +10,8 @@
 #include "app/input.h"
 #include "support/test_support.h"
 
+using namespace app;
+
 namespace {
 
 class InputPoll : public ::testing::Test {

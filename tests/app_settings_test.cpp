@@ -14,6 +14,8 @@
 #include "platform/platform.h"
 #include "support/test_support.h"
 
+using namespace app;
+
 namespace {
 
 class OptionsFile : public ::testing::Test {

@@ -9,6 +9,9 @@
 #include "main/main_loop.h"
 #include "support/test_support.h"
 
+using namespace app;
+using namespace program;
+
 namespace {
 
 std::vector<std::string> calls;

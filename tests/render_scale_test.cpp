@@ -18,6 +18,9 @@
 #include "support/plain_draw.h"
 #include "support/test_support.h"
 
+using namespace app;
+using namespace scenes;
+
 namespace {
 
 using testsupport::readGlRect;

@@ -6,6 +6,9 @@
 #include "support/game_fixture.h"
 #include "support/test_support.h"
 
+using namespace app;
+using namespace scenes;
+
 namespace {
 
 using testsupport::frame;

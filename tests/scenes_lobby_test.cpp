@@ -17,6 +17,9 @@
 #include "support/test_support.h"
 #include "text/sjis_strings.h"
 
+using namespace app;
+using namespace scenes;
+
 namespace {
 
 using testsupport::frame;

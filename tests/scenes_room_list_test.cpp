@@ -13,6 +13,9 @@
 #include "support/net_test_peers.h"
 #include "support/test_support.h"
 
+using namespace app;
+using namespace scenes;
+
 namespace {
 
 using testsupport::frame;

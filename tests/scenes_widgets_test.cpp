@@ -12,6 +12,9 @@
 #include "support/step_until.h"
 #include "support/test_support.h"
 
+using namespace app;
+using namespace scenes;
+
 namespace {
 
 using testsupport::readGlPixel;

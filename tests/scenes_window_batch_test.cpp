@@ -13,6 +13,9 @@
 #include "support/plain_draw.h"
 #include "support/test_support.h"
 
+using namespace app;
+using namespace scenes;
+
 namespace {
 
 using testsupport::firstDifference;

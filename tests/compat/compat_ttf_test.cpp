@@ -187,7 +187,7 @@ TEST_F(CompatTtf, EveryLabelAtEverySizeAndStyleInEveryFace) {
   // The plates' size renders only the mode names.
   const std::vector<std::string> modeNames(lines.end() - 4, lines.end() - 1);
   for (const FontFace& face : kSystemFaces) {
-    for (const int size : kFontSizes) {
+    for (const int size : app::kFontSizes) {
       for (const int style : {TTF_STYLE_NORMAL, TTF_STYLE_BOLD}) {
         const test::SurfaceDifference d =
             compareAll(face, size, style, size > 100 ? modeNames : lines);

@@ -13,19 +13,19 @@
 namespace testsupport {
 
 // Started on first use; lives until the process ends.
-GameContext& startedContext();
+app::GameContext& startedContext();
 
 // Drawing costs time on the software renderer; logic tests turn it off.
 void setDrawing(bool enabled);
 
 // Runs one frame of a scene as the main loop would after a poll in which the
 // given buttons of `player` were just pressed; the presses last one frame.
-void frame(GameContext& ctx, Scene& scene, std::initializer_list<Button> pressed = {},
-           int player = 0);
-void frames(GameContext& ctx, Scene& scene, int count);
+void frame(app::GameContext& ctx, app::Scene& scene,
+           std::initializer_list<app::Button> pressed = {}, int player = 0);
+void frames(app::GameContext& ctx, app::Scene& scene, int count);
 // Runs frames with no button pressed until done() holds; the bound and the
 // result are stepUntil's.
-int framesUntil(GameContext& ctx, Scene& scene, const char* what, const std::function<bool()>& done,
-                int limit = kFrameLimit);
+int framesUntil(app::GameContext& ctx, app::Scene& scene, const char* what,
+                const std::function<bool()>& done, int limit = kFrameLimit);
 
 }  // namespace testsupport
