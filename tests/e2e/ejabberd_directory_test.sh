@@ -12,7 +12,9 @@
 #    asks the load's address at most three times;
 #  - node 1 stopped: the host signs in again on node 2 and its room is
 #    announced there within 30 s, once; the chat room that lived on node 1
-#    runs on node 2; the guest's next refresh lists the room.
+#    runs on node 2, where a second host, signed in on node 2 all along, is
+#    announced again too; the guest's next refresh lists the room;
+#  - the host's link cut without a word: out of the directory within 30 s.
 # The same program against prosody (one server: announce, list, join, leave,
 # the host cut off, the directory down) is tests/e2e/directory_test.sh.
 # Prints how long each part took, and the nodes' CPU time and traffic for
@@ -47,6 +49,8 @@ cleanup() {
     kill $GAME_PIDS 2>/dev/null
     ejabberd_stop "$work/n1"
     ejabberd_stop "$work/n2"
+    cp "$work/n1/data/ejabberd.log" "$artifacts/node-1.log" 2>/dev/null
+    cp "$work/n2/data/ejabberd.log" "$artifacts/node-2.log" 2>/dev/null
     internet_down
     rm -rf "$work"
 }
@@ -88,7 +92,8 @@ came_from() { grep -q "Accepted connection $2:" "$work/$1/data/ejabberd.log"; }
 # --- Announced on node 1, listed and joined through node 2 ---------------
 step "announced, listed, joined"
 game_folder one 'pname=Hana\nname=HanaRoom\nport=6247\ndirectory=dir.test\n'
-game_folder two 'pname=Kai\nname=KaiRoom\nport=6247\ndirectory=dir.test\n'
+# The guest hosts too, later (its router maps nothing: address= tells).
+game_folder two "pname=Kai\nname=KaiRoom\nport=6247\naddress=$INTERNET_WAN2\ndirectory=dir.test\n"
 game_copy one h1 || { echo "FAIL: no window for the host"; exit 1; }
 one=$GAME_PID onewin=$GAME_WINDOW
 game_copy two h2 || { echo "FAIL: no window for the guest"; exit 1; }
@@ -172,18 +177,43 @@ host_alone() { [ "$(occupants "$EJ2" | wc -l)" -le 2 ]; }
 wall_wait 10 host_alone || fail "the load's occupants did not leave"
 
 # --- Node 1 stopped -----------------------------------------------------------
+# The guest opens its room too, signed in on node 2 but announced in the
+# chat room that runs on node 1. Node 1 stops: its own host signs in again
+# on node 2, and the room, started again there, is told anew by the host
+# that stayed on node 2 (whom the stopping room put out).
 step "node 1 stopped"
+press "$twowin" Right
+press "$twowin" z
+wall_wait 20 announced "$EJ1" "$INTERNET_WAN2:6247 1/6" || fail "the room on node 2 is not announced"
 stopped_at=$SECONDS
 ejabberd_stop "$work/n1"
 wall_wait 30 announced_once "$EJ2" "$INTERNET_WAN1:6247 1/6" ||
     fail "the room is not announced once through node 2 within 30 s: $(occupants "$EJ2")"
 echo "   announced again through node 2 $((SECONDS - stopped_at)) s after node 1 stopped"
+wall_wait 10 announced_once "$EJ2" "$INTERNET_WAN2:6247 1/6" ||
+    fail "the room of the host on node 2 is not announced once again: $(occupants "$EJ2")"
 [ "$(grep -c "directory dir.test: the room is announced$" "$artifacts/one.log")" -ge 2 ] ||
     fail "the host's console does not tell the new announcement"
 [ "$(ejabberd_room_node "$work/n2" ej2 vellora-00 dir.test)" = ejabberd@ej2 ] ||
     fail "the chat room does not run on node 2"
+for i in 1 2; do press "$twowin" Right; done
+press "$twowin" z
+sleep 1
 game_refresh "$twowin" "$artifacts/04-guest-list-node-2.png"
 game_listed "$artifacts/04-guest-list-node-2.png" 0 || fail "after node 1 stopped the guest does not list the room"
+game_listed "$artifacts/04-guest-list-node-2.png" 1 && fail "the guest lists its own ended room"
+
+# --- A host cut off -------------------------------------------------------
+# Its link goes without a word: the server's pings (directory/ejabberd.yml)
+# put it out of the directory within about 25 s.
+step "a host cut off"
+internet_ipt r1 -I FORWARD 1 -j DROP
+cut=$SECONDS
+gone() { occupants "$EJ2" > "$work/occupants" && ! grep -q "$INTERNET_WAN1:6247" "$work/occupants"; }
+wall_wait 40 gone || fail "the host whose link was cut stays in the directory"
+echo "   the cut-off host left the directory after about $((SECONDS - cut)) s"
+[ $((SECONDS - cut)) -le 30 ] || fail "the cut-off host left only after $((SECONDS - cut)) s"
+internet_ipt r1 -D FORWARD 1
 
 press "$onewin" Escape
 press "$twowin" Escape
