@@ -8,7 +8,9 @@
 #
 # prosody: VELLORA_DATA as the server was started with (/var/lib/prosody
 # when unset). ejabberd: ejabberdctl on the PATH reaches the running node
-# (EJABBERDCTL names another command, such as one with --node and --config).
+# (EJABBERDCTL names another command, such as "ejabberdctl --config-dir
+# FOLDER"), and VELLORA_DATA is that node's data folder (/var/lib/ejabberd
+# when unset), on this machine. Running it again changes nothing.
 set -eu
 server=${1:?prosody or ejabberd}
 rooms() { i=0; while [ $i -lt 48 ]; do printf 'vellora-%02d\n' $i; i=$((i + 1)); done; }
@@ -23,11 +25,16 @@ case $server in
   ejabberd)
     domain=${2:?the domain}
     ctl=${EJABBERDCTL:-ejabberdctl}
-    for room in $(rooms); do
-      $ctl create_room_with_opts "$room" "rooms.$domain" "$domain" \
-        "persistent:true,public:true,moderated:true,members_by_default:false,allow_change_subj:false,allow_private_messages:false,allow_query_users:false,allow_subscription:false,anonymous:true,logging:false,max_users:96" \
-        >/dev/null 2>&1 || $ctl get_room_options "$room" "rooms.$domain" >/dev/null
-    done
+    # The node reads the list itself: it goes where the node keeps its data
+    # (a service's own /tmp is private), and the rooms take the options of
+    # the configuration's default_room_options. Rooms already made are
+    # written again with the same options.
+    list=${VELLORA_DATA:-/var/lib/ejabberd}/vellora-rooms.txt
+    trap 'rm -f "$list"' EXIT
+    rooms | sed "s/\$/@rooms.$domain/" > "$list"
+    chmod 644 "$list"
+    made=$($ctl create_rooms_file "$list" 2>&1 | grep -c '^Creating room') || true
+    [ "$made" -eq 64 ] || { echo "only $made of 64 rooms made" >&2; exit 1; }
     ;;
   *) echo "usage: $0 prosody CONFIG | ejabberd DOMAIN" >&2; exit 2 ;;
 esac

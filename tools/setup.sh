@@ -25,9 +25,11 @@ PACKAGE_PACKAGES="dpkg-dev lintian python3-pil"
 # needs there, and miniupnpc's upnpc (a second machine's mapping). Installed
 # with need_servers, never started as services.
 INTERNET_TEST_PACKAGES="miniupnpd miniupnpd-iptables stun-server iptables miniupnpc"
-# A room directory of the tests' own (tests/support/directory.sh): prosody,
-# installed the same way, and openssl for the test CA.
-DIRECTORY_TEST_PACKAGES="prosody openssl"
+# A room directory of the tests' own: prosody (tests/support/directory.sh)
+# and a cluster of ejabberd nodes (tests/support/ejabberd.sh), installed the
+# same way (Debian's ejabberd service is never started: the tests run their
+# own nodes), and openssl for the test CA.
+DIRECTORY_TEST_PACKAGES="prosody ejabberd openssl"
 
 # The Windows release build and its checks under Wine (tools/windows/build.sh);
 # dpkg-dev unpacks the Debian source packages the DLLs are built from;

@@ -8,6 +8,11 @@ PORT + i.
 
 Usage: announcers.py SERVER DOMAIN COUNT PREFIX FIRST PORT
 
+SERVER may list several addresses, comma-separated (the nodes of a cluster):
+occupant i signs in on the (i mod n)th. PREFIX may be a whole address: every
+occupant then announces that one (FIRST is ignored), as hosts on one machine
+would.
+
 Prints "ready" once all of them are in the room; stays until it is ended.
 """
 import asyncio
@@ -41,21 +46,23 @@ async def occupant(server, domain, i, address, port, joined):
     # The shard a host takes: the first with fewer than 64 occupants.
     writer.write(("<presence to='vellora-%02d@rooms.%s/bench%d'><x xmlns='http://jabber.org/protocol/muc'>"
                   "<history maxstanzas='0'/></x>%s</presence>" % (i // 64, domain, i, room)).encode())
-    await until(b"110")
+    await until(b"code='110'")
     joined.set_result(None)
     while await reader.read(65536):
         pass
 
 
 async def main():
-    server, domain, count, prefix, first, port = (sys.argv[1], sys.argv[2], int(sys.argv[3]),
-                                                  sys.argv[4], int(sys.argv[5]), int(sys.argv[6]))
+    servers, domain, count, prefix, first, port = (sys.argv[1].split(","), sys.argv[2],
+                                                   int(sys.argv[3]), sys.argv[4], int(sys.argv[5]),
+                                                   int(sys.argv[6]))
     loop = asyncio.get_running_loop()
     waits = []
     for i in range(count):
         joined = loop.create_future()
-        asyncio.create_task(occupant(server, domain, i, "%s.%d" % (prefix, first + i),
-                                     port + i, joined))
+        address = prefix if prefix.count(".") == 3 else "%s.%d" % (prefix, first + i)
+        asyncio.create_task(occupant(servers[i % len(servers)], domain, i, address, port + i,
+                                     joined))
         waits.append(joined)
     await asyncio.wait_for(asyncio.gather(*waits), 60)
     print("ready", flush=True)
