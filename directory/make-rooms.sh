@@ -34,7 +34,7 @@ case $server in
     rooms | sed "s/\$/@rooms.$domain/" > "$list"
     chmod 644 "$list"
     made=$($ctl create_rooms_file "$list" 2>&1 | grep -c '^Creating room') || true
-    [ "$made" -eq 64 ] || { echo "only $made of 64 rooms made" >&2; exit 1; }
+    [ "$made" -eq 48 ] || { echo "only $made of 48 rooms made" >&2; exit 1; }
     ;;
   *) echo "usage: $0 prosody CONFIG | ejabberd DOMAIN" >&2; exit 2 ;;
 esac

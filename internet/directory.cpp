@@ -484,6 +484,8 @@ class Announcer : public Client {
       }
       if (leaveBy != 0 && now >= leaveBy) break;
       if (leaveBy == 0 && signedIn()) keepUp(now);
+      // Shards that have not told their count by now are left out.
+      if (leaveBy == 0 && finding_ && now - countsAskedAt_ >= kAnnouncerCountsWaitMs) takeShard();
       // The sign-in, and then each join, has its time; nothing to announce
       // is no join.
       if (leaveBy == 0 && ((!signedIn() && now - started >= kAnnouncerJoinLimitMs) ||
@@ -561,7 +563,7 @@ class Announcer : public Client {
     finding_ = true;
     answered_ = 0;
     counts_.fill(kNoShard);
-    askedAt_ = nowMs();
+    askedAt_ = countsAskedAt_ = nowMs();
     askCount(-1);
   }
 
@@ -651,6 +653,7 @@ class Announcer : public Client {
   uint64_t lastSent_ = 0;
   uint64_t pingAt_ = 0;   // a ping due after an update; 0: none
   uint64_t askedAt_ = 0;  // counts or a join not answered yet; 0: none
+  uint64_t countsAskedAt_ = 0;
   uint32_t sentVersion_ = 0;
   int refusals_ = 0;
   bool joined_ = false;

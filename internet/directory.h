@@ -3,12 +3,14 @@
 // RoomConfig.txt. One convention for every copy and every directory: sign in
 // anonymously on DOMAIN (SASL ANONYMOUS; TLS whenever the server offers it,
 // its certificate checked against the system's trust store; a server that
-// offers none is still used), and meet in the multi-user chat room
-// vellora@rooms.DOMAIN (XEP-0045) under a random nickname. A host's presence
-// there carries its room's announcement (internet/announcement.h); a guest's
-// refresh joins, takes the announcements from the presences until its own
-// comes back (the end of the occupant list), leaves, and asks each chosen
-// room over TCP exactly as a room of RoomList.txt.
+// offers none is still used), and meet in the multi-user chat rooms (XEP-0045)
+// vellora-00 to vellora-47@rooms.DOMAIN, the shards below, under a random
+// nickname. A host's presence in one of them carries its room's
+// announcement (internet/announcement.h); a guest's refresh asks every
+// shard how many it holds, joins a few, takes the announcements from the
+// presences until its own comes back (the end of each occupant list),
+// leaves, and asks each chosen room over TCP exactly as a room of
+// RoomList.txt.
 //
 // Each sign-in runs on a worker (platform/worker.h) with the program's own
 // XMPP client (internet/xmpp_client.h); the frame loop only ever looks at
@@ -55,6 +57,9 @@ inline constexpr int kShardFill = 64;
 inline constexpr int kShardCap = 96;
 inline constexpr size_t kBrowseShardsMax = 5;
 inline constexpr size_t kBrowseAnnouncements = 320;
+// How long a host waits for the shards' counts before it chooses among
+// those that told theirs (a node of a cluster may be slow for a moment).
+inline constexpr uint32_t kAnnouncerCountsWaitMs = 2000;
 // How often a host asks its shard how many it holds (to move when flooded).
 inline constexpr uint32_t kAnnouncerShardCheckMs = 60000;
 

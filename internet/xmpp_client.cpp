@@ -11,6 +11,8 @@ constexpr char kSaslNamespace[] = "urn:ietf:params:xml:ns:xmpp-sasl";
 constexpr char kBindNamespace[] = "urn:ietf:params:xml:ns:xmpp-bind";
 constexpr char kSessionNamespace[] = "urn:ietf:params:xml:ns:xmpp-session";
 constexpr char kStreamManagement[] = "urn:xmpp:sm:3";
+constexpr char kPingNamespace[] = "urn:xmpp:ping";
+constexpr char kStanzaErrorNamespace[] = "urn:ietf:params:xml:ns:xmpp-stanzas";
 constexpr char kBindId[] = "bind";
 constexpr char kSessionId[] = "session";
 // Reads of one turn at most, so that a fast server cannot hold a turn.
@@ -131,6 +133,11 @@ void Session::onStanza(xml::Element& stanza) {
   }
   if (phase_ != Phase::Ready) return;
   if (smEnabled_) ++handled_;
+  const std::string* type = stanza.attribute("type");
+  if (stanza.name == "iq" && type != nullptr && (*type == "get" || *type == "set")) {
+    answer(stanza);
+    return;
+  }
   if (handler_) handler_(stanza);
 }
 
@@ -196,6 +203,26 @@ void Session::onBound(const xml::Element& answer) {
   }
   if (smOffered_) outgoing_ += "<enable xmlns='urn:xmpp:sm:3'/>";
   phase_ = Phase::Ready;
+}
+
+// A request of the server's (or another client's): a ping (XEP-0199) is
+// answered, anything else refused as a service this client does not offer
+// (RFC 6120, 8.2.3: every get and set has its answer).
+void Session::answer(const xml::Element& request) {
+  const std::string* id = request.attribute("id");
+  const std::string* from = request.attribute("from");
+  xml::Element reply("iq", kClientNamespace);
+  if (id != nullptr) reply.setAttribute("id", *id);
+  if (from != nullptr) reply.setAttribute("to", *from);
+  if (request.child("ping", kPingNamespace) != nullptr) {
+    reply.setAttribute("type", "result");
+  } else {
+    reply.setAttribute("type", "error");
+    xml::Element& error = reply.addChild(xml::Element("error", kClientNamespace));
+    error.setAttribute("type", "cancel");
+    error.addChild(xml::Element("service-unavailable", kStanzaErrorNamespace));
+  }
+  xml::write(reply, kClientNamespace, outgoing_);
 }
 
 void Session::tlsStarted() {

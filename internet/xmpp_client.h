@@ -37,7 +37,8 @@ class Session {
     Ended,      // the server ended the stream in order
     Failed,     // see failure()
   };
-  // Called for each stanza (presence, message, iq) once Ready.
+  // Called for each stanza (presence, message, an iq's result or error)
+  // once Ready; requests (iq get and set) the session answers itself.
   using StanzaHandler = std::function<void(const xml::Element&)>;
 
   Session(std::string domain, StanzaHandler handler);
@@ -64,6 +65,7 @@ class Session {
   void onStanza(xml::Element& stanza);
   void onFeatures(const xml::Element& features);
   void onBound(const xml::Element& iq);
+  void answer(const xml::Element& request);
   void fail(const std::string& why);
 
   std::string domain_;

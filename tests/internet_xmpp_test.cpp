@@ -184,6 +184,14 @@ TEST(XmppSession, SignsInAnonymouslyBindsAndAcknowledges) {
       "<enabled xmlns='urn:xmpp:sm:3'/><presence from='x'/><message from='y'/>"
       "<r xmlns='urn:xmpp:sm:3'/>");
   EXPECT_EQ(server.heard(), "<a xmlns='urn:xmpp:sm:3' h='2'/>");
+  // The server's requests are answered: a ping, and anything else refused.
+  server.say(
+      "<iq type='get' id='s1' from='dir.test'><ping xmlns='urn:xmpp:ping'/></iq>"
+      "<iq type='get' id='s2' from='dir.test'><query xmlns='jabber:iq:version'/></iq>");
+  EXPECT_EQ(server.heard(),
+            "<iq id='s1' to='dir.test' type='result'/><iq id='s2' to='dir.test' type='error'>"
+            "<error type='cancel'><service-unavailable "
+            "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>");
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[1].name, "message");
   EXPECT_FALSE(session.secured());

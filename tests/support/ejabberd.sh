@@ -29,7 +29,7 @@
 #                        never started
 #   ejabberd_pid NODEDIR the node's process id (its pid file)
 #   ejabberd_make_rooms NODEDIR DOMAIN
-#                        the 64 shard rooms, made on that node with
+#                        the 48 shard rooms, made on that node with
 #                        directory/make-rooms.sh
 #   ejabberd_room_node NODEDIR NAME ROOM DOMAIN
 #                        the node a chat room's process runs on, as node
