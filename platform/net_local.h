@@ -1,8 +1,7 @@
-// What a client of the local network's devices needs beside the sockets of
-// net_socket.h: the system's socket library started for a library that makes
-// sockets of its own (miniupnpc), the local address a connection was made
-// from (the address a router is asked to forward to), and the machine's own
-// IPv6 addresses that a host may announce. One implementation per platform.
+// What reaching across the internet needs beside the sockets of
+// net_socket.h: the local address a connection was made from (the address a
+// router is asked to forward to), and the machine's own IPv6 addresses that
+// a host may announce. One implementation per platform.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +9,6 @@
 #include "platform/net_socket.h"
 
 namespace platform {
-
-// Starts the system's socket library where it needs starting (Winsock; it
-// then stays started until the process ends). True when sockets can be made.
-bool startSocketLibrary();
 
 // The local end of a connection made by startConnect, port included. False
 // when the system cannot tell (the socket is not connected, say).

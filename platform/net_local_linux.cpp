@@ -12,8 +12,6 @@
 
 namespace platform {
 
-bool startSocketLibrary() { return true; }
-
 bool localAddressOf(const Socket& connection, Address& address) {
   sockaddr_storage local{};
   socklen_t size = sizeof local;

@@ -10,8 +10,6 @@
 
 namespace platform {
 
-bool startSocketLibrary() { return startWinsock(); }
-
 bool localAddressOf(const Socket& connection, Address& address) {
   sockaddr_storage local{};
   int size = sizeof local;
