@@ -17,9 +17,11 @@
 #    guest in the middle of a refresh. The times are printed.
 # The same script checks the Linux build (CTest passes its program) and the
 # Windows build under Wine (tools/windows/check.sh passes vellora.exe of the
-# unpacked release, with DISPLAY and WINEPREFIX prepared by wine_prepare).
+# unpacked release, with WINEPREFIX prepared by wine_prepare).
 # Usage: hostile_directory_test.sh GAME [ARTIFACTS_DIR]
-# Skipped (saying why, status 77) without root, the display tools or a display.
+# The copies' windows lie side by side on a virtual display of the test's
+# own, so that no window covers another where a key's click or a screenshot
+# goes. Skipped (saying why, status 77) without root or the display tools.
 set -u
 game=$(realpath "$1")
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -29,14 +31,15 @@ artifacts=${2:-${VELLORA_ARTIFACTS:-$PWD/build/artifacts}/hostile_directory}
 . "$root/tools/xsession.sh"
 [ $kind = windows ] && . "$root/tools/windows/wine.sh"
 . "$root/tests/support/directory.sh"
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 started=$SECONDS
 step() { echo "-- $* ($((SECONDS - started)) s)"; }
 
-if [ "$(id -u)" -ne 0 ] || [ -z "${DISPLAY:-}" ] || ! command -v python3 xdotool xwd convert nsenter >/dev/null; then
-    echo "hostile directory ($kind): skipped (needs root, python3, xdotool, xwd, ImageMagick" \
-        "and a display)"
+if [ "$(id -u)" -ne 0 ] || ! command -v python3 Xvfb xdotool xwd convert nsenter >/dev/null; then
+    echo "hostile directory ($kind): skipped (needs root, python3, Xvfb, xdotool, xwd and" \
+        "ImageMagick)"
     exit 77
 fi
 
@@ -57,10 +60,18 @@ ns=vellora-hostile-$$
 work=$(mktemp -d)
 chmod 755 "$work"
 pids=()
+declare -A PID WIN DIR DUE
 finish() {
     kill "${pids[@]}" 2>/dev/null
     [ $kind = windows ] && wine_server_stop
+    stop_display
     ip netns del "$ns" 2>/dev/null
+    # What the servers and the copies said, for a failure's reader.
+    local name
+    for name in "${!DIR[@]}"; do
+        cat "${DIR[$name]}"/log.txt "${DIR[$name]}"/std*.txt > "$artifacts/$name.log" 2>/dev/null
+    done
+    cp "$work"/*.log "$artifacts/" 2>/dev/null
     rm -rf "/etc/netns/$ns" "$work"
     # The shared wineserver again, detached from our streams, or it would
     # hold a caller's pipe.
@@ -69,6 +80,7 @@ finish() {
 trap finish EXIT
 trap 'exit 143' TERM INT HUP
 
+XVFB_SCREEN=1920x1080x24 start_display || { echo "FAIL: no display"; exit 1; }
 ip netns add "$ns" && ip -n "$ns" link set lo up || { echo "FAIL: no namespace"; exit 1; }
 mkdir -p "/etc/netns/$ns"
 printf '127.0.0.1 localhost\n127.0.0.1 deep.test slow.test\n' > "/etc/netns/$ns/hosts"
@@ -104,7 +116,6 @@ if [ $kind = windows ]; then
     timeout 60 "${DIRECTORY_HOME[@]}" "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1
 fi
 
-declare -A PID WIN DIR
 windows=""
 # new_window: the id of a program window not among those known, once one is
 # mapped; fails after about 20 seconds.
@@ -129,18 +140,22 @@ copy() {
     fi
     DIR[$1]=$dir
 }
-# start NAME: starts the copy inside the namespace; PID[NAME], WIN[NAME].
+# start NAME X,Y: starts the copy inside the namespace, its window at X,Y
+# (SDL's own setting); PID[NAME], WIN[NAME].
 start() {
     local dir=${DIR[$1]}
+    export SDL_VIDEO_WINDOW_POS=$2
     if [ $kind = windows ]; then
         (cd "$dir" && exec "${DIRECTORY_HOME[@]}" "$WINE64" "$(basename "$game")" \
             </dev/null >/dev/null 2>&1) &
     else
         (cd "$dir" && exec "${DIRECTORY_HOME[@]}" "$game" > "$dir/log.txt" 2>&1) &
     fi
+    unset SDL_VIDEO_WINDOW_POS
     PID[$1]=$!
     pids+=("$!")
     WIN[$1]=$(new_window) || { echo "FAIL: no window for $1"; exit 1; }
+    DUE[$1]=$(($(now_ms) + 1000))  # the title's first frames
     windows="$windows ${WIN[$1]}"
 }
 # said NAME TEXT: the copy's console holds TEXT (the Windows build's goes to
@@ -151,13 +166,24 @@ frame() {
     shot "${WIN[$1]}" "$2"
     if [ $kind = windows ]; then client_crop "$2" "$2.crop.png" && mv "$2.crop.png" "$2"; fi
 }
-# focus NAME: the copy's window on top, with the keyboard.
+# focus NAME: the copy's window on top, with the keyboard. Wine gives the
+# keys to the window clicked last (tools/windows/wine.sh), once it has made
+# that window its foreground one: a moment after the click.
+focused=""
 focus() {
     local win=${WIN[$1]}
     xdotool windowraise "$win"
-    # Wine gives the keys to the window clicked last (tools/windows/wine.sh).
-    [ $kind = windows ] && xdotool mousemove --window "$win" 320 300 click 1
+    if [ $kind = windows ]; then
+        xdotool mousemove --window "$win" 320 300 click 1
+        [ "$focused" = "$1" ] || sleep 0.3
+    fi
+    focused=$1
     xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+}
+# key NAME KEY: a key press in the copy's window (tools/xsession.sh's).
+key() {
+    focus "$1"
+    if [ $kind = windows ]; then x11_press "${WIN[$1]}" "$2"; else press "${WIN[$1]}" "$2"; fi
 }
 # key_down NAME KEY: presses KEY in the copy's window as press does, and
 # sets KEY_AT to the time of the key down (ns); the key comes up by itself.
@@ -189,49 +215,58 @@ escape() {
     [ $status -eq 0 ] || fail "$name: exit status $status"
     [ "$took" -le $escape_limit_ms ] || fail "$name: Escape took $took ms"
 }
-# The copies walk to the room list side by side: each step's key to every
-# window, then the step's wait once (tools/xsession.sh's walks).
-walk_to_room_list() {
-    local name
-    sleep 1
-    for name; do press "${WIN[$name]}" z; done
-    sleep 2.2
-    for name; do
-        press "${WIN[$name]}" Down
-        press "${WIN[$name]}" Down
-        press "${WIN[$name]}" z
+# The copies walk to the room list side by side (tools/xsession.sh's walks:
+# title, menu item 2, a character): they take turns, and each one's next
+# step waits for its own last step's animation, not for the others'.
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# turns DELAY_MS KEYS...: every copy, once its last step's wait is over,
+# presses KEYS ("pause": 0.25 s for a dialog to open); its next step is due
+# DELAY_MS after.
+turns() {
+    local delay=$1 name key wait
+    shift
+    for name in "${!DUE[@]}"; do
+        wait=$((DUE[$name] - $(now_ms)))
+        [ $wait -gt 0 ] && sleep "$((wait / 1000)).$(printf '%03d' $((wait % 1000)))"
+        for key; do
+            if [ "$key" = pause ]; then sleep 0.25; else key "$name" "$key"; fi
+        done
+        DUE[$name]=$(($(now_ms) + delay))
     done
-    sleep 8
-    for name; do walk_choose "${WIN[$name]}"; done
-    sleep 2.8
+}
+walk_to_room_list() {
+    turns 2200 z
+    turns 8000 Down Down z
+    turns 2800 z pause Left z
+    turns 0
 }
 
 # --- Four copies at the room list --------------------------------------------
 step "four copies ($kind)"
 # A host with address= has a room to announce without a router; the guests
 # list the stand-in.
-for which in deep:5222:6251 slow:5232:6252; do
-    IFS=: read -r name dport port <<< "$which"
+for which in deep:5222:6251:0,0 slow:5232:6252:700,0; do
+    IFS=: read -r name dport port place <<< "$which"
     copy "$name-host"
     printf 'pname=Hana\r\nname=%sRoom\r\nport=%d\r\nupnp=off\r\naddress=198.51.100.50\r\ndirectory=%s.test:%d\r\n' \
         "$name" "$port" "$name" "$dport" > "${DIR[$name-host]}/RoomConfig.txt"
-    start "$name-host"
+    start "$name-host" "$place"
 done
-for which in deep:5223:6261 slow:5233:6262; do
-    IFS=: read -r name dport port <<< "$which"
+for which in deep:5223:6261:0,560 slow:5233:6262:700,560; do
+    IFS=: read -r name dport port place <<< "$which"
     copy "$name-guest"
     printf 'pname=Kai\r\nport=%d\r\nupnp=off\r\ndirectory=%s.test:%d\r\n' "$port" "$name" "$dport" \
         > "${DIR[$name-guest]}/RoomConfig.txt"
     printf '127.0.0.1:6247\r\n' > "${DIR[$name-guest]}/RoomList.txt"
-    start "$name-guest"
+    start "$name-guest" "$place"
 done
-walk_to_room_list deep-host slow-host deep-guest slow-guest
+walk_to_room_list
 
 # --- Hosts --------------------------------------------------------------------
 step "hosts"
 for name in deep-host slow-host; do
-    press "${WIN[$name]}" Right
-    press "${WIN[$name]}" z
+    key "$name" Right
+    key "$name" z
 done
 wait_for 10 said deep-host "directory deep.test: not reached: it sent what no XMPP server sends (a stanza nested over its depth limit); trying again" ||
     fail "deep-host: no word of the deep stanza"
@@ -296,10 +331,10 @@ grep -q '^connection 1: ClientHello' "$work/slow-guest.log" ||
 
 # A second refresh, and Escape in the middle of it: the slow guest's once
 # its handshake has begun.
-press "${WIN[deep-guest]}" z
+key deep-guest z
 sleep 0.3
 escape deep-guest
-press "${WIN[slow-guest]}" z
+key slow-guest z
 wait_for 3 grep -q '^connection 2: ClientHello' "$work/slow-guest.log" ||
     fail "slow-guest: the second refresh's handshake did not begin"
 escape slow-guest
