@@ -45,13 +45,14 @@ fi
 
 # Escape must end the program within this, from the key down to the
 # process's end, whatever a directory does (main/main.cpp gives the workers
-# what is left of 1.8 s). Measured at the title, with no directory, the
-# program's own exit costs 80-200 ms on Linux and XXX under Wine: no slack
-# is added for either.
+# what is left of 1.8 s). The program's own exit, at the title with no
+# directory, measured 80-200 ms on Linux and 76-168 ms under Wine: no slack
+# is added for Wine.
 escape_limit_ms=2000
-# A refresh gives the directory 2 s from the key press; the wait dialog
-# opens over 8 frames before the refresh begins, and the dialog is looked
-# for in screenshots taken about every XXX ms.
+# A refresh gives the directory 2 s. On top come the key's frame, the wait
+# dialog's opening (8 frames) before the refresh begins and its closing
+# frame, and the interval between the watcher's screenshots: 600 ms is ten
+# frames at the 20 a second a busy machine may fall to, and a screenshot.
 refresh_limit_ms=2600
 
 rm -rf "$artifacts"
@@ -166,32 +167,39 @@ frame() {
     shot "${WIN[$1]}" "$2"
     if [ $kind = windows ]; then client_crop "$2" "$2.crop.png" && mv "$2.crop.png" "$2"; fi
 }
-# focus NAME: the copy's window on top, with the keyboard. Wine gives the
-# keys to the window clicked last (tools/windows/wine.sh), once it has made
-# that window its foreground one: a moment after the click.
+# focus NAME: the copy's window on top, with the keyboard, and a moment for
+# the copy to take the focus before a key comes (as a player's window has
+# it): twice in a dozen runs on a busy machine, a Linux copy focused and
+# sent Escape at once never saw the key, its frames going on. Wine gives
+# the keys to the window clicked last (tools/windows/wine.sh).
 focused=""
 focus() {
     local win=${WIN[$1]}
     xdotool windowraise "$win"
-    if [ $kind = windows ]; then
-        xdotool mousemove --window "$win" 320 300 click 1
-        [ "$focused" = "$1" ] || sleep 0.3
-    fi
-    focused=$1
+    [ $kind = windows ] && xdotool mousemove --window "$win" 320 300 click 1
     xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+    [ "$focused" = "$1" ] || sleep 0.3
+    focused=$1
 }
-# key NAME KEY: a key press in the copy's window (tools/xsession.sh's).
+# key NAME KEY: a key press in the copy's window (tools/xsession.sh's),
+# held a quarter of a second: the game looks at the keys once a frame, and
+# four copies on a busy machine draw slowly.
 key() {
     focus "$1"
-    if [ $kind = windows ]; then x11_press "${WIN[$1]}" "$2"; else press "${WIN[$1]}" "$2"; fi
+    if [ $kind = windows ]; then
+        x11_press "${WIN[$1]}" "$2" 0.25
+    else
+        press "${WIN[$1]}" "$2" 0.25
+    fi
 }
 # key_down NAME KEY: presses KEY in the copy's window as press does, and
-# sets KEY_AT to the time of the key down (ns); the key comes up by itself.
+# sets KEY_AT to the time of the key down (ns); the key comes up by itself
+# 0.25 s later.
 key_down() {
     focus "$1"
     KEY_AT=$(date +%s%N)
     xdotool keydown "$2"
-    (sleep 0.12; xdotool keyup "$2" 2>/dev/null) &
+    (sleep 0.25; xdotool keyup "$2" 2>/dev/null) &
 }
 since_key() { echo $((($(date +%s%N) - KEY_AT) / 1000000)); }
 
@@ -206,7 +214,10 @@ escape() {
     done
     took=$(since_key)
     if kill -0 "${PID[$name]}" 2>/dev/null; then
-        fail "$name: still running 10 s after Escape"
+        fail "$name: still running 10 s after Escape (its window and threads: $artifacts/$name-stuck*)"
+        frame "$name" "$artifacts/$name-stuck.png"
+        gdb -p "${PID[$name]}" -batch -ex 'thread apply all bt' > "$artifacts/$name-stuck.txt" 2>&1
+        kill "${PID[$name]}"
         return
     fi
     wait "${PID[$name]}"

@@ -6,8 +6,8 @@ milliseconds), far more often than a screenshot through ImageMagick.
   dialog_watch.py WINDOW X Y W H KEY LIMIT_MS
 
 The window must have the keyboard (the caller focuses it). Takes a first
-screenshot, presses KEY (xdotool: down, then up 0.12 s later, as a player
-would), then waits until the area (X, Y, W, H in the window's own pixels)
+screenshot, presses KEY (xdotool: down, then up 0.25 s later, long enough
+for a busy program's frame to see it), then waits until the area (X, Y, W, H in the window's own pixels)
 holds more than 100 near-white pixels (every channel above 80 %: the
 dialog's text), then until it holds no more than that. Prints the
 milliseconds from the key down to the first screenshot without the dialog.
@@ -69,7 +69,7 @@ def main():
         sys.exit("the dialog shows before the key")
     pressed = time.monotonic()
     subprocess.run(["xdotool", "keydown", key], check=True)
-    release = subprocess.Popen(["sh", "-c", "sleep 0.12; xdotool keyup " + key])
+    release = subprocess.Popen(["sh", "-c", "sleep 0.25; xdotool keyup " + key])
     shown = False
     try:
         while True:
