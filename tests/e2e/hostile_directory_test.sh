@@ -62,6 +62,7 @@ work=$(mktemp -d)
 chmod 755 "$work"
 pids=()
 declare -A PID WIN DIR DUE
+caller_display=${DISPLAY:-}
 finish() {
     kill "${pids[@]}" 2>/dev/null
     [ $kind = windows ] && wine_server_stop
@@ -74,9 +75,13 @@ finish() {
     done
     cp "$work"/*.log "$artifacts/" 2>/dev/null
     rm -rf "/etc/netns/$ns" "$work"
-    # The shared wineserver again, detached from our streams, or it would
-    # hold a caller's pipe.
-    if [ $kind = windows ]; then wine_server_start </dev/null >/dev/null 2>&1; fi
+    # The shared wineserver again, on the caller's display (the programs
+    # it starts first keep the display they were given), detached from our
+    # streams, or it would hold a caller's pipe.
+    if [ $kind = windows ]; then
+        if [ -n "$caller_display" ]; then export DISPLAY=$caller_display; else unset DISPLAY; fi
+        wine_server_start </dev/null >/dev/null 2>&1
+    fi
 }
 trap finish EXIT
 trap 'exit 143' TERM INT HUP
