@@ -30,6 +30,11 @@ Modes, per connection:
   stall      answers the stream's start, then never again.
   slow REAL_ADDRESS REAL_PORT
         shard 0's occupant list one presence per 100 ms, for 5 s.
+  slowtls    offers STARTTLS (and nothing else), says proceed, takes the
+        client's first TLS record, then answers with a TLS 1.2 ServerHello
+        one byte every 1.9 s (its record header first), never getting
+        further; prints "connection N: ClientHello of B bytes" as it
+        begins to answer.
 
 Prints "ready" once it listens; runs until it is ended. Every connection's
 first bytes are read and answered in order; nothing is kept between
@@ -273,6 +278,42 @@ async def junk(session, head):
 
 
 HOSTILE = {"deep": deep, "wide": wide, "entity": entity, "endless": endless, "garbage": junk}
+
+
+TLS_NS = "urn:ietf:params:xml:ns:xmpp-tls"
+SLOW_TLS_INTERVAL_S = 1.9
+
+
+def server_hello():
+    """A TLS 1.2 ServerHello in its record (RFC 5246 7.4.1.3 and 6.2): no
+    session id, ECDHE-RSA-AES128-GCM-SHA256, no compression, no extensions."""
+    body = b"\x03\x03" + bytes(range(32)) + b"\x00" + b"\xc0\x2f" + b"\x00"
+    handshake = b"\x02" + len(body).to_bytes(3, "big") + body
+    return b"\x16\x03\x03" + len(handshake).to_bytes(2, "big") + handshake
+
+
+async def slow_tls(session, head):
+    await session.send(head + "<stream:features><starttls xmlns='%s'><required/></starttls>"
+                       "</stream:features>" % TLS_NS)
+    await session.expect(r"<starttls[^>]*(/>|>.*?</starttls>)")
+    await session.send("<proceed xmlns='%s'/>" % TLS_NS)
+    # The client's first record (nothing comes before the proceed): its
+    # header's length says where it ends.
+    record = b""
+    while len(record) < 5 or len(record) < 5 + int.from_bytes(record[3:5], "big"):
+        data = await session.reader.read(65536)
+        if not data:
+            raise ConnectionError("closed before its ClientHello")
+        record += data
+    print("connection %d: ClientHello of %d bytes" % (session.n, len(record)), flush=True)
+    for byte in server_hello():
+        session.writer.write(bytes([byte]))
+        await session.writer.drain()
+        await asyncio.sleep(SLOW_TLS_INTERVAL_S)
+    await asyncio.sleep(3600)
+
+
+HOSTILE["slowtls"] = slow_tls
 
 
 async def main():
