@@ -478,6 +478,7 @@ class Announcer : public Client {
       const uint64_t now = nowMs();
       if (ended()) break;
       if (leaveBy == 0 && token.stopRequested()) {
+        if (!signedIn()) break;  // nothing to leave: signing in was not done
         leaveBy = now + kAnnouncerLeaveLimitMs;
         if (signedIn() && joined_) sendLeave(shard_);
         disconnect();
