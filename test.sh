@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the game twice (plain, and with address and
-# undefined-behaviour sanitizers) and runs every test of both builds through
-# CTest on a virtual display of its own. Fails too when the run leaves new or
-# changed files in the work tree outside the build folders and out/.
+# Installs what is missing and runs every test. The Linux program is built
+# twice, plain and with address and undefined-behaviour sanitizers; CTest
+# runs the unit tests of both builds, side by side as the machine's cores
+# allow (those that need the machine to themselves are marked so in
+# tests/CMakeLists.txt), and the end-to-end scripts once, in the sanitizer
+# build. While the tests run, which mostly wait (on the network, timers and
+# the display), the other builds take the cores they leave idle, at the
+# lowest priority: the Windows release, the Debian package with lintian, the
+# fuzz harnesses and their short runs. The checks that need those builds
+# follow the tests. Fails too when the run leaves new or changed files in
+# the work tree outside the build folders and out/, and when a test did not
+# run.
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/setup.sh
 . tools/xsession.sh
 
-need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES
+# Everything every stage needs, installed here and now: the builds beside
+# the tests must never wait for (or fight over) the package manager.
+need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES $WINDOWS_PACKAGES
 need_servers $INTERNET_TEST_PACKAGES $DIRECTORY_TEST_PACKAGES
 need_test_fonts || echo "The comparison with WenQuanYi Zen Hei Sharp will fail without it."
 
@@ -21,13 +31,66 @@ tree_before=$(tree_state 2>/dev/null) || {
     echo "Not a git work tree: the check for files left in the tree is skipped."
 }
 
+stage_started=$SECONDS
+stage() { echo "== $1 =="; stage_started=$SECONDS; }
+stage_took() { echo "   ($1: $((SECONDS - stage_started)) s)"; }
+
 jobs=$(nproc)
+stage "Linux builds"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLORA_TESTS=ON >/dev/null
 cmake --build build -j"$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELLORA_SANITIZE=ON -DVELLORA_TESTS=ON >/dev/null
 cmake --build build-asan -j"$jobs"
+stage_took "builds"
 
-trap stop_display EXIT
+# The builds beside the tests, one after the other, each bounded; each
+# leaves its log and its exit status under build/side/.
+side=$PWD/build/side
+rm -rf "$side"
+mkdir -p "$side"
+side_step() {
+    local name=$1 limit=$2
+    shift 2
+    local began=$SECONDS status=0
+    # timeout leads a process group of its own: its pid ends the step's
+    # every process (see finish).
+    timeout --kill-after=30 "$limit" "$@" >"$side/$name.log" 2>&1 &
+    echo $! >"$side/step.pid"
+    wait $! || status=$?
+    echo "$status $((SECONDS - began))" >"$side/$name.status"
+}
+side_builds() {
+    side_step windows 2400 tools/windows/build.sh
+    side_step package 900 tools/package/deb.sh
+    side_step fuzz 1200 bash -c 'fuzz/run.sh --build-only && fuzz/run.sh -max_total_time=3'
+}
+# side_result NAME TITLE: prints what the step beside the tests said; false
+# when it failed.
+side_result() {
+    local status=1 took=?
+    [ -f "$side/$1.status" ] && read -r status took <"$side/$1.status"
+    echo "== $2 (beside the tests: $took s) =="
+    if [ "$status" != 0 ]; then
+        cat "$side/$1.log" 2>/dev/null
+        echo "$2: FAILED (status $status)"
+        return 1
+    fi
+    grep -v '^$' "$side/$1.log" | tail -n 20
+}
+
+side_pid=""
+finish() {
+    # However the run ends: the builds beside it and the display go with it.
+    if [ -n "$side_pid" ]; then
+        kill "$side_pid" 2>/dev/null || true
+        [ -f "$side/step.pid" ] && kill -- -"$(cat "$side/step.pid")" 2>/dev/null || true
+    fi
+    stop_display
+}
+trap finish EXIT
+nice -n 19 bash -c "$(declare -f side_step side_builds); side=$side; side_builds" &
+side_pid=$!
+
 # Large enough for the doubled window (1280 x 960), which the scaling test
 # reads back as the X server shows it.
 XVFB_SCREEN=1920x1080x24 start_display
@@ -42,10 +105,11 @@ ran_all() {
         return 1
     fi
 }
-echo "== Tests =="
-ctest --test-dir build --output-on-failure | tee build/ctest.log || status=1
+stage "Unit tests"
+ctest --test-dir build -j"$jobs" -LE e2e --output-on-failure | tee build/ctest.log || status=1
 ran_all build/ctest.log || status=1
-echo "== Tests with sanitizers =="
+stage_took "unit tests"
+stage "Unit tests and end-to-end scripts with sanitizers"
 # The GL driver, X and fontconfig keep allocations until exit by design; only
 # leaks of our own code count. The leak check's record of dynamic TLS blocks
 # (from its __tls_get_addr hook) is garbage for a library the GL driver loads
@@ -55,28 +119,41 @@ echo "== Tests with sanitizers =="
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0" \
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
-    ctest --test-dir build-asan --output-on-failure | tee build-asan/ctest.log || status=1
+    ctest --test-dir build-asan -j"$jobs" --output-on-failure | tee build-asan/ctest.log || status=1
 ran_all build-asan/ctest.log || status=1
+stage_took "sanitizer tests"
 
-echo "== Fuzz harnesses (a few seconds each) =="
-fuzz/run.sh -max_total_time=3 || status=1
+stage "Waiting for the builds beside the tests"
+# Bounded by the steps' own limits.
+wait "$side_pid" || true
+side_pid=""
+stage_took "waited"
 
-echo "== Debian package =="
-# Built and checked with lintian (tools/package/deb.sh), then unpacked into a
-# throw-away root and its launcher run from there as two players.
-package_started=$SECONDS
-{ tools/package/deb.sh && tests/package/unpacked_test.sh out/vellora_"$VELLORA_VERSION"_*.deb; } ||
+side_result fuzz "Fuzz harnesses (a few seconds each)" || status=1
+
+# Built and checked with lintian (tools/package/deb.sh) beside the tests,
+# then unpacked into a throw-away root and its launcher run from there as
+# two players.
+if side_result package "Debian package"; then
+    stage "Debian package unpacked"
+    tests/package/unpacked_test.sh out/vellora_"$VELLORA_VERSION"_*.deb || status=1
+    stage_took "package check"
+else
     status=1
-echo "   (package stage: $((SECONDS - package_started)) s)"
+fi
 
-echo "== Windows build under Wine =="
-# The Windows release and the reliable subset of its checks, with the Linux
-# build above as the other side of the net battle (tools/windows/check.sh).
-# Bounded as a whole, besides every wait inside it.
-windows_started=$SECONDS
-VELLORA_LINUX_GAME=$PWD/build/vellora timeout --kill-after=30 1800 \
-    tools/windows/build.sh --ci || status=1
-echo "   (Windows stage: $((SECONDS - windows_started)) s)"
+# The Windows release built beside the tests; its checks under Wine, with
+# the Linux build above as the other side of the net battle
+# (tools/windows/check.sh --ci). Bounded as a whole, besides every wait
+# inside it.
+if side_result windows "Windows build"; then
+    stage "Windows build under Wine"
+    VELLORA_LINUX_GAME=$PWD/build/vellora timeout --kill-after=30 1800 \
+        tools/windows/check.sh --ci || status=1
+    stage_took "Windows checks"
+else
+    status=1
+fi
 
 if [ $tree_checked -eq 1 ]; then
     left=$(comm -13 <(sort <<<"$tree_before") <(tree_state | sort))
