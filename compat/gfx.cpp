@@ -191,6 +191,24 @@ struct MidpointCircle {
   int dSe;
 };
 
+// SDL_gfx's checks before a circle, in its order (an empty clip rectangle
+// first). True when the circle is to be drawn; else false with the call's
+// result (a circle of radius 0 is its centre pixel, drawn here).
+bool circleDue(const Canvas& canvas, Sint16 x, Sint16 y, Sint16 rad, int& result) {
+  SDL_Surface* const dst = canvas.surface();
+  result = 0;
+  if (!canvas.ready()) {
+    if (dst == nullptr) result = -1;
+    return false;
+  }
+  if (rad < 0) {
+    result = -1;
+    return false;
+  }
+  if (rad == 0) pixel(dst, x, y, canvas.paint());
+  return rad > 0 && boxReachesClip(dst, x, y, rad, rad);
+}
+
 }  // namespace
 
 extern "C" int boxRGBA(SDL_Surface* dst, Sint16 x1, Sint16 y1, Sint16 x2, Sint16 y2, Uint8 r,
@@ -208,16 +226,10 @@ extern "C" int boxRGBA(SDL_Surface* dst, Sint16 x1, Sint16 y1, Sint16 x2, Sint16
 
 extern "C" int circleRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rad, Uint8 r, Uint8 g,
                           Uint8 b, Uint8 a) {
-  // An empty clip rectangle is checked first, as SDL_gfx does.
   Canvas canvas(dst, r, g, b, a);
-  if (!canvas.ready()) return dst == nullptr ? -1 : 0;
-  if (rad < 0) return -1;
+  int result = 0;
+  if (!circleDue(canvas, x, y, rad, result)) return result;
   const Paint& p = canvas.paint();
-  if (rad == 0) {
-    pixel(dst, x, y, p);
-    return 0;
-  }
-  if (!boxReachesClip(dst, x, y, rad, rad)) return 0;
   MidpointCircle m(rad);
   do {
     if (m.cx > 0) {
@@ -247,16 +259,10 @@ extern "C" int circleRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rad, Uint
 // the spans at y +- cx when cx does.
 extern "C" int filledCircleRGBA(SDL_Surface* dst, Sint16 x, Sint16 y, Sint16 rad, Uint8 r, Uint8 g,
                                 Uint8 b, Uint8 a) {
-  // An empty clip rectangle is checked first, as SDL_gfx does.
   Canvas canvas(dst, r, g, b, a);
-  if (!canvas.ready()) return dst == nullptr ? -1 : 0;
-  if (rad < 0) return -1;
+  int result = 0;
+  if (!circleDue(canvas, x, y, rad, result)) return result;
   const Paint& p = canvas.paint();
-  if (rad == 0) {
-    pixel(dst, x, y, p);
-    return 0;
-  }
-  if (!boxReachesClip(dst, x, y, rad, rad)) return 0;
   MidpointCircle m(rad);
   int drawnCy = -1;
   int drawnCx = -1;

@@ -3,6 +3,7 @@
 # sanitizers) in build-fuzz and runs each one from its seed corpus.
 #
 #   fuzz/run.sh [-runs=N | -max_total_time=SECONDS] [harness ...]
+#   fuzz/run.sh --build-only [harness ...]
 #
 # Default: -runs=20000 for every harness. Inputs found along the way go to
 # build-fuzz/corpus/<harness> (the committed seeds under fuzz/corpus are only
@@ -12,7 +13,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 limit="-runs=20000"
-if [[ $# -gt 0 && $1 == -* ]]; then
+build_only=0
+if [[ $# -gt 0 && $1 == --build-only ]]; then
+    build_only=1
+    shift
+elif [[ $# -gt 0 && $1 == -* ]]; then
     limit=$1
     shift
 fi
@@ -31,6 +36,7 @@ cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWith
 targets=()
 for h in "${harnesses[@]}"; do targets+=("${h}_fuzzer"); done
 cmake --build build-fuzz -j"${FUZZ_JOBS:-2}" --target "${targets[@]}" >/dev/null
+[ $build_only -eq 1 ] && exit 0
 
 mkdir -p build-fuzz/crashes
 status=0

@@ -11,23 +11,11 @@
 #include <cstring>
 #include <string>
 
+#include "platform/codepage_sink.h"
 #include "platform/platform.h"
 
 namespace platform {
 namespace {
-
-// Appends one byte to the output, counting every byte even past the end so
-// the caller learns the full length.
-struct Sink {
-  char* out;
-  size_t capacity;
-  size_t length = 0;
-  void put(const char* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i, ++length) {
-      if (out != nullptr && length < capacity) out[length] = bytes[i];
-    }
-  }
-};
 
 // Converts between any two character sets iconv knows, with the contract
 // of convertCodePage.

@@ -9,25 +9,13 @@
 #include <cstring>
 #include <string>
 
+#include "platform/codepage_sink.h"
 #include "platform/platform.h"
 
 namespace platform {
 namespace {
 
 constexpr UINT kShiftJis = 932;
-
-// Appends bytes to the output, counting every byte even past the end so the
-// caller learns the full length.
-struct Sink {
-  char* out;
-  size_t capacity;
-  size_t length = 0;
-  void put(const char* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i, ++length) {
-      if (out != nullptr && length < capacity) out[length] = bytes[i];
-    }
-  }
-};
 
 // Bytes at the start of text that the source page reads as one character:
 // 1 or 2 for Shift-JIS, 1 to 4 for UTF-8. 0 when they are no character

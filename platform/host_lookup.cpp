@@ -1,16 +1,20 @@
-// Host name lookups that nobody waits for: a queue served by a bounded set
-// of threads, since the system's resolver call blocks and offers no time
-// limit of its own. The same on every platform; the resolver call itself
-// (systemNameLookup) and the numeric forms are the platform's.
+// Host name lookups that nobody waits for: a queue served by at most
+// kLookupThreads workers (platform/worker.h), since the system's resolver
+// call blocks and offers no time limit of its own. A worker serves the queue
+// in order and ends once it has had nothing to do for kIdleEndMs, or when
+// asked to stop (the program's end); one held by a resolver that does not
+// answer is left to finish by itself. The same on every platform; the
+// resolver call itself (systemNameLookup) and the numeric forms are the
+// platform's.
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "platform/net_socket.h"
+#include "platform/worker.h"
 
 namespace platform {
 
@@ -27,23 +31,28 @@ struct HostLookup::Job {
 
 namespace {
 
+// How long a lookup worker waits for work before it ends.
+constexpr uint64_t kIdleEndMs = 500;
+
 uint64_t nowMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
 }
 
-// Shared by every lookup and the threads. Made once and never destroyed:
-// the threads are detached and may outlive everything else.
+// Shared by every lookup and the workers. Made once and never destroyed: a
+// worker left to finish a lookup may outlive everything else.
 struct Pool {
   std::mutex mutex;
   std::condition_variable work;     // a job was queued
   std::condition_variable settled;  // a job finished
   std::deque<std::shared_ptr<HostLookup::Job>> queue;
-  int threads = 0;
-  int idle = 0;
-  int pending = 0;          // queued or running jobs, given up or not
-  uint64_t lastFinish = 0;  // when a lookup last finished
+  std::array<Worker, kLookupThreads> workers;
+  std::array<bool, kLookupThreads> serving{};  // the slot's worker serves the queue
+  int servingCount = 0;                        // slots serving
+  int idle = 0;                                // workers waiting for work
+  int pending = 0;                             // queued or running jobs, given up or not
+  uint64_t lastFinish = 0;                     // when a lookup last finished
 };
 
 Pool& pool() {
@@ -51,32 +60,63 @@ Pool& pool() {
   return *shared;
 }
 
-}  // namespace
+// Runs one job with the pool's lock released.
+void runJob(Pool& p, std::unique_lock<std::mutex>& lock, HostLookup::Job& job) {
+  job.state = HostLookup::Job::State::Running;
+  job.startedAt = nowMs();
+  lock.unlock();
+  LookupAnswer answer;
+  const bool found = job.lookup(job.name.c_str(), answer) && answer.count > 0;
+  lock.lock();
+  job.found = found;
+  job.answer = answer;
+  job.state = HostLookup::Job::State::Done;
+  p.lastFinish = nowMs();
+  --p.pending;
+  p.settled.notify_all();
+}
 
-// One lookup thread: takes the queue in order, forever.
-static void serveLookups() {
+// The job of the worker in slot: takes the queue in order until it is asked
+// to stop or has been idle for kIdleEndMs; then frees its slot and lets its
+// worker go, to be joined by the next reapWorkers.
+void serveLookups(size_t slot, const StopToken& token) {
   Pool& p = pool();
   std::unique_lock<std::mutex> lock(p.mutex);
-  for (;;) {
-    ++p.idle;
-    p.work.wait(lock, [&p] { return !p.queue.empty(); });
-    --p.idle;
+  uint64_t idleSince = nowMs();
+  while (!token.stopRequested()) {
+    if (p.queue.empty()) {
+      if (nowMs() - idleSince >= kIdleEndMs) break;
+      ++p.idle;
+      p.work.wait_for(lock, std::chrono::milliseconds(kWorkerTurnMs));
+      --p.idle;
+      continue;
+    }
     const std::shared_ptr<HostLookup::Job> job = p.queue.front();
     p.queue.pop_front();
-    job->state = HostLookup::Job::State::Running;
-    job->startedAt = nowMs();
-    lock.unlock();
-    LookupAnswer answer;
-    const bool found = job->lookup(job->name.c_str(), answer) && answer.count > 0;
-    lock.lock();
-    job->found = found;
-    job->answer = answer;
-    job->state = HostLookup::Job::State::Done;
-    p.lastFinish = nowMs();
-    --p.pending;
-    p.settled.notify_all();
+    runJob(p, lock, *job);
+    idleSince = nowMs();
   }
+  p.serving[slot] = false;
+  --p.servingCount;
+  p.workers[slot].release();
 }
+
+// Starts a worker in a free slot. Called with the pool's lock held; false
+// when no slot is free or the system gives no thread.
+bool addWorker(Pool& p) {
+  for (size_t slot = 0; slot < p.serving.size(); ++slot) {
+    if (p.serving[slot]) continue;
+    if (!p.workers[slot].start([slot](const StopToken& token) { serveLookups(slot, token); })) {
+      return false;
+    }
+    p.serving[slot] = true;
+    ++p.servingCount;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 LookupAnswer interleaveFamilies(const Address* addresses, size_t count) {
   LookupAnswer answer;
@@ -137,21 +177,14 @@ void HostLookup::start(const char* name, NameLookup lookup) {
   const std::lock_guard<std::mutex> lock(p.mutex);
   p.queue.push_back(job);
   ++p.pending;
-  // A thread more while the queue holds more lookups than threads wait for
-  // work (one that was woken may not have taken its job yet).
-  if (p.queue.size() > static_cast<size_t>(p.idle) && p.threads < kLookupThreads) {
-    try {
-      std::thread(serveLookups).detach();
-      ++p.threads;
-    } catch (const std::system_error&) {
-      // No thread to be had: the threads there are serve the queue.
-      if (p.threads == 0) {
-        p.queue.pop_back();
-        --p.pending;
-        settled_ = Lookup::NotFound;
-        return;
-      }
-    }
+  // A worker more while the queue holds more lookups than workers wait for
+  // work (one that was woken may not have taken its job yet). With no worker
+  // to be had, the workers there are serve the queue.
+  if (p.queue.size() > static_cast<size_t>(p.idle) && !addWorker(p) && p.servingCount == 0) {
+    p.queue.pop_back();
+    --p.pending;
+    settled_ = Lookup::NotFound;
+    return;
   }
   p.work.notify_one();
   job_ = std::move(job);

@@ -6,34 +6,16 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/net_socket.h"
 #include "platform/socket_address.h"
+#include "platform/system_lookup.h"
 
 namespace platform {
-bool systemNameLookup(const char* name, LookupAnswer& answer) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* results = nullptr;
-  answer = LookupAnswer{};
-  if (getaddrinfo(name, nullptr, &hints, &results) != 0) return false;
-  std::array<Address, kMaxSystemAddresses> all{};
-  size_t count = 0;
-  for (const addrinfo* it = results; it != nullptr; it = it->ai_next) {
-    if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
-    Address found = fromSystem(it->ai_addr);
-    found.port = 0;
-    count = addUnique(all.data(), count, all.size(), found);
-  }
-  freeaddrinfo(results);
-  answer = interleaveFamilies(all.data(), count);
-  return answer.count > 0;
-}
+bool systemNameLookup(const char* name, LookupAnswer& answer) { return resolveName(name, answer); }
 
 bool parseNumericAddress(const char* text, Address& address) {
   if (text == nullptr) return false;

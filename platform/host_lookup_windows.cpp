@@ -7,13 +7,13 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/net_socket.h"
 #include "platform/socket_address.h"
+#include "platform/system_lookup.h"
 
 namespace platform {
 namespace {
@@ -76,22 +76,7 @@ bool parseV4(const char* text, uint32_t& host) {
 bool systemNameLookup(const char* name, LookupAnswer& answer) {
   answer = LookupAnswer{};
   if (!startWinsock()) return false;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* results = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &results) != 0) return false;
-  std::array<Address, kMaxSystemAddresses> all{};
-  size_t count = 0;
-  for (const addrinfo* it = results; it != nullptr; it = it->ai_next) {
-    if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
-    Address found = fromSystem(it->ai_addr);
-    found.port = 0;
-    count = addUnique(all.data(), count, all.size(), found);
-  }
-  freeaddrinfo(results);
-  answer = interleaveFamilies(all.data(), count);
-  return answer.count > 0;
+  return resolveName(name, answer);
 }
 
 bool parseNumericAddress(const char* text, Address& address) {

@@ -195,13 +195,15 @@ using NameLookup = bool (*)(const char* name, LookupAnswer& answer);
 bool systemNameLookup(const char* name, LookupAnswer& answer);
 
 // Host name lookups that nobody waits for: each runs on one of at most
-// kLookupThreads threads of the platform layer; lookups started while all
-// of them are busy wait in a queue, in order, and none is dropped. A lookup
-// gives up (TimedOut) once it has run for kLookupLimitMs without an answer,
-// or has waited in the queue kLookupLimitMs since any lookup last finished
-// (the resolver has stopped answering: its threads are all held by lookups
-// already given up). A lookup given up is left to finish by itself on its
-// thread; one given up while still queued never runs.
+// kLookupThreads workers of the platform layer (platform/worker.h, so the
+// program's end, stopAllWorkers, sees them; an idle one ends by itself);
+// lookups started while all of them are busy wait in a queue, in order, and
+// none is dropped. A lookup gives up (TimedOut) once it has run for
+// kLookupLimitMs without an answer, or has waited in the queue
+// kLookupLimitMs since any lookup last finished (the resolver has stopped
+// answering: its workers are all held by lookups already given up). A
+// lookup given up is left to finish by itself on its worker; one given up
+// while still queued never runs.
 inline constexpr int kLookupThreads = 16;
 inline constexpr uint32_t kLookupLimitMs = 1000;
 // Lookups started and not yet finished or dropped from the queue (running,
@@ -225,11 +227,11 @@ class HostLookup {
   // Forgets the lookup (a running one finishes by itself).
   void abandon();
 
-  // One lookup as the queue and its threads see it.
+  // One lookup as the queue and its workers see it.
   struct Job;
 
  private:
-  std::shared_ptr<Job> job_;  // shared with the lookup threads' queue
+  std::shared_ptr<Job> job_;  // shared with the lookup workers' queue
   Lookup settled_ = Lookup::Pending;
   LookupAnswer answer_;
 };

@@ -75,10 +75,6 @@ inline bool parseZoneNumber(const std::string& zone, uint32_t& scope) {
   return true;
 }
 
-// Most addresses of one lookup read from the system's answer, before
-// interleaveFamilies keeps the first kMaxLookupAddresses of them.
-inline constexpr size_t kMaxSystemAddresses = 64;
-
 // Appends address to list[0..count) unless it is there already or the list
 // holds capacity; returns the new count.
 inline size_t addUnique(Address* list, size_t count, size_t capacity, const Address& address) {

@@ -194,6 +194,18 @@ SDL_Surface* readTexture(const GfxImage& image) {
   return out;
 }
 
+// Gives the image a new texture of its surface's pixels, with the surface's
+// size and the rows it shows.
+void textureFromSurface(GfxImage& image) {
+  float extents[2] = {image.texExtentU, image.texExtentV};
+  image.texture = createTexture(image.surface, extents, image.exactSize);
+  image.texExtentU = extents[0];
+  image.texExtentV = extents[1];
+  image.width = static_cast<uint16_t>(image.surface->w);
+  image.height = static_cast<uint16_t>(image.surface->h);
+  noteVisiblePixels(image);
+}
+
 }  // namespace
 
 GfxImage::GfxImage() { liveImages().push_back(this); }
@@ -259,13 +271,7 @@ void loadImage(GfxImage& image, const char* path) {
   // The software back end keeps the surface and leaves size and extents.
   if (image.surface == nullptr || !glMode()) return;
   deleteTexture(image.texture);
-  float extents[2] = {image.texExtentU, image.texExtentV};
-  image.texture = createTexture(image.surface, extents, image.exactSize);
-  image.texExtentU = extents[0];
-  image.texExtentV = extents[1];
-  image.width = static_cast<uint16_t>(image.surface->w);
-  image.height = static_cast<uint16_t>(image.surface->h);
-  noteVisiblePixels(image);
+  textureFromSurface(image);
   freeSurface(image.surface);
 }
 
@@ -327,13 +333,7 @@ void refreshTexture(GfxImage& image) {
   image.stale = 0;
   if (image.surface == nullptr) return;
   if (image.texture == 0) {
-    float extents[2] = {image.texExtentU, image.texExtentV};
-    image.texture = createTexture(image.surface, extents, image.exactSize);
-    image.texExtentU = extents[0];
-    image.texExtentV = extents[1];
-    image.width = static_cast<uint16_t>(image.surface->w);
-    image.height = static_cast<uint16_t>(image.surface->h);
-    noteVisiblePixels(image);
+    textureFromSurface(image);
     return;
   }
   const int potWidth = textureSide(image.surface->w, image.exactSize);

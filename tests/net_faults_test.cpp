@@ -18,6 +18,7 @@
 
 #include "net/room_query.h"
 #include "platform/net_socket.h"
+#include "platform/worker.h"
 #include "support/net_test_peers.h"
 
 namespace {
@@ -414,6 +415,10 @@ TEST_F(Faults, ResolverThatStopsAnsweringHoldsNobodyUp) {
     const std::lock_guard<std::mutex> lock(stalled.mutex);
     EXPECT_EQ(stalled.calls, platform::kLookupThreads);
     EXPECT_EQ(platform::pendingLookups(), platform::kLookupThreads);
+    // They run on workers, which the program's end waits for its bound and
+    // no longer.
+    EXPECT_EQ(platform::liveWorkers(), platform::kLookupThreads);
+    EXPECT_FALSE(platform::stopAllWorkers(200));
     stalled.open = true;
   }
   stalled.released.notify_all();
@@ -422,6 +427,11 @@ TEST_F(Faults, ResolverThatStopsAnsweringHoldsNobodyUp) {
   EXPECT_EQ(lookUp("stalled.example", host, 5000, stalledLookup), platform::Lookup::Found);
   EXPECT_EQ(host, 0x7F000001u);
   EXPECT_TRUE(waitForNoPendingLookups());
+  // Left idle, the workers end by themselves.
+  for (int i = 0; i < 300 && (platform::reapWorkers(), platform::liveWorkers() > 0); ++i) {
+    SDL_Delay(10);
+  }
+  EXPECT_EQ(platform::liveWorkers(), 0);
 
   // A room list entry whose name cannot be found is an unanswered room,
   // reported as a failed lookup.

@@ -1,18 +1,27 @@
-// The cheaper ways the GL primitives draw must light exactly the pixels of
-// the plain immediate-mode drawing they stand for. Each case draws the plain
-// way and the primitive's way over the same busy background and compares the
-// whole frame read back. The screen layer must put back exactly what it
-// captured.
+// The cheaper ways the GL primitives draw must light exactly the pixels
+// they are defined to light, blended as GL blends. A filled circle is one
+// vertical GL line per column (from (cx + i, cy - h) to (cx + i, cy + h),
+// h = sqrt(r^2 - i^2), both ends truncated toward zero, for i from -r to
+// r - 1; such a line lights column cx + i - 1, rows top to bottom - 1); a
+// rectangle its pixels; an opaque fill replaces them, an invisible one leaves
+// them. Each case draws over a busy background and compares the whole frame
+// read back with that background where nothing is covered and with the
+// same colour filled over the whole screen where it is. A picture with its
+// transparent margins left out draws as the same picture drawn whole. The
+// screen layer must put back exactly what it captured.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "render/draw.h"
 #include "render/image.h"
 #include "render/layer.h"
 #include "render/video.h"
-#include "support/plain_draw.h"
+#include "support/frames.h"
 #include "support/test_support.h"
 
 namespace {
@@ -21,6 +30,27 @@ using testsupport::firstDifference;
 using testsupport::Frame;
 using testsupport::paintBackground;
 using testsupport::readFrame;
+
+// The background where nothing is covered, the same background filled with
+// the draw colour where something is: rows [top, bottom) of column x (window
+// coordinates, y down) as rows(x, top, bottom) gives them.
+template <typename Rows>
+Frame expectedFill(Rows rows) {
+  paintBackground();
+  Frame want = readFrame();
+  render::fillRect(0, 0, 640, 480);
+  const Frame filled = readFrame();
+  for (int x = 0; x < 640; ++x) {
+    int top = 0;
+    int bottom = 0;
+    rows(x, top, bottom);
+    for (int y = std::max(top, 0); y < std::min(bottom, 480); ++y) {
+      const size_t i = (static_cast<size_t>(479 - y) * 640 + x) * 4;
+      std::copy(&filled[i], &filled[i + 4], &want[i]);
+    }
+  }
+  return want;
+}
 
 class FastPaths : public ::testing::Test {
  protected:
@@ -33,11 +63,12 @@ class FastPaths : public ::testing::Test {
     render::testing::mutableVideo().drawEnabled = true;
   }
 
-  // Draws `plain` and `fast` over the background; the frames must be equal.
-  template <typename Plain, typename Fast>
-  void expectSamePixels(Plain plain, Fast fast, const std::string& what) {
+  // Draws `reference` and `fast` over the background; the frames must be
+  // equal.
+  template <typename Reference, typename Fast>
+  void expectSamePixels(Reference reference, Fast fast, const std::string& what) {
     paintBackground();
-    plain();
+    reference();
     const Frame want = readFrame();
     paintBackground();
     fast();
@@ -58,10 +89,17 @@ TEST_F(FastPaths, FilledCircleLightsTheLinesPixels) {
     for (const auto& c : centres) {
       const float alpha = kAlphas[index++ % 6];
       render::setDrawColor(0.7f, 1.0f, 0.5f, alpha);
-      expectSamePixels([&] { testsupport::plainCircle(c[0], c[1], r); },
-                       [&] { render::fillCircle(c[0], c[1], r); },
-                       "r " + std::to_string(r) + " at " + std::to_string(c[0]) + "," +
-                           std::to_string(c[1]) + " alpha " + std::to_string(alpha));
+      const Frame want = expectedFill([&](int x, int& top, int& bottom) {
+        const int i = x + 1 - c[0];
+        if (i < -r || i >= r) return;
+        const double h = std::sqrt(static_cast<double>(r) * r - static_cast<double>(i) * i);
+        top = static_cast<int>(c[1] - h);
+        bottom = static_cast<int>(c[1] + h);
+      });
+      paintBackground();
+      render::fillCircle(c[0], c[1], r);
+      EXPECT_EQ(firstDifference(readFrame(), want), "")
+          << "r " << r << " at " << c[0] << "," << c[1] << " alpha " << alpha;
     }
   }
 }
@@ -71,10 +109,33 @@ TEST_F(FastPaths, OpaqueAndInvisibleFillsLightTheBlendedPixels) {
   for (const auto& q : rects) {
     for (const float alpha : kAlphas) {
       render::setDrawColor(0.3f, 0.6f, 0.1f, alpha);
-      expectSamePixels([&] { testsupport::plainRect(q[0], q[1], q[2], q[3]); },
-                       [&] { render::fillRect(q[0], q[1], q[2], q[3]); },
-                       "rect " + std::to_string(q[0]) + "," + std::to_string(q[1]) + " alpha " +
-                           std::to_string(alpha));
+      const Frame want = expectedFill([&](int x, int& top, int& bottom) {
+        if (x < q[0] || x >= q[0] + q[2]) return;
+        top = q[1];
+        bottom = q[1] + q[3];
+      });
+      paintBackground();
+      render::fillRect(q[0], q[1], q[2], q[3]);
+      EXPECT_EQ(firstDifference(readFrame(), want), "")
+          << "rect " << q[0] << "," << q[1] << " alpha " << alpha;
+    }
+  }
+  // Whatever lay under them, an opaque fill leaves its colour (as GL stores
+  // it) and an invisible one leaves the background.
+  for (const float alpha : kAlphas) {
+    render::setDrawColor(0.3f, 0.6f, 0.1f, alpha);
+    paintBackground();
+    const Frame ground = readFrame();
+    render::fillRect(0, 0, 640, 480);
+    const Frame got = readFrame();
+    if (alpha <= 0) {
+      EXPECT_EQ(firstDifference(got, ground), "") << alpha;
+    }
+    if (alpha < 1) continue;
+    for (size_t i = 0; i < got.size(); i += 4) {
+      ASSERT_LE(std::abs(got[i] - 76.5), 1) << alpha;
+      ASSERT_LE(std::abs(got[i + 1] - 153.0), 1) << alpha;
+      ASSERT_LE(std::abs(got[i + 2] - 25.5), 1) << alpha;
     }
   }
 }
@@ -169,6 +230,14 @@ TEST_F(FastPaths, TransparentMarginsLeftOutChangeNoPixel) {
       render::putPixel(s, x, y, SDL_MapRGBA(s->format, 255, 255, 255, a));
     }
   }
+  // The same texels drawn whole: without the record of its visible pixels
+  // nothing is left out.
+  render::GfxImage whole;
+  whole.surface = render::createSurface(40, 30, 0);
+  SDL_SetAlpha(picture.surface, 0, 0);
+  SDL_BlitSurface(picture.surface, nullptr, whole.surface, nullptr);
+  render::loadImage(whole, nullptr);
+  whole.visibleRows.clear();
   render::loadImage(picture, nullptr);
   ASSERT_EQ(picture.visibleRows.size(), 30u);
   const int sources[][4] = {{0, 0, 40, 30}, {10, 0, 10, 10}, {0, 10, 10, 10}, {0, 20, 10, 10},
@@ -179,12 +248,11 @@ TEST_F(FastPaths, TransparentMarginsLeftOutChangeNoPixel) {
   for (const auto& src : sources) {
     for (const auto& sc : scales) {
       render::setDrawScale(sc[0], sc[1], static_cast<uint8_t>(sc[2]));
-      expectSamePixels(
-          [&] { testsupport::plainImage(97, 61, picture, src[0], src[1], src[2], src[3]); },
-          [&] { render::drawImage(97, 61, &picture, src[0], src[1], src[2], src[3]); },
-          "source " + std::to_string(src[0]) + "," + std::to_string(src[1]) + " " +
-              std::to_string(src[2]) + "x" + std::to_string(src[3]) + " scale " +
-              std::to_string(sc[0]) + "," + std::to_string(sc[1]));
+      expectSamePixels([&] { render::drawImage(97, 61, &whole, src[0], src[1], src[2], src[3]); },
+                       [&] { render::drawImage(97, 61, &picture, src[0], src[1], src[2], src[3]); },
+                       "source " + std::to_string(src[0]) + "," + std::to_string(src[1]) + " " +
+                           std::to_string(src[2]) + "x" + std::to_string(src[3]) + " scale " +
+                           std::to_string(sc[0]) + "," + std::to_string(sc[1]));
     }
   }
 }

@@ -15,7 +15,7 @@
 #include "scenes/options_scene.h"
 #include "scenes/title_scene.h"
 #include "support/game_fixture.h"
-#include "support/plain_draw.h"
+#include "support/frames.h"
 #include "support/test_support.h"
 
 using namespace app;

@@ -7,7 +7,7 @@
 #include "render/layer.h"
 #include "scenes/title_scene.h"
 #include "support/game_fixture.h"
-#include "support/plain_draw.h"
+#include "support/frames.h"
 #include "support/test_support.h"
 
 using namespace app;
