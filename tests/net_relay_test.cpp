@@ -12,9 +12,10 @@
 // nothing, bounded memory and a reason, and the program's end its bound.
 //
 // Two network namespaces: the server machine (198.51.100.30: dir.test and
-// its relay; .31: the foul relays) and this machine (198.51.100.11), where
-// the test runs itself again. Linux only; needs root, prosody, coturn,
-// python3 and openssl (skipped, saying why, without them).
+// its relay; .31: the foul relays; .32: ej.test, ejabberd with the same
+// relay) and this machine (198.51.100.11), where the test runs itself
+// again. Linux only; needs root, prosody, coturn, python3 and openssl
+// (skipped, saying why, without them; the ejabberd case without ejabberd).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,7 @@ bool inside() { return std::getenv(kInside) != nullptr; }
 
 constexpr char kServerAddress[] = "198.51.100.30";  // dir.test and its relay
 constexpr char kFoulAddress[] = "198.51.100.31";    // the foul relays
+constexpr char kEjabberdAddress[] = "198.51.100.32";  // ej.test
 constexpr char kThisAddress[] = "198.51.100.11";    // host and guest
 constexpr uint16_t kRoomPort = 23711;
 enum FoulPort : uint16_t {
@@ -107,6 +109,13 @@ class Servers : public ::testing::Environment {
       why = "coturn did not start";
       return;
     }
+    // ejabberd for ej.test, handing out credentials for the same relay.
+    ejabberd = quietly("command -v ejabberdctl") &&
+               quietly(std::string("VELLORA_RELAY_HOST=") + kServerAddress +
+                       " bash -c '. tests/support/ejabberd.sh && ejabberd_cluster " + dir +
+                       "/ej ej1=" + kEjabberdAddress + " && ejabberd_start " + serverNs() + " " +
+                       dir + "/ej/n1 ej1 ej.test none && ejabberd_make_rooms " + dir +
+                       "/ej/n1 ej.test'");
     for (const auto& [port, mode] : std::vector<std::pair<FoulPort, const char*>>{
              {kGarbagePort, "garbage"},
              {kOversizedPort, "oversized"},
@@ -127,6 +136,8 @@ class Servers : public ::testing::Environment {
     if (!inside()) return;
     stopRelay();
     quietly("bash tests/support/directory.sh stop " + scratch() + "/data");
+    quietly("bash -c '. tests/support/ejabberd.sh && EJABBERD_DIR=" + scratch() +
+            "/ej && ejabberd_stop " + scratch() + "/ej/n1'");
   }
   static bool startRelay() {
     return quietly("bash tests/support/relay.sh start " + serverNs() + " " + kServerAddress +
@@ -135,14 +146,15 @@ class Servers : public ::testing::Environment {
   static void stopRelay() { quietly("bash tests/support/relay.sh stop " + scratch() + "/relay"); }
 
   std::string why;
+  bool ejabberd = false;
   std::vector<std::unique_ptr<ChildProcess>> fouls;
 };
 
 Servers* environment = nullptr;
 
-net::DirectoryServer directory() {
+net::DirectoryServer directory(const char* domain = "dir.test") {
   net::DirectoryServer server;
-  EXPECT_TRUE(net::parseDirectoryServer("dir.test", server));
+  EXPECT_TRUE(net::parseDirectoryServer(domain, server));
   return server;
 }
 
@@ -181,10 +193,10 @@ class RelayTest : public nettest::NetTest {
   }
   // The room opened as a host of a router that opens nothing: upnp=off,
   // no address=, relay= left at its default.
-  void open() {
+  void open(const char* domain = "dir.test") {
     net::HostReachSettings settings;
     settings.upnp = false;
-    settings.directory = directory();
+    settings.directory = directory(domain);
     presence.open(facts(), settings);
   }
   // One frame of the host's lobby as the scene runs it; the longest gap
@@ -212,16 +224,23 @@ class RelayTest : public nettest::NetTest {
                        [&part](const std::string& l) { return l.find(part) != std::string::npos; });
   }
   bool relayed() { return presence.reach().reach == internet::Reach::Relayed; }
+  // Every console line so far, for a failure's message.
+  std::string told() const {
+    std::string all;
+    for (const std::string& l : lines) all += "\n  " + l;
+    return all;
+  }
   bool announced() {
     return presence.announcer().state() == internet::DirectoryAnnouncer::State::Announced;
   }
 
   // One refresh through the directory, the host's lobby framed alongside:
   // the rooms shown.
-  std::vector<RoomRecord> refresh(internet::DirectoryBrowse& browse) {
+  std::vector<RoomRecord> refresh(internet::DirectoryBrowse& browse,
+                                  const char* domain = "dir.test") {
     net::RoomRefresh refresh;
     refresh.start(nullptr, 0, kAnswerMs, false);
-    browse.start(directory());
+    browse.start(directory(domain));
     refresh.browse(&browse);
     const uint64_t until = nowMs() + 10000;
     while (!refresh.step() && nowMs() < until) frame();
@@ -266,8 +285,7 @@ size_t plainQuery(const platform::Address& at) {
 
 TEST_F(RelayTest, AGuestFindsARelayedRoomAndPlaysThroughTheRelay) {
   open();
-  ASSERT_TRUE(framesUntil([&] { return relayed() && announced(); }, 20000))
-      << internet::reachConsoleLine(presence.reach());
+  ASSERT_TRUE(framesUntil([&] { return relayed() && announced(); }, 20000)) << told();
   const platform::Address relay = relayedAt(presence.reach());
   EXPECT_EQ(platform::formatAddress(relay), kServerAddress);
   EXPECT_TRUE(said("Room: reachable through the relay at 198.51.100.30:" +
@@ -397,6 +415,19 @@ TEST_F(RelayTest, AGuestAskingForAThousandAddressesGetsAFew) {
   EXPECT_EQ(shown.size(), 1u) << browse.outcome();
 }
 
+// ejabberd's external service discovery hands out credentials the same
+// relay takes.
+TEST_F(RelayTest, AnEjabberdDirectoryOffersTheSameRelay) {
+  if (!environment->ejabberd) GTEST_SKIP() << "no ejabberd (tools/setup.sh installs it)";
+  open("ej.test");
+  ASSERT_TRUE(framesUntil([&] { return relayed() && announced(); }, 20000)) << told();
+  internet::DirectoryBrowse browse;
+  const std::vector<RoomRecord> shown = refresh(browse, "ej.test");
+  ASSERT_EQ(shown.size(), 1u) << browse.outcome();
+  EXPECT_STREQ(shown[0].roomName.data(), "HanaRoom");
+  EXPECT_EQ(browse.permitted(), 1u);
+}
+
 TEST_F(RelayTest, ARelaysServerThatPlaysFoulCostsTheHostNothingButItsRelay) {
   struct Case {
     FoulPort port;
@@ -467,7 +498,8 @@ class Machines {
     if (!quietly("ip link add rv0 netns " + serverNs() + " type veth peer name rv1 netns " +
                  thisNs()) ||
         !quietly(s + "sh -c 'ip link set lo up && ip addr add " + kServerAddress +
-                 "/24 dev rv0 && ip addr add " + kFoulAddress + "/24 dev rv0 && ip link set rv0 up'") ||
+                 "/24 dev rv0 && ip addr add " + kFoulAddress + "/24 dev rv0 && ip addr add " +
+                 kEjabberdAddress + "/24 dev rv0 && ip link set rv0 up'") ||
         !quietly(t + "sh -c 'ip link set lo up && ip addr add " + kThisAddress +
                  "/24 dev rv1 && ip link set rv1 up'")) {
       return "cannot set the machines' links up";
@@ -475,7 +507,9 @@ class Machines {
     ::mkdir("/etc/netns", 0755);
     ::mkdir(("/etc/netns/" + thisNs()).c_str(), 0755);
     std::ofstream("/etc/netns/" + thisNs() + "/hosts")
-        << "127.0.0.1 localhost\n" << kServerAddress << " dir.test rooms.dir.test\n";
+        << "127.0.0.1 localhost\n"
+        << kServerAddress << " dir.test rooms.dir.test\n"
+        << kEjabberdAddress << " ej.test rooms.ej.test\n";
     return quietly("mkdir -p " + scratch() + " && chmod 755 " + scratch())
                ? ""
                : "cannot make the scratch folder";
