@@ -5,7 +5,7 @@
 # Linux servers (tests/windows/tls_test.sh), the released vellora.exe
 # beside the Linux build, a net battle across the two platforms both ways,
 # vellora.exe as a host on the test's own internet, and as host and as guest
-# of a room directory there. Screenshots of every scene land in
+# of a room directory there, and of a room relayed through its relay. Screenshots of every scene land in
 # out/windows/shots/. The Linux build is VELLORA_LINUX_GAME when set
 # (test.sh passes its own), else it is built in build-wbl/.
 #   --ci  what ./test.sh runs: today every check above (all of them passed
@@ -78,6 +78,8 @@ step "Windows host on the test's internet" \
     bash tests/windows/internet_host_test.sh "$release/Vellora" "$shots/internet"
 step "room directory with TLS, Windows as host and as guest" \
     bash tests/windows/directory_test.sh "$release/Vellora" "$linux" "$shots/directory"
+step "relayed room, Windows as host and as guest" \
+    bash tests/windows/relay_test.sh "$release/Vellora" "$linux" "$shots/relay"
 step "lobby heading with a bitmap-strike font" \
     bash tests/windows/strike_font_heading_test.sh "$release/Vellora" "$linux" "$shots"
 exit $status
