@@ -13,7 +13,10 @@
 #  - with relay=always the host behind router 1, whose router forwards its
 #    port, is announced at the relay only, and listed;
 #  - the relay stopped while a guest is in the room: the host loses the
-#    guest as a vanished player and its console says the relay is gone.
+#    guest as a vanished player and its console says the relay is gone;
+#  - through the relay, a host cut off without a word is noticed by its
+#    guest, and a guest cut off by its host, within about 30 s (the relay's
+#    keep-alives, as README's "Running a directory" sets them).
 # Prints how long each refresh took. Skipped (saying why) without root or
 # the servers.
 set -u
@@ -76,6 +79,7 @@ not_announced() { occupants > "$work/occupants" && ! grep -q "$1" "$work/occupan
 RELAYED="$SERVER:[0-9]*"
 host_named() { game_slot_named "$1" 0 && game_slot_named "$1" 1; }
 guest_gone() { game_slot_named "$1" 0 && ! game_slot_named "$1" 1; }
+out_of_lobby() { ! game_slot_named "$1" 0; }
 
 # relayed_round NAME ROLE: a host in machine ROLE that no router opens is
 # relayed; a guest in home 1 lists, joins and leaves it.
@@ -116,7 +120,10 @@ relayed_round() {
     until_shown 10 "$hw" "$artifacts/$name-04-host-left.png" guest_gone ||
         fail "$name: the guest's leaving does not reach the host"
     wall_wait 5 announced "$RELAYED 1/6" || fail "$name: the announcement does not follow the leave"
-    if [ "$name" = router2 ]; then relay_gone "$hw" "$gw"; fi
+    if [ "$name" = router2 ]; then
+        relay_gone "$hw" "$gw"
+        vanished "$hw" "$gw"
+    fi
     press "$gw" Escape
     press "$hw" Escape
     { wait_status "$gp" 5; [ "$status" = 0 ]; } || fail "$name: the guest's exit status: $status"
@@ -145,6 +152,40 @@ relay_gone() {
     relay_start "$(internet_ns xmpp)" "$SERVER" dir.test "$work/relay" 198.51.100.0-198.51.100.255 ||
         fail "the relay did not start again"
     wall_wait 40 announced "$RELAYED 1/6" || fail "the room is not relayed again"
+}
+
+# vanished HOST_WINDOW GUEST_WINDOW: the guest joins; router 2 then drops
+# everything (the host vanishes): the guest loses it; router 2 back, the
+# room is relayed again; the guest joins again and router 1 drops
+# everything (the guest vanishes): the host loses it.
+vanished() {
+    local hw=$1 gw=$2 cut
+    step "a host cut off, then a guest"
+    game_refresh "$gw" "$artifacts/10-guest-list-vanish.png"
+    press "$gw" Down
+    press "$gw" z
+    until_shown 10 "$hw" "$artifacts/11-host-joined-vanish.png" host_named ||
+        fail "the guest does not join before the host is cut off"
+    internet_ipt r2 -I FORWARD 1 -j DROP
+    cut=$SECONDS
+    until_shown 45 "$gw" "$artifacts/12-guest-host-vanished.png" out_of_lobby ||
+        fail "the guest keeps a host that vanished"
+    echo "   the guest noticed its vanished host after about $((SECONDS - cut)) s"
+    internet_ipt r2 -D FORWARD 1
+    wall_wait 60 announced "$RELAYED 1/6" || fail "the host is not relayed again after its link is back"
+    game_refresh "$gw" "$artifacts/13-guest-list-vanish.png"
+    press "$gw" Down
+    press "$gw" z
+    until_shown 10 "$hw" "$artifacts/14-host-joined-vanish.png" host_named ||
+        fail "the guest does not join before it is cut off"
+    internet_ipt r1 -I FORWARD 1 -j DROP
+    cut=$SECONDS
+    until_shown 45 "$hw" "$artifacts/15-host-guest-vanished.png" guest_gone ||
+        fail "the host keeps a guest that vanished"
+    echo "   the host noticed its vanished guest after about $((SECONDS - cut)) s"
+    internet_ipt r1 -D FORWARD 1
+    until_shown 45 "$gw" "$artifacts/16-guest-cut-off.png" out_of_lobby ||
+        fail "the guest cut off stays in its lobby"
 }
 
 relayed_round router2 h2
