@@ -177,6 +177,9 @@ xml::Element permitMessage(const std::string& to, const platform::Address& addre
 }
 
 bool readPermitMessage(const xml::Element& message, bool& granted, platform::Address& address) {
+  // A message bounced back (type error) carries what was sent, not an answer.
+  const std::string* type = message.attribute("type");
+  if (message.name != "message" || (type != nullptr && *type == "error")) return false;
   const xml::Element* found = nullptr;
   for (const xml::Element& child : message.children) {
     if (child.ns != kRelayNamespace) continue;

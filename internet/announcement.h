@@ -132,8 +132,9 @@ bool readAnnouncement(const xml::Element& presence, Announcement& announcement);
 // false) or a host's grant, to `to`, for address.
 xml::Element permitMessage(const std::string& to, const platform::Address& address,
                            bool granted);
-// Reads one: exactly one <permit> or <permitted> of kRelayNamespace with a
-// numeric address and nothing else in it. False on anything else.
+// Reads one: a message (not a bounced one, of type error) with exactly one
+// <permit> or <permitted> of kRelayNamespace with a numeric address and
+// nothing else in it. False on anything else.
 bool readPermitMessage(const xml::Element& message, bool& granted, platform::Address& address);
 
 // Keeps a uniform random sample of at most kMaxKeptAnnouncements of the

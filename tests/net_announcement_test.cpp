@@ -373,6 +373,17 @@ TEST(Announcement, APermissionsRequestAndGrantCarryAnAddressAlone) {
     EXPECT_EQ(readGranted, granted);
     EXPECT_TRUE(read == address("198.51.100.11", 0));
   }
+  {
+    // A request bounced back by the server (its host gone) is no grant.
+    internet::xml::Element bounced;
+    ASSERT_TRUE(xmltest::parseStanza(
+        "<message from='h@dir.test/1' type='error'><permitted xmlns='urn:x-vellora:relay' "
+        "address='198.51.100.11'/><error type='cancel'/></message>",
+        bounced));
+    bool granted = false;
+    platform::Address read;
+    EXPECT_FALSE(internet::readPermitMessage(bounced, granted, read));
+  }
   for (const std::string& bad : {
            std::string("<permit xmlns='urn:x-vellora:relay' address='example.org'/>"),
            std::string("<permit xmlns='urn:x-vellora:relay' address='[::1]'/>"),
