@@ -16,7 +16,8 @@ ROOT=$PWD
 # iptables: the directory scene's namespace sends the rooms' addresses to
 # the local room servers.
 need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES python3 linux-perf iptables
-# The directory scene's server (scenario_directory).
+# The directory scene's server (scenario_directory) and its relay
+# (scenario_relay).
 need_servers $DIRECTORY_TEST_PACKAGES
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELLORA_TESTS=OFF \
     -DVELLORA_BENCH=ON > /dev/null
@@ -52,6 +53,7 @@ for i in $(seq "$runs"); do
     scenario_refresh
     scenario_names
     scenario_directory
+    scenario_relay
     run_dirs+=("$RUN_DIR")
 done
 

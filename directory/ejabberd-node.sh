@@ -21,6 +21,15 @@
 #   VELLORA_NODE     the node's name, ejabberd@HOST (ejabberd@ and this
 #                    machine's short name when unset): HOST must resolve to
 #                    this machine on every node of the cluster
+#   VELLORA_RELAY_SECRET_FILE
+#                    a file whose first line is the secret shared with the
+#                    relay (coturn with directory/turnserver.conf): the
+#                    node then offers that relay (XEP-0215); no relay when
+#                    unset. The node's ejabberd.yml then holds the secret:
+#                    it is made readable by root and the ejabberd user only.
+#   VELLORA_RELAY_HOST, VELLORA_RELAY_PORT
+#                    the relay's name or address as clients reach it (the
+#                    domain when unset) and its TCP port (3478)
 #   VELLORA_CLUSTER_LISTEN
 #                    the address the nodes' link (Erlang distribution,
 #                    TCP port 5210) listens on; every address when unset.
@@ -47,11 +56,23 @@ else
   tls=true certfiles="[\"$certs/$domain.crt\", \"$certs/$domain.key\"]"
 fi
 
+relay_secret='""' relay_services='[]'
+if [ -n "${VELLORA_RELAY_SECRET_FILE:-}" ]; then
+  secret=$(head -n 1 "$VELLORA_RELAY_SECRET_FILE")
+  case $secret in
+    *[!A-Za-z0-9+/=._-]* | "") echo "$0: the relay's secret must be letters, digits, +/=._-" >&2; exit 2 ;;
+  esac
+  relay_secret="\"$secret\""
+  relay_services="[{host: \"${VELLORA_RELAY_HOST:-$domain}\", port: ${VELLORA_RELAY_PORT:-3478}, type: turn, transport: tcp, restricted: true}]"
+fi
+
 mkdir -p "$folder"
 sed -e "s|^  DOMAIN: .*|  DOMAIN: \"$domain\"|" \
     -e "s|^  LISTEN: .*|  LISTEN: \"$listen\"|" \
     -e "s|^  TLS: .*|  TLS: $tls|" \
     -e "s|^  CERTFILES: .*|  CERTFILES: $certfiles|" \
+    -e "s|^  RELAY_SECRET: .*|  RELAY_SECRET: $relay_secret|" \
+    -e "s|^  RELAY_SERVICES: .*|  RELAY_SERVICES: $relay_services|" \
     "$here/ejabberd.yml" > "$folder/ejabberd.yml"
 {
   echo "# One node of the room directory (directory/ejabberd-node.sh); read by ejabberdctl."
@@ -68,4 +89,7 @@ sed -e "s|^  DOMAIN: .*|  DOMAIN: \"$domain\"|" \
   echo "ERL_OPTIONS=\"-env ERL_CRASH_DUMP_BYTES 0 -kernel net_ticktime 20\""
 } > "$folder/ejabberdctl.cfg"
 chmod 644 "$folder/ejabberd.yml" "$folder/ejabberdctl.cfg"
+if [ -n "${VELLORA_RELAY_SECRET_FILE:-}" ]; then
+  chgrp ejabberd "$folder/ejabberd.yml" && chmod 640 "$folder/ejabberd.yml"
+fi
 echo "$folder: node $node of $domain (TLS: $tls)"

@@ -24,6 +24,15 @@
 --                         "none": the server offers no TLS at all, and the
 --                         game signs in without it (prosody would otherwise
 --                         offer TLS even without a certificate, and fail).
+--   VELLORA_RELAY_SECRET_FILE
+--                         a file whose first line is the secret shared with
+--                         the relay (coturn with directory/turnserver.conf):
+--                         the server then offers that relay (XEP-0215) with
+--                         credentials made from the secret; no relay when
+--                         unset
+--   VELLORA_RELAY_HOST    the relay's name or address as clients reach it
+--                         (the domain when unset)
+--   VELLORA_RELAY_PORT    its TCP port (3478 when unset)
 
 local domain = ENV_VELLORA_DOMAIN
 assert(domain and domain ~= "", "set VELLORA_DOMAIN to the directory's domain")
@@ -61,6 +70,25 @@ local modules = {
 }
 if certs ~= "none" then
 	modules[#modules + 1] = "tls"  -- STARTTLS with the domain's certificate
+end
+
+-- The relay -----------------------------------------------------------------
+-- A host that no router opens is relayed through coturn (TCP relays, RFC
+-- 6062), which takes credentials made from the shared secret (its
+-- use-auth-secret): every signed-in client may ask for them (XEP-0215,
+-- urn:xmpp:extdisco:2), a host to allocate its relay, a guest to find the
+-- relay's address. They last turn_external_ttl seconds: a host uses them
+-- within a minute of asking, to allocate; an allocation outlives them.
+local relay_secret_file = ENV_VELLORA_RELAY_SECRET_FILE
+if relay_secret_file and relay_secret_file ~= "" then
+	local file = assert(io.open(relay_secret_file), "cannot read VELLORA_RELAY_SECRET_FILE")
+	turn_external_secret = assert(file:read("*l"), "no secret in VELLORA_RELAY_SECRET_FILE")
+	file:close()
+	turn_external_host = ENV_VELLORA_RELAY_HOST or domain
+	turn_external_port = tonumber(ENV_VELLORA_RELAY_PORT or "3478")
+	turn_external_ttl = 300
+	turn_external_tcp = true
+	modules[#modules + 1] = "turn_external"
 end
 modules_enabled = modules
 modules_disabled = { "s2s"; "offline"; "roster"; "vcard"; "private"; "register" }

@@ -24,7 +24,7 @@ fi
 harnesses=("$@")
 if [ ${#harnesses[@]} -eq 0 ]; then
     harnesses=(host_receive guest_receive room_record room_config room_list sjis_text discovery
-               announcement xmpp_session tls_client compat_image compat_ttf compat_gfx)
+               announcement xmpp_session tls_client turn_messages compat_image compat_ttf compat_gfx)
 fi
 
 case " ${harnesses[*]} " in

@@ -38,20 +38,37 @@ bool readNumber(const std::string* text, uint32_t max, uint32_t& value) {
   return true;
 }
 
-bool readEndpoint(const xml::Element& element, platform::Address& endpoint) {
-  if (!element.children.empty() || !blank(element.text)) return false;
-  const std::string* address = element.attribute("address");
-  uint32_t port = 0;
-  if (address == nullptr || address->size() > kMaxAddressText ||
-      address->find_first_of("[]%") != std::string::npos ||
-      !readNumber(element.attribute("port"), 65535, port) || port == 0) {
+// A numeric address without brackets or zone, in its plain form.
+bool readAddress(const std::string* text, platform::Address& address) {
+  platform::Address parsed;
+  if (text == nullptr || text->size() > kMaxAddressText ||
+      text->find_first_of("[]%") != std::string::npos ||
+      !platform::parseNumericAddress(text->c_str(), parsed)) {
     return false;
   }
-  platform::Address parsed;
-  if (!platform::parseNumericAddress(address->c_str(), parsed)) return false;
-  endpoint = plainForm(parsed);
-  endpoint.scope = 0;
+  address = plainForm(parsed);
+  address.scope = 0;
+  return true;
+}
+
+bool readEndpoint(const xml::Element& element, platform::Address& endpoint) {
+  if (!element.children.empty() || !blank(element.text)) return false;
+  uint32_t port = 0;
+  if (!readNumber(element.attribute("port"), 65535, port) || port == 0 ||
+      !readAddress(element.attribute("address"), endpoint)) {
+    return false;
+  }
   endpoint.port = static_cast<uint16_t>(port);
+  return true;
+}
+
+bool readRelay(const xml::Element& element, std::string& jid) {
+  const std::string* text = element.attribute("jid");
+  if (!element.children.empty() || !blank(element.text) || text == nullptr ||
+      !isRelayJid(*text)) {
+    return false;
+  }
+  jid = *text;
   return true;
 }
 
@@ -74,18 +91,48 @@ bool readRoom(const xml::Element& room, Announcement& out) {
   out.players = static_cast<uint8_t>(players);
   out.maxPlayers = static_cast<uint8_t>(maxPlayers);
   for (const xml::Element& child : room.children) {
+    if (child.ns == kAnnouncementNamespace && child.name == "relay" && out.relayJid.empty()) {
+      if (!readRelay(child, out.relayJid)) return false;
+      continue;
+    }
     if (child.ns != kAnnouncementNamespace || child.name != "reach" ||
         out.endpointCount == kMaxEndpoints) {
-      return false;  // unknown, or one place too many
+      return false;  // unknown, repeated, or one place too many
     }
     if (!readEndpoint(child, out.endpoints[out.endpointCount++])) return false;
   }
-  return out.endpointCount > 0;
+  return out.endpointCount > 0 && (out.relayJid.empty() || out.endpointCount == 1);
 }
 
 }  // namespace
 
 bool isAskable(const platform::Address& endpoint) { return isPublicEndpoint(endpoint); }
+
+bool isRelayJid(const std::string& text) {
+  const size_t at = text.find('@');
+  const size_t slash = text.find('/');
+  if (text.size() > kMaxJidBytes || at == 0 || at == std::string::npos ||
+      slash == std::string::npos || slash < at + 2 || slash + 1 == text.size() ||
+      text.find('@', at + 1) < slash) {
+    return false;
+  }
+  for (const char c : text) {
+    if (c <= ' ' || c > '~' || c == '"' || c == '\'' || c == '<' || c == '>' || c == '&')
+      return false;
+  }
+  return true;
+}
+
+std::string jidDomain(const std::string& jid) {
+  const size_t at = jid.find('@');
+  const size_t slash = jid.find('/');
+  if (at == std::string::npos || slash == std::string::npos || slash < at) return "";
+  std::string domain = jid.substr(at + 1, slash - at - 1);
+  for (char& c : domain) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return domain;
+}
 
 bool isGlobalIpv6(const platform::Address& address) {
   return address.family == platform::Family::V6 && classifyAddress(address) == AddressKind::Public;
@@ -93,7 +140,9 @@ bool isGlobalIpv6(const platform::Address& address) {
 
 bool buildAnnouncement(const Announcement& announcement, xml::Element& room) {
   if (announcement.endpointCount == 0 || announcement.endpointCount > kMaxEndpoints ||
-      announcement.players > announcement.maxPlayers) {
+      announcement.players > announcement.maxPlayers ||
+      (!announcement.relayJid.empty() &&
+       (announcement.endpointCount != 1 || !isRelayJid(announcement.relayJid)))) {
     return false;
   }
   room = xml::Element("room", kAnnouncementNamespace);
@@ -108,6 +157,42 @@ bool buildAnnouncement(const Announcement& announcement, xml::Element& room) {
     reach.setAttribute("address", platform::formatAddress(bare));
     reach.setAttribute("port", std::to_string(bare.port));
   }
+  if (!announcement.relayJid.empty()) {
+    room.addChild(xml::Element("relay", kAnnouncementNamespace))
+        .setAttribute("jid", announcement.relayJid);
+  }
+  return true;
+}
+
+xml::Element permitMessage(const std::string& to, const platform::Address& address,
+                           bool granted) {
+  xml::Element message("message", "jabber:client");
+  message.setAttribute("to", to);
+  message.setAttribute("type", "normal");
+  platform::Address bare = address;
+  bare.scope = 0;
+  message.addChild(xml::Element(granted ? "permitted" : "permit", kRelayNamespace))
+      .setAttribute("address", platform::formatAddress(bare));
+  return message;
+}
+
+bool readPermitMessage(const xml::Element& message, bool& granted, platform::Address& address) {
+  // A message bounced back (type error) carries what was sent, not an answer.
+  const std::string* type = message.attribute("type");
+  if (message.name != "message" || (type != nullptr && *type == "error")) return false;
+  const xml::Element* found = nullptr;
+  for (const xml::Element& child : message.children) {
+    if (child.ns != kRelayNamespace) continue;
+    if (found != nullptr) return false;
+    found = &child;
+  }
+  if (found == nullptr || (found->name != "permit" && found->name != "permitted") ||
+      !found->children.empty() || !blank(found->text) ||
+      !readAddress(found->attribute("address"), address)) {
+    return false;
+  }
+  address.port = 0;
+  granted = found->name == "permitted";
   return true;
 }
 
@@ -148,6 +233,7 @@ std::vector<AnnouncedRoom> chooseRooms(std::vector<Announcement>& announcements,
   };
   for (const Announcement& announcement : announcements) {
     if (rooms.size() == kMaxAnnouncedRooms) break;
+    if (!announcement.relayJid.empty()) continue;  // chooseRelayedRooms
     AnnouncedRoom room;
     room.instance = announcement.instance;
     for (size_t i = 0; i < announcement.endpointCount && i < kMaxEndpoints; ++i) {
@@ -168,6 +254,28 @@ std::vector<AnnouncedRoom> chooseRooms(std::vector<Announcement>& announcements,
       ++roomsOn(room.endpoints.addresses[j]);
     }
     rooms.push_back(room);
+  }
+  return rooms;
+}
+
+std::vector<RelayedRoom> chooseRelayedRooms(std::vector<Announcement>& announcements,
+                                            std::mt19937& random) {
+  std::shuffle(announcements.begin(), announcements.end(), random);
+  std::vector<RelayedRoom> rooms;
+  for (const Announcement& announcement : announcements) {
+    if (rooms.size() == kMaxRelayedRooms) break;
+    if (announcement.relayJid.empty() || announcement.endpointCount != 1) continue;
+    const platform::Address endpoint = plainForm(announcement.endpoints[0]);
+    const bool asked = std::any_of(rooms.begin(), rooms.end(), [&endpoint](const RelayedRoom& r) {
+      return r.room.endpoints.addresses[0] == endpoint;
+    });
+    if (!isAskable(endpoint) || asked) continue;
+    RelayedRoom room;
+    room.room.instance = announcement.instance;
+    room.room.endpoints.addresses[0] = endpoint;
+    room.room.endpoints.count = 1;
+    room.jid = announcement.relayJid;
+    rooms.push_back(std::move(room));
   }
   return rooms;
 }

@@ -8,6 +8,27 @@
 //     <reach address="2001:db8::5" port="6247"/>
 //   </room>
 //
+// A room relayed through the directory's relay (internet/room_relay.h)
+// carries exactly one <reach>, the relay's address for it, and says whom
+// to ask for a permission to connect there: its host's own address in the
+// directory (a full JID of the directory's domain):
+//
+//   <room xmlns="urn:x-vellora:room" version="2" instance="305419896"
+//         players="1" max="6">
+//     <reach address="198.51.100.30" port="49152"/>
+//     <relay jid="k3j9v2@example.org/4711"/>
+//   </room>
+//
+// A guest tells that host its public address (as the relay's server sees
+// it) in a message of kRelayNamespace, and asks the room once the host has
+// answered that the relay lets it through:
+//
+//   <message to="HOST'S JID"><permit xmlns="urn:x-vellora:relay" address="A"/></message>
+//   <message to="GUEST'S JID"><permitted xmlns="urn:x-vellora:relay" address="A"/></message>
+//
+// A copy that knows no <relay> ignores such an announcement whole, as it
+// ignores anything unknown: without a permission the relay would refuse it.
+//
 // Nothing else: a guest shows only what the room's own answer over TCP
 // says (its name, comment and counts), so the directory carries no more
 // of a room than where to ask it. (Version 1 also carried the name and
@@ -62,6 +83,11 @@ inline constexpr size_t kRoomsPerAddress = 3;
 // order nor their number decides which are kept.
 inline constexpr size_t kMaxKeptAnnouncements = 4096;
 
+// A host's address in the directory, at most (printable ASCII, one '@'
+// before its '/').
+inline constexpr size_t kMaxJidBytes = 256;
+inline constexpr char kRelayNamespace[] = "urn:x-vellora:relay";
+
 struct Announcement {
   int version = kAnnouncementVersion;
   uint32_t instance = 0;
@@ -70,6 +96,9 @@ struct Announcement {
   // Each with its port.
   std::array<platform::Address, kMaxEndpoints> endpoints{};
   size_t endpointCount = 0;
+  // A relayed room: whom to ask for a permission (one endpoint then, the
+  // relay's); empty for a room reached directly.
+  std::string relayJid;
 };
 
 // Whether a guest may ask this endpoint because a directory announced it,
@@ -81,8 +110,14 @@ bool isAskable(const platform::Address& endpoint);
 // never leave it.
 bool isGlobalIpv6(const platform::Address& address);
 
+// Whether text can be a host's address in the directory (kMaxJidBytes).
+bool isRelayJid(const std::string& text);
+// The domain of such an address, lowercase.
+std::string jidDomain(const std::string& jid);
+
 // The <room> element of an announcement; false when the announcement has
-// no endpoint (or too many), or more players than its maximum.
+// no endpoint (or too many), or more players than its maximum, or is
+// relayed with another number of endpoints than one or a bad address.
 bool buildAnnouncement(const Announcement& announcement, xml::Element& room);
 
 // Reads the announcement a presence stanza carries: exactly one <room> of
@@ -92,6 +127,15 @@ bool buildAnnouncement(const Announcement& announcement, xml::Element& room);
 // plain decimal or out of range, more players than its maximum, an address
 // that is not numeric.
 bool readAnnouncement(const xml::Element& presence, Announcement& announcement);
+
+// The messages of a permission (see above): a guest's request (granted
+// false) or a host's grant, to `to`, for address.
+xml::Element permitMessage(const std::string& to, const platform::Address& address,
+                           bool granted);
+// Reads one: a message (not a bounced one, of type error) with exactly one
+// <permit> or <permitted> of kRelayNamespace with a numeric address and
+// nothing else in it. False on anything else.
+bool readPermitMessage(const xml::Element& message, bool& granted, platform::Address& address);
 
 // Keeps a uniform random sample of at most kMaxKeptAnnouncements of the
 // announcements offered to it (reservoir sampling).
@@ -114,5 +158,19 @@ class AnnouncementSample {
 // keeps those of its endpoints that pass; one left with none is dropped.
 std::vector<AnnouncedRoom> chooseRooms(std::vector<Announcement>& announcements,
                                        std::mt19937& random);
+
+// Relayed rooms a guest asks permissions of in one refresh, at most: they
+// all share the relay's address, which the per-address bound above would
+// otherwise cut to kRoomsPerAddress.
+inline constexpr size_t kMaxRelayedRooms = 16;
+struct RelayedRoom {
+  AnnouncedRoom room;
+  std::string jid;
+};
+// Chooses among relayed announcements (the others are skipped) as
+// chooseRooms does, but at most kMaxRelayedRooms in all and each endpoint
+// once whatever its address.
+std::vector<RelayedRoom> chooseRelayedRooms(std::vector<Announcement>& announcements,
+                                            std::mt19937& random);
 
 }  // namespace internet

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "internet/address_policy.h"
+#include "internet/relay_link.h"
 #include "internet/xmpp_client.h"
 #include "platform/net_local.h"
 
@@ -60,6 +61,52 @@ uint32_t freshSeed() {
   return device() ^ static_cast<uint32_t>(nowMs());
 }
 
+// Plain decimal 1 to 65535.
+bool readPort(const std::string* text, uint16_t& port) {
+  if (text == nullptr || text->empty() || text->size() > 5 || (*text)[0] == '0' ||
+      text->find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const long value = std::atol(text->c_str());
+  if (value > 65535) return false;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+// The relay a directory's server offers in its answer to a services
+// question (XEP-0215): the first TURN service over TCP with a usable host,
+// port and credentials (each within its bound). False when it offers none.
+bool readRelayService(const xml::Element& answer, RelayOffer& offer) {
+  constexpr size_t kMaxCredentialBytes = 256;
+  const std::string* type = answer.attribute("type");
+  const xml::Element* services = answer.child("services", kServicesNamespace);
+  if (type == nullptr || *type != "result" || services == nullptr) return false;
+  for (const xml::Element& service : services->children) {
+    const std::string* kind = service.attribute("type");
+    const std::string* transport = service.attribute("transport");
+    const std::string* host = service.attribute("host");
+    const std::string* username = service.attribute("username");
+    const std::string* password = service.attribute("password");
+    platform::Address numeric;
+    uint16_t port = 0;
+    if (service.name != "service" || kind == nullptr || *kind != "turn" ||
+        transport == nullptr || *transport != "tcp" || host == nullptr ||
+        (!platform::isHostName(host->c_str()) &&
+         !platform::parseNumericAddress(host->c_str(), numeric)) ||
+        !readPort(service.attribute("port"), port) || username == nullptr ||
+        password == nullptr || username->empty() || password->empty() ||
+        username->size() > kMaxCredentialBytes || password->size() > kMaxCredentialBytes) {
+      continue;
+    }
+    offer.host = *host;
+    offer.port = port;
+    offer.credentials = turn::Credentials{*username, *password};
+    offer.receivedAt = relayClockMs();
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 // What a worker and its owner share: the owner asks (the room to announce),
@@ -74,12 +121,16 @@ struct DirectoryWork {
   size_t announced = 0;
   size_t ignored = 0;
   uint64_t bytesRead = 0;
+  size_t relayed = 0;
+  size_t permitted = 0;
   bool secured = false;  // the last sign-in went over TLS
   // An announcer's room and state.
   HostedRoom wanted;
   uint32_t wantedVersion = 0;
   DirectoryAnnouncer::State state = DirectoryAnnouncer::State::Joining;
   std::string lastFailure;
+  // The host's meeting point with its relay (internet/room_relay.h).
+  std::shared_ptr<RelayDesk> desk;
 
   void setState(DirectoryAnnouncer::State next) {
     const std::lock_guard<std::mutex> lock(mutex);
@@ -162,6 +213,8 @@ class Client {
   // How many occupants shard room `shard` holds (kNoShard: none said).
   virtual void onCount(int shard, int occupants) = 0;
   virtual void onAnyStanza() {}
+  // A stanza from anyone but the shard rooms (the server, another client).
+  virtual void onOther(const xml::Element& /*stanza*/, const std::string& /*from*/) {}
 
   std::string shardJid(int shard) const {
     const char digits[] = {static_cast<char>('0' + shard / 10 % 10),
@@ -205,6 +258,25 @@ class Client {
     iq.addChild(xml::Element("ping", kPingNamespace));
     connection_.send(iq);
   }
+  // Asks the server for its services (a relay, XEP-0215); the answer is an
+  // iq result from the domain with isServicesAnswer's id.
+  void askServices() {
+    xml::Element iq("iq", xmpp::kClientNamespace);
+    iq.setAttribute("type", "get");
+    iq.setAttribute("id", "s" + std::to_string(++services_));
+    iq.setAttribute("to", domain_);
+    iq.addChild(xml::Element("services", kServicesNamespace));
+    connection_.send(iq);
+  }
+  bool isServicesAnswer(const xml::Element& stanza, const std::string& from) const {
+    const std::string* id = stanza.attribute("id");
+    return stanza.name == "iq" && lowercase(from.c_str()) == domain_ && id != nullptr &&
+           services_ > 0 &&
+           *id == "s" + std::to_string(services_);
+  }
+  void sendStanza(const xml::Element& stanza) { connection_.send(stanza); }
+  const std::string& ownJid() const { return connection_.jid(); }
+  const std::string& domain() const { return domain_; }
   void disconnect() { connection_.close(); }
   void newNick() { nick_ = randomNick(random_); }
   void fail(const std::string& why) {
@@ -238,7 +310,10 @@ class Client {
     const std::string sender = lowercase(from->c_str());
     const size_t slash = sender.find('/');
     const int shard = shardOf(sender.substr(0, slash));
-    if (shard == kNoShard) return;  // not one of the directory's rooms
+    if (shard == kNoShard) {
+      onOther(stanza, *from);  // not one of the directory's rooms
+      return;
+    }
     if (stanza.name == "iq") {
       const std::string* id = stanza.attribute("id");
       if (slash == std::string::npos && id != nullptr && *id == "n" + std::to_string(shard))
@@ -284,6 +359,7 @@ class Client {
   std::string why_;
   xmpp::Connection connection_;
   uint32_t pings_ = 0;
+  uint32_t services_ = 0;
   bool signedIn_ = false;
 };
 
@@ -307,10 +383,14 @@ class Browser : public Client {
     // Shards that have not told their count by then are left out.
     const uint64_t countsBy = deadline - (deadline - nowMs()) / 3;
     uint64_t leaveBy = 0;
+    // The relayed rooms' hosts have until then to let this machine through,
+    // which leaves the time to leave before the refresh's limit.
+    permitsBy_ = deadline - kBrowseLeaveMs - kTurnMs;
     for (;;) {
       const uint64_t now = nowMs();
       if (ended() || token.stopRequested()) break;
       if (!joining_ && signedIn() && now >= countsBy) joinShards();
+      if (permitting_) permit(now);
       if (chosen_ && leaveBy == 0) leaveBy = now + kBrowseLeaveMs;
       if (chosen_ && now >= leaveBy) break;
       if (!chosen_ && now >= deadline) {
@@ -326,11 +406,42 @@ class Browser : public Client {
   std::vector<AnnouncedRoom> rooms;
   size_t ignored = 0;
   size_t announced() const { return sample_.seen(); }
+  size_t relayed() const { return relayed_.size(); }
+  size_t permitted() const { return permitted_; }
 
  protected:
   static constexpr int kUnasked = -2;
 
-  void onSignedIn() override { askCount(-1); }
+  void onSignedIn() override {
+    askCount(-1);
+    askServices();  // where the relay is, should a relayed room come
+  }
+
+  // The server's relay, looked up at once; and the grants of the hosts of
+  // relayed rooms.
+  void onOther(const xml::Element& stanza, const std::string& from) override {
+    if (isServicesAnswer(stanza, from)) {
+      RelayOffer offer;
+      if (readRelayService(stanza, offer)) {
+        relayPort_ = offer.port;
+        relayLookup_.start(offer.host.c_str());
+      }
+      servicesAnswered_ = true;
+      return;
+    }
+    bool granted = false;
+    platform::Address address;
+    if (!permitting_ || stanza.name != "message" || !readPermitMessage(stanza, granted, address) ||
+        !granted || probe_.state() != StunProbe::State::Done ||
+        !sameAddress(address, probe_.publicAddress())) {
+      return;
+    }
+    for (Relayed& room : relayed_) {
+      if (!room.asked || room.granted || room.chosen.jid != from) continue;
+      room.granted = true;
+      ++permitted_;
+    }
+  }
 
   void onCount(int shard, int occupants) override {
     if (joining_ || counts_[shard] != kUnasked) return;
@@ -385,9 +496,106 @@ class Browser : public Client {
 
   void choose() {
     rooms = chooseRooms(sample_.kept(), random_);
+    for (RelayedRoom& room : chooseRelayedRooms(sample_.kept(), random_)) {
+      // Only the directory's own relay, and hosts of the directory's own
+      // domain: an announcer cannot send a guest anywhere else.
+      if (jidDomain(room.jid) == domain()) relayed_.push_back(Relayed{std::move(room)});
+    }
+    if (relayed_.empty()) {
+      finish();
+      return;
+    }
+    permitting_ = true;
+  }
+
+  void finish() {
+    for (const Relayed& room : relayed_) {
+      if (room.granted && rooms.size() < kMaxAnnouncedRooms) rooms.push_back(room.chosen.room);
+    }
+    permitting_ = false;
     chosen_ = true;
     disconnect();
   }
+
+  // The relayed rooms' turn, step by step: the relay's addresses, this
+  // machine's public address as the relay sees it, then each host asked
+  // and its grant waited for.
+  void permit(uint64_t now) {
+    if (now >= permitsBy_) {
+      finish();
+      return;
+    }
+    if (!servicesAnswered_) return;
+    if (relayPort_ == 0) {
+      finish();  // the server offers no relay: no relayed room can be asked
+      return;
+    }
+    if (!relayKnown_) {
+      const platform::Lookup found = relayLookup_.result(relayAddresses_);
+      if (found == platform::Lookup::Pending) return;
+      relayKnown_ = true;
+      if (found != platform::Lookup::Found) relayAddresses_.count = 0;
+      dropForeignRelays();
+      if (relayed_.empty()) {
+        finish();
+        return;
+      }
+      platform::Address server = relayed_.front().chosen.room.endpoints.addresses[0];
+      server.port = relayPort_;
+      probe_.start(server, random_());
+    }
+    if (probe_.step() == StunProbe::State::Failed) {
+      finish();
+      return;
+    }
+    if (probe_.state() != StunProbe::State::Done) return;
+    if (!asked_) {
+      asked_ = true;
+      permitsBy_ = std::min<uint64_t>(permitsBy_, now + kPermitWaitMs);
+      for (Relayed& room : relayed_) {
+        sendStanza(permitMessage(room.chosen.jid, probe_.publicAddress(), false));
+        room.asked = true;
+      }
+    }
+    if (std::all_of(relayed_.begin(), relayed_.end(), [](const Relayed& r) { return r.granted; }))
+      finish();
+  }
+
+  // A relayed room counts only at an address of the directory's relay (and
+  // of the family the first one has, which the probe asks over).
+  void dropForeignRelays() {
+    relayed_.erase(
+        std::remove_if(relayed_.begin(), relayed_.end(),
+                       [this](const Relayed& r) {
+                         const platform::Address& at = r.chosen.room.endpoints.addresses[0];
+                         bool ours = false;
+                         for (size_t i = 0; i < relayAddresses_.count; ++i)
+                           ours = ours || sameAddress(relayAddresses_.addresses[i], at);
+                         return !ours;
+                       }),
+        relayed_.end());
+    if (relayed_.empty()) return;
+    const platform::Family family = relayed_.front().chosen.room.endpoints.addresses[0].family;
+    relayed_.erase(std::remove_if(relayed_.begin(), relayed_.end(),
+                                  [family](const Relayed& r) {
+                                    return r.chosen.room.endpoints.addresses[0].family != family;
+                                  }),
+                   relayed_.end());
+  }
+
+  static bool sameAddress(const platform::Address& a, const platform::Address& b) {
+    platform::Address x = plainForm(a);
+    platform::Address y = plainForm(b);
+    x.port = y.port = 0;
+    x.scope = y.scope = 0;
+    return x == y;
+  }
+
+  struct Relayed {
+    RelayedRoom chosen;
+    bool asked = false;
+    bool granted = false;
+  };
 
   AnnouncementSample sample_;
   std::array<int, kDirectoryShards> counts_{};
@@ -396,6 +604,18 @@ class Browser : public Client {
   int pending_ = 0;  // shards joined whose lists have not ended
   bool joining_ = false;
   bool chosen_ = false;
+  // Relayed rooms chosen, and what asking their hosts needs.
+  std::vector<Relayed> relayed_;
+  bool permitting_ = false;
+  bool servicesAnswered_ = false;
+  uint16_t relayPort_ = 0;
+  platform::HostLookup relayLookup_;
+  platform::LookupAnswer relayAddresses_;
+  bool relayKnown_ = false;
+  StunProbe probe_;
+  bool asked_ = false;
+  size_t permitted_ = 0;
+  uint64_t permitsBy_ = 0;
 };
 
 void runBrowse(const platform::StopToken& token, const std::shared_ptr<DirectoryWork>& work,
@@ -410,6 +630,8 @@ void runBrowse(const platform::StopToken& token, const std::shared_ptr<Directory
   std::vector<AnnouncedRoom> rooms;
   size_t announced = 0;
   size_t ignored = 0;
+  size_t relayed = 0;
+  size_t permitted = 0;
   uint64_t bytes = 0;
   if (lookUpDomain(token, server, deadline, addresses, why)) {
     for (size_t i = 0; i < addresses.count && !done; ++i) {
@@ -420,6 +642,8 @@ void runBrowse(const platform::StopToken& token, const std::shared_ptr<Directory
       rooms = std::move(browser.rooms);
       announced = browser.announced();
       ignored = browser.ignored;
+      relayed = browser.relayed();
+      permitted = browser.permitted();
       bytes += browser.bytesRead();
       if (browser.reached()) break;  // the server answered: no other address
     }
@@ -431,13 +655,17 @@ void runBrowse(const platform::StopToken& token, const std::shared_ptr<Directory
   work->announced = announced;
   work->ignored = ignored;
   work->bytesRead = bytes;
+  work->relayed = relayed;
+  work->permitted = permitted;
   work->finished = true;
 }
 
 // The endpoints a host announces: where the internet reaches its room, then
 // the machine's public IPv6 addresses with the room's port; each allowed by
-// the address policy, each once, at most kMaxEndpoints.
-void fillEndpoints(const HostedRoom& room, Announcement& announcement) {
+// the address policy, each once, at most kMaxEndpoints. A relayed room:
+// the relay's address alone, with the host's own address in the directory.
+void fillEndpoints(const HostedRoom& room, const std::string& ownJid,
+                   Announcement& announcement) {
   announcement.endpointCount = 0;
   const auto add = [&announcement](const platform::Address& endpoint) {
     if (!isAskable(endpoint) || announcement.endpointCount == kMaxEndpoints) return;
@@ -446,6 +674,14 @@ void fillEndpoints(const HostedRoom& room, Announcement& announcement) {
     }
     announcement.endpoints[announcement.endpointCount++] = endpoint;
   };
+  announcement.relayJid.clear();
+  if (room.relayed) {
+    if (room.reachCount > 0 && isRelayJid(ownJid)) {
+      add(room.reach[0]);
+      announcement.relayJid = ownJid;
+    }
+    return;
+  }
   for (size_t i = 0; i < room.reachCount && i < kMaxEndpoints; ++i) add(room.reach[i]);
   std::array<platform::Address, kMaxEndpoints> own{};
   const size_t count = platform::announceableIpv6Addresses(own.data(), own.size());
@@ -507,10 +743,33 @@ class Announcer : public Client {
  protected:
   void onSignedIn() override {
     lastHeard_ = lastPing_ = lastCheck_ = nowMs();
+    if (work_.desk != nullptr) askServices();
     findShard();
   }
 
   void onAnyStanza() override { lastHeard_ = nowMs(); }
+
+  // The server's relay, for the desk; and guests' requests for permissions
+  // (from clients of this directory's domain alone).
+  void onOther(const xml::Element& stanza, const std::string& from) override {
+    if (work_.desk == nullptr) return;
+    if (isServicesAnswer(stanza, from)) {
+      RelayOffer offer;
+      if (readRelayService(stanza, offer)) {
+        work_.desk->putOffer(offer);
+      } else {
+        work_.desk->putNoOffer();
+      }
+      return;
+    }
+    bool granted = true;
+    PermitRequest request;
+    if (stanza.name == "message" && readPermitMessage(stanza, granted, request.address) &&
+        !granted && isRelayJid(from) && jidDomain(from) == domain()) {
+      request.from = from;
+      work_.desk->request(request);
+    }
+  }
 
   void onCount(int shard, int occupants) override {
     if (finding_) {
@@ -589,6 +848,11 @@ class Announcer : public Client {
   }
 
   void keepUp(uint64_t now) {
+    if (work_.desk != nullptr) {
+      if (work_.desk->takeOfferWanted()) askServices();
+      PermitRequest grant;
+      while (work_.desk->takeGrant(grant)) sendStanza(permitMessage(grant.from, grant.address, true));
+    }
     if (now - lastPing_ >= kAnnouncerPingMs || (pingAt_ != 0 && now >= pingAt_)) {
       lastPing_ = now;
       pingAt_ = 0;
@@ -623,7 +887,7 @@ class Announcer : public Client {
     announcement.instance = room.instance;
     announcement.maxPlayers = room.maxPlayers;
     announcement.players = std::min(room.players, room.maxPlayers);
-    fillEndpoints(room, announcement);
+    fillEndpoints(room, ownJid(), announcement);
     xml::Element element;
     if (!buildAnnouncement(announcement, element)) {
       if (joined_) sendLeave(shard_);
@@ -696,7 +960,8 @@ void runAnnouncer(const platform::StopToken& token, const std::shared_ptr<Direct
 
 bool HostedRoom::operator==(const HostedRoom& other) const {
   return instance == other.instance && players == other.players && maxPlayers == other.maxPlayers &&
-         reachCount == other.reachCount && reach == other.reach && roomPort == other.roomPort;
+         reachCount == other.reachCount && reach == other.reach && roomPort == other.roomPort &&
+         relayed == other.relayed;
 }
 
 void DirectoryBrowse::start(const DirectoryServer& server) {
@@ -706,6 +971,7 @@ void DirectoryBrowse::start(const DirectoryServer& server) {
   rooms_.clear();
   outcome_.clear();
   announced_ = ignored_ = 0;
+  relayed_ = permitted_ = 0;
   bytesRead_ = 0;
   secured_ = false;
   startedAt_ = nowMs();
@@ -733,9 +999,15 @@ DirectoryBrowse::State DirectoryBrowse::poll() {
       ignored_ = work_->ignored;
       secured_ = work_->secured;
       bytesRead_ = work_->bytesRead;
+      relayed_ = work_->relayed;
+      permitted_ = work_->permitted;
       if (state_ == State::Done) {
+        const std::string relayedText =
+            relayed_ == 0 ? ""
+                          : ", " + std::to_string(relayed_) + " relayed of which " +
+                                std::to_string(permitted_) + " let us through";
         outcome_ = std::to_string(announced_) + " rooms announced, " +
-                   std::to_string(rooms_.size()) + " to ask (" +
+                   std::to_string(rooms_.size()) + " to ask" + relayedText + " (" +
                    std::to_string((bytesRead_ + 1023) / 1024) + " KiB read" +
                    (secured_ ? ", TLS)" : ")");
       }
@@ -760,10 +1032,12 @@ void DirectoryBrowse::cancel() {
   state_ = State::Idle;
 }
 
-void DirectoryAnnouncer::open(const DirectoryServer& server, const HostedRoom& room) {
+void DirectoryAnnouncer::open(const DirectoryServer& server, const HostedRoom& room,
+                              std::shared_ptr<RelayDesk> desk) {
   close();
   if (!server.configured()) return;
   auto work = std::make_shared<DirectoryWork>();
+  work->desk = std::move(desk);
   work->wanted = last_ = room;
   work->wantedVersion = 1;
   const uint32_t seed = freshSeed();

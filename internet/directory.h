@@ -12,6 +12,15 @@
 // leaves, and asks each chosen room over TCP exactly as a room of
 // RoomList.txt.
 //
+// A directory's server may also offer a relay (a TURN server, found by
+// XEP-0215 external service discovery, urn:xmpp:extdisco:2): a host no
+// router opens is then relayed (internet/room_relay.h), its announcement
+// says whom to ask for a permission (internet/announcement.h), and a guest
+// that chose such a room learns its own public address from the relay's
+// server, asks the host through the directory, and asks the room over the
+// relay once the host has let it through: all of it within the refresh's
+// kDirectoryLimitMs.
+//
 // Each sign-in runs on a worker (platform/worker.h) with the program's own
 // XMPP client (internet/xmpp_client.h); the frame loop only ever looks at
 // its outcome, without waiting, and a worker asked to stop is gone within
@@ -27,6 +36,7 @@
 #include <vector>
 
 #include "internet/announcement.h"
+#include "internet/room_relay.h"
 #include "net/internet_settings.h"
 #include "net/room_query.h"
 #include "platform/net_socket.h"
@@ -57,6 +67,11 @@ inline constexpr int kShardFill = 64;
 inline constexpr int kShardCap = 96;
 inline constexpr size_t kBrowseShardsMax = 5;
 inline constexpr size_t kBrowseAnnouncements = 320;
+// A guest waits for the hosts of the relayed rooms it chose to let it
+// through at most this long after asking (and never past the refresh's
+// limit, less the time to leave).
+inline constexpr uint32_t kPermitWaitMs = 1000;
+inline constexpr char kServicesNamespace[] = "urn:xmpp:extdisco:2";
 // How long a host waits for the shards' counts before it chooses among
 // those that told theirs (a node of a cluster may be slow for a moment).
 inline constexpr uint32_t kAnnouncerCountsWaitMs = 2000;
@@ -119,6 +134,10 @@ class DirectoryBrowse : public net::RoomSource {
   bool secured() const { return secured_; }
   // Bytes read from the directory.
   uint64_t bytesRead() const { return bytesRead_; }
+  // Relayed rooms chosen, and of those the ones whose hosts let this
+  // machine through their relay in time (among the rooms to ask).
+  size_t relayed() const { return relayed_; }
+  size_t permitted() const { return permitted_; }
   void cancel() override;
 
  private:
@@ -132,6 +151,8 @@ class DirectoryBrowse : public net::RoomSource {
   size_t ignored_ = 0;
   bool secured_ = false;
   uint64_t bytesRead_ = 0;
+  size_t relayed_ = 0;
+  size_t permitted_ = 0;
 };
 
 // What a host announces, as its lobby sees the room each frame.
@@ -147,6 +168,9 @@ struct HostedRoom {
   size_t reachCount = 0;
   // The room's own TCP port, for the machine's global IPv6 addresses.
   uint16_t roomPort = 0;
+  // reach[0] is the relay's address for the room: it alone is announced,
+  // with the host's own address in the directory to ask for a permission.
+  bool relayed = false;
 
   bool operator==(const HostedRoom& other) const;
   bool operator!=(const HostedRoom& other) const { return !(*this == other); }
@@ -168,8 +192,12 @@ class DirectoryAnnouncer {
   DirectoryAnnouncer(const DirectoryAnnouncer&) = delete;
   DirectoryAnnouncer& operator=(const DirectoryAnnouncer&) = delete;
 
-  // Starts announcing room (see update) in server's directory.
-  void open(const DirectoryServer& server, const HostedRoom& room);
+  // Starts announcing room (see update) in server's directory. With a
+  // desk, the announcer also asks the server for its relay (and again when
+  // the desk wants it), passes guests' permission requests to the desk and
+  // the desk's grants back to the guests.
+  void open(const DirectoryServer& server, const HostedRoom& room,
+            std::shared_ptr<RelayDesk> desk = nullptr);
   bool isOpen() const { return work_ != nullptr; }
   // The room as it is now; a change goes out as a new presence (at most one
   // per kAnnouncerUpdateMs). Never waits.

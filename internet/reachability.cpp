@@ -14,7 +14,7 @@ bool Reachability::operator==(const Reachability& other) const {
   }
   return reach == other.reach && note == other.note && address == other.address &&
          port == other.port && roomPort == other.roomPort && routerMapped == other.routerMapped &&
-         routerError == other.routerError;
+         routerError == other.routerError && relayWhy == other.relayWhy;
 }
 
 namespace {
@@ -87,9 +87,13 @@ std::string reachLobbyLine(const Reachability& state) {
       return sjis::kReachAsking;
     case Reach::Internet:
       return sjis::kReachInternet + addressAndPort(state);
+    case Reach::Relayed:
+      return sjis::kReachRelayed + addressAndPort(state);
     case Reach::LanOnly:
       break;
   }
+  if (state.note == ReachNote::RelayGone)
+    return std::string(sjis::kReachLanOnly) + sjis::kReachRelayGone + sjis::kReachRelayRetry;
   if (state.note == ReachNote::RouterPrivate) {
     return std::string(sjis::kReachLanOnly) + sjis::kReachOuterNat + sjis::kReachForwardOuter +
            std::to_string(state.port) + sjis::kReachForwardOuterEnd;
@@ -106,7 +110,14 @@ std::string reachConsoleLine(const Reachability& state) {
       return "Room: asking the router to forward TCP port " + std::to_string(state.roomPort);
     case Reach::Internet:
       break;
+    case Reach::Relayed:
+      return "Room: reachable through the relay at " + addressAndPort(state) +
+             " (the room directory's relay passes guests on to this machine)";
     case Reach::LanOnly:
+      if (state.note == ReachNote::RelayGone) {
+        return std::string("Room: reachable on this network only: the relay is gone (") +
+               state.relayWhy.data() + "); trying it again";
+      }
       if (state.note == ReachNote::RouterPrivate) {
         return "Room: reachable on this network only: " + consoleReason(state) +
                "; forward TCP port " + std::to_string(state.port) +

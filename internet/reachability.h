@@ -24,6 +24,7 @@ enum class Reach : uint8_t {
   Asking,      // the home router is being asked to forward the room's port
   Internet,    // reachable from the internet at address:port
   LanOnly,     // reachable on this network only; note says why
+  Relayed,     // reachable through the directory's relay at address:port
 };
 
 enum class ReachNote : uint8_t {
@@ -42,14 +43,19 @@ enum class ReachNote : uint8_t {
   BadAnswer,      // a device answered with something that is no router's answer
   NotConnected,   // the router has no external address (not connected)
   Refused,        // the router refused the forwarding (routerError)
+  RelayGone,      // the room was relayed and the relay is gone (relayWhy)
 };
+
+// RelayGone: why, in a few English words, at most.
+inline constexpr size_t kRelayWhySize = 96;
 
 struct Reachability {
   Reach reach = Reach::NotHosting;
   ReachNote note = ReachNote::None;
   // Internet: the address to tell (the router's external address, or the
   // configured name); RouterPrivate: the router's external address;
-  // NUL-terminated, empty otherwise.
+  // Relayed: the relay's address for the room; NUL-terminated, empty
+  // otherwise.
   std::array<char, kReachAddressSize> address{};
   // Internet and RouterPrivate: the port to tell (the mapping's external
   // port, which may differ from the room's when the router had the room's
@@ -68,6 +74,8 @@ struct Reachability {
   bool routerMapped = false;
   // Refused: the router's UPnP error code (0 when it gave none).
   int routerError = 0;
+  // RelayGone: why the relay went, NUL-terminated.
+  std::array<char, kRelayWhySize> relayWhy{};
 
   bool operator==(const Reachability& other) const;
   bool operator!=(const Reachability& other) const { return !(*this == other); }

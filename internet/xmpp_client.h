@@ -113,6 +113,8 @@ class Connection {
   bool ended() const { return ended_; }
   const std::string& failure() const { return failure_; }
   bool secured() const { return session_.secured(); }
+  // Signed in: the address the server gave this client (a full JID).
+  const std::string& jid() const { return session_.jid(); }
   uint64_t bytesRead() const { return bytesRead_; }
   void send(const xml::Element& stanza);
   // Ends the stream; the connection closes once that is sent or the server

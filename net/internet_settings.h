@@ -1,8 +1,9 @@
 // What RoomConfig.txt says about reaching across the internet (read by
-// net/room_files.h, used by the internet/ layer): upnp=, address= and
+// net/room_files.h, used by the internet/ layer): upnp=, address=,
 // directory=, the room directory (internet/directory.h) a copy of the
-// program uses as host and as guest; none by default, and then the program
-// contacts no server at all.
+// program uses as host and as guest (none by default, and then the program
+// contacts no server at all), and relay=, whether a hosted room goes
+// through that directory's relay (internet/room_relay.h).
 #pragma once
 
 #include <array>
@@ -29,6 +30,12 @@ bool parseDirectoryServer(const char* text, DirectoryServer& server);
 // RoomConfig.txt (which keeps 127 bytes at most), plus the terminator.
 inline constexpr size_t kReachAddressSize = 128;
 
+// relay=: Auto (the default) relays a room the internet cannot reach (the
+// router's line says this network only) when the directory offers a relay;
+// Always relays every room and announces only the relay's address; Off
+// never relays.
+enum class RelayMode : uint8_t { Auto, Off, Always };
+
 struct HostReachSettings {
   bool upnp = true;  // upnp=off: the router is never asked
   // address=: told instead of the router's answer; empty when not given.
@@ -36,6 +43,7 @@ struct HostReachSettings {
   // directory=: the room directory the room is announced in, and that a
   // refresh asks (as guest too); none when not given.
   DirectoryServer directory;
+  RelayMode relay = RelayMode::Auto;
 };
 
 }  // namespace net

@@ -94,7 +94,7 @@ void reportSkipped(const char* key, const char* value, const char* why) {
   platform::writeConsole(stdout, line.c_str());
 }
 
-// "upnp" and "address": see readRoomConfig.
+// "upnp", "address", "directory" and "relay": see readRoomConfig.
 void applyReachLine(const char* key, const char* value, HostReachSettings& reach) {
   if (std::strcmp(key, "upnp") == 0) {
     const auto isOneOf = [](const char* word, std::initializer_list<const char*> words) {
@@ -128,6 +128,19 @@ void applyReachLine(const char* key, const char* value, HostReachSettings& reach
       return;
     }
     reach.directory = server;  // empty: none
+  } else if (std::strcmp(key, "relay") == 0) {
+    char word[8] = {};
+    if (std::strlen(value) < sizeof word) std::strcpy(word, value);
+    lowerAscii(word);
+    if (std::strcmp(word, "auto") == 0) {
+      reach.relay = RelayMode::Auto;
+    } else if (std::strcmp(word, "off") == 0) {
+      reach.relay = RelayMode::Off;
+    } else if (std::strcmp(word, "always") == 0) {
+      reach.relay = RelayMode::Always;
+    } else {
+      reportSkipped(key, value, "neither auto, off nor always");
+    }
   }
 }
 

@@ -63,8 +63,9 @@ bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profil
 // no, false or 0 turn the router's asking off; on, yes, true or 1 on) and
 // "address" (a host name or numeric address told instead of the router's
 // answer; empty: none), and "directory" (DOMAIN or DOMAIN:PORT of a room
-// directory, net/internet_settings.h; empty: none). A value that is none of
-// these is skipped with one line on standard output.
+// directory, net/internet_settings.h; empty: none), and "relay" (auto, off
+// or always). A value that is none of these is skipped with one line on
+// standard output.
 bool readRoomConfig(const char* path, RoomRecord& hostRoom, PlayerRecord& profile,
                     HostReachSettings& reach);
 

@@ -325,6 +325,106 @@ TEST(ChooseRooms, TheOrderIsTheGuestsOwn) {
   }
 }
 
+// A relayed room: one place, the relay's, and whom to ask for a
+// permission; built, read back, and refused in any other shape.
+TEST(Announcement, ARelayedRoomNamesItsHostAndOnePlace) {
+  Announcement sent = room({address("198.51.100.30", 49152)});
+  sent.relayJid = "k3j9v2@dir.test/4711";
+  internet::xml::Element wrapper("presence", "jabber:client");
+  ASSERT_TRUE(internet::buildAnnouncement(sent, wrapper.addChild(internet::xml::Element())));
+  std::string xml;
+  internet::xml::write(wrapper, "jabber:client", xml);
+  Announcement read;
+  ASSERT_TRUE(reads(xml, &read)) << xml;
+  EXPECT_EQ(read.relayJid, "k3j9v2@dir.test/4711");
+  EXPECT_EQ(internet::jidDomain(read.relayJid), "dir.test");
+
+  const std::string relay = "<relay jid='k3j9v2@dir.test/4711'/>";
+  EXPECT_TRUE(reads(presence(roomXml(kGoodAttributes, kGoodBody + relay))));
+  for (const std::string& bad : {
+           kGoodBody + kGoodBody + relay,                       // two places
+           kGoodBody + relay + relay,                           // two relays
+           kGoodBody + "<relay jid='no-at-sign/x'/>",           // not a full address
+           kGoodBody + "<relay jid='k3@dir.test'/>",            // no resource
+           kGoodBody + "<relay jid='k3@dir.test/a b'/>",        // a space
+           kGoodBody + "<relay jid='k3@dir.test/x'>text</relay>",
+           kGoodBody + "<relay/>",
+       }) {
+    EXPECT_FALSE(reads(presence(roomXml(kGoodAttributes, bad)))) << bad;
+  }
+  EXPECT_FALSE(internet::isRelayJid("k3@dir.test/" + std::string(internet::kMaxJidBytes, 'x')));
+  sent.endpoints[1] = address("203.0.113.5", 6247);
+  sent.endpointCount = 2;
+  internet::xml::Element room;
+  EXPECT_FALSE(internet::buildAnnouncement(sent, room));
+}
+
+TEST(Announcement, APermissionsRequestAndGrantCarryAnAddressAlone) {
+  for (const bool granted : {false, true}) {
+    const internet::xml::Element sent =
+        internet::permitMessage("k3@dir.test/1", address("198.51.100.11", 4000), granted);
+    std::string xml;
+    internet::xml::write(sent, "jabber:client", xml);
+    internet::xml::Element stanza;
+    ASSERT_TRUE(xmltest::parseStanza(xml, stanza)) << xml;
+    bool readGranted = !granted;
+    platform::Address read;
+    ASSERT_TRUE(internet::readPermitMessage(stanza, readGranted, read)) << xml;
+    EXPECT_EQ(readGranted, granted);
+    EXPECT_TRUE(read == address("198.51.100.11", 0));
+  }
+  {
+    // A request bounced back by the server (its host gone) is no grant.
+    internet::xml::Element bounced;
+    ASSERT_TRUE(xmltest::parseStanza(
+        "<message from='h@dir.test/1' type='error'><permitted xmlns='urn:x-vellora:relay' "
+        "address='198.51.100.11'/><error type='cancel'/></message>",
+        bounced));
+    bool granted = false;
+    platform::Address read;
+    EXPECT_FALSE(internet::readPermitMessage(bounced, granted, read));
+  }
+  for (const std::string& bad : {
+           std::string("<permit xmlns='urn:x-vellora:relay' address='example.org'/>"),
+           std::string("<permit xmlns='urn:x-vellora:relay' address='[::1]'/>"),
+           std::string("<permit xmlns='urn:x-vellora:relay'/>"),
+           std::string("<grant xmlns='urn:x-vellora:relay' address='198.51.100.11'/>"),
+           std::string("<permit xmlns='urn:x-vellora:relay' address='198.51.100.11'/>"
+                       "<permit xmlns='urn:x-vellora:relay' address='198.51.100.12'/>"),
+       }) {
+    internet::xml::Element stanza;
+    ASSERT_TRUE(xmltest::parseStanza("<message from='a@b/c'>" + bad + "</message>", stanza));
+    bool granted = false;
+    platform::Address read;
+    EXPECT_FALSE(internet::readPermitMessage(stanza, granted, read)) << bad;
+  }
+}
+
+// Relayed rooms all share the relay's address: at most kMaxRelayedRooms of
+// them, each place once, never a forbidden one, and none among the rooms
+// chosen the other way.
+TEST(ChooseRooms, RelayedRoomsHaveABoundOfTheirOwn) {
+  std::vector<Announcement> all;
+  for (int i = 0; i < 100; ++i) {
+    Announcement a = room({address("198.51.100.30", static_cast<uint16_t>(49152 + i % 50))});
+    a.relayJid = "h" + std::to_string(i) + "@dir.test/r";
+    all.push_back(a);
+  }
+  Announcement forbidden = room({address("10.0.0.1", 49152)});
+  forbidden.relayJid = "f@dir.test/r";
+  all.push_back(forbidden);
+  std::mt19937 random(7);
+  EXPECT_TRUE(internet::chooseRooms(all, random).empty());
+  const std::vector<internet::RelayedRoom> relayed = internet::chooseRelayedRooms(all, random);
+  EXPECT_EQ(relayed.size(), internet::kMaxRelayedRooms);
+  std::set<uint16_t> ports;
+  for (const internet::RelayedRoom& r : relayed) {
+    ASSERT_EQ(r.room.endpoints.count, 1u);
+    EXPECT_EQ(key(r.room.endpoints.addresses[0]), "198.51.100.30");
+    EXPECT_TRUE(ports.insert(r.room.endpoints.addresses[0].port).second);
+  }
+}
+
 TEST(AnnouncementSample, KeepsAUniformSampleOfABoundedSize) {
   internet::AnnouncementSample sample(6);
   const size_t total = internet::kMaxKeptAnnouncements * 4;

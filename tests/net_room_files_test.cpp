@@ -108,6 +108,18 @@ TEST_F(RoomFiles, ReachKeys) {
                                   profile_, reach));
   EXPECT_TRUE(reach.upnp);
   EXPECT_STREQ(reach.address.data(), "");
+
+  // relay=: auto unless the file says otherwise; a word it does not know
+  // leaves the one before.
+  EXPECT_EQ(net::HostReachSettings{}.relay, net::RelayMode::Auto);
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(net::readRoomConfig(write("relay=Always\nrelay=sometimes\n").c_str(), room_,
+                                  profile_, reach));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "RoomConfig.txt: relay=sometimes is neither auto, off nor always; skipped\n");
+  EXPECT_EQ(reach.relay, net::RelayMode::Always);
+  ASSERT_TRUE(net::readRoomConfig(write("relay=off\n").c_str(), room_, profile_, reach));
+  EXPECT_EQ(reach.relay, net::RelayMode::Off);
 }
 
 TEST_F(RoomFiles, ListFillsEntriesInFileOrder) {

@@ -101,6 +101,10 @@ STRINGS = [
     ("kReachOuterNat", "外側にも別のNAT"),
     ("kReachForwardOuter", "）　外側でもTCP "),
     ("kReachForwardOuterEnd", " を転送かaddress=を設定"),
+    # The room relayed through the room directory's relay.
+    ("kReachRelayed", "リレー経由で参加できます：　"),
+    ("kReachRelayGone", "リレーが切れました"),
+    ("kReachRelayRetry", "）　リレーにつなぎ直しています…"),
 ]
 
 HEX = set("0123456789abcdefABCDEF")

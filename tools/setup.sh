@@ -28,8 +28,9 @@ INTERNET_TEST_PACKAGES="miniupnpd miniupnpd-iptables stun-server iptables miniup
 # A room directory of the tests' own: prosody (tests/support/directory.sh)
 # and a cluster of ejabberd nodes (tests/support/ejabberd.sh), installed the
 # same way (Debian's ejabberd service is never started: the tests run their
-# own nodes), and openssl for the test CA.
-DIRECTORY_TEST_PACKAGES="prosody ejabberd openssl"
+# own nodes), coturn for the directory's relay (tests/support/relay.sh; its
+# service stays off too), and openssl for the test CA.
+DIRECTORY_TEST_PACKAGES="prosody ejabberd coturn openssl"
 
 # The Windows release build and its checks under Wine (tools/windows/build.sh);
 # dpkg-dev unpacks the Debian source packages the DLLs are built from;

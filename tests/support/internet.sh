@@ -8,6 +8,8 @@
 #   home 1        player machine h1 = 10.221.1.10, default route via router 1
 #   router 2      WAN 198.51.100.12, LAN 10.221.2.1/24: NAT, no UPnP
 #   home 2        player machine h2 = 10.221.2.10, default route via router 2
+#   home 3        (internet_cgn_home) behind a provider's NAT at .13 and
+#                 router 3 at the shared 100.64.0.7, h3 = 10.221.3.10
 #
 # A router's LAN is a bridge in its namespace, so more machines can join a
 # home (internet_lan_machine). Routers drop what comes in from the internet
@@ -47,6 +49,10 @@ INTERNET_LAN2=10.221.2
 INTERNET_H1=10.221.1.10
 INTERNET_H2=10.221.2.10
 INTERNET_UPNP_PORT=5000   # miniupnpd's HTTP port on router 1's LAN address
+INTERNET_CGN=198.51.100.13   # a provider's NAT (internet_cgn_home)
+INTERNET_WAN3=100.64.0.7
+INTERNET_LAN3=10.221.3
+INTERNET_H3=10.221.3.10
 
 internet_dir() { echo "/tmp/vellora-internet-$INTERNET_TAG"; }
 # internet_ns ROLE: the namespace of a machine (net, r1, h1, r2, h2, ...).
@@ -223,6 +229,39 @@ internet_up() {
     internet_start net stund stund -h "$INTERNET_STUN" -a "$INTERNET_STUN_ALT"
     internet_upnp_chains || { echo "internet: cannot make miniupnpd's chains" >&2; return 1; }
     internet_miniupnpd
+}
+
+# internet_cgn_home: home 3 behind two NATs, as on a line whose provider
+# shares its addresses: the provider's NAT ("cgn") on the internet at
+# INTERNET_CGN, its customers on 100.64.0.0/24 (shared addresses, RFC
+# 6598); router 3 with the shared address INTERNET_WAN3 and NAT of its own;
+# machine h3 = INTERNET_H3 behind it. The provider's NAT lets nothing in.
+internet_cgn_home() {
+    internet_machine cgn &&
+        internet_on_bridge cgn wan0 net ibr0 icgn "$INTERNET_CGN/24" &&
+        internet_exec cgn ip route add default via "$INTERNET_STUN" &&
+        internet_exec cgn ip link add br0 type bridge &&
+        internet_exec cgn ip addr add 100.64.0.1/24 dev br0 &&
+        internet_exec cgn ip link set br0 up &&
+        internet_exec cgn sysctl -qw net.ipv4.ip_forward=1 &&
+        internet_ipt cgn -t nat -A POSTROUTING -o wan0 -j MASQUERADE &&
+        internet_ipt cgn -P FORWARD DROP &&
+        internet_ipt cgn -A FORWARD -m conntrack --ctstate ESTABLISHED,RELATED -j ACCEPT &&
+        internet_ipt cgn -A FORWARD -i br0 -o wan0 -j ACCEPT &&
+        internet_machine r3 &&
+        internet_on_bridge r3 wan0 cgn br0 ir3 "$INTERNET_WAN3/24" &&
+        internet_exec r3 ip route add default via 100.64.0.1 &&
+        internet_exec r3 ip link add br0 type bridge &&
+        internet_exec r3 ip addr add "$INTERNET_LAN3.1/24" dev br0 &&
+        internet_exec r3 ip link set br0 up &&
+        internet_exec r3 sysctl -qw net.ipv4.ip_forward=1 &&
+        internet_ipt r3 -t nat -A POSTROUTING -o wan0 -j MASQUERADE &&
+        internet_ipt r3 -P FORWARD DROP &&
+        internet_ipt r3 -A FORWARD -m conntrack --ctstate ESTABLISHED,RELATED -j ACCEPT &&
+        internet_ipt r3 -A FORWARD -i br0 -o wan0 -j ACCEPT &&
+        internet_machine h3 &&
+        internet_on_bridge h3 eth0 r3 br0 ph3 "$INTERNET_H3/24" &&
+        internet_exec h3 ip route add default via "$INTERNET_LAN3.1"
 }
 
 # internet_restart_router1 WAN: router 1 restarts as a home router does when

@@ -44,6 +44,7 @@ SCENES = [
     ("net_lobby", "guest", "network lobby (the guest copy)"),
     ("game_select", "host", "game select over the host's lobby"),
     ("game_select_alone", "host", "game select over the host's lobby, guest copy stopped"),
+    ("relay_lobby", "rhost", "network lobby with a guest through the relay (host)"),
 ]
 # The scaled pictures beside the 640 x 480 window: (scene, label) of the
 # solo copy's scenes, each measured as SCENE (copy solo), SCENE_2x (solo2x:
@@ -55,7 +56,8 @@ SCALED = [("title", "title, menu open"), ("character_select", "character select"
 SCALED_KINDS = [("2x", "solo2x", "doubled window (1280 x 960)"),
                 ("fs", "solofs", "full screen (1920 x 1080)")]
 # Scenes measured while a second copy of the program ran on the same cores.
-TWO_COPIES = {("net_lobby", "host"), ("net_lobby", "guest"), ("game_select", "host")}
+TWO_COPIES = {("net_lobby", "host"), ("net_lobby", "guest"), ("game_select", "host"),
+              ("relay_lobby", "rhost")}
 
 
 def read_tap(path):
@@ -254,6 +256,7 @@ def main():
     # Per run and scaled scene: CPU a frame scaled / the same scene's at 1x.
     ratios = {(scene, sfx): [] for scene, _ in SCALED for sfx, _, _ in SCALED_KINDS}
     first_frame, first_picture, joins, queries, refreshes = [], [], [], [], []
+    relayed_joins, relayed_queries = [], []  # through the directory's relay
     named = []  # refreshes of the 40 host names
     announced = []  # refreshes through the room directory
     renderer = None
@@ -261,7 +264,7 @@ def main():
         windows, launches = read_marks(run)
         taps = {c: read_tap(os.path.join(run, c + ".tap"))
                 for c in ("solo", "solo2x", "solofs", "host", "guest", "refresh", "names",
-                          "directory")}
+                          "directory", "rhost", "rguest")}
         for tap in taps.values():
             renderer = renderer or tap["renderer"]
         this_run = {}
@@ -293,6 +296,9 @@ def main():
         j, q = net_figures(taps["host"], taps["guest"])
         joins += j
         queries += q
+        j, q = net_figures(taps["rhost"], taps["rguest"])
+        relayed_joins += j
+        relayed_queries += q
 
     def scene_med(key, field):
         return med([f[field] for f in per_scene[key]])
@@ -354,6 +360,20 @@ def main():
                  f"leaving ({shown(med([q['ms'] for q in queries]), '.1f')} ms; "
                  f"{shown(med([q['read_frames'] for q in queries]), '.0f')} frames from the "
                  f"host reading it; {len(queries)} queries)")
+    rjf = med([j["frames"] for j in relayed_joins])
+    rqf = med([q["frames"] for q in relayed_queries])
+    rjms = med([j["ms"] for j in relayed_joins])
+    rqms = med([q["ms"] for q in relayed_queries])
+    lines.append(f"- Through the room directory's relay (coturn with the shipped configuration, "
+                 f"host and guest on this machine, relay=always): Join {shown(rjf, '.0f')} host "
+                 f"frames, {shown(rjms, '.1f')} ms from the guest's Join leaving to the host's "
+                 f"answer leaving (the guest reads it "
+                 f"{shown(med([j['read_ms'] for j in relayed_joins]), '.1f')} ms after its Join "
+                 f"left; {len(relayed_joins)} joins), beside {shown(jf, '.0f')} frames and "
+                 f"{shown(med([j['ms'] for j in joins]), '.1f')} ms directly; room query "
+                 f"{shown(rqf, '.0f')} host frames, {shown(rqms, '.1f')} ms "
+                 f"({len(relayed_queries)} queries), beside {shown(qf, '.0f')} frames and "
+                 f"{shown(med([q['ms'] for q in queries]), '.1f')} ms directly")
     rms = med([r["ms"] for r in refreshes])
     rgap = med([r["gap_ms"] for r in refreshes])
     lines.append(f"- Refresh of a room list of 100 rooms (50 take the connection and never "
@@ -428,6 +448,12 @@ def main():
         ("room query answered",
          f"{shown(qf, '.0f', ' host frames')} ({shown(qms, '.1f', ' ms')})", "<= 1 host frame",
          within(qf, GOALS["query_frames"])),
+        ("Join answered through the relay",
+         f"{shown(rjf, '.0f', ' host frames')} ({shown(rjms, '.1f', ' ms')})",
+         "<= 2 host frames", within(rjf, GOALS["join_frames"])),
+        ("room query answered through the relay",
+         f"{shown(rqf, '.0f', ' host frames')} ({shown(rqms, '.1f', ' ms')})", "<= 1 host frame",
+         within(rqf, GOALS["query_frames"])),
         ("refresh of 100 rooms", shown(rms, ".0f", " ms"), "<= 2000 ms",
          within(rms, GOALS["refresh_ms"])),
         ("longest gap between frames during a refresh", shown(rgap, ".1f", " ms"), "<= 100 ms",

@@ -358,3 +358,90 @@ scenario_directory() {
     ip netns del "$ns"
     return 0
 }
+
+# Join and room query through the room directory's relay: Debian's prosody
+# and coturn with the shipped configurations (tests/support/directory.sh,
+# tests/support/relay.sh) in a server namespace of their own
+# ("relaybench" and the shell's id, 198.51.100.30), the host and the guest in
+# a second one (198.51.100.11) whose /etc/hosts names the directory. The host
+# has relay=always (and upnp=off), so its room is reached through the relay
+# alone; the guest, with no RoomList.txt, refreshes three times (each room
+# query goes through the relay), joins, and the lobby with the relayed guest
+# is measured on the host. The tap tells the Join and the room queries apart
+# as in scenario_net (copies rhost and rguest). Skipped (saying so) where no
+# namespace can be made or prosody or coturn is missing.
+scenario_relay() {
+    local server=relaybench$$s here=relaybench$$c dir hdir gdir hwin gwin hpid gpid i
+    if ! command -v prosody turnserver > /dev/null; then
+        echo "no prosody or coturn: the relay scenario is skipped" >&2
+        return 0
+    fi
+    if ! ip netns add "$server" 2> /dev/null; then
+        echo "no network namespace here: the relay scenario is skipped" >&2
+        return 0
+    fi
+    ip netns add "$here"
+    ip link add rb0 netns "$server" type veth peer name rb1 netns "$here"
+    nsenter --net="/var/run/netns/$server" sh -c 'ip link set lo up &&
+        ip addr add 198.51.100.30/24 dev rb0 && ip link set rb0 up'
+    nsenter --net="/var/run/netns/$here" sh -c 'ip link set lo up &&
+        ip addr add 198.51.100.11/24 dev rb1 && ip link set rb1 up'
+    mkdir -p "/etc/netns/$here"
+    printf '127.0.0.1 localhost\n198.51.100.30 relay.bench.test\n' > "/etc/netns/$here/hosts"
+    dir=$RUN_DIR/relay-servers
+    (. "$ROOT/tests/support/relay.sh" && relay_secret "$dir" &&
+        VELLORA_RELAY_SECRET_FILE=$dir/relay-secret bash "$ROOT/tests/support/directory.sh" start \
+            "$server" relay.bench.test 198.51.100.30 "$dir/data" none &&
+        relay_start "$server" 198.51.100.30 relay.bench.test "$dir" 198.51.100.0-198.51.100.255) \
+        > "$RUN_DIR/relay-servers.log" 2>&1 || echo "the relay scenario's servers did not start" >&2
+    hdir=$(copy_dir rhost "$((PORT + 5))" RHost RelayRoom)
+    printf 'directory=relay.bench.test\nrelay=always\n' >> "$hdir/RoomConfig.txt"
+    gdir=$(copy_dir rguest "$((PORT + 6))" RGuest RGuestRoom)
+    echo "directory=relay.bench.test" >> "$gdir/RoomConfig.txt"
+    rm -f "$gdir/RoomList.txt"
+    launch rhost "$hdir" "$here"
+    hpid=$COPY_PID
+    if hwin=$(wait_window); then
+        title_menu "$hwin"
+        to_net_room_list "$hwin"
+        press "$hwin" Right
+        press "$hwin" z
+        for i in $(seq 150); do
+            grep -q "reachable through the relay" "$RUN_DIR/rhost.log" && break
+            sleep 0.2
+        done
+        launch rguest "$gdir" "$here"
+        gpid=$COPY_PID
+        if gwin=$(wait_window "$hwin"); then
+            title_menu "$gwin"
+            to_net_room_list "$gwin"
+            for i in 1 2 3; do
+                press "$gwin" z
+                sleep 3
+            done
+            snap "$gwin" room_list_relayed
+            press "$gwin" Down
+            press "$gwin" z
+            sleep 4
+            measure relay_lobby rhost "$hpid"
+            snap "$hwin" relay_lobby_host
+            press "$gwin" Escape
+            wait_exit "$gpid" 10 > /dev/null
+        else
+            echo "no relayed guest window" >&2
+            kill "$gpid"
+        fi
+        press "$hwin" Escape
+        wait_exit "$hpid" 10 > /dev/null
+    else
+        echo "no relayed host window" >&2
+        kill "$hpid"
+    fi
+    (. "$ROOT/tests/support/relay.sh" && relay_stop "$dir")
+    bash "$ROOT/tests/support/directory.sh" stop "$dir/data"
+    rm -rf "/etc/netns/$here"
+    rmdir /etc/netns 2>/dev/null || true
+    ip netns del "$here"
+    ip netns del "$server"
+    return 0
+}

@@ -5,11 +5,12 @@
 # Linux servers (tests/windows/tls_test.sh), the released vellora.exe
 # beside the Linux build, a net battle across the two platforms both ways,
 # vellora.exe as a host on the test's own internet, as host and as guest
-# of a room directory there, and as host and as guest of directories that
-# play foul (tests/e2e/hostile_directory_test.sh, which checks the Linux
-# build too). Screenshots of every scene land in out/windows/shots/. The
-# Linux build is VELLORA_LINUX_GAME when set (test.sh passes its own), else
-# it is built in build-wbl/.
+# of a room directory there and of a room relayed through its relay, and as
+# host and as guest of directories that play foul
+# (tests/e2e/hostile_directory_test.sh, which checks the Linux build too).
+# Screenshots of every scene land in out/windows/shots/. The Linux build is
+# VELLORA_LINUX_GAME when set (test.sh passes its own), else it is built in
+# build-wbl/.
 #   --ci  what ./test.sh runs: today every check above (all of them passed
 #         three runs in a row); a check that turns unreliable is left out of
 #         this mode, and only this mode, until it is fixed.
@@ -82,6 +83,8 @@ step "room directory with TLS, Windows as host and as guest" \
     bash tests/windows/directory_test.sh "$release/Vellora" "$linux" "$shots/directory"
 step "hostile room directories, Windows as host and as guest" \
     bash tests/e2e/hostile_directory_test.sh "$release/Vellora/vellora.exe" "$shots/hostile"
+step "relayed room, Windows as host and as guest" \
+    bash tests/windows/relay_test.sh "$release/Vellora" "$linux" "$shots/relay"
 step "lobby heading with a bitmap-strike font" \
     bash tests/windows/strike_font_heading_test.sh "$release/Vellora" "$linux" "$shots"
 exit $status

@@ -15,11 +15,12 @@ add_library(vellora_windows_deps INTERFACE)
 target_include_directories(vellora_windows_deps INTERFACE ${WINDEPS_INCLUDE_DIRS})
 target_link_directories(vellora_windows_deps INTERFACE ${WINDEPS_LIBRARY_DIRS})
 target_link_libraries(vellora_windows_deps INTERFACE SDL_mixer SDL freetype png16 z miniupnpc
-                      secur32 crypt32 ws2_32 iphlpapi)
+                      secur32 crypt32 bcrypt ws2_32 iphlpapi)
 # miniupnpc is linked statically; it has no pkg-config file: the prefix's
 # own folders.
 # TLS is Schannel's (platform/tls_windows.cpp): secur32 for the session,
 # crypt32 to check the server's certificate.
+# bcrypt: the digests of a relay's messages (platform/digest_windows.cpp).
 target_include_directories(vellora_windows_deps INTERFACE ${VELLORA_WIN_PREFIX}/include)
 target_link_directories(vellora_windows_deps INTERFACE ${VELLORA_WIN_PREFIX}/lib)
 target_compile_definitions(vellora_windows_deps INTERFACE MINIUPNP_STATICLIB)
