@@ -430,6 +430,7 @@ def main():
     named = []  # refreshes of the 40 host names
     directory = {count: {"fills": [], "refreshes": []} for count in DIRECTORY_COUNTS}
     checks = []  # (run, plain_check's figures)
+    peaks = []  # peak resident MiB at the end of every measured window, of every scene
     renderer = None
     for number, run in enumerate(runs, 1):
         windows, launches = read_marks(run)
@@ -440,6 +441,7 @@ def main():
             renderer = renderer or tap["renderer"]
         this_run = {}
         for scene, copy, start, end, hwm in windows:
+            peaks.append(hwm / 1024.0)
             if scene in ("refresh", "names"):
                 fig = refresh_figures(taps[copy], start, end)
                 if fig:
@@ -569,7 +571,7 @@ def main():
                      if per_scene[k] and k not in TWO_COPIES), default=0)
     worst_cpu_two = max((scene_med(k, "cpu_share") for k in per_scene
                          if per_scene[k] and k in TWO_COPIES), default=0)
-    worst_hwm = max((f["hwm_mib"] for v in per_scene.values() for f in v), default=float("nan"))
+    worst_hwm = max(peaks, default=float("nan"))
     ratio_meds = [med(r) for r in ratios.values()]
     worst_ratio = float("nan") if any(r != r for r in ratio_meds) else max(ratio_meds)
     jms = med([j["ms"] for j in joins])
@@ -608,7 +610,7 @@ def main():
          within(worst_ratio, GOALS["scaled_cpu_ratio"])),
         plain_check_budget(checks),
         *directory_budget,
-        ("peak resident set, any run",
+        ("peak resident set, any scene of any run",
          f"{shown(worst_hwm, '.1f', ' MiB')} ({shown(worst_hwm * 1.048576, '.1f', ' MB')})",
          "< 120 MiB", within(worst_hwm, GOALS["hwm_mib"]) and worst_hwm < GOALS["hwm_mib"]),
     ]

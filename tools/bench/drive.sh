@@ -488,6 +488,7 @@ scenario_plain_check() {
         [ "$scene" = free_lobby ] && to_free_lobby "$win"
         pids[$copy]=$pid
         wins[$copy]=$win
+        snap "$win" "check_$scene${sfx}_$copy"
         kill -STOP "$pid"
     done
     for round in $(seq "$PLAIN_ROUNDS"); do
