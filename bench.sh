@@ -23,6 +23,9 @@ cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELLORA_TESTS=OFF \
     -DVELLORA_BENCH=ON > /dev/null
 cmake --build build-release -j"$(nproc)" --target vellora vellora_swap_tap > /dev/null
 
+# The analysis itself first, on a made-up run of known figures.
+python3 tools/bench/analyze_test.py
+
 GAME=$ROOT/build-release/vellora
 TAP=$ROOT/build-release/tools/bench/swap_tap.so
 WINDOW=${BENCH_WINDOW:-5}

@@ -449,11 +449,14 @@ launch_plain() {
     COPY_PID=$!
 }
 
-# perf_cpu_ms PID: the process's CPU time (every thread) over WINDOW
-# seconds from now, by perf stat's task-clock, in milliseconds.
-perf_cpu_ms() {
-    perf stat -x, -e task-clock -p "$1" -- sleep "$WINDOW" 2>&1 > /dev/null |
-        awk -F, '/task-clock/ { printf "%d\n", $1 }'
+# perf_counts PID: over WINDOW seconds from now, by perf stat: the process's
+# CPU time (task-clock, every thread) in milliseconds and its writev calls
+# (each presented frame sends its picture to the X server: the calls count
+# frames where nothing inside the program does), "CPU_MS WRITEVS".
+perf_counts() {
+    perf stat -x, -e task-clock,syscalls:sys_enter_writev -p "$1" -- sleep "$WINDOW" 2>&1 \
+        > /dev/null | awk -F, '/task-clock/ { c = int($1) } /writev/ { w = $1 + 0 }
+            END { print c + 0, w + 0 }'
 }
 
 # The bench's figures against a plain measurement: one free-battle scene a
@@ -461,18 +464,19 @@ perf_cpu_ms() {
 # lobby in turn, the 640 x 480 and the doubled window in turn) in two copies,
 # one with the tap as every other scene and one without it, each measured
 # alone (the other one stopped) in turn, PLAIN_ROUNDS times, so that both
-# meet the same machine. Each stretch is measured by perf stat
-# (task-clock of every thread) as well; a line of "$RUN_DIR/marks" for each:
-#   plain SCENE COPY START_NS END_NS PERF_CPU_MS WINDOW_MS
-# (COPY: "checked" with the tap, "plain" without; the tap's own figure for
-# the checked copy comes from checked.tap over the same stretch).
+# meet the same machine. Each stretch is measured by perf stat as well; a
+# line of "$RUN_DIR/marks" for each:
+#   plain SCENE COPY START_NS END_NS PERF_CPU_MS WINDOW_MS WRITEVS
+# (COPY: "checked" with the tap, "plain" without; the tap's own figures for
+# the checked copy come from checked.tap over the same stretch, and its
+# frames there against its writev calls tell the plain copy's frames).
 PLAIN_ROUNDS=3
 scenario_plain_check() {
     local scenes=(title character_select free_lobby) pictures=("" 1280x960)
     local scene=${scenes[$((($1 - 1) % 3))]} picture=${pictures[$((($1 - 1) % 2))]}
-    local name copy dir win pid round start cpu sfx=${picture:+_2x}
+    local copy dir win pid round start cpu writevs sfx=${picture:+_2x}
     local -A pids wins
-    if ! perf stat -e task-clock -o /dev/null true 2> /dev/null; then
+    if ! perf stat -e task-clock,syscalls:sys_enter_writev -o /dev/null true 2> /dev/null; then
         echo "no perf stat here: the check against a plain measurement is skipped" >&2
         return 0
     fi
@@ -496,9 +500,9 @@ scenario_plain_check() {
             kill -CONT "${pids[$copy]}"
             sleep 1  # the frames skipped for the time it stood still
             start=$(date +%s%N)
-            cpu=$(perf_cpu_ms "${pids[$copy]}")
+            read -r cpu writevs <<< "$(perf_counts "${pids[$copy]}")"
             echo "plain $scene$sfx $copy $start $(date +%s%N) ${cpu:-0} $((WINDOW * 1000))" \
-                >> "$RUN_DIR/marks"
+                "${writevs:-0}" >> "$RUN_DIR/marks"
             kill -STOP "${pids[$copy]}"
         done
     done
