@@ -2,7 +2,8 @@
 # Benchmark of the real program as a player runs it: builds the Release
 # program and the swap tap (tools/bench), starts the program under a virtual
 # display, reaches each scene with real key presses and measures it from
-# outside (frame times, CPU time, memory, network answers). Writes
+# outside (frame times, CPU time, memory, network answers), and checks the
+# CPU figures against perf stat of a copy run without the tap. Writes
 # out/bench.md and prints it. Settings (environment): BENCH_RUNS (default 3),
 # BENCH_WINDOW (seconds per scene, default 5), BENCH_PORT (first of two TCP
 # ports, default 22001), BENCH_DISPLAY (first display number to try),
@@ -13,15 +14,18 @@ ROOT=$PWD
 . tools/setup.sh
 . tools/xsession.sh
 
-# iptables: the directory scene's namespace sends the rooms' addresses to
-# the local room servers.
+# iptables: the directory scenes' namespace sends the rooms' addresses to
+# the local room servers and counts the directory's traffic.
 need_packages $BUILD_PACKAGES $DISPLAY_PACKAGES python3 linux-perf iptables
-# The directory scene's server (scenario_directory) and its relay
+# The directory scenes' server (scenario_directory_scale) and the relay's
 # (scenario_relay).
 need_servers $DIRECTORY_TEST_PACKAGES
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELLORA_TESTS=OFF \
     -DVELLORA_BENCH=ON > /dev/null
 cmake --build build-release -j"$(nproc)" --target vellora vellora_swap_tap > /dev/null
+
+# The analysis itself first, on a made-up run of known figures.
+python3 tools/bench/analyze_test.py
 
 GAME=$ROOT/build-release/vellora
 TAP=$ROOT/build-release/tools/bench/swap_tap.so
@@ -52,7 +56,9 @@ for i in $(seq "$runs"); do
     scenario_net
     scenario_refresh
     scenario_names
-    scenario_directory
+    scenario_plain_check "$i"
+    scenario_directory_scale 20
+    scenario_directory_scale 2000
     scenario_relay
     run_dirs+=("$RUN_DIR")
 done

@@ -1,53 +1,79 @@
 #!/usr/bin/env python3
 """Hosts announcing their rooms in a room directory, for the benchmark's
-directory scene: COUNT occupants of the shard rooms vellora-NN@rooms.DOMAIN
+directory scenes: COUNT occupants of the shard rooms vellora-NN@rooms.DOMAIN
 on SERVER (64 a shard, as hosts fill them), each signed in anonymously as
 the game's hosts are and announcing one room
 (the game's announcement, urn:x-vellora:room) at PREFIX.(FIRST + i) port
 PORT + i.
 
-Usage: announcers.py SERVER DOMAIN COUNT PREFIX FIRST PORT
+Usage: announcers.py SERVER DOMAIN COUNT PREFIX FIRST PORT [AT_ONCE]
 
 SERVER may list several addresses, comma-separated (the nodes of a cluster):
 occupant i signs in on the (i mod n)th. PREFIX may be a whole address: every
 occupant then announces that one (FIRST is ignored), as hosts on one machine
-would.
+would; or a block (A.B.C.D/BITS): occupant i then announces the block's
+(FIRST + i)th address. AT_ONCE bounds how many occupants sign in at the same
+time (all of them when not given), so that thousands of hosts arrive as a
+steady stream rather than one burst of connections.
 
-Prints "ready" once all of them are in the room; stays until it is ended.
+Prints "ready" once all of them are in the room, or one line saying which
+occupant failed and why (and ends); stays until it is ended. One process,
+one thread, a few KB of state per occupant: 2,000 occupants cost a few
+seconds of one core to sign in and little after.
 """
 import asyncio
+import ipaddress
 import sys
 
+# The whole fill, however large, is given this long plus a little per occupant.
+READY_LIMIT_S = 60
+READY_LIMIT_PER_OCCUPANT_S = 0.1
+# How often the count of occupants in their rooms is told (standard error).
+PROGRESS_S = 5
 
-async def occupant(server, domain, i, address, port, joined):
+
+def room_address(prefix, first, i):
+    if "/" in prefix:
+        block = ipaddress.ip_network(prefix)
+        if first + i >= block.num_addresses:
+            raise ValueError("block %s holds no address %d" % (prefix, first + i))
+        return str(block.network_address + first + i)
+    if prefix.count(".") == 3:
+        return prefix
+    return "%s.%d" % (prefix, first + i)
+
+
+async def occupant(server, domain, i, address, port, joined, gate):
     header = ("<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
               "xmlns:stream='http://etherx.jabber.org/streams' to='%s' version='1.0'>"
               % domain).encode()
-    reader, writer = await asyncio.open_connection(server, 5222)
-    tail = b""
+    async with gate:
+        reader, writer = await asyncio.open_connection(server, 5222)
+        tail = b""
 
-    async def until(token):
-        nonlocal tail
-        while token not in tail:
-            data = await reader.read(65536)
-            if not data:
-                raise ConnectionError("closed")
-            tail = tail[-512:] + data
-        tail = tail[tail.index(token) + len(token):]
+        async def until(token):
+            nonlocal tail
+            while token not in tail:
+                data = await reader.read(65536)
+                if not data:
+                    raise ConnectionError("closed by the server")
+                tail = tail[-512:] + data
+            tail = tail[tail.index(token) + len(token):]
 
-    writer.write(header)
-    await until(b"</stream:features>")
-    writer.write(b"<auth xmlns='urn:ietf:params:xml:ns:xmpp-sasl' mechanism='ANONYMOUS'/>")
-    await until(b"<success")
-    writer.write(header + b"<iq type='set' id='b'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/></iq>")
-    await until(b"</iq>")
-    room = ("<room xmlns='urn:x-vellora:room' version='2' instance='%d' players='1' max='6'>"
-            "<reach address='%s' port='%d'/></room>" % (1000 + i, address, port))
-    # The shard a host takes: the first with fewer than 64 occupants.
-    writer.write(("<presence to='vellora-%02d@rooms.%s/bench%d'><x xmlns='http://jabber.org/protocol/muc'>"
-                  "<history maxstanzas='0'/></x>%s</presence>" % (i // 64, domain, i, room)).encode())
-    await until(b"code='110'")
+        writer.write(header)
+        await until(b"</stream:features>")
+        writer.write(b"<auth xmlns='urn:ietf:params:xml:ns:xmpp-sasl' mechanism='ANONYMOUS'/>")
+        await until(b"<success")
+        writer.write(header + b"<iq type='set' id='b'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/></iq>")
+        await until(b"</iq>")
+        room = ("<room xmlns='urn:x-vellora:room' version='2' instance='%d' players='1' max='6'>"
+                "<reach address='%s' port='%d'/></room>" % (1000 + i, address, port))
+        # The shard a host takes: the first with fewer than 64 occupants.
+        writer.write(("<presence to='vellora-%02d@rooms.%s/bench%d'><x xmlns='http://jabber.org/protocol/muc'>"
+                      "<history maxstanzas='0'/></x>%s</presence>" % (i // 64, domain, i, room)).encode())
+        await until(b"code='110'")
     joined.set_result(None)
+    # Everything the shard passes on is read (and dropped), as a host does.
     while await reader.read(65536):
         pass
 
@@ -56,15 +82,42 @@ async def main():
     servers, domain, count, prefix, first, port = (sys.argv[1].split(","), sys.argv[2],
                                                    int(sys.argv[3]), sys.argv[4], int(sys.argv[5]),
                                                    int(sys.argv[6]))
+    at_once = int(sys.argv[7]) if len(sys.argv) > 7 else count
+    gate = asyncio.Semaphore(max(1, at_once))
     loop = asyncio.get_running_loop()
     waits = []
+    tasks = []  # the loop keeps only weak references to its tasks
     for i in range(count):
         joined = loop.create_future()
-        address = prefix if prefix.count(".") == 3 else "%s.%d" % (prefix, first + i)
-        asyncio.create_task(occupant(servers[i % len(servers)], domain, i, address, port + i,
-                                     joined))
+        task = asyncio.create_task(occupant(servers[i % len(servers)], domain, i,
+                                            room_address(prefix, first, i), port + i, joined,
+                                            gate))
+        # A failed sign-in fails the whole fill at once, with its reason.
+        task.add_done_callback(
+            lambda t, f=joined, n=i: f.done() or t.cancelled() or t.exception() is None or
+            f.set_exception(RuntimeError("occupant %d: %r" % (n, t.exception()))))
         waits.append(joined)
-    await asyncio.wait_for(asyncio.gather(*waits), 60)
+        tasks.append(task)
+    def joined_so_far():
+        return sum(1 for w in waits if w.done() and not w.cancelled() and w.exception() is None)
+
+    async def progress():
+        while True:
+            await asyncio.sleep(PROGRESS_S)
+            print("%d of %d in the room" % (joined_so_far(), count), file=sys.stderr, flush=True)
+
+    reporter = asyncio.create_task(progress())
+    try:
+        await asyncio.wait_for(asyncio.gather(*waits),
+                               READY_LIMIT_S + READY_LIMIT_PER_OCCUPANT_S * count)
+    except asyncio.TimeoutError:
+        print("failed: %d of %d in the room when time was up" % (joined_so_far(), count),
+              flush=True)
+        return
+    except RuntimeError as failure:
+        print("failed: %d of %d in the room: %s" % (joined_so_far(), count, failure), flush=True)
+        return
+    reporter.cancel()
     print("ready", flush=True)
     await asyncio.sleep(3600)
 

@@ -103,6 +103,28 @@ to_net_room_list() {
     sleep 3
 }
 
+# to_character_select WIN: from the open title menu to free battle's
+# character select.
+to_character_select() {
+    press "$1" Down
+    press "$1" z
+    sleep 7.5
+}
+
+# to_free_lobby WIN: from free battle's character select, a character for
+# each of the six participants, to the free-battle lobby.
+to_free_lobby() {
+    local turn
+    for turn in 1 2 3 4 5 6; do
+        press "$1" z
+        sleep 0.6
+        press "$1" Left
+        press "$1" z
+        sleep 1.4
+    done
+    sleep 3
+}
+
 # Free battle: title, character select, the free-battle lobby.
 # scenario_solo [COPY SUFFIX [PICTURE]]: with a suffix the picture is shown
 # as Options.txt's window=PICTURE says (1280x960, the doubled window, when
@@ -119,20 +141,10 @@ scenario_solo() {
     title_menu "$win"
     measure "title$sfx" "$copy" "$pid"
     snap "$win" "title$sfx" $whole
-    press "$win" Down
-    press "$win" z
-    sleep 7.5
+    to_character_select "$win"
     measure "character_select$sfx" "$copy" "$pid"
     snap "$win" "character_select$sfx" $whole
-    local turn
-    for turn in 1 2 3 4 5 6; do
-        press "$win" z
-        sleep 0.6
-        press "$win" Left
-        press "$win" z
-        sleep 1.4
-    done
-    sleep 3
+    to_free_lobby "$win"
     measure "free_lobby$sfx" "$copy" "$pid"
     snap "$win" "free_lobby$sfx" $whole
     press "$win" Escape
@@ -283,72 +295,142 @@ scenario_names() {
     return 0
 }
 
-# The room list's refresh through a room directory (directory= in
-# RoomConfig.txt, no RoomList.txt): Debian's prosody with the shipped
-# configuration (directory/prosody.cfg.lua, started by
-# tests/support/directory.sh) and 50 hosts announcing their rooms there
-# (tools/bench/announcers.py), each room on an address of its own (the
-# connections to them are redirected to stand-ins on the namespace's
-# loopback that answer at once, tools/bench/rooms.py). All of it runs in a
-# network namespace of its own ("dirbench" and the shell's id), whose
-# /etc/hosts names the directory; the namespace and its folder under
-# /etc/netns are removed after. Two refreshes, measured from the key press
-# as in scenario_names. Skipped (saying so) where no namespace can be made
-# or prosody is missing.
-scenario_directory() {
-    local ns=dirbench$$ dir win pid rooms announcers i start end data
+# The room directory at scale: a guest's refresh through prosody with the
+# shipped configuration while COUNT hosts announce their rooms, and what the
+# server spent to take those announcements. All of it in a network namespace
+# of its own ("dirscale" and the shell's id): the server on 198.51.100.30
+# (bench.test), the announcers (tools/bench/announcers.py, at most
+# DIRECTORY_AT_ONCE signing in at a time), and COUNT stand-in rooms that
+# answer at once (tools/bench/rooms.py, on the namespace's loopback). Each
+# announced room has an address of its own in DIRECTORY_ROOMS_BLOCK, public
+# by the game's address policy (internet/address_policy.h; neither private
+# nor 198.18/15), routed to the namespace itself and redirected to its
+# stand-in: the namespace has no link out, so nothing reaches the real
+# address. Marks (beside the window lines of each refresh, scene
+# directory_COUNT):
+#   announce COUNT FILL_MS CPU_MS IN_BYTES OUT_BYTES LOAD_CPU_MS
+#     the fill: from the first sign-in to the server idle with all COUNT in
+#     their shards; the server's CPU (utime + stime of /proc/PID/stat), the
+#     bytes of port 5222 coming in and going out (iptables counters, IP
+#     packets), and the announcers' own CPU
+#   serve COUNT START CPU_MS IN_BYTES OUT_BYTES
+#     the same for one refresh, from its key press for REFRESH_WINDOW seconds
+# The guest's console line for each refresh ("directory: N rooms announced,
+# K to ask (X KiB read)") is in COPY.log. Skipped (saying so) where no
+# namespace can be made or prosody is missing.
+DIRECTORY_ROOMS_BLOCK=11.0.0.0/21
+DIRECTORY_AT_ONCE=50
+
+# server_cpu_ms PID: the process's CPU time so far, user and system.
+server_cpu_ms() {
+    awk -v tick="$(getconf CLK_TCK)" '{ print int(($14 + $15) * 1000 / tick) }' "/proc/$1/stat" \
+        2>/dev/null || echo 0
+}
+
+# directory_bytes NS: bytes to and from port 5222 so far, "IN OUT".
+directory_bytes() {
+    ip netns exec "$1" iptables -w -L OUTPUT -v -x -n |
+        awk '/dpt:5222/ { i = $2 } /spt:5222/ { o = $2 } END { print i + 0, o + 0 }'
+}
+
+# server_settled PID: waits (10 s at most) until the process has used no
+# CPU for half a second: what the announcements cost it is then all spent.
+server_settled() {
+    local before after i
+    before=$(server_cpu_ms "$1")
+    for i in $(seq 20); do
+        sleep 0.5
+        after=$(server_cpu_ms "$1")
+        [ "$after" = "$before" ] && return 0
+        before=$after
+    done
+    return 0
+}
+
+# directory_scale_namespace NS: the namespace: loopback, the server's address
+# on a veth pair, the rooms' block routed to itself and redirected to the
+# loopback, and two counting rules for the directory's port.
+directory_scale_namespace() {
+    ip netns add "$1" 2> /dev/null || return 1
+    nsenter --net="/var/run/netns/$1" sh -c "ip link set lo up && \
+        ip link add bd0 type veth peer name bd1 && ip addr add 198.51.100.30/24 dev bd0 && \
+        ip link set bd0 up && ip link set bd1 up && \
+        ip route add local $DIRECTORY_ROOMS_BLOCK dev lo && \
+        iptables -w -t nat -A OUTPUT -p tcp -d $DIRECTORY_ROOMS_BLOCK -j REDIRECT && \
+        iptables -w -A OUTPUT -p tcp --dport 5222 && iptables -w -A OUTPUT -p tcp --sport 5222"
+}
+
+# scenario_directory_scale COUNT
+scenario_directory_scale() {
+    local count=$1 ns=dirscale$$ copy=directory$1 dir win pid rooms announcers server
+    local i start end data cpu0 bytes0 cpu1 bytes1 filled
     if ! command -v prosody > /dev/null; then
-        echo "no prosody: the directory refresh is skipped" >&2
+        echo "no prosody: the directory refresh with $count rooms is skipped" >&2
         return 0
     fi
-    if ! ip netns add "$ns" 2> /dev/null; then
-        echo "no network namespace here: the directory refresh is skipped" >&2
+    if ! directory_scale_namespace "$ns"; then
+        echo "no network namespace here: the directory refresh with $count rooms is skipped" >&2
+        ip netns del "$ns" 2> /dev/null
         return 0
     fi
-    local addresses="ip addr add 198.51.100.30/24 dev bd0"
-    for i in $(seq 0 49); do addresses="$addresses && ip addr add 198.51.100.$((100 + i))/24 dev bd0"; done
-    nsenter --net="/var/run/netns/$ns" sh -c "ip link set lo up && ip link add bd0 type veth \
-        peer name bd1 && $addresses && ip link set bd0 up && ip link set bd1 up && \
-        iptables -w -t nat -A OUTPUT -p tcp -d 198.51.100.96/27 -j REDIRECT && \
-        iptables -w -t nat -A OUTPUT -p tcp -d 198.51.100.128/27 -j REDIRECT"
     mkdir -p "/etc/netns/$ns"
     printf '127.0.0.1 localhost\n198.51.100.30 bench.test\n' > "/etc/netns/$ns/hosts"
-    data=$RUN_DIR/directory-data
+    data=$RUN_DIR/$copy-server
     bash "$ROOT/tests/support/directory.sh" start "$ns" bench.test 198.51.100.30 "$data" none \
-        > "$RUN_DIR/directory-server.log" 2>&1
-    ip netns exec "$ns" python3 "$ROOT/tools/bench/rooms.py" "$((PORT + 300))" 0 50 \
-        "$RUN_DIR/directory-rooms.txt" 0 > "$RUN_DIR/directory-rooms.log" 2>&1 &
+        > "$RUN_DIR/$copy-server.log" 2>&1
+    server=$(cat "$data/server.pid" 2> /dev/null || echo 0)
+    ip netns exec "$ns" python3 "$ROOT/tools/bench/rooms.py" "$((PORT + 300))" 0 "$count" \
+        "$RUN_DIR/$copy-rooms.txt" 0 > "$RUN_DIR/$copy-rooms.log" 2>&1 &
     rooms=$!
-    ip netns exec "$ns" python3 "$ROOT/tools/bench/announcers.py" 198.51.100.30 bench.test 50 \
-        198.51.100 100 "$((PORT + 300))" > "$RUN_DIR/directory-announcers.log" 2>&1 &
+    wait_for 10 grep -q ready "$RUN_DIR/$copy-rooms.log"
+    server_settled "$server"
+    cpu0=$(server_cpu_ms "$server")
+    bytes0=$(directory_bytes "$ns")
+    start=$(date +%s%N)
+    ip netns exec "$ns" python3 "$ROOT/tools/bench/announcers.py" 198.51.100.30 bench.test \
+        "$count" "$DIRECTORY_ROOMS_BLOCK" 0 "$((PORT + 300))" "$DIRECTORY_AT_ONCE" \
+        > "$RUN_DIR/$copy-announcers.log" 2>&1 &
     announcers=$!
-    for i in $(seq 100); do
-        grep -q ready "$RUN_DIR/directory-rooms.log" 2>/dev/null &&
-            grep -q ready "$RUN_DIR/directory-announcers.log" 2>/dev/null && break
-        sleep 0.1
-    done
-    dir=$(copy_dir directory "$((PORT + 4))" Directory DirectoryRoom)
-    echo "directory=bench.test" >> "$dir/RoomConfig.txt"
-    rm -f "$dir/RoomList.txt"
-    launch directory "$dir" "$ns"
-    pid=$COPY_PID
-    if win=$(wait_window); then
-        title_menu "$win"
-        to_net_room_list "$win"
-        for i in 1 2; do
-            start=$(date +%s%N)
-            press "$win" z
-            sleep "${REFRESH_WINDOW:-4}"
-            end=$(date +%s%N)
-            echo "window directory directory $start $end $(hwm_kb "$pid") $(cut -d' ' -f1 /proc/loadavg)" \
-                >> "$RUN_DIR/marks"
-        done
-        snap "$win" room_list_50_announced
-        press "$win" Escape
-        wait_exit "$pid" 10 > /dev/null
+    wait_for $((70 + count / 10)) grep -q "^ready\|^failed" "$RUN_DIR/$copy-announcers.log"
+    filled=$(grep -m 1 "^ready\|^failed" "$RUN_DIR/$copy-announcers.log")
+    server_settled "$server"
+    end=$(date +%s%N)
+    cpu1=$(server_cpu_ms "$server")
+    bytes1=$(directory_bytes "$ns")
+    if [ "$filled" != ready ]; then
+        echo "the $count announcers did not all join: ${filled:-no answer}" >&2
     else
-        echo "no window" >&2
-        kill "$pid"
+        echo "announce $count $(((end - start) / 1000000)) $((cpu1 - cpu0))" \
+            "$(echo "$bytes0 $bytes1" | awk '{ print $3 - $1, $4 - $2 }')" \
+            "$(server_cpu_ms "$announcers")" >> "$RUN_DIR/marks"
+        dir=$(copy_dir "$copy" "$((PORT + 4))" Directory DirectoryRoom)
+        echo "directory=bench.test" >> "$dir/RoomConfig.txt"
+        rm -f "$dir/RoomList.txt"
+        launch "$copy" "$dir" "$ns"
+        pid=$COPY_PID
+        if win=$(wait_window); then
+            title_menu "$win"
+            to_net_room_list "$win"
+            for i in 1 2; do
+                cpu0=$(server_cpu_ms "$server")
+                bytes0=$(directory_bytes "$ns")
+                start=$(date +%s%N)
+                press "$win" z
+                sleep "${REFRESH_WINDOW:-4}"
+                end=$(date +%s%N)
+                echo "window $copy $copy $start $end $(hwm_kb "$pid") $(cut -d' ' -f1 /proc/loadavg)" \
+                    >> "$RUN_DIR/marks"
+                echo "serve $count $start $(($(server_cpu_ms "$server") - cpu0))" \
+                    "$(echo "$bytes0 $(directory_bytes "$ns")" | awk '{ print $3 - $1, $4 - $2 }')" \
+                    >> "$RUN_DIR/marks"
+            done
+            snap "$win" "room_list_${count}_announced"
+            press "$win" Escape
+            wait_exit "$pid" 10 > /dev/null
+        else
+            echo "no window" >&2
+            kill "$pid"
+        fi
     fi
     kill "$rooms" "$announcers" 2>/dev/null
     wait "$rooms" "$announcers" 2>/dev/null || true  # they end by the signal
@@ -443,5 +525,78 @@ scenario_relay() {
     rmdir /etc/netns 2>/dev/null || true
     ip netns del "$here"
     ip netns del "$server"
+    return 0
+}
+
+# launch_plain COPY DIR: starts the program in DIR as a player does, without
+# the tap (nothing preloaded); sets COPY_PID.
+launch_plain() {
+    echo "launch $1 $(date +%s%N)" >> "$RUN_DIR/marks"
+    (cd "$2" && exec "$GAME" > "$RUN_DIR/$1.log" 2>&1) &
+    COPY_PID=$!
+}
+
+# perf_counts PID: over WINDOW seconds from now, by perf stat: the process's
+# CPU time (task-clock, every thread) in milliseconds and its writev calls
+# (each presented frame sends its picture to the X server: the calls count
+# frames where nothing inside the program does), "CPU_MS WRITEVS".
+perf_counts() {
+    perf stat -x, -e task-clock,syscalls:sys_enter_writev -p "$1" -- sleep "$WINDOW" 2>&1 \
+        > /dev/null | awk -F, '/task-clock/ { c = int($1) } /writev/ { w = $1 + 0 }
+            END { print c + 0, w + 0 }'
+}
+
+# The bench's figures against a plain measurement: one free-battle scene a
+# run (RUN: the run's number picks it, title, character select and the
+# lobby in turn, the 640 x 480 and the doubled window in turn) in two copies,
+# one with the tap as every other scene and one without it, each measured
+# alone (the other one stopped) in turn, PLAIN_ROUNDS times, so that both
+# meet the same machine. Each stretch is measured by perf stat as well; a
+# line of "$RUN_DIR/marks" for each:
+#   plain SCENE COPY START_NS END_NS PERF_CPU_MS WINDOW_MS WRITEVS
+# (COPY: "checked" with the tap, "plain" without; the tap's own figures for
+# the checked copy come from checked.tap over the same stretch, and its
+# frames there against its writev calls tell the plain copy's frames).
+PLAIN_ROUNDS=3
+scenario_plain_check() {
+    local scenes=(title character_select free_lobby) pictures=("" 1280x960)
+    local scene=${scenes[$((($1 - 1) % 3))]} picture=${pictures[$((($1 - 1) % 2))]}
+    local copy dir win pid round start cpu writevs sfx=${picture:+_2x}
+    local -A pids wins
+    if ! perf stat -e task-clock,syscalls:sys_enter_writev -o /dev/null true 2> /dev/null; then
+        echo "no perf stat here: the check against a plain measurement is skipped" >&2
+        return 0
+    fi
+    for copy in checked plain; do
+        dir=$(copy_dir "$copy" "$PORT" Check CheckRoom)
+        [ -n "$picture" ] && echo "window=$picture" > "$dir/Options.txt"
+        if [ "$copy" = checked ]; then launch "$copy" "$dir"; else launch_plain "$copy" "$dir"; fi
+        pid=$COPY_PID
+        win=$(wait_window "${wins[checked]:-}") ||
+            { echo "no window" >&2; kill "$pid" "${pids[@]}"; return 1; }
+        title_menu "$win"
+        [ "$scene" != title ] && to_character_select "$win"
+        [ "$scene" = free_lobby ] && to_free_lobby "$win"
+        pids[$copy]=$pid
+        wins[$copy]=$win
+        snap "$win" "check_$scene${sfx}_$copy"
+        kill -STOP "$pid"
+    done
+    for round in $(seq "$PLAIN_ROUNDS"); do
+        for copy in checked plain; do
+            kill -CONT "${pids[$copy]}"
+            sleep 1  # the frames skipped for the time it stood still
+            start=$(date +%s%N)
+            read -r cpu writevs <<< "$(perf_counts "${pids[$copy]}")"
+            echo "plain $scene$sfx $copy $start $(date +%s%N) ${cpu:-0} $((WINDOW * 1000))" \
+                "${writevs:-0}" >> "$RUN_DIR/marks"
+            kill -STOP "${pids[$copy]}"
+        done
+    done
+    for copy in checked plain; do
+        kill -CONT "${pids[$copy]}"
+        press "${wins[$copy]}" Escape
+        wait_exit "${pids[$copy]}" 10 > /dev/null
+    done
     return 0
 }
