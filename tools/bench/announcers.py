@@ -2,7 +2,8 @@
 """Hosts announcing their rooms in a room directory, for the benchmark's
 directory scenes: COUNT occupants of the shard rooms vellora-NN@rooms.DOMAIN
 on SERVER (64 a shard, as hosts fill them), each signed in anonymously as
-the game's hosts are and announcing one room
+the game's hosts are, asking every shard room's count as they do, and
+announcing one room
 (the game's announcement, urn:x-vellora:room) at PREFIX.(FIRST + i) port
 PORT + i.
 
@@ -23,11 +24,14 @@ seconds of one core to sign in and little after.
 """
 import asyncio
 import ipaddress
+import re
 import sys
 
 # The whole fill, however large, is given this long plus a little per occupant.
 READY_LIMIT_S = 60
 READY_LIMIT_PER_OCCUPANT_S = 0.1
+# The shard rooms of the directory's convention (internet/directory.h).
+SHARDS = 48
 # How often the count of occupants in their rooms is told (standard error).
 PROGRESS_S = 5
 
@@ -66,6 +70,19 @@ async def occupant(server, domain, i, address, port, joined, gate):
         await until(b"<success")
         writer.write(header + b"<iq type='set' id='b'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/></iq>")
         await until(b"</iq>")
+        # As the game's host does before it joins: every shard room asked how
+        # many it holds (disco#info), the answers awaited.
+        writer.write(b"".join(
+            ("<iq type='get' id='n%d' to='vellora-%02d@rooms.%s'>"
+             "<query xmlns='http://jabber.org/protocol/disco#info'/></iq>"
+             % (shard, shard, domain)).encode() for shard in range(SHARDS)))
+        answered = set()
+        while len(answered) < SHARDS:
+            data = await reader.read(65536)
+            if not data:
+                raise ConnectionError("closed by the server")
+            tail = tail[-16:] + data
+            answered.update(re.findall(rb"id='n(\d+)'", tail))
         room = ("<room xmlns='urn:x-vellora:room' version='2' instance='%d' players='1' max='6'>"
                 "<reach address='%s' port='%d'/></room>" % (1000 + i, address, port))
         # The shard a host takes: the first with fewer than 64 occupants.
