@@ -119,13 +119,9 @@ StunProbe::State StunProbe::step() {
     }
     if (reached == ServerConnection::State::Connected) socket_ = connection_.take();
   }
-  if (socket_.valid() && !toSend_.empty()) {
-    const int sent = platform::sendSome(socket_, toSend_.data(), toSend_.size());
-    if (sent < 0) {
-      fail("the connection ended");
-      return state_;
-    }
-    toSend_.erase(0, static_cast<size_t>(sent));
+  if (socket_.valid() && !platform::sendPending(socket_, toSend_)) {
+    fail("the connection ended");
+    return state_;
   }
   // The answer is one small message; reads are bounded by what it may be.
   for (int reads = 0; socket_.valid() && reads < 4 && state_ == State::Asking; ++reads) {

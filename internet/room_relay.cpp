@@ -239,15 +239,7 @@ class Relay {
       fail("its server reads nothing we send");
       return;
     }
-    while (!toControl_.empty()) {
-      const int sent = platform::sendSome(socket_, toControl_.data(), toControl_.size());
-      if (sent < 0) {
-        fail("its server closed the connection");
-        return;
-      }
-      if (sent == 0) break;
-      toControl_.erase(0, static_cast<size_t>(sent));
-    }
+    if (!platform::sendPending(socket_, toControl_)) fail("its server closed the connection");
   }
 
   // Guests that connected to the relayed address: a data connection each,
@@ -364,54 +356,42 @@ class Relay {
     }
     return true;
   }
-  // Sends what buffer holds; false once that side has ended.
-  static bool writeFrom(const platform::Socket& to, std::string& buffer) {
-    while (!buffer.empty()) {
-      const int sent = platform::sendSome(to, buffer.data(), buffer.size());
-      if (sent < 0) return false;
-      if (sent == 0) break;
-      buffer.erase(0, static_cast<size_t>(sent));
+
+  // Whether a connection the bridge started is made; the bridge is closed
+  // when it failed or is not made within the answer's limit.
+  bool connected(Bridge& bridge, const platform::Socket& socket, uint64_t now) {
+    switch (platform::connectState(socket, 0)) {
+      case platform::ConnectState::Connected:
+        return true;
+      case platform::ConnectState::Failed:
+        close(bridge);
+        return false;
+      case platform::ConnectState::Pending:
+        if (now - bridge.stageAt >= turn::kAnswerLimitMs) close(bridge);
+        return false;
     }
-    return true;
+    return false;
   }
 
   void step(Bridge& bridge, uint64_t now) {
     switch (bridge.stage) {
       case Bridge::Stage::Connecting:
-        switch (platform::connectState(bridge.relay, 0)) {
-          case platform::ConnectState::Connected:
-            bridge.bind->start(now);
-            bridge.stage = Bridge::Stage::Binding;
-            break;
-          case platform::ConnectState::Failed:
-            close(bridge);
-            return;
-          case platform::ConnectState::Pending:
-            if (now - bridge.stageAt >= turn::kAnswerLimitMs) close(bridge);
-            return;
-        }
+        if (!connected(bridge, bridge.relay, now)) return;
+        bridge.bind->start(now);
+        bridge.stage = Bridge::Stage::Binding;
         [[fallthrough]];
       case Bridge::Stage::Binding:
         bind(bridge, now);
         return;
       case Bridge::Stage::Joining:
-        switch (platform::connectState(bridge.room, 0)) {
-          case platform::ConnectState::Connected:
-            bridge.stage = Bridge::Stage::Open;
-            break;
-          case platform::ConnectState::Failed:
-            close(bridge);
-            return;
-          case platform::ConnectState::Pending:
-            if (now - bridge.stageAt >= turn::kAnswerLimitMs) close(bridge);
-            return;
-        }
+        if (!connected(bridge, bridge.room, now)) return;
+        bridge.stage = Bridge::Stage::Open;
         [[fallthrough]];
       case Bridge::Stage::Open: {
         const bool guestOn = readInto(bridge.relay, bridge.toRoom);
         const bool roomOn = readInto(bridge.room, bridge.toRelay);
-        const bool sent = writeFrom(bridge.room, bridge.toRoom) &&
-                          writeFrom(bridge.relay, bridge.toRelay);
+        const bool sent = platform::sendPending(bridge.room, bridge.toRoom) &&
+                          platform::sendPending(bridge.relay, bridge.toRelay);
         if (!guestOn || !roomOn || !sent) {
           bridge.stage = Bridge::Stage::Draining;
           bridge.stageAt = now;
@@ -421,8 +401,8 @@ class Relay {
       }
       case Bridge::Stage::Draining: {
         // What one side sent before it ended still reaches the other.
-        const bool sent = writeFrom(bridge.room, bridge.toRoom) &&
-                          writeFrom(bridge.relay, bridge.toRelay);
+        const bool sent = platform::sendPending(bridge.room, bridge.toRoom) &&
+                          platform::sendPending(bridge.relay, bridge.toRelay);
         if (!sent || (bridge.toRoom.empty() && bridge.toRelay.empty()) ||
             now - bridge.stageAt >= kDrainMs) {
           close(bridge);
@@ -438,7 +418,7 @@ class Relay {
     std::string out;
     bridge.bind->takeOutgoing(out);
     bridge.toRelay += out;
-    if (!writeFrom(bridge.relay, bridge.toRelay)) {
+    if (!platform::sendPending(bridge.relay, bridge.toRelay)) {
       close(bridge);
       return;
     }

@@ -392,15 +392,7 @@ void Connection::flushOutgoing() {
     fail("it reads nothing we send");
     return;
   }
-  while (!toSend_.empty()) {
-    const int sent = platform::sendSome(socket_, toSend_.data(), toSend_.size());
-    if (sent < 0) {
-      fail("the connection ended");
-      return;
-    }
-    if (sent == 0) break;
-    toSend_.erase(0, static_cast<size_t>(sent));
-  }
+  if (!platform::sendPending(socket_, toSend_)) fail("the connection ended");
 }
 
 void Connection::send(const xml::Element& stanza) {

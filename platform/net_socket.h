@@ -121,6 +121,18 @@ ConnectState connectState(const Socket& socket, uint32_t timeoutMs);
 // connection the other side has gone from fails quietly, without a signal.
 int sendSome(const Socket& socket, const void* bytes, size_t length);
 
+// Sends from the front of pending what the system takes without waiting and
+// removes it there. False when the connection has failed.
+inline bool sendPending(const Socket& socket, std::string& pending) {
+  while (!pending.empty()) {
+    const int sent = sendSome(socket, pending.data(), pending.size());
+    if (sent < 0) return false;
+    if (sent == 0) break;
+    pending.erase(0, static_cast<size_t>(sent));
+  }
+  return true;
+}
+
 // Receives up to capacity bytes without waiting. Returns the bytes received,
 // 0 when nothing has arrived, or -1 when the connection was closed by the
 // other side or has failed (reset, or the peer vanished: see above).

@@ -39,6 +39,7 @@
 #include "internet/directory.h"
 #include "internet/xmpp_client.h"
 #include "net/room_query.h"
+#include "support/child_process.h"
 #include "support/net_test_peers.h"
 
 namespace {
@@ -105,58 +106,7 @@ net::DirectoryServer directory(const char* domain, uint16_t port = 5222) {
   return server;
 }
 
-// A child process with its standard output in a pipe, ended when destroyed.
-class Child {
- public:
-  explicit Child(const std::vector<std::string>& argv) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      ::close(out[0]);
-      ::close(out[1]);
-      std::vector<char*> args;
-      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      ::execvp(args[0], args.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    out_ = out[0];
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  // One line of output, waiting at most ms for each byte; empty when none.
-  std::string line(int ms) {
-    std::string text;
-    for (;;) {
-      pollfd p{out_, POLLIN, 0};
-      char c = 0;
-      if (::poll(&p, 1, ms) <= 0 || ::read(out_, &c, 1) != 1 || c == '\n') return text;
-      text += c;
-    }
-  }
-  bool waitFor(const std::string& wanted, int ms) {
-    const uint64_t until = nowMs() + static_cast<uint64_t>(ms);
-    while (nowMs() < until) {
-      if (line(ms) == wanted) return true;
-    }
-    return false;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
+using Child = testsupport::ChildProcess;
 
 // What the guest asked where it arrived: the sink's lines, "ADDRESS PORT".
 class Sink {

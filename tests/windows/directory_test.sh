@@ -20,6 +20,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/tools/windows/wine.sh"
 . "$root/tests/support/internet.sh"
 . "$root/tests/support/directory.sh"
+. "$root/tests/support/mixed_copies.sh"
 mkdir -p "$shots"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -55,69 +56,17 @@ directory_start "$(internet_ns xmpps)" tls.test "$SERVER" "$work/data" "$work/ca
     { echo "FAIL: the directory did not start"; exit 1; }
 wine_server_stop
 
-# exited PID: the program ended with status 0 within 15 s. Waits in this
-# shell: a command substitution's subshell cannot collect the status of a
-# program that ends after it started.
-exited() {
-    local i status
-    for i in $(seq 150); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$1" 2>/dev/null; then
-        kill "$1"
-        echo "still running after 15 s"
-        return 1
-    fi
-    wait "$1"
-    status=$?
-    [ $status -eq 0 ] || { echo "exit status: $status"; return 1; }
-}
 query_count() {
     internet_exec "$1" timeout 5 bash -c "exec 3<>/dev/tcp/$2/6247 && printf '\\0\\0\\0' >&3 &&
         head -c 712 <&3 | od -An -tu1 -j704 -N1 | tr -d ' '"
 }
-slot_named() {
-    local x=$((30 + 305 * ($2 / 3))) y=$((178 + 85 * ($2 % 3)))
-    [ "$(bright_pixels "$1" "$x" "$y" 150 24)" -gt 20 ]
-}
-# frame WINDOW KIND FILE: a screenshot of the 640 x 480 client area.
-frame() {
-    shot "$1" "$3.full.png"
-    if [ "$2" = windows ]; then client_crop "$3.full.png" "$3"; else mv "$3.full.png" "$3"; fi
-    rm -f "$3.full.png"
-}
-# log KIND DIR: where a copy's console lines go.
-log() { [ "$1" = windows ] && echo "$2/stdout.txt" || echo "$2/log.txt"; }
-told() { grep -aqs "$2" "$1"; }
-
-# start KIND DIR ROLE [NOT_WINDOW]: starts the given build in DIR inside
-# machine ROLE; sets PID and WIN.
-start() {
-    directory_home "$(internet_ns "$3")"
-    if [ "$1" = windows ]; then
-        (cd "$2" && exec "${DIRECTORY_HOME[@]}" "$WINE64" vellora.exe </dev/null >/dev/null 2>&1) &
-    else
-        (cd "$2" && exec "${DIRECTORY_HOME[@]}" "$linux" >"$2/log.txt" 2>&1) &
-    fi
-    PID=$!
-    pids+=("$PID")
-    WIN=$(wait_window "${4:-}") || { fail "no window in $3"; return 1; }
-}
 
 # round HOST_KIND GUEST_KIND
 round() {
-    local hk=$1 gk=$2 name="$1-hosts" side kind
+    local hk=$1 gk=$2 name="$1-hosts"
     local h="$work/$name/host" g="$work/$name/guest"
-    for side in "$h" "$g"; do
-        kind=$gk
-        [ "$side" = "$h" ] && kind=$hk
-        if [ "$kind" = windows ]; then
-            mkdir -p "$(dirname "$side")" && cp -r "$release" "$side"
-        else
-            mkdir -p "$side" && ln -s "$root/Graphic" "$side/Graphic"
-        fi
-    done
+    copy_folder "$hk" "$h"
+    copy_folder "$gk" "$g"
     printf 'pname=Hana\r\nname=HanaRoom\r\nport=6247\r\ndirectory=tls.test\r\n' >"$h/RoomConfig.txt"
     printf 'pname=Kai\r\nport=6247\r\ndirectory=tls.test\r\n' >"$g/RoomConfig.txt"
 

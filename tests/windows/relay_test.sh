@@ -20,6 +20,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/tools/windows/wine.sh"
 . "$root/tests/support/internet.sh"
 . "$root/tests/support/directory.sh"
+. "$root/tests/support/mixed_copies.sh"
 . "$root/tests/support/relay.sh"
 mkdir -p "$shots"
 failures=0
@@ -56,42 +57,13 @@ relay_secret "$work/relay" &&
     { echo "FAIL: the directory or its relay did not start"; exit 1; }
 wine_server_stop
 
-# exited PID: the program ended with status 0 within 15 s (waited for in
-# this shell).
-exited() {
-    local i status
-    for i in $(seq 150); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$1" 2>/dev/null; then
-        kill "$1"
-        echo "still running after 15 s"
-        return 1
-    fi
-    wait "$1"
-    status=$?
-    [ $status -eq 0 ] || { echo "exit status: $status"; return 1; }
-}
 occupants() {
     internet_exec net python3 "$root/tests/support/directory_occupants.py" "$SERVER" dir.test \
         2>/dev/null
 }
 announced() { occupants | grep -q "$1"; }
-slot_named() {
-    local x=$((30 + 305 * ($2 / 3))) y=$((178 + 85 * ($2 % 3)))
-    [ "$(bright_pixels "$1" "$x" "$y" 150 24)" -gt 20 ]
-}
-# frame WINDOW KIND FILE: a screenshot of the 640 x 480 client area.
-frame() {
-    shot "$1" "$3.full.png"
-    if [ "$2" = windows ]; then client_crop "$3.full.png" "$3"; else mv "$3.full.png" "$3"; fi
-    rm -f "$3.full.png"
-}
-log() { [ "$1" = windows ] && echo "$2/stdout.txt" || echo "$2/log.txt"; }
 # Where a refresh's directory line goes (standard error).
 errors() { [ "$1" = windows ] && echo "$2/stderr.txt" || echo "$2/log.txt"; }
-told() { grep -aqs "$2" "$1"; }
 # shown WINDOW KIND FILE SLOT YES: within 10 s, lobby slot SLOT shows a
 # name (YES=1) or none (YES=0).
 shown() {
@@ -104,33 +76,13 @@ shown() {
     return 1
 }
 
-# start KIND DIR ROLE [NOT_WINDOW]: starts the given build in DIR inside
-# machine ROLE; sets PID and WIN.
-start() {
-    directory_home "$(internet_ns "$3")"
-    if [ "$1" = windows ]; then
-        (cd "$2" && exec "${DIRECTORY_HOME[@]}" "$WINE64" vellora.exe </dev/null >/dev/null 2>&1) &
-    else
-        (cd "$2" && exec "${DIRECTORY_HOME[@]}" "$linux" >"$2/log.txt" 2>&1) &
-    fi
-    PID=$!
-    pids+=("$PID")
-    WIN=$(wait_window "${4:-}") || { fail "no window in $3"; return 1; }
-}
 
 # round HOST_KIND GUEST_KIND
 round() {
-    local hk=$1 gk=$2 name="$1-hosts" side kind
+    local hk=$1 gk=$2 name="$1-hosts"
     local h="$work/$name/host" g="$work/$name/guest"
-    for side in "$h" "$g"; do
-        kind=$gk
-        [ "$side" = "$h" ] && kind=$hk
-        if [ "$kind" = windows ]; then
-            mkdir -p "$(dirname "$side")" && cp -r "$release" "$side"
-        else
-            mkdir -p "$side" && ln -s "$root/Graphic" "$side/Graphic"
-        fi
-    done
+    copy_folder "$hk" "$h"
+    copy_folder "$gk" "$g"
     printf 'pname=Hana\r\nname=HanaRoom\r\nport=6247\r\ndirectory=dir.test\r\n' >"$h/RoomConfig.txt"
     printf 'pname=Kai\r\nport=6247\r\ndirectory=dir.test\r\n' >"$g/RoomConfig.txt"
 
