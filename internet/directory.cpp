@@ -939,7 +939,10 @@ void runAnnouncer(const platform::StopToken& token, const std::shared_ptr<Direct
         Announcer announcer(*work, server, random);
         announced = announcer.run(addresses.addresses[i], token);
         why = announcer.why();
-        if (announced || announcer.reached()) break;
+        // One that took the connection and did not let us in (a node of a
+        // cluster that is stopping, say) is no reason to wait before the
+        // next address.
+        if (announced) break;
       }
     }
     if (token.stopRequested()) break;

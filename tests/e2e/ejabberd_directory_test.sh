@@ -187,6 +187,7 @@ press "$twowin" z
 wall_wait 20 announced "$EJ1" "$INTERNET_WAN2:6247 1/6" || fail "the room on node 2 is not announced"
 stopped_at=$SECONDS
 ejabberd_stop "$work/n1"
+echo "   node 1 took $((SECONDS - stopped_at)) s to stop"
 wall_wait 30 announced_once "$EJ2" "$INTERNET_WAN1:6247 1/6" ||
     fail "the room is not announced once through node 2 within 30 s: $(occupants "$EJ2")"
 echo "   announced again through node 2 $((SECONDS - stopped_at)) s after node 1 stopped"
