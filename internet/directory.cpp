@@ -819,11 +819,14 @@ class Announcer : public Client {
   }
 
  private:
-  void findShard() {
+  // again: a new round of the same search, within the time the first one
+  // started.
+  void findShard(bool again = false) {
     finding_ = true;
     answered_ = 0;
     counts_.fill(kNoShard);
-    askedAt_ = countsAskedAt_ = nowMs();
+    countsAskedAt_ = nowMs();
+    if (!again) askedAt_ = countsAskedAt_;
     askCount(-1);
   }
 
@@ -831,6 +834,15 @@ class Announcer : public Client {
   // under kShardCap; none: the directory is full for now.
   void takeShard() {
     finding_ = false;
+    const bool noneAnswered =
+        std::all_of(counts_.begin(), counts_.end(), [](int count) { return count == kNoShard; });
+    if (noneAnswered && nowMs() - askedAt_ + kAnnouncerCountsWaitMs < kAnnouncerJoinLimitMs) {
+      // Signed in, and not one room told its count: a node of a cluster
+      // bringing back the rooms another node held, say. Asked again while
+      // the join has time, rather than a pause that doubles.
+      findShard(true);
+      return;
+    }
     askedAt_ = 0;
     shard_ = kNoShard;
     for (const int limit : {kShardFill, kShardCap}) {

@@ -7,7 +7,11 @@ announcing one room
 (the game's announcement, urn:x-vellora:room) at PREFIX.(FIRST + i) port
 PORT + i.
 
-Usage: announcers.py SERVER DOMAIN COUNT PREFIX FIRST PORT [AT_ONCE]
+Usage: announcers.py [--without-counts] SERVER DOMAIN COUNT PREFIX FIRST PORT [AT_ONCE]
+
+--without-counts: the occupants join without asking the counts first, when
+they only stand in for a full directory (a test's load) rather than measure
+what hosts cost the server (the bench).
 
 SERVER may list several addresses, comma-separated (the nodes of a cluster):
 occupant i signs in on the (i mod n)th. PREFIX may be a whole address: every
@@ -47,7 +51,21 @@ def room_address(prefix, first, i):
     return "%s.%d" % (prefix, first + i)
 
 
-async def occupant(server, domain, i, address, port, joined, gate):
+async def ask_counts(reader, writer, domain, tail):
+    writer.write(b"".join(
+        ("<iq type='get' id='n%d' to='vellora-%02d@rooms.%s'>"
+         "<query xmlns='http://jabber.org/protocol/disco#info'/></iq>"
+         % (shard, shard, domain)).encode() for shard in range(SHARDS)))
+    answered = set(re.findall(rb"id='n(\d+)'", tail))
+    while len(answered) < SHARDS:
+        data = await reader.read(65536)
+        if not data:
+            raise ConnectionError("closed by the server")
+        tail = tail[-16:] + data
+        answered.update(re.findall(rb"id='n(\d+)'", tail))
+
+
+async def occupant(server, domain, i, address, port, joined, gate, counts):
     header = ("<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
               "xmlns:stream='http://etherx.jabber.org/streams' to='%s' version='1.0'>"
               % domain).encode()
@@ -72,17 +90,8 @@ async def occupant(server, domain, i, address, port, joined, gate):
         await until(b"</iq>")
         # As the game's host does before it joins: every shard room asked how
         # many it holds (disco#info), the answers awaited.
-        writer.write(b"".join(
-            ("<iq type='get' id='n%d' to='vellora-%02d@rooms.%s'>"
-             "<query xmlns='http://jabber.org/protocol/disco#info'/></iq>"
-             % (shard, shard, domain)).encode() for shard in range(SHARDS)))
-        answered = set()
-        while len(answered) < SHARDS:
-            data = await reader.read(65536)
-            if not data:
-                raise ConnectionError("closed by the server")
-            tail = tail[-16:] + data
-            answered.update(re.findall(rb"id='n(\d+)'", tail))
+        if counts:
+            await ask_counts(reader, writer, domain, tail)
         room = ("<room xmlns='urn:x-vellora:room' version='2' instance='%d' players='1' max='6'>"
                 "<reach address='%s' port='%d'/></room>" % (1000 + i, address, port))
         # The shard a host takes: the first with fewer than 64 occupants.
@@ -96,10 +105,12 @@ async def occupant(server, domain, i, address, port, joined, gate):
 
 
 async def main():
-    servers, domain, count, prefix, first, port = (sys.argv[1].split(","), sys.argv[2],
-                                                   int(sys.argv[3]), sys.argv[4], int(sys.argv[5]),
-                                                   int(sys.argv[6]))
-    at_once = int(sys.argv[7]) if len(sys.argv) > 7 else count
+    args = sys.argv[1:]
+    counts = "--without-counts" not in args
+    args = [a for a in args if a != "--without-counts"]
+    servers, domain, count, prefix, first, port = (args[0].split(","), args[1], int(args[2]),
+                                                   args[3], int(args[4]), int(args[5]))
+    at_once = int(args[6]) if len(args) > 6 else count
     gate = asyncio.Semaphore(max(1, at_once))
     loop = asyncio.get_running_loop()
     waits = []
@@ -108,7 +119,7 @@ async def main():
         joined = loop.create_future()
         task = asyncio.create_task(occupant(servers[i % len(servers)], domain, i,
                                             room_address(prefix, first, i), port + i, joined,
-                                            gate))
+                                            gate, counts))
         # A failed sign-in fails the whole fill at once, with its reason.
         task.add_done_callback(
             lambda t, f=joined, n=i: f.done() or t.cancelled() or t.exception() is None or
