@@ -6,7 +6,7 @@
 # tests/CMakeLists.txt), and the end-to-end scripts once, in the plain
 # build. The tests mostly wait (on the network, timers and the display):
 # the other builds take the cores they leave idle, at the lowest priority,
-# one after the other (the sanitizer build, the Windows release, the Debian
+# one after the other (the Windows release, the sanitizer build, the Debian
 # package with lintian, the fuzz harnesses and their short runs), and each
 # check that needs one of them starts once it is there. Fails too when the
 # run leaves new or changed files in the work tree outside the build folders
@@ -59,9 +59,9 @@ side_step() {
     echo "$status $((SECONDS - began))" >"$side/$name.status"
 }
 side_builds() {
+    side_step windows 1500 tools/windows/build.sh
     side_step asan 1200 bash -c "cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
         -DVELLORA_SANITIZE=ON -DVELLORA_TESTS=ON >/dev/null && cmake --build build-asan -j$jobs"
-    side_step windows 1500 tools/windows/build.sh
     side_step package 600 tools/package/deb.sh
     side_step fuzz 600 bash -c 'fuzz/run.sh --build-only && fuzz/run.sh -max_total_time=3'
 }
@@ -113,6 +113,18 @@ ctest --test-dir build -j"$jobs" --output-on-failure | tee build/ctest.log || st
 ran_all build/ctest.log || status=1
 stage_took "plain tests"
 
+# The Windows release's checks under Wine, with the Linux build above as
+# the other side of the net battle (tools/windows/check.sh --ci). Bounded as
+# a whole, besides every wait inside it.
+if side_result windows "Windows build"; then
+    stage "Windows build under Wine"
+    VELLORA_LINUX_GAME=$PWD/build/vellora timeout --kill-after=30 1800 \
+        tools/windows/check.sh --ci || status=1
+    stage_took "Windows checks"
+else
+    status=1
+fi
+
 if side_result asan "Sanitizer build"; then
     stage "Unit tests with sanitizers"
     # The GL driver, X and fontconfig keep allocations until exit by design;
@@ -128,18 +140,6 @@ if side_result asan "Sanitizer build"; then
         tee build-asan/ctest.log || status=1
     ran_all build-asan/ctest.log || status=1
     stage_took "sanitizer tests"
-else
-    status=1
-fi
-
-# The Windows release's checks under Wine, with the Linux build above as
-# the other side of the net battle (tools/windows/check.sh --ci). Bounded as
-# a whole, besides every wait inside it.
-if side_result windows "Windows build"; then
-    stage "Windows build under Wine"
-    VELLORA_LINUX_GAME=$PWD/build/vellora timeout --kill-after=30 1800 \
-        tools/windows/check.sh --ci || status=1
-    stage_took "Windows checks"
 else
     status=1
 fi
