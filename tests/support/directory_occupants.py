@@ -14,8 +14,9 @@ import sys
 
 
 async def main():
-    server, domain = sys.argv[1], sys.argv[2]
-    room = "vellora-00@rooms." + domain
+    args = [a for a in sys.argv[1:] if a != "--all"]
+    every = "--all" in sys.argv[1:]
+    server, domain = args[0], args[1]
     header = ("<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
               "xmlns:stream='http://etherx.jabber.org/streams' to='%s' version='1.0'>"
               % domain).encode()
@@ -40,24 +41,40 @@ async def main():
     await until(r"<success[^>]*>")
     writer.write(header + b"<iq type='set' id='b'><bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/></iq>")
     await until(r"</iq>")
+    rooms = ["vellora-00@rooms." + domain]
+    if every:
+        writer.write(b"".join(
+            ("<iq type='get' id='n%d' to='vellora-%02d@rooms.%s'><query "
+             "xmlns='http://jabber.org/protocol/disco#info'/></iq>" % (i, i, domain)).encode()
+            for i in range(48)))
+        rooms = []
+        for _ in range(48):
+            answer = (await until(r"<iq\b[^>]*\bid=['\"]n(\d+)['\"].*?</iq>")).group(0)
+            shard = int(re.search(r"\bid=['\"]n(\d+)['\"]", answer).group(1))
+            count = re.search(r"muc#roominfo_occupants['\"][^>]*>\s*<value>(\d+)</value>", answer)
+            if count and int(count.group(1)) > 0:
+                rooms.append("vellora-%02d@rooms.%s" % (shard, domain))
     nick = "observer"
-    writer.write(("<presence to='%s/%s'><x xmlns='http://jabber.org/protocol/muc'><history "
-                  "maxstanzas='0'/></x></presence>" % (room, nick)).encode())
-    while True:
+    for room in rooms:
+        writer.write(("<presence to='%s/%s'><x xmlns='http://jabber.org/protocol/muc'><history "
+                      "maxstanzas='0'/></x></presence>" % (room, nick)).encode())
+    waiting = set(rooms)
+    while waiting:
         match = await until(r"<presence\b.*?(?:/>|</presence>)")
         stanza = match.group(0)
-        sender = re.search(r"from=['\"]%s/([^'\"]+)['\"]" % re.escape(room), stanza)
-        if not sender:
+        sender = re.search(r"from=['\"]([^'\"/]+)/([^'\"]+)['\"]", stanza)
+        if not sender or sender.group(1) not in waiting:
             continue
-        if sender.group(1) == nick:
-            break
+        if sender.group(2) == nick:
+            waiting.discard(sender.group(1))
+            continue
         if "type='unavailable'" in stanza or 'type="unavailable"' in stanza:
             continue
         counts = re.search(r"players=['\"](\d+)['\"][^>]*max=['\"](\d+)['\"]|"
                            r"max=['\"](\d+)['\"][^>]*players=['\"](\d+)['\"]", stanza)
         places = re.findall(r"<reach\b[^>]*>", stanza)
         if counts is None or not places:
-            print("%s -" % sender.group(1), flush=True)
+            print("%s -" % sender.group(2), flush=True)
             continue
         players = counts.group(1) or counts.group(4)
         maximum = counts.group(2) or counts.group(3)
@@ -67,10 +84,10 @@ async def main():
             port = re.search(r"port=['\"](\d+)['\"]", place)
             if address and port:
                 where.append("%s:%s" % (address.group(1), port.group(1)))
-        print("%s %s %s/%s" % (sender.group(1), " ".join(where), players, maximum), flush=True)
+        print("%s %s %s/%s" % (sender.group(2), " ".join(where), players, maximum), flush=True)
     print("end", flush=True)
-    writer.write(("<presence to='%s/%s' type='unavailable'/></stream:stream>"
-                  % (room, nick)).encode())
+    writer.write("".join("<presence to='%s/%s' type='unavailable'/>" % (room, nick)
+                         for room in rooms).encode() + b"</stream:stream>")
     await writer.drain()
     writer.close()
 
