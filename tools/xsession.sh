@@ -120,6 +120,18 @@ wait_status() {
     fi
 }
 
+# exited PID: the program ended with status 0 within 15 s; otherwise says
+# how it did not. Call it in the shell that started PID (see wait_status).
+exited() {
+    local status
+    wait_status "$1" 15
+    case $status in
+        0) return 0 ;;
+        timeout) echo "still running after 15 s"; return 1 ;;
+        *) echo "exit status: $status"; return 1 ;;
+    esac
+}
+
 # bright_pixels FILE X Y W H: how many pixels of the area are near white
 # (every channel above 80 %): text drawn in white shows up here.
 bright_pixels() {

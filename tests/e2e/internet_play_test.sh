@@ -69,25 +69,6 @@ count_is() { [ "$(query_count "$1" "$2")" = "$3" ]; }
 in_room_list() { [ "$(bright_pixels "$1" 50 20 90 20)" -gt 20 ] && ! slot_named "$1" 0; }
 lists_a_room() { [ "$(bright_pixels "$1" 30 90 150 24)" -gt 20 ]; }
 both_named() { slot_named "$1" 0 && slot_named "$1" 1; }
-# exited PID: the program ended with status 0 within 15 s (it removes the
-# mapping on its way out, and a sanitizer build on a loaded machine is slow).
-# Waits in this shell: a command substitution's subshell cannot collect the
-# status of a program that ends after it started.
-exited() {
-    local i status
-    for i in $(seq 150); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$1" 2>/dev/null; then
-        kill "$1"
-        echo "still running after 15 s"
-        return 1
-    fi
-    wait "$1"
-    status=$?
-    [ $status -eq 0 ] || { echo "exit status: $status"; return 1; }
-}
 # The lobby takes keys once its panels have opened (80 frames); both names
 # show well before that, and a faster machine presses too early.
 lobby_takes_keys() { sleep 2; }

@@ -4,24 +4,6 @@
 # (the unpacked Windows release), linux (the Linux program), WINE64 (through
 # tools/windows/wine.sh) and the array pids, and ends every pid in it.
 
-# exited PID: the program ended with status 0 within 15 s. Waits in this
-# shell: a command substitution's subshell cannot collect the status of a
-# program that ends after it started.
-exited() {
-    local i status
-    for i in $(seq 150); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$1" 2>/dev/null; then
-        kill "$1"
-        echo "still running after 15 s"
-        return 1
-    fi
-    wait "$1"
-    status=$?
-    [ $status -eq 0 ] || { echo "exit status: $status"; return 1; }
-}
 # slot_named FRAME SLOT: lobby slot SLOT of the frame shows a name.
 slot_named() {
     local x=$((30 + 305 * ($2 / 3))) y=$((178 + 85 * ($2 % 3)))

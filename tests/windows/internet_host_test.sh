@@ -36,25 +36,6 @@ finish() {
 trap finish EXIT
 internet_up || { echo "FAIL: the test's internet could not be made"; exit 1; }
 
-# exited PID: the program ended with status 0 within 15 s (it removes the
-# mapping on its way out, and a sanitizer build on a loaded machine is slow).
-# Waits in this shell: a command substitution's subshell cannot collect the
-# status of a program that ends after it started.
-exited() {
-    local i status
-    for i in $(seq 150); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$1" 2>/dev/null; then
-        kill "$1"
-        echo "still running after 15 s"
-        return 1
-    fi
-    wait "$1"
-    status=$?
-    [ $status -eq 0 ] || { echo "exit status: $status"; return 1; }
-}
 mapped() { internet_mappings | grep -qx "6247 $INTERNET_H1:6247"; }
 unmapped() { ! internet_mappings | grep -q "^6247 "; }
 told() { grep -q "reachable from the internet at $INTERNET_WAN1:6247" "$host/stdout.txt" 2>/dev/null; }
