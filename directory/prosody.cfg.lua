@@ -40,6 +40,13 @@ local data = ENV_VELLORA_DATA or "/var/lib/prosody"
 
 -- The process ----------------------------------------------------------------
 daemonize = false
+-- Lua 5.4's generational collector. With prosody's default (incremental,
+-- a new cycle as soon as the heap grows by 5 %) most of the server's time at
+-- a few thousand hosts went to sweeping the whole heap again and again: an
+-- announcement cost 74 ms of CPU at 2,000 rooms against 27 at 20. Young
+-- garbage (stanzas) is collected without walking the hosts' sessions:
+-- 33 ms against 18.
+gc = { mode = "generational" }
 pidfile = data .. "/prosody.pid"
 data_path = data
 log = { info = data .. "/prosody.log"; error = "*stderr" }
