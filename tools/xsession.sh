@@ -145,21 +145,27 @@ pixel() {
 }
 
 # The walks a player makes through the menus. Each waits for the animations
-# it starts, with room to spare on a loaded machine.
+# it starts, with room to spare on a loaded machine. WINDOWS is one window id
+# or several, separated by spaces ("$host $guest"): the copies then walk side
+# by side, each step pressed in one window after the other and the wait after
+# it shared, so that each copy waits at least as long as it would alone.
 
 # From the title's first frame to the open main menu.
 walk_open_menu() {
+    local w
     sleep 1
-    press "$1" z
+    for w in $1; do press "$w" z; done
     sleep 2.2
 }
 
 # From the open main menu, choose item N (0 produce .. 4 quit) and wait for
-# the fade to the next scene.
+# the fade to the next scene: walk_menu_item WINDOWS N.
 walk_menu_item() {
-    local i
-    for i in $(seq "$2"); do press "$1" Down; done
-    press "$1" z
+    local i w
+    for w in $1; do
+        for i in $(seq "$2"); do press "$w" Down; done
+        press "$w" z
+    done
     sleep 3.5
 }
 
@@ -173,12 +179,12 @@ walk_choose() {
 }
 
 # Character select from its first frame: wait for the banner and the
-# opening, then choose for N participants.
+# opening, then choose for N participants: walk_character_select WINDOWS N.
 walk_character_select() {
-    local i
+    local i w
     sleep 4.5
     for i in $(seq "$2"); do
-        walk_choose "$1"
+        for w in $1; do walk_choose "$w"; done
         sleep 1.6
     done
     sleep 1.2

@@ -144,8 +144,7 @@ copy one h1
 one=$PID onewin=$WIN
 copy two h2
 two=$PID twowin=$WIN
-to_room_list "$onewin"
-to_room_list "$twowin"
+to_room_list "$onewin $twowin"
 
 step "both at the room list"
 press "$onewin" Right

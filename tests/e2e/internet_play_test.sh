@@ -81,8 +81,7 @@ copy one h1
 one=$PID onewin=$WIN
 copy two h2 "$onewin"
 two=$PID twowin=$WIN
-to_room_list "$onewin"
-to_room_list "$twowin"
+to_room_list "$onewin $twowin"
 
 # Home 1 hosts: router 1 forwards the port, and the host is told so.
 press "$onewin" Right

@@ -16,7 +16,8 @@
 #                                    from /etc/netns); sets GAME_PID and
 #                                    GAME_WINDOW, adds the pid to GAME_PIDS
 #   game_ended WINDOW                that copy's window is gone
-#   game_to_room_list WINDOW         from the title to the room list
+#   game_to_room_list WINDOWS        from the title to the room list (one
+#                                    window id, or several side by side)
 #   game_refresh WINDOW FILE         presses refresh, waits (bounded) for the
 #                                    wait dialog to go, screenshot in FILE;
 #                                    sets GAME_TOOK (ms)

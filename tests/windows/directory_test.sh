@@ -74,11 +74,9 @@ round() {
     local hp=$PID hw=$WIN
     start "$gk" "$g" h2 "$hw" || return
     local gp=$PID gw=$WIN
-    for w in "$hw" "$gw"; do
-        walk_open_menu "$w"
-        walk_menu_item "$w" 2
-        walk_character_select "$w" 1
-    done
+    walk_open_menu "$hw $gw"
+    walk_menu_item "$hw $gw" 2
+    walk_character_select "$hw $gw" 1
     press "$hw" Right
     press "$hw" z
     wait_for 30 told "$(log "$hk" "$h")" "directory tls.test: the room is announced (TLS)" ||

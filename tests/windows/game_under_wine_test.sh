@@ -68,7 +68,7 @@ sys.exit(0 if float(f["mean"]) <= float(sys.argv[2]) and
 PY
 }
 # both WALK ARG... : the same walk in both windows, the window first.
-both() { local steps=$1; shift; "$steps" "$win" "$@"; "$steps" "$lin" "$@"; }
+both() { local steps=$1; shift; "$steps" "$win $lin" "$@"; }
 if [ $walk -eq 1 ]; then
     sleep 1.5
     compare_frame 01-title

@@ -70,11 +70,9 @@ round() {
     hw=$(wait_window) || { fail "$name: no host window"; return; }
     start "$gk" "$g"; local gp=$started_pid
     gw=$(wait_window "$hw") || { fail "$name: no guest window"; return; }
-    for w in "$hw" "$gw"; do
-        walk_open_menu "$w"
-        walk_menu_item "$w" 2
-        walk_character_select "$w" 1
-    done
+    walk_open_menu "$hw $gw"
+    walk_menu_item "$hw $gw" 2
+    walk_character_select "$hw $gw" 1
     press "$hw" Right
     press "$hw" z
     sleep 2

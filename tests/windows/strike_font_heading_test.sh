@@ -82,7 +82,7 @@ reach_lobby() {
     done
     return 1
 }
-both() { local steps=$1; shift; "$steps" "$win" "$@"; "$steps" "$lin" "$@"; }
+both() { local steps=$1; shift; "$steps" "$win $lin" "$@"; }
 sleep 1.5
 both walk_open_menu
 both walk_menu_item 1
