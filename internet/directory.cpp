@@ -1021,10 +1021,11 @@ DirectoryBrowse::State DirectoryBrowse::poll() {
             relayed_ == 0 ? ""
                           : ", " + std::to_string(relayed_) + " relayed of which " +
                                 std::to_string(permitted_) + " let us through";
+        // How long the look took tells how close it came to its limit.
         outcome_ = std::to_string(announced_) + " rooms announced, " +
                    std::to_string(rooms_.size()) + " to ask" + relayedText + " (" +
-                   std::to_string((bytesRead_ + 1023) / 1024) + " KiB read" +
-                   (secured_ ? ", TLS)" : ")");
+                   std::to_string((bytesRead_ + 1023) / 1024) + " KiB read in " +
+                   std::to_string(nowMs() - startedAt_) + " ms" + (secured_ ? ", TLS)" : ")");
       }
     }
   }

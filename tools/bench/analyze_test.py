@@ -66,7 +66,7 @@ def make_run(run):
         tap += refresh_events(press, asked, answer_ms, 1000)
         write(os.path.join(run, copy + ".tap"), sorted(tap, key=lambda l: l[0] != "L"))
         write(os.path.join(run, copy + ".log"),
-              [f"directory: {count} rooms announced, {asked} to ask ({read_kib} KiB read)"])
+              [f"directory: {count} rooms announced, {asked} to ask ({read_kib} KiB read in 812 ms)"])
         start = int(press * 1e9)
         marks += [f"announce {count} {count * 40} {cpu_ms} {in_b} {out_b} 500",
                   f"window {copy} {copy} {start} {start + 4 * 10**9} 118784 5.0",

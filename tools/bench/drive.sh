@@ -316,7 +316,7 @@ scenario_names() {
 #   serve COUNT START CPU_MS IN_BYTES OUT_BYTES
 #     the same for one refresh, from its key press for REFRESH_WINDOW seconds
 # The guest's console line for each refresh ("directory: N rooms announced,
-# K to ask (X KiB read)") is in COPY.log. Skipped (saying so) where no
+# K to ask (X KiB read in T ms)") is in COPY.log. Skipped (saying so) where no
 # namespace can be made or prosody is missing.
 DIRECTORY_ROOMS_BLOCK=11.0.0.0/21
 DIRECTORY_AT_ONCE=50
