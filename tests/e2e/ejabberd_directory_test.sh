@@ -146,7 +146,7 @@ cpu_before=$(( $(ejabberd_cpu_ms "$work/n1") + $(ejabberd_cpu_ms "$work/n2") ))
 bytes_before=$(( $(traffic ej1) + $(traffic ej2) ))
 load_started=$SECONDS
 (exec nsenter --net="/var/run/netns/$(internet_ns net)" python3 \
-    "$root/tools/bench/announcers.py" --without-counts "$EJ1,$EJ2" dir.test 250 "$LOAD" 0 40000 > "$work/load.log" 2>&1) &
+    "$root/tools/bench/announcers.py" --without-counts "$EJ1,$EJ2" dir.test 250 "$LOAD" 0 40000 50 > "$work/load.log" 2>&1) &
 load=$!
 GAME_PIDS="$GAME_PIDS $load"
 wall_wait 70 grep -qs '^ready' "$work/load.log" || fail "the 250 announcers did not all join: $(tail -n 3 "$work/load.log")"

@@ -65,17 +65,22 @@ async def ask_counts(reader, writer, domain, tail):
         answered.update(re.findall(rb"id='n(\d+)'", tail))
 
 
-async def occupant(server, domain, i, address, port, joined, gate, counts):
+async def occupant(server, domain, i, address, port, joined, gate, counts, stages):
     header = ("<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
               "xmlns:stream='http://etherx.jabber.org/streams' to='%s' version='1.0'>"
               % domain).encode()
     async with gate:
+        stages[i] = "connecting to %s" % server
         reader, writer = await asyncio.open_connection(server, 5222)
         tail = b""
 
         async def until(token):
             nonlocal tail
+            stages[i] = "waiting for %s" % token.decode()
             while token not in tail:
+                # An error the server sent instead is told when the fill fails.
+                if b"type='error'" in tail or b"<stream:error" in tail:
+                    stages[i] = "waiting for %s, after: %r" % (token.decode(), tail[-300:])
                 data = await reader.read(65536)
                 if not data:
                     raise ConnectionError("closed by the server")
@@ -98,6 +103,7 @@ async def occupant(server, domain, i, address, port, joined, gate, counts):
         writer.write(("<presence to='vellora-%02d@rooms.%s/bench%d'><x xmlns='http://jabber.org/protocol/muc'>"
                       "<history maxstanzas='0'/></x>%s</presence>" % (i // 64, domain, i, room)).encode())
         await until(b"code='110'")
+    stages[i] = "in"
     joined.set_result(None)
     # Everything the shard passes on is read (and dropped), as a host does.
     while await reader.read(65536):
@@ -114,12 +120,13 @@ async def main():
     gate = asyncio.Semaphore(max(1, at_once))
     loop = asyncio.get_running_loop()
     waits = []
+    stages = ["not started"] * count  # where each occupant is, for a failed fill's report
     tasks = []  # the loop keeps only weak references to its tasks
     for i in range(count):
         joined = loop.create_future()
         task = asyncio.create_task(occupant(servers[i % len(servers)], domain, i,
                                             room_address(prefix, first, i), port + i, joined,
-                                            gate, counts))
+                                            gate, counts, stages))
         # A failed sign-in fails the whole fill at once, with its reason.
         task.add_done_callback(
             lambda t, f=joined, n=i: f.done() or t.cancelled() or t.exception() is None or
@@ -133,6 +140,9 @@ async def main():
         while True:
             await asyncio.sleep(PROGRESS_S)
             print("%d of %d in the room" % (joined_so_far(), count), file=sys.stderr, flush=True)
+            waiting = [(n, s) for n, s in enumerate(stages) if s != "in"]
+            if waiting:
+                print("  occupant %d: %s" % waiting[0], file=sys.stderr, flush=True)
 
     reporter = asyncio.create_task(progress())
     try:
@@ -141,6 +151,8 @@ async def main():
     except asyncio.TimeoutError:
         print("failed: %d of %d in the room when time was up" % (joined_so_far(), count),
               flush=True)
+        for n, stage in [(n, s) for n, s in enumerate(stages) if s != "in"][:5]:
+            print("  occupant %d: %s" % (n, stage), flush=True)
         return
     except RuntimeError as failure:
         print("failed: %d of %d in the room: %s" % (joined_so_far(), count, failure), flush=True)
