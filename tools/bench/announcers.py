@@ -36,6 +36,10 @@ READY_LIMIT_S = 60
 READY_LIMIT_PER_OCCUPANT_S = 0.1
 # The shard rooms of the directory's convention (internet/directory.h).
 SHARDS = 48
+# A sign-in and join not done in this long is tried again, this many times
+# in all (the game's host: 10 s, then again).
+JOIN_LIMIT_S = 10
+JOIN_ATTEMPTS = 4
 # How often the count of occupants in their rooms is told (standard error).
 PROGRESS_S = 5
 
@@ -65,13 +69,14 @@ async def ask_counts(reader, writer, domain, tail):
         answered.update(re.findall(rb"id='n(\d+)'", tail))
 
 
-async def occupant(server, domain, i, address, port, joined, gate, counts, stages):
+async def sign_in_and_join(server, domain, i, address, port, counts, stages):
+    """One connection: signs in, (asks the counts,) joins; returns it once in."""
     header = ("<?xml version='1.0'?><stream:stream xmlns='jabber:client' "
               "xmlns:stream='http://etherx.jabber.org/streams' to='%s' version='1.0'>"
               % domain).encode()
-    async with gate:
-        stages[i] = "connecting to %s" % server
-        reader, writer = await asyncio.open_connection(server, 5222)
+    stages[i] = "connecting to %s" % server
+    reader, writer = await asyncio.open_connection(server, 5222)
+    try:
         tail = b""
 
         async def until(token):
@@ -103,6 +108,27 @@ async def occupant(server, domain, i, address, port, joined, gate, counts, stage
         writer.write(("<presence to='vellora-%02d@rooms.%s/bench%d'><x xmlns='http://jabber.org/protocol/muc'>"
                       "<history maxstanzas='0'/></x>%s</presence>" % (i // 64, domain, i, room)).encode())
         await until(b"code='110'")
+        return reader, writer
+    except BaseException:
+        writer.close()
+        raise
+
+
+async def occupant(server, domain, i, address, port, joined, gate, counts, stages):
+    # As the game's host does: a sign-in and join not done within its limit,
+    # or a connection the server closed on the way, is tried again from the
+    # start (a cluster under load now and then leaves a join unanswered).
+    for attempt in range(1, JOIN_ATTEMPTS + 1):
+        try:
+            async with gate:
+                reader, writer = await asyncio.wait_for(
+                    sign_in_and_join(server, domain, i, address, port, counts, stages),
+                    JOIN_LIMIT_S)
+            break
+        except (asyncio.TimeoutError, ConnectionError, OSError) as failure:
+            if attempt == JOIN_ATTEMPTS:
+                raise ConnectionError("%s (attempt %d, %s)" % (stages[i], attempt, failure))
+            print("occupant %d: %s; trying again" % (i, stages[i]), file=sys.stderr, flush=True)
     stages[i] = "in"
     joined.set_result(None)
     # Everything the shard passes on is read (and dropped), as a host does.
