@@ -22,7 +22,11 @@ time (all of them when not given), so that thousands of hosts arrive as a
 steady stream rather than one burst of connections.
 
 Prints "ready" once all of them are in the room, or one line saying which
-occupant failed and why (and ends); stays until it is ended. One process,
+occupant failed and why (and ends); stays until it is ended. An occupant
+whose sign-in and join take over 10 s, or whose connection the server
+closes meanwhile, starts again (four tries in all), as the game's host does;
+while the fill lasts, standard error tells every few seconds how many are in
+and where the first one missing waits. One process,
 one thread, a few KB of state per occupant: 2,000 occupants cost a few
 seconds of one core to sign in and little after.
 """
