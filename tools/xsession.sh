@@ -189,3 +189,11 @@ walk_character_select() {
     done
     sleep 1.2
 }
+
+# From the title's first frame to the net battle's room list, one
+# participant: walk_to_net_room_list WINDOWS.
+walk_to_net_room_list() {
+    walk_open_menu "$1"
+    walk_menu_item "$1" 2
+    walk_character_select "$1" 1
+}

@@ -90,11 +90,6 @@ folder() {
     [ -n "${3:-}" ] && printf '%b' "$3" > "$work/$1/RoomList.txt"
     return 0
 }
-to_room_list() {
-    walk_open_menu "$1"
-    walk_menu_item "$1" 2
-    walk_character_select "$1" 1
-}
 # wait_for SECONDS COMMAND...: until the command succeeds; false once
 # SECONDS have passed (wall time, however long each try takes).
 said() { grep -q "$2" "$artifacts/$1.log"; }
@@ -144,7 +139,7 @@ copy one h1
 one=$PID onewin=$WIN
 copy two h2
 two=$PID twowin=$WIN
-to_room_list "$onewin $twowin"
+walk_to_net_room_list "$onewin $twowin"
 
 step "both at the room list"
 press "$onewin" Right
@@ -275,7 +270,7 @@ done
 folder two 'pname=Kai\nport=6247\ndirectory=dir.test\n' "198.51.100.40:6247\n"
 copy two h2
 two=$PID twowin=$WIN
-to_room_list "$twowin"
+walk_to_net_room_list "$twowin"
 directory_stop "$work/data-plain"
 # From the key press to the list: the dialog's opening and closing and the
 # screenshots' polling come on top of the directory's 2 s.

@@ -99,7 +99,7 @@ game_copy one h1 || { echo "FAIL: no window for the host"; exit 1; }
 one=$GAME_PID onewin=$GAME_WINDOW
 game_copy two h2 || { echo "FAIL: no window for the guest"; exit 1; }
 two=$GAME_PID twowin=$GAME_WINDOW
-game_to_room_list "$onewin $twowin"
+walk_to_net_room_list "$onewin $twowin"
 press "$onewin" Right
 press "$onewin" z
 wall_wait 20 game_said one "directory dir.test: the room is announced$" ||

@@ -47,11 +47,6 @@ folder() {
     printf '%b' "$2" > "$work/$1/RoomConfig.txt"
     printf '%b' "$3" > "$work/$1/RoomList.txt"
 }
-to_room_list() {
-    walk_open_menu "$1"
-    walk_menu_item "$1" 2
-    walk_character_select "$1" 1
-}
 mapped() { internet_mappings | grep -qx "$1"; }
 unmapped() { ! internet_mappings | grep -q "^$1 "; }
 said() { grep -q "$2" "$artifacts/$1.log"; }
@@ -81,7 +76,7 @@ copy one h1
 one=$PID onewin=$WIN
 copy two h2 "$onewin"
 two=$PID twowin=$WIN
-to_room_list "$onewin $twowin"
+walk_to_net_room_list "$onewin $twowin"
 
 # Home 1 hosts: router 1 forwards the port, and the host is told so.
 press "$onewin" Right
@@ -145,7 +140,7 @@ unmapped 6247 || fail "a mapping is left on router 1"
 mv "$artifacts/one.log" "$artifacts/one-first-run.log"
 copy one h1
 one=$PID onewin=$WIN
-to_room_list "$onewin"
+walk_to_net_room_list "$onewin"
 press "$onewin" Right
 press "$onewin" z
 wait_for 20 mapped "6247 $INTERNET_H1:6247" || fail "second run: router 1 holds no mapping"

@@ -61,9 +61,7 @@ fi
 
 # 3. Net battle: one character, then the room list.
 if start_game net; then
-    walk_open_menu "$win"
-    walk_menu_item "$win" 2
-    walk_character_select "$win" 1
+    walk_to_net_room_list "$win"
     sleep 1
     shot "$win" "$artifacts/06-room-list.png"
     # The button bar across the top with "refresh" highlighted.

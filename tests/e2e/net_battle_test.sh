@@ -64,9 +64,7 @@ guest=$!
 guestwin=$(wait_window "$hostwin") || { echo "FAIL: no guest window"; exit 1; }
 
 # Both reach the room list; the host creates its room.
-walk_open_menu "$hostwin $guestwin"
-walk_menu_item "$hostwin $guestwin" 2
-walk_character_select "$hostwin $guestwin" 1
+walk_to_net_room_list "$hostwin $guestwin"
 press "$hostwin" Right
 press "$hostwin" z
 wait_for 10 count_is 1 || fail "the hosted room does not report 1 player"

@@ -92,7 +92,7 @@ relayed_round() {
     hp=$GAME_PID hw=$GAME_WINDOW
     game_copy "$name-guest" h1 || { fail "$name: no window for the guest"; return; }
     gp=$GAME_PID gw=$GAME_WINDOW
-    game_to_room_list "$hw $gw"
+    walk_to_net_room_list "$hw $gw"
     press "$hw" Right
     press "$hw" z
     wall_wait 30 game_said "$name-host" "Room: reachable through the relay at $SERVER:" ||
@@ -201,7 +201,7 @@ game_copy always-host h1 || { echo "FAIL: no window for the host"; exit 1; }
 hp=$GAME_PID hw=$GAME_WINDOW
 game_copy always-guest h2 || { echo "FAIL: no window for the guest"; exit 1; }
 gp=$GAME_PID gw=$GAME_WINDOW
-game_to_room_list "$hw $gw"
+walk_to_net_room_list "$hw $gw"
 press "$hw" Right
 press "$hw" z
 wall_wait 30 game_said always-host "Room: reachable through the relay at $SERVER:" ||

@@ -16,8 +16,6 @@
 #                                    from /etc/netns); sets GAME_PID and
 #                                    GAME_WINDOW, adds the pid to GAME_PIDS
 #   game_ended WINDOW                that copy's window is gone
-#   game_to_room_list WINDOWS        from the title to the room list (one
-#                                    window id, or several side by side)
 #   game_refresh WINDOW FILE         presses refresh, waits (bounded) for the
 #                                    wait dialog to go, screenshot in FILE;
 #                                    sets GAME_TOOK (ms)
@@ -75,11 +73,6 @@ game_copy() {
     GAME_WINDOWS="$GAME_WINDOWS $GAME_WINDOW"
 }
 
-game_to_room_list() {
-    walk_open_menu "$1"
-    walk_menu_item "$1" 2
-    walk_character_select "$1" 1
-}
 
 game_refresh() {
     local began i

@@ -48,9 +48,7 @@ wine_server_stop
     </dev/null >/dev/null 2>&1) &
 pid=$!
 win=$(wait_window) || { echo "FAIL: no window"; exit 1; }
-walk_open_menu "$win"
-walk_menu_item "$win" 2
-walk_character_select "$win" 1
+walk_to_net_room_list "$win"
 press "$win" Right
 press "$win" z
 wait_for 30 mapped || fail "router 1 holds no mapping of 6247 to the Windows host"

@@ -70,9 +70,7 @@ round() {
     hw=$(wait_window) || { fail "$name: no host window"; return; }
     start "$gk" "$g"; local gp=$started_pid
     gw=$(wait_window "$hw") || { fail "$name: no guest window"; return; }
-    walk_open_menu "$hw $gw"
-    walk_menu_item "$hw $gw" 2
-    walk_character_select "$hw $gw" 1
+    walk_to_net_room_list "$hw $gw"
     press "$hw" Right
     press "$hw" z
     sleep 2

@@ -90,9 +90,7 @@ round() {
     local hp=$PID hw=$WIN
     start "$gk" "$g" h1 "$hw" || return
     local gp=$PID gw=$WIN
-    walk_open_menu "$hw $gw"
-    walk_menu_item "$hw $gw" 2
-    walk_character_select "$hw $gw" 1
+    walk_to_net_room_list "$hw $gw"
     press "$hw" Right
     press "$hw" z
     wait_for 30 told "$(log "$hk" "$h")" "Room: reachable through the relay at $SERVER:" ||
