@@ -2,6 +2,8 @@
 
 #include <SDL_mixer.h>
 
+#include "render/draw_list.h"
+
 namespace program {
 
 using namespace app;
@@ -34,6 +36,8 @@ bool GameApp::startUp() {
   // Player 0's keys as Options.txt gave them (the defaults when it did not).
   applyOptionBindings(context.options, context.bindings.data());
   setVolumes();
+  // Each frame drawn only where it changed, where that saves the CPU work.
+  render::drawlist::enable(true);
   return true;
 }
 

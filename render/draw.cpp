@@ -18,6 +18,7 @@
 #include <climits>
 #include <cmath>
 
+#include "render/draw_list.h"
 #include "render/image.h"
 #include "render/video.h"
 
@@ -65,7 +66,7 @@ DrawModule draw;
 
 void closeBatch() {
   if (!draw.batchOpen) return;
-  glEnd();
+  drawlist::end();
   draw.batchOpen = false;
 }
 
@@ -95,7 +96,7 @@ ColourBytes colourBytes() {
 
 void applyColour() {
   const float* c = draw.state.color;
-  glColor4f(c[0], c[1], c[2], c[3]);
+  drawlist::colour(c[0], c[1], c[2], c[3]);
 }
 
 // A fill of alpha 0 (or below, which GL clamps to 0) leaves every pixel as
@@ -110,10 +111,10 @@ bool invisible() {
 class OpaqueFill {
  public:
   OpaqueFill() : opaque_(draw.state.color[3] >= 1) {
-    if (opaque_) glDisable(GL_BLEND);
+    if (opaque_) drawlist::blending(false);
   }
   ~OpaqueFill() {
-    if (opaque_) glEnable(GL_BLEND);
+    if (opaque_) drawlist::blending(true);
   }
   OpaqueFill(const OpaqueFill&) = delete;
   OpaqueFill& operator=(const OpaqueFill&) = delete;
@@ -135,16 +136,16 @@ void drawQuad(GfxImage* image) {
   closeBatch();
   if (image != nullptr) {
     if (image->stale != 0 && image->surface != nullptr) refreshTexture(*image);
-    glBindTexture(GL_TEXTURE_2D, image->texture);
+    drawlist::bindTexture(image->texture);
   } else {
-    glBindTexture(GL_TEXTURE_2D, 0);
+    drawlist::bindTexture(0);
   }
-  glBegin(GL_TRIANGLE_STRIP);
+  drawlist::begin(GL_TRIANGLE_STRIP);
   for (int i = 0; i < 4; ++i) {
-    glTexCoord2f(draw.texCoords[i].u, draw.texCoords[i].v);
-    glVertex2i(draw.corners[i].x, draw.corners[i].y);
+    drawlist::texCoord(draw.texCoords[i].u, draw.texCoords[i].v);
+    drawlist::vertex(draw.corners[i].x, draw.corners[i].y);
   }
-  glEnd();
+  drawlist::end();
 }
 
 // The quad as the two triangles its strip makes, (0, 1, 2) and (2, 1, 3),
@@ -152,14 +153,14 @@ void drawQuad(GfxImage* image) {
 void addToBatch(GfxImage* image) {
   if (!draw.batchOpen) {
     if (image->stale != 0 && image->surface != nullptr) refreshTexture(*image);
-    glBindTexture(GL_TEXTURE_2D, image->texture);
-    glBegin(GL_TRIANGLES);
+    drawlist::bindTexture(image->texture);
+    drawlist::begin(GL_TRIANGLES);
     draw.batchOpen = true;
   }
   applyColour();
   for (const int i : {0, 1, 2, 2, 1, 3}) {
-    glTexCoord2f(draw.texCoords[i].u, draw.texCoords[i].v);
-    glVertex2i(draw.corners[i].x, draw.corners[i].y);
+    drawlist::texCoord(draw.texCoords[i].u, draw.texCoords[i].v);
+    drawlist::vertex(draw.corners[i].x, draw.corners[i].y);
   }
 }
 
@@ -293,10 +294,10 @@ bool screenDrawable() {
 }
 
 void verticalSegment(int x, double top, double bottom) {
-  glBegin(GL_LINES);
-  glVertex2i(x, static_cast<int32_t>(top));
-  glVertex2i(x, static_cast<int32_t>(bottom));
-  glEnd();
+  drawlist::begin(GL_LINES);
+  drawlist::vertex(x, static_cast<int32_t>(top));
+  drawlist::vertex(x, static_cast<int32_t>(bottom));
+  drawlist::end();
 }
 
 // The immediate-mode circle as it is defined: for each column offset i from
@@ -311,10 +312,10 @@ void fillCircleByColumns(int cx, int cy, int r) {
 
 void quad(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   if (left >= right || top >= bottom) return;
-  glVertex2i(left, top);
-  glVertex2i(right, top);
-  glVertex2i(right, bottom);
-  glVertex2i(left, bottom);
+  drawlist::vertex(left, top);
+  drawlist::vertex(right, top);
+  drawlist::vertex(right, bottom);
+  drawlist::vertex(left, bottom);
 }
 
 // The same pixels as fillCircleByColumns, as a few rectangles in one
@@ -349,7 +350,7 @@ void fillCircleBySpans(int cx, int cy, int r) {
   // Too small for a central rectangle: the sides take every column.
   if (bandStart >= bandEnd || bandTop >= bandBottom) bandStart = bandEnd = r;
 
-  glBegin(GL_QUADS);
+  drawlist::begin(GL_QUADS);
   if (bandStart < bandEnd) {
     quad(left(bandStart), bandTop, left(bandEnd), bandBottom);
     for (int k = bandStart; k < bandEnd;) {
@@ -383,7 +384,7 @@ void fillCircleBySpans(int cx, int cy, int r) {
     innerTop = top[k];
     innerBottom = bottom[k];
   }
-  glEnd();
+  drawlist::end();
 }
 
 }  // namespace
@@ -429,7 +430,7 @@ void setDrawScale(float scaleX, float scaleY, uint8_t centered) {
 void setBlendMode(uint8_t mode) {
   if (!glMode() || mode >= kBlendModeCount) return;
   closeBatch();
-  glBlendFunc(kBlendFactors[mode][0], kBlendFactors[mode][1]);
+  drawlist::blendFunc(kBlendFactors[mode][0], kBlendFactors[mode][1]);
 }
 
 void drawImage(int x, int y, GfxImage* image, int srcX, int srcY, int srcW, int srcH) {
@@ -483,7 +484,7 @@ void fillCircle(int cx, int cy, int r) {
   if (r <= 0 || invisible()) return;
   closeBatch();
   applyColour();
-  glBindTexture(GL_TEXTURE_2D, 0);
+  drawlist::bindTexture(0);
   const OpaqueFill opaque;
   if (2 * r <= kMaxCircleColumns) {
     fillCircleBySpans(cx, cy, r);
@@ -505,13 +506,13 @@ void drawCircle(int cx, int cy, int r) {
   if (r <= 0) return;
   closeBatch();
   applyColour();
-  glBindTexture(GL_TEXTURE_2D, 0);
+  drawlist::bindTexture(0);
   const double step = 360.0 / (2 * r * kStepPi);
   for (double a = 0; a < 360; a += step) {
     const double radians = a * kRadiansPi / 180;
-    glBegin(GL_POINTS);
-    glVertex2d(std::cos(radians) * r + cx, std::sin(radians) * r + cy);
-    glEnd();
+    drawlist::begin(GL_POINTS);
+    drawlist::vertex(std::cos(radians) * r + cx, std::sin(radians) * r + cy);
+    drawlist::end();
   }
 }
 
@@ -529,7 +530,7 @@ void fillEllipse(int cx, int cy, int rx, int ry) {
   for (int i = -rx; i < rx; ++i) {
     const double h = std::sqrt((1 - static_cast<double>(i) * i / rx2) * ry2);
     applyColour();
-    glBindTexture(GL_TEXTURE_2D, 0);
+    drawlist::bindTexture(0);
     verticalSegment(cx + i, cy - h, cy + h);
   }
 }

@@ -1,5 +1,6 @@
 #include "render/frame_target.h"
 
+#include "render/draw_list.h"
 #include "render/gl_calls.h"
 #include "render/image.h"
 #include "render/video.h"
@@ -249,6 +250,7 @@ bool frameApart() { return glMode() && target.texture != 0; }
 bool frameInFramebuffer() { return target.buffer != 0; }
 
 void composeWindow(bool bars) {
+  drawlist::flush();
   const VideoState& v = video();
   if (target.buffer != 0) {
     bindWindow();
@@ -274,12 +276,14 @@ void backToFrame() {
 }
 
 void readFrame(uint32_t* pixels) {
+  drawlist::flush();
   bindFrameTarget();
   glReadPixels(0, 0, video().screenWidth, video().screenHeight, gl::kBgra, GL_UNSIGNED_BYTE,
                pixels);
 }
 
 void readBackBuffer(int x, int y, int w, int h, uint8_t* rgba) {
+  drawlist::flush();
   glFinish();
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(x, y, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba);

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "render/draw_list.h"
 #include "render/video.h"
 
 namespace render {
@@ -39,8 +40,10 @@ SDL_Surface* createRgbaSurface(int width, int height, int depth, uint32_t flags)
 // released after SDL_Quit, when GL may no longer be called.
 void deleteTexture(uint32_t& texture) {
   if (texture != 0 && video().glContextLive) {
+    drawlist::flush();
     const GLuint name = texture;
     glDeleteTextures(1, &name);
+    drawlist::textureChanged(name);
   }
   texture = 0;
 }
@@ -317,6 +320,8 @@ void uploadTexture(uint32_t texture, SDL_Surface* padded, int width, int height)
   const bool layoutFits =
       isRgba32(padded) && padded->w == width && padded->h == height && padded->pitch == width * 4;
   if (layoutFits) {
+    // Primitives recorded before are drawn with the texture as it was.
+    drawlist::flush();
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
@@ -325,6 +330,7 @@ void uploadTexture(uint32_t texture, SDL_Surface* padded, int width, int height)
       glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                    padded->pixels);
     }
+    drawlist::textureChanged(texture);
   }
   SDL_FreeSurface(padded);
 }
@@ -348,6 +354,7 @@ void refreshTexture(GfxImage& image) {
 
 void holdTextures() {
   if (!heldPixels.empty() || !glMode()) return;
+  drawlist::flush();
   for (GfxImage* image : liveImages()) {
     if (image->texture == 0 || image->surface != nullptr) continue;
     if (SDL_Surface* copy = readTexture(*image)) heldPixels.emplace_back(image, copy);

@@ -7,6 +7,7 @@
 
 #include <utility>
 
+#include "render/draw_list.h"
 #include "render/image.h"
 #include "render/video.h"
 
@@ -43,8 +44,10 @@ void ScreenLayer::release() {
   // A texture of a context that is gone (or of an earlier one) is not ours
   // to delete any more.
   if (texture_ != 0 && video().glContextLive && generation_ == video().glGeneration) {
+    drawlist::flush();
     const GLuint name = texture_;
     glDeleteTextures(1, &name);
+    drawlist::textureChanged(name);
   }
   texture_ = 0;
   holding_ = false;
@@ -64,6 +67,7 @@ bool ScreenLayer::reserve(int w, int h, uint32_t key) {
   holding_ = false;
   const VideoState& v = video();
   if (!layersEnabled || !v.drawEnabled || !glMode() || w <= 0 || h <= 0) return false;
+  drawlist::flush();
   const bool anySize = anySizeTextures();
   const int potW = anySize ? w : nextPowerOfTwo(w);
   const int potH = anySize ? h : nextPowerOfTwo(h);
@@ -81,6 +85,7 @@ bool ScreenLayer::reserve(int w, int h, uint32_t key) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, potW, potH, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    drawlist::textureChanged(name);
   }
   width_ = w;
   height_ = h;
@@ -99,10 +104,13 @@ bool ScreenLayer::captureInto(int x, int y, int w, int h, int toX, int toY) {
     holding_ = false;
     return false;
   }
+  // It reads what the frame shows so far: all of it drawn first.
+  drawlist::flush();
   glBindTexture(GL_TEXTURE_2D, texture_);
   // GL counts rows from the bottom, of the screen and of the texture alike:
   // picture row p is texture row height - 1 - p.
   glCopyTexSubImage2D(GL_TEXTURE_2D, 0, toX, height_ - toY - h, x, v.screenHeight - y - h, w, h);
+  drawlist::textureChanged(texture_);
   return true;
 }
 
@@ -114,23 +122,22 @@ void ScreenLayer::draw(int x, int y, int srcX, int srcY, int w, int h) const {
   const float u1 = static_cast<float>(srcX + w) / textureWidth_;
   const float vTop = static_cast<float>(height_ - srcY) / textureHeight_;
   const float vBottom = static_cast<float>(height_ - srcY - h) / textureHeight_;
-  GLint envMode = GL_MODULATE;
-  glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &envMode);
-  glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-  glDisable(GL_BLEND);
-  glBindTexture(GL_TEXTURE_2D, texture_);
-  glBegin(GL_TRIANGLE_STRIP);
-  glTexCoord2f(u0, vTop);
-  glVertex2i(x, y);
-  glTexCoord2f(u1, vTop);
-  glVertex2i(x + w, y);
-  glTexCoord2f(u0, vBottom);
-  glVertex2i(x, y + h);
-  glTexCoord2f(u1, vBottom);
-  glVertex2i(x + w, y + h);
-  glEnd();
-  glEnable(GL_BLEND);
-  glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, static_cast<GLfloat>(envMode));
+  const int envMode = drawlist::currentTexEnv();
+  drawlist::texEnv(GL_REPLACE);
+  drawlist::blending(false);
+  drawlist::bindTexture(texture_);
+  drawlist::begin(GL_TRIANGLE_STRIP);
+  drawlist::texCoord(u0, vTop);
+  drawlist::vertex(x, y);
+  drawlist::texCoord(u1, vTop);
+  drawlist::vertex(x + w, y);
+  drawlist::texCoord(u0, vBottom);
+  drawlist::vertex(x, y + h);
+  drawlist::texCoord(u1, vBottom);
+  drawlist::vertex(x + w, y + h);
+  drawlist::end();
+  drawlist::blending(true);
+  drawlist::texEnv(envMode);
 }
 
 namespace testing {

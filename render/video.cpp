@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "render/draw.h"
+#include "render/draw_list.h"
 #include "render/frame_present.h"
 #include "render/image.h"
 
@@ -151,6 +152,10 @@ bool setVideoMode(uint16_t width, uint16_t height, uint8_t depth, uint32_t flags
     windowWidth = width;
     windowHeight = height;
   }
+  // What was drawn so far goes to the old mode, which nothing kept of
+  // outlives.
+  drawlist::flush();
+  drawlist::forget();
   // Pixels of the old context's textures, in case the new mode loses it.
   holdTextures();
   beforeModeChange();
@@ -213,6 +218,9 @@ void setFrameRate(uint8_t fps) {
 }
 
 bool paceFrame() {
+  // The frame's drawing is done: GL draws it while the pass waits.
+  const bool drawn = state.drawEnabled;
+  if (drawn) drawlist::finishFrame();
   const bool frameSkip = (state.videoFlags & kFrameSkip) != 0;
   if (state.lastFrameTicks != 0) {
     // While a frame is skipped there is no wait and no lateness counted.
@@ -222,7 +230,12 @@ bool paceFrame() {
   // Taken after the wait, so the next call measures only the pass's own work.
   state.lastFrameTicks = ticksNow();
   countFrame();
-  if (state.drawEnabled) present();
+  if (state.drawEnabled) {
+    present();
+    drawlist::afterPresent();
+  } else if (drawn) {
+    drawlist::presentSkipped();
+  }
   return state.drawEnabled;
 }
 
