@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+
 #include "platform/platform.h"
 #include "render/frame_target.h"
 #include "render/magnify.h"
@@ -10,13 +12,16 @@
 namespace render {
 namespace {
 
+// Rows of the frame read back at a time for the CPU's picture.
+constexpr int kBandRows = 48;
+
 // How frames are presented in the current mode; set by prepareFrame, and
 // through usePresentation only.
 struct Presenter {
   Presentation way = Presentation::Swap;
   bool barsKept = false;        // Region: the back buffer holds the bars
   bool wholeWindowDue = true;   // after a change of mode or an expose
-  std::vector<uint32_t> frame;  // CpuPicture: the frame read back, else empty
+  std::vector<uint32_t> frame;  // CpuPicture: a band of the frame read back, else empty
 };
 Presenter presenter;
 
@@ -67,9 +72,19 @@ bool presentPictureOnCpu() {
   const platform::PictureImage image =
       platform::pictureImage(v.screenWidth * scale, v.screenHeight * scale);
   if (image.pixels == nullptr) return false;
-  presenter.frame.resize(static_cast<size_t>(v.screenWidth) * v.screenHeight);
-  readFrame(presenter.frame.data());
-  magnify(presenter.frame.data(), v.screenWidth, v.screenHeight, scale, image.pixels, image.stride);
+  // Read and magnified a band of rows at a time: a whole frame's copy would
+  // add its megabyte to the program's peak memory.
+  const int band = std::min<int>(kBandRows, v.screenHeight);
+  presenter.frame.resize(static_cast<size_t>(v.screenWidth) * band);
+  for (int row = 0; row < v.screenHeight; row += band) {
+    const int rows = std::min(band, v.screenHeight - row);
+    readFrameRows(row, rows, presenter.frame.data());
+    // Rows are counted from the bottom in the frame, from the top in the
+    // picture.
+    uint32_t* top =
+        image.pixels + static_cast<size_t>(v.screenHeight - row - rows) * scale * image.stride;
+    magnify(presenter.frame.data(), v.screenWidth, rows, scale, top, image.stride);
+  }
   if (!platform::putPicture(v.frameLeft, v.frameTop, v.windowWidth, v.windowHeight,
                             presenter.wholeWindowDue && windowHasBars())) {
     return false;

@@ -275,11 +275,10 @@ void backToFrame() {
   pixelProjection(video().screenWidth, video().screenHeight);
 }
 
-void readFrame(uint32_t* pixels) {
+void readFrameRows(int row, int count, uint32_t* pixels) {
   drawlist::flush();
   bindFrameTarget();
-  glReadPixels(0, 0, video().screenWidth, video().screenHeight, gl::kBgra, GL_UNSIGNED_BYTE,
-               pixels);
+  glReadPixels(0, row, video().screenWidth, count, gl::kBgra, GL_UNSIGNED_BYTE, pixels);
 }
 
 void readBackBuffer(int x, int y, int w, int h, uint8_t* rgba) {

@@ -32,9 +32,10 @@ void composeWindow(bool bars);
 // Back to drawing the frame: its framebuffer object (when there is one),
 // viewport and projection, as the scenes expect them.
 void backToFrame();
-// Reads the frame (screenWidth x screenHeight, rows from the bottom) as
-// 32-bit pixels of the window's byte order: blue, green, red, alpha.
-void readFrame(uint32_t* pixels);
+// Reads the frame's rows [row, row + count) (counted from the bottom; each
+// screenWidth pixels) as 32-bit pixels of the window's byte order: blue,
+// green, red, alpha.
+void readFrameRows(int row, int count, uint32_t* pixels);
 // Reads a rectangle of the window's back buffer (GL's coordinates,
 // bottom-up) as RGBA bytes, once GL has drawn everything asked of it.
 void readBackBuffer(int x, int y, int w, int h, uint8_t* rgba);
