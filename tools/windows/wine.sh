@@ -49,13 +49,22 @@ client_crop() {
 # a Wine window from outside does not give it the keys once another window
 # had them; a click does. The game ignores mouse buttons, so every press
 # (tools/xsession.sh's, wrapped here) clicks its window first, raised: the
-# windows of two copies overlap, and a click lands on the topmost one. Source
-# this file after tools/xsession.sh.
+# windows of two copies overlap, and a click lands on the topmost one. Wine
+# makes the clicked window its foreground a moment later, and a copy under
+# Wine on a busy machine can take longer than the plain hold between two
+# looks at the keys: once the Windows copy, walked beside the Linux one,
+# missed a press and stayed in character select. So a press in another
+# window than the last waits 0.3 s after the click, and a key is held a
+# quarter of a second unless the caller says otherwise (the game has no key
+# repeat). Source this file after tools/xsession.sh.
 if declare -f press >/dev/null && ! declare -f x11_press >/dev/null; then
     eval "$(declare -f press | sed '1s/^press/x11_press/')"
+    pressed_last=""
     press() {
         xdotool windowraise "$1" 2>/dev/null
         xdotool mousemove --window "$1" 320 300 click 1 2>/dev/null
-        x11_press "$@"
+        [ "$pressed_last" = "$1" ] || sleep 0.3
+        pressed_last=$1
+        x11_press "$1" "$2" "${3:-0.25}"
     }
 fi
