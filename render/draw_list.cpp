@@ -424,12 +424,16 @@ void setPixel(const uint8_t rgba[4]) {
 // One frame, drawn whole, is presented with its bottom-left pixel one step
 // of blue off; afterPresent reads the pixel back (still marked: the buffer
 // is kept) and puts the frame's own colour back.
+std::array<uint8_t, 4> markedPixel() {
+  std::array<uint8_t, 4> marked;
+  std::memcpy(marked.data(), rec.probePixel, marked.size());
+  marked[2] ^= 1;
+  return marked;
+}
+
 void markProbePixel() {
   glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rec.probePixel);
-  uint8_t marked[4];
-  std::memcpy(marked, rec.probePixel, sizeof marked);
-  marked[2] ^= 1;
-  setPixel(marked);
+  setPixel(markedPixel().data());
   rec.probe = Recorder::Probe::Marked;
 }
 
@@ -439,7 +443,6 @@ void enable(bool on) {
   if (rec.enabled == on) return;
   flush();
   rec.enabled = on;
-
   forget();
 }
 
@@ -618,10 +621,8 @@ void afterPresent() {
   if (rec.probe != Recorder::Probe::Marked || !glMode()) return;
   uint8_t shown[4] = {0, 0, 0, 0};
   glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, shown);
-  uint8_t marked[4];
-  std::memcpy(marked, rec.probePixel, sizeof marked);
-  marked[2] ^= 1;
-  rec.probe = std::memcmp(shown, marked, 3) == 0 ? Recorder::Probe::Kept : Recorder::Probe::Lost;
+  const bool kept = std::memcmp(shown, markedPixel().data(), 3) == 0;
+  rec.probe = kept ? Recorder::Probe::Kept : Recorder::Probe::Lost;
   // The pixel shows what the frame drew there again.
   setPixel(rec.probePixel);
   // Compared with nothing: the next frame is drawn whole.

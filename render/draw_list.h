@@ -18,12 +18,11 @@
 namespace render::drawlist {
 
 // The program asks for the list once; it is kept in GL modes whose driver
-// draws on the CPU. Off by default (tests that read the framebuffer with GL calls of their own
-// see every primitive drawn at once).
+// draws on the CPU. Off by default (tests that read the framebuffer with GL
+// calls of their own see every primitive drawn at once).
 void enable(bool on);
 // Whether primitives are recorded now rather than drawn.
 bool keeping();
-
 
 // The calls of a primitive, as GL's immediate mode takes them: colour and
 // texture coordinate are current values that each vertex takes.
