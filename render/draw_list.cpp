@@ -88,7 +88,7 @@ struct List {
 
 struct Recorder {
   bool enabled = false;
-  bool replaying = false;  // finishFrame or flush is drawing: calls go to GL
+  bool replaying = false;      // finishFrame or flush is drawing: calls go to GL
   uint32_t cpuGeneration = 0;  // the context cpuDrawing was read in
   bool cpuDrawing = false;
   List lists[2];
@@ -334,9 +334,7 @@ bool boxesOf(const Grid& g, uint8_t value, std::vector<Box>& out) {
   return true;
 }
 
-int64_t area(const Box& b) {
-  return static_cast<int64_t>(b.right - b.left) * (b.bottom - b.top);
-}
+int64_t area(const Box& b) { return static_cast<int64_t>(b.right - b.left) * (b.bottom - b.top); }
 
 Box unionOf(const Box& a, const Box& b) {
   return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
